@@ -1,0 +1,10 @@
+# Sources free of windows.h: built into the program and, on a native host,
+# into sanitizer-instrumented tests (tests/*/*_pure_test.cpp).
+set(PROXY_PURE_SOURCES
+    src/diag/pxq_options.cpp
+    src/diag/quote.cpp
+    src/diag/log_format.cpp
+)
+list(APPEND PROXY_PURE_SOURCES
+    src/service/print_request.cpp
+)

@@ -1,0 +1,55 @@
+# The Win32 program, its unit tests (run under Wine) and the end-to-end tests.
+file(GLOB_RECURSE PROXY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
+list(REMOVE_ITEM PROXY_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
+
+add_library(proxy_core STATIC ${PROXY_SOURCES})
+proxy_warnings(proxy_core)
+target_include_directories(proxy_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_definitions(proxy_core PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0601)
+target_link_libraries(proxy_core PUBLIC ws2_32 winspool comctl32 gdi32 user32 shell32 advapi32)
+
+set(PROXY_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
+
+add_executable(tavri-printer-proxy WIN32 src/app/main.cpp)
+proxy_warnings(tavri-printer-proxy)
+target_link_libraries(tavri-printer-proxy PRIVATE proxy_core)
+target_link_options(tavri-printer-proxy PRIVATE -municode ${PROXY_LINK_OPTIONS})
+
+# Wine runs every test; the environment comes from scripts/wine-env.
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
+
+file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+foreach(area diag net service printer ui app)
+    file(GLOB AREA_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*.cpp)
+    if(NOT AREA_TESTS)
+        continue()
+    endif()
+    add_executable(test_${area} ${AREA_TESTS} ${TEST_SUPPORT_SOURCES})
+    proxy_warnings(test_${area})
+    target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(test_${area} PRIVATE proxy_core gtest gtest_main)
+    target_link_options(test_${area} PRIVATE ${PROXY_LINK_OPTIONS})
+    add_test(NAME unit_${area} COMMAND ${WINE_RUN} $<TARGET_FILE:test_${area}>)
+    set_tests_properties(unit_${area} PROPERTIES TIMEOUT 300)
+endforeach()
+
+# End-to-end tests: a Linux-side peer plays the server for the real program.
+find_program(PYTHON3 python3 REQUIRED)
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(script ${E2E_TESTS})
+    get_filename_component(name ${script} NAME_WE)
+    add_test(NAME e2e_${name} COMMAND ${PYTHON3} ${script})
+    set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 600
+        ENVIRONMENT "PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy>;PROXY_SOURCE_DIR=${CMAKE_SOURCE_DIR};PROXY_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endforeach()
+
+# Benchmarks are built, not run by ctest: see bench/README.md.
+file(GLOB BENCH_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+foreach(source ${BENCH_PROGRAMS})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    proxy_warnings(${name})
+    target_link_libraries(${name} PRIVATE ws2_32 winspool gdi32 user32)
+    target_link_options(${name} PRIVATE ${PROXY_LINK_OPTIONS})
+endforeach()
