@@ -54,6 +54,13 @@ unsigned char debug_get_channel_flags(DebugChannel *channel) {
                    &fallback_get_channel_flags)(channel);
 }
 
+void debug_use_fallback_primitives() {
+    get_flags_slot.exchange(&fallback_get_channel_flags);
+    strdup_slot.exchange(&fallback_strdup);
+    output_slot.exchange(&fallback_output);
+    header_slot.exchange(&fallback_header);
+}
+
 int emit_debug_message(int cls, DebugChannel *channel, const char *function_name,
                        const char *format, ...) {
     if (*format == '\1') {

@@ -10,5 +10,10 @@ const char *__cdecl fallback_strdup(const char *text);
 int __cdecl fallback_output(const char *text);
 int __cdecl fallback_header(int cls, DebugChannel *channel, const char *function_name);
 
+// Makes emit_debug_message and the class checks use the fallbacks even where
+// the host has primitives of its own, so that tests can read the exact
+// output on standard error. For tests.
+void debug_use_fallback_primitives();
+
 // Re-reads PXQ on the next query and forgets any open partial line. For tests.
 void fallback_reset_configuration();
