@@ -8,3 +8,6 @@ set(PROXY_PURE_SOURCES
 list(APPEND PROXY_PURE_SOURCES
     src/service/print_request.cpp
 )
+list(APPEND PROXY_PURE_SOURCES
+    src/printer/paper_table.cpp
+)

@@ -1,0 +1,32 @@
+// Standard paper codes for page sizes given in points (1/72 inch), and the
+// conversion to tenths of a millimetre for sizes without a code. Pure logic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+struct PaperSize {
+    const char *name; // null only in the terminating row
+    int32_t width;    // points
+    int32_t height;   // points
+    int32_t paper_code;
+};
+
+constexpr size_t PAPER_SIZE_ROWS = 116;
+
+// Rows in ascending code order, then one all-zero terminating row. Several
+// rows share a size; only the first of them is ever found.
+extern const PaperSize paper_size_table[PAPER_SIZE_ROWS + 1];
+
+// Tenths of a millimetre per point, as drivers expect them in dmPaperLength
+// and dmPaperWidth.
+constexpr double TENTHS_MM_PER_POINT = 3.53;
+
+// The code of the first row whose size equals width x height exactly; no
+// tolerance and no rotation.
+std::optional<int32_t> find_paper_code(uint32_t width, uint32_t height);
+
+// points x 3.53, truncated toward zero and clamped to what the signed 16-bit
+// device-mode fields can hold (sizes above about 9282 points).
+int16_t points_to_tenths_mm(uint32_t points);
