@@ -2,13 +2,14 @@
 # Everything lives under the build tree; nothing outside it is touched.
 PROXY_SOURCE_DIR=${PROXY_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 PROXY_BUILD_DIR=${PROXY_BUILD_DIR:-$PROXY_SOURCE_DIR/build}
+[[ $PROXY_BUILD_DIR == /* ]] || PROXY_BUILD_DIR=$PWD/$PROXY_BUILD_DIR
 export PROXY_SOURCE_DIR PROXY_BUILD_DIR
-export PROXY_LOG_DIR=$PROXY_BUILD_DIR/logs
+export PROXY_LOG_DIR=${PROXY_LOG_DIR:-$PROXY_BUILD_DIR/logs}
 export WINE=${WINE:-/usr/lib/wine/wine64}
 export WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 export WINEPREFIX=${WINEPREFIX:-$PROXY_BUILD_DIR/wineprefix}
-export WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=${WINEARCH:-win64}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEDEBUG=${WINEDEBUG:--all}
 # A private X server and a private cupsd, both on loopback only.
 export DISPLAY=${PROXY_DISPLAY:-:87}
