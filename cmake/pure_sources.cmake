@@ -9,5 +9,11 @@ list(APPEND PROXY_PURE_SOURCES
     src/service/print_request.cpp
 )
 list(APPEND PROXY_PURE_SOURCES
+    src/net/packet.cpp
+)
+list(APPEND PROXY_PURE_SOURCES
+    src/service/messages.cpp
+)
+list(APPEND PROXY_PURE_SOURCES
     src/printer/paper_table.cpp
 )

@@ -5,7 +5,7 @@ list(REMOVE_ITEM PROXY_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
 add_library(proxy_core STATIC ${PROXY_SOURCES})
 proxy_warnings(proxy_core)
 target_include_directories(proxy_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_compile_definitions(proxy_core PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0601)
+target_compile_definitions(proxy_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_link_libraries(proxy_core PUBLIC ws2_32 winspool comctl32 gdi32 user32 shell32 advapi32)
 
 set(PROXY_LINK_OPTIONS -static -static-libgcc -static-libstdc++)

@@ -1,0 +1,183 @@
+#include "net/send_queue.h"
+
+#include <winsock2.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "diag/log_line.h"
+#include "net/connection.h"
+#include "net/packet.h"
+#include "net/timing.h"
+
+SendQueue send_queue;
+CRITICAL_SECTION send_queue_lock;
+HANDLE send_queue_event;
+HANDLE send_thread;
+std::atomic<bool> send_thread_running;
+
+namespace {
+
+// Set when a stopping thread has had its grace period: what is still queued
+// is dropped instead of sent.
+std::atomic<bool> send_abandoned;
+
+struct FreeDeleter {
+    void operator()(void *p) const { free(p); }
+};
+using HeapBytes = std::unique_ptr<unsigned char, FreeDeleter>;
+
+HeapBytes allocate(size_t size) {
+    return HeapBytes(static_cast<unsigned char *>(malloc(size)));
+}
+
+uint32_t send_node(const QueueNode *node) {
+    uint32_t sent = 0;
+    while (!send_abandoned.load() && sent < node->size) {
+        int count = send(server_socket, reinterpret_cast<const char *>(node->data) + sent,
+                         static_cast<int>(node->size - sent), 0);
+        if (count == SOCKET_ERROR)
+            break;
+        sent += static_cast<uint32_t>(count);
+    }
+    return sent;
+}
+
+void drain_queue() {
+    while (QueueNode *node = dequeue_packet()) {
+        uint32_t sent = send_node(node);
+        LOG_PROGRESS("SendThreadProc", "%sSendThreadProc: %d bytes sent\n", static_cast<int>(sent));
+        free_queue_node(node);
+    }
+}
+
+bool queue_empty() {
+    EnterCriticalSection(&send_queue_lock);
+    bool empty = send_queue.head == nullptr;
+    LeaveCriticalSection(&send_queue_lock);
+    return empty;
+}
+
+} // namespace
+
+int init_send_queue() {
+    InitializeCriticalSection(&send_queue_lock);
+    send_queue.head = send_queue.tail = nullptr;
+    send_queue_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return send_queue_event != nullptr;
+}
+
+void free_send_queue() {
+    EnterCriticalSection(&send_queue_lock);
+    QueueNode *node = send_queue.head;
+    while (node) {
+        QueueNode *next = node->next;
+        free_queue_node(node);
+        node = next;
+    }
+    send_queue.head = send_queue.tail = nullptr;
+    LeaveCriticalSection(&send_queue_lock);
+    if (send_queue_event) {
+        CloseHandle(send_queue_event);
+        send_queue_event = nullptr;
+    }
+    DeleteCriticalSection(&send_queue_lock);
+}
+
+int start_send_thread() {
+    send_abandoned = false;
+    send_thread_running = true;
+    send_thread = CreateThread(nullptr, 0, SendThreadProc, nullptr, 0, nullptr);
+    return send_thread != nullptr;
+}
+
+// What was queued before the stop still goes out: the last packets of a
+// session (a final reply, the cancel or failure report) are the ones the
+// server waits for. A server that does not read gets a grace period, then
+// the connection is shut down so that a blocked send returns.
+void stop_send_thread() {
+    send_thread_running = false;
+    SetEvent(send_queue_event);
+    if (!send_thread)
+        return;
+    if (WaitForSingleObject(send_thread, send_drain_grace_ms.load()) == WAIT_TIMEOUT) {
+        send_abandoned = true;
+        shutdown_server_socket();
+        WaitForSingleObject(send_thread, INFINITE);
+    }
+    CloseHandle(send_thread);
+    send_thread = nullptr;
+}
+
+int enqueue_packet(const unsigned char *packet, uint32_t size) {
+    std::unique_ptr<QueueNode, FreeDeleter> node(
+        static_cast<QueueNode *>(malloc(sizeof(QueueNode))));
+    HeapBytes data = allocate(size);
+    if (!node || !data)
+        return 0;
+    memcpy(data.get(), packet, size);
+    QueueNode *linked = node.release();
+    *linked = QueueNode{data.release(), size, nullptr};
+    EnterCriticalSection(&send_queue_lock);
+    if (send_queue.tail)
+        send_queue.tail->next = linked;
+    else
+        send_queue.head = linked;
+    send_queue.tail = linked;
+    LeaveCriticalSection(&send_queue_lock);
+    SetEvent(send_queue_event);
+    return 1;
+}
+
+QueueNode *dequeue_packet() {
+    EnterCriticalSection(&send_queue_lock);
+    QueueNode *node = send_queue.head;
+    if (node) {
+        send_queue.head = node->next;
+        if (!send_queue.head)
+            send_queue.tail = nullptr;
+        node->next = nullptr;
+    }
+    LeaveCriticalSection(&send_queue_lock);
+    return node;
+}
+
+void free_queue_node(QueueNode *node) {
+    if (!node)
+        return;
+    free(node->data);
+    free(node);
+}
+
+int send_packet(uint16_t code, uint32_t req_id, const void *body, uint32_t body_length) {
+    uint32_t size = body_length + PACKET_OVERHEAD;
+    HeapBytes packet = allocate(size);
+    if (!packet)
+        return 0;
+    frame_packet(packet.get(), code, req_id, body, body_length);
+    return enqueue_packet(packet.get(), size);
+}
+
+int send_reply(uint16_t code, uint32_t req_id, uint32_t status, const char *text) {
+    uint32_t text_length = text ? static_cast<uint32_t>(strlen(text)) : 0;
+    HeapBytes body = allocate(text_length + 8);
+    if (!body)
+        return 0;
+    build_reply_body(body.get(), status, text, text_length);
+    return send_packet(code, req_id, body.get(), text_length + 8);
+}
+
+int send_job_result(uint32_t status, const char *text) {
+    return send_reply(MSG_JOB_RESULT, 0, status, text);
+}
+
+DWORD WINAPI SendThreadProc(LPVOID) {
+    for (;;) {
+        WaitForSingleObject(send_queue_event, send_wait_ms.load());
+        drain_queue();
+        if (!send_thread_running.load() && queue_empty())
+            break;
+    }
+    return 0;
+}

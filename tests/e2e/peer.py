@@ -1,0 +1,202 @@
+"""A Linux-side stand-in for the print server, for end-to-end tests.
+
+It listens on a free loopback port, starts the program under Wine with
+"x PORT", and exchanges packets byte by byte. The packet encoding here is
+written from the protocol description alone; it shares no code with the
+program.
+"""
+import os
+import select
+import socket
+import struct
+import subprocess
+import time
+import unittest
+
+MAGIC = 0xAABB1122
+VERSION = 2
+TRAILER = 0xCCDD3344
+
+SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
+                            os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+PROXY_EXE = os.environ.get("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
+WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
+
+# Channel settings that show the program's own lines and nothing of Wine's.
+TRACE = "-all,trace+printproxy,err+printproxy,fixme+printproxy"
+ERRORS = "-all,err+printproxy,fixme+printproxy"
+
+
+def frame(code, req_id, body=b"", magic=MAGIC, version=VERSION, trailer=TRAILER, length=None):
+    if length is None:
+        length = len(body)
+    return (struct.pack(">IHHII", magic, version, code, req_id, length) + body
+            + struct.pack(">I", trailer))
+
+
+def reply_body(status, text=b""):
+    return struct.pack(">II", status, len(text)) + text
+
+
+def parse_reply(body):
+    status, length = struct.unpack(">II", body[:8])
+    text = body[8:8 + length]
+    assert len(text) == length, "reply text shorter than its length field"
+    return status, text
+
+
+def u32(value):
+    return struct.pack(">I", value)
+
+
+class Packet:
+    def __init__(self, code, req_id, body, raw):
+        self.code, self.req_id, self.body, self.raw = code, req_id, body, raw
+
+    def reply(self):
+        return parse_reply(self.body)
+
+    def __repr__(self):
+        return "Packet(code=%#x, req_id=%d, body=%r)" % (self.code, self.req_id, self.body[:64])
+
+
+def program_env(wine_debug=ERRORS, extra=None, no_rpc="1"):
+    env = dict(os.environ)
+    env["WINEDEBUG"] = wine_debug
+    if no_rpc is None:
+        env.pop("NO_RPC", None)
+    else:
+        env["NO_RPC"] = no_rpc
+    env.update(extra or {})
+    return env
+
+
+def run_program(args, env=None, timeout=60):
+    """Runs the program to its end; returns (exit code, stderr text)."""
+    result = subprocess.run([WINE_RUN, PROXY_EXE] + args, env=env or program_env(),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, timeout=timeout)
+    return result.returncode, result.stderr.decode("utf-8", "replace")
+
+
+class Session:
+    """One run of the program connected to this peer."""
+
+    def __init__(self, env=None, args=None, accept_timeout=30):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(), self.port))
+        os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
+        self.stderr_file = open(self.stderr_path, "wb")
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(
+            [WINE_RUN, PROXY_EXE] + (args or ["x", str(self.port)]), env=env or program_env(),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr_file)
+        self.listener.settimeout(accept_timeout)
+        self.conn, _ = self.listener.accept()
+        self.connected_at = time.monotonic()
+        self.buffer = b""
+
+    def send(self, data):
+        self.conn.sendall(data)
+
+    def send_packet(self, code, req_id, body=b""):
+        self.send(frame(code, req_id, body))
+
+    def _fill(self, count, timeout):
+        deadline = time.monotonic() + timeout
+        while len(self.buffer) < count:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return False
+            ready, _, _ = select.select([self.conn], [], [], left)
+            if not ready:
+                return False
+            try:
+                chunk = self.conn.recv(65536)
+            except ConnectionResetError:
+                # The program closed with unread input: the kernel resets.
+                return False
+            if not chunk:
+                return False
+            self.buffer += chunk
+        return True
+
+    def read_packet(self, timeout=10):
+        """The next packet, or None when none arrives (or the peer closed)."""
+        if not self._fill(16, timeout):
+            return None
+        magic, version, code, req_id, length = struct.unpack(">IHHII", self.buffer[:16])
+        assert magic == MAGIC and version == VERSION, "bad header %r" % self.buffer[:16]
+        if not self._fill(16 + length + 4, timeout):
+            return None
+        raw = self.buffer[:20 + length]
+        (trailer,) = struct.unpack(">I", raw[16 + length:])
+        assert trailer == TRAILER, "bad trailer %r" % raw[-4:]
+        self.buffer = self.buffer[20 + length:]
+        return Packet(code, req_id, raw[16:16 + length], raw)
+
+    def expect(self, code, timeout=10, skip_heartbeats=True):
+        while True:
+            packet = self.read_packet(timeout)
+            assert packet is not None, "no packet %#x arrived" % code
+            if skip_heartbeats and packet.code == 0x2002 and code != 0x2002:
+                continue
+            assert packet.code == code, "expected %#x, got %r" % (code, packet)
+            return packet
+
+    def request(self, code, req_id, body=b"", answer=None, timeout=10):
+        self.send_packet(code, req_id, body)
+        packet = self.expect((0x1000 + code) & 0xFFFF if answer is None else answer, timeout)
+        assert packet.req_id == req_id, "answer carries req_id %d, not %d" % (packet.req_id, req_id)
+        return packet
+
+    def closed_by_program(self, timeout=10):
+        """True when the program closes its end with nothing more sent."""
+        return self.read_packet(timeout) is None
+
+    def wait_exit(self, timeout=20):
+        code = self.process.wait(timeout=timeout)
+        self.exited_at = time.monotonic()
+        return code
+
+    def stderr(self):
+        self.stderr_file.flush()
+        with open(self.stderr_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def close(self):
+        try:
+            self.conn.close()
+        except OSError:
+            pass
+        self.listener.close()
+        if self.process.poll() is None:
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.stderr_file.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def main():
+    unittest.main(verbosity=2)

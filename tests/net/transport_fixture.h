@@ -1,0 +1,46 @@
+// A connected program side (ConnectToServer) and test side in one process.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "net/connection.h"
+#include "net/send_queue.h"
+#include "net/timing.h"
+#include "service/job_state.h"
+#include "support/loopback.h"
+
+class Connected : public ::testing::Test {
+  protected:
+    LoopbackServer server;
+
+    void SetUp() override {
+        reset_job_state();
+        ASSERT_TRUE(init_send_queue());
+        server = open_loopback_server();
+        ASSERT_EQ(1, ConnectToServer(server.port));
+        ASSERT_TRUE(accept_peer(server));
+    }
+
+    void TearDown() override {
+        if (send_thread)
+            stop_send_thread();
+        free_send_queue();
+        if (connected)
+            close_server_socket();
+        close_loopback_server(server);
+        receive_timeout_ms = 30000;
+        send_wait_ms = 30000;
+        heartbeat_period_ms = 30000;
+        send_drain_grace_ms = 2000;
+    }
+
+    // The oldest queued packet, taken off the queue; empty when none.
+    std::vector<unsigned char> take_queued() {
+        QueueNode *node = dequeue_packet();
+        if (!node)
+            return {};
+        std::vector<unsigned char> packet(node->data, node->data + node->size);
+        free_queue_node(node);
+        return packet;
+    }
+};
