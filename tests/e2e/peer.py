@@ -200,3 +200,33 @@ def free_port():
 
 def main():
     unittest.main(verbosity=2)
+
+
+# The start-print record: job id, two 128-byte names, twelve numbers.
+FIELD_COLLATE, FIELD_COPIES, FIELD_DUPLEX, FIELD_PAPER_SOURCE = 0x01, 0x02, 0x04, 0x08
+FIELD_PAPER_SIZE, FIELD_PRINT_QUALITY, FIELD_Y_RESOLUTION, FIELD_COLOR = 0x10, 0x20, 0x40, 0x80
+
+
+def name_field(text):
+    raw = text.encode("latin-1") if isinstance(text, str) else text
+    assert len(raw) <= 128
+    return raw + b"\x00" * (128 - len(raw))
+
+
+def start_print_record(job_id=1, printer=None, output="tavri-out.ps", fields=0, collate=0,
+                       copies=1, duplex=1, scale=0, paper_source=0, paper_size=0,
+                       print_quality=0, y_resolution=0, pages=1, color=0, data_type=1):
+    """The 308-byte body of action 1. `printer` defaults to the rig's queue."""
+    if printer is None:
+        printer = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
+    printer_raw = printer if isinstance(printer, bytes) and len(printer) == 128 else name_field(printer)
+    output_raw = output if isinstance(output, bytes) and len(output) == 128 else name_field(output)
+    return (struct.pack(">I", job_id) + printer_raw + output_raw
+            + struct.pack(">IIIIIIIiIIII", fields, collate, copies, duplex, scale, paper_source,
+                          paper_size, print_quality, y_resolution, pages, color, data_type))
+
+
+def drive_c():
+    """The unix folder behind drive C: of the rig's Wine prefix."""
+    prefix = os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+    return os.path.join(prefix, "drive_c")
