@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "debug_capture.h"
+#include "support/debug_capture.h"
 #include "printer/devmode_dump.h"
 
 namespace {

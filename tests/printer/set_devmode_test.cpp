@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "debug_capture.h"
+#include "support/debug_capture.h"
 #include "printer/devmode.h"
 
 // The cases name only the request fields they set; the rest are zero.

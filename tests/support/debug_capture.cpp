@@ -1,4 +1,4 @@
-#include "debug_capture.h"
+#include "support/debug_capture.h"
 
 #include <windows.h>
 
