@@ -17,3 +17,6 @@ list(APPEND PROXY_PURE_SOURCES
 list(APPEND PROXY_PURE_SOURCES
     src/printer/paper_table.cpp
 )
+list(APPEND PROXY_PURE_SOURCES
+    src/printer/output_path.cpp
+)

@@ -1,0 +1,42 @@
+// Start of a job's printer document: the device mode, the printer's device
+// context, the progress window and the document whose output the driver
+// writes into the file that the request names.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "service/print_request.h"
+
+// Results of the document start; they travel to the server unchanged.
+// get_devmode_by_name adds its own (8, 11, 12).
+enum : int {
+    DOC_START_OK = 0,
+    DOC_START_FAILED = 1,
+};
+
+// Bitmap job (data type 1): builds the device mode, creates printer_dc,
+// starts the progress window thread into progress_thread and starts the
+// document. On DOC_START_OK job_state is JOB_STATE_DOC_STARTED and
+// page_width/page_height hold the printable area; the DC stays open for
+// the pages. When StartDocW fails the DC is deleted and printer_dc cleared,
+// but the window thread runs on until the job is closed.
+int start_doc_for_bmp(const PrintRequest *request);
+
+// Text jobs are not supported: always DOC_START_FAILED, nothing opened.
+int start_doc_for_text();
+
+// A new UTF-16 copy of an ANSI code page string, NUL included, or null when
+// it cannot be converted or allocated. Release it with free (or WideText).
+wchar_t *ansi_to_wide(const char *text);
+
+struct WideTextDeleter {
+    void operator()(wchar_t *text) const { free(text); }
+};
+using WideText = std::unique_ptr<wchar_t, WideTextDeleter>;
+
+// StartDocW by default; tests make the start fail, which Wine's PostScript
+// driver never does by itself (a bad output path fails only at EndDoc).
+extern int(WINAPI *start_doc_call)(HDC dc, const DOCINFOW *doc);

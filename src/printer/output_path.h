@@ -1,0 +1,13 @@
+// Where the printer driver writes a job's output: the request names a file
+// relative to the root of drive C:, and the driver resolves a relative name
+// against the current directory, so the name is anchored before it is given
+// to StartDocW. Pure logic.
+#pragma once
+
+#include <string>
+
+// The name as a path on drive C: ("out.ps" -> "C:\out.ps", "\out.ps" ->
+// "C:\out.ps"). A name that already says where it lies (a drive with its
+// root, a UNC or device path) is kept; "D:out.ps" is taken from the root of
+// its drive. An empty name stays empty. Both separators are accepted.
+std::wstring output_path_on_drive_c(const std::wstring &name);

@@ -1,0 +1,264 @@
+// The document start against the rig's printer (Wine's PostScript driver
+// over the private CUPS queue named by PROXY_TEST_PRINTER).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "printer/doc_start.h"
+#include "service/job_state.h"
+#include "support/debug_capture.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+const char OUTPUT_NAME[] = "doc_start_test_output.ps";
+const wchar_t OUTPUT_NAME_W[] = L"doc_start_test_output.ps";
+
+std::string narrow(const std::wstring &text) {
+    return std::string(text.begin(), text.end());
+}
+
+bool file_exists(const std::wstring &path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string file_head(const std::wstring &path, size_t count) {
+    std::unique_ptr<FILE, decltype(&fclose)> file(_wfopen(path.c_str(), L"rb"), &fclose);
+    if (!file)
+        return "";
+    std::string head(count, '\0');
+    head.resize(fread(head.data(), 1, count, file.get()));
+    return head;
+}
+
+std::wstring temp_folder() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetTempPathW(MAX_PATH, path);
+    return std::wstring(path, length);
+}
+
+std::wstring current_folder() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, path);
+    return std::wstring(path, length);
+}
+
+// What the failing stand-in for StartDocW was given.
+struct StartDocSeen {
+    HDC dc;
+    int size;
+    std::wstring name;
+    std::wstring output;
+    bool output_null;
+    bool datatype_null;
+    DWORD type;
+};
+StartDocSeen seen;
+
+int WINAPI failing_start_doc(HDC dc, const DOCINFOW *doc) {
+    seen = {dc,
+            doc->cbSize,
+            doc->lpszDocName ? doc->lpszDocName : L"",
+            doc->lpszOutput ? doc->lpszOutput : L"",
+            doc->lpszOutput == nullptr,
+            doc->lpszDatatype == nullptr,
+            doc->fwType};
+    SetLastError(ERROR_GEN_FAILURE);
+    return SP_ERROR;
+}
+
+class DocStart : public testing::Test {
+  protected:
+    void SetUp() override {
+        const char *name = getenv("PROXY_TEST_PRINTER");
+        if (!name || !*name)
+            GTEST_SKIP() << "PROXY_TEST_PRINTER is not set (start the rig: scripts/services start)";
+        ASSERT_LT(strlen(name), sizeof(request.printer_name));
+        reset_job_state();
+        // The start-print handler has accepted the job before the start.
+        job_state = JOB_STATE_ACCEPTED;
+        strcpy(request.printer_name, name);
+        strcpy(request.output_file_name, OUTPUT_NAME);
+        request.job_id = 41;
+        request.reserved1 = 3;
+        request.data_type = DATA_TYPE_BITMAP;
+        saved_folder = current_folder();
+        DeleteFileW((L"C:\\" + std::wstring(OUTPUT_NAME_W)).c_str());
+    }
+
+    void TearDown() override {
+        close_progress_window();
+        join_progress_thread();
+        if (printer_dc) {
+            AbortDoc(printer_dc);
+            DeleteDC(printer_dc);
+        }
+        start_doc_call = StartDocW;
+        SetCurrentDirectoryW(saved_folder.c_str());
+        reset_job_state();
+    }
+
+    PrintRequest request = {};
+    std::wstring saved_folder;
+};
+
+TEST_F(DocStart, NoRequestIsInvalid) {
+    int result = -1;
+    std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(nullptr); });
+    EXPECT_EQ(DOC_START_FAILED, result);
+    EXPECT_EQ(debug_header("err", "start_doc_for_bmp") + "invalid req\n", out);
+    EXPECT_EQ(nullptr, progress_thread);
+}
+
+TEST_F(DocStart, TextRequestOpensNothingAndSaysNothing) {
+    request.data_type = DATA_TYPE_TEXT;
+    int result = -1;
+    std::string out =
+        capture_debug_output("printproxy", [&] { result = start_doc_for_bmp(&request); });
+    EXPECT_EQ(DOC_START_FAILED, result);
+    EXPECT_EQ("", out);
+    EXPECT_EQ(nullptr, printer_dc);
+    EXPECT_EQ(nullptr, progress_thread);
+}
+
+TEST_F(DocStart, TextJobsAreRefusedWithAFixme) {
+    int result = -1;
+    std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_text(); });
+    EXPECT_EQ(DOC_START_FAILED, result);
+    EXPECT_EQ(debug_header("fixme", "start_doc_for_text") + "not support print text\n", out);
+    EXPECT_EQ(nullptr, printer_dc);
+    EXPECT_EQ(nullptr, progress_thread);
+}
+
+TEST_F(DocStart, DeviceModeFailuresOpenNoDcAndNoWindow) {
+    struct Case {
+        const char *row;
+        void (*edit)(PrintRequest &);
+        int expected;
+    };
+    const Case cases[] = {
+        {"unknown printer", [](PrintRequest &r) { strcpy(r.printer_name, "No Such Printer 51"); },
+         8},
+        {"printer name without terminator",
+         [](PrintRequest &r) { memset(r.printer_name, 'P', sizeof(r.printer_name)); }, 8},
+        {"quality without Y resolution",
+         [](PrintRequest &r) {
+             r.fields = FIELD_PRINT_QUALITY;
+             r.print_quality = 300;
+         },
+         12},
+    };
+    for (const Case &c : cases) {
+        PrintRequest edited = request;
+        c.edit(edited);
+        int result = -1;
+        capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(&edited); });
+        EXPECT_EQ(c.expected, result)
+            << c.row << ": actual " << result << ", expected " << c.expected;
+        EXPECT_EQ(nullptr, printer_dc) << c.row;
+        EXPECT_EQ(nullptr, progress_thread) << c.row << ": a window thread was started";
+        EXPECT_EQ(JOB_STATE_ACCEPTED, job_state.load()) << c.row;
+    }
+}
+
+// A relative output name lies at the root of drive C:, not in the directory
+// the program was started in; the driver writes the file at EndDoc.
+TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
+    std::wstring folder = temp_folder();
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str())) << narrow(folder);
+    std::wstring stray = folder + OUTPUT_NAME_W;
+    DeleteFileW(stray.c_str());
+
+    ASSERT_EQ(DOC_START_OK, start_doc_for_bmp(&request));
+    EXPECT_EQ(JOB_STATE_DOC_STARTED, job_state.load());
+    ASSERT_NE(nullptr, printer_dc);
+    EXPECT_NE(nullptr, progress_thread);
+    int width = GetDeviceCaps(printer_dc, HORZRES);
+    int height = GetDeviceCaps(printer_dc, VERTRES);
+    EXPECT_EQ(width, page_width) << "actual " << page_width << ", expected HORZRES " << width;
+    EXPECT_EQ(height, page_height) << "actual " << page_height << ", expected VERTRES " << height;
+    EXPECT_EQ(2479, page_width) << "the rig's A4 page at 300 dpi";
+    EXPECT_EQ(3508, page_height) << "the rig's A4 page at 300 dpi";
+
+    EXPECT_GT(EndDoc(printer_dc), 0);
+    std::wstring expected = L"C:\\" + std::wstring(OUTPUT_NAME_W);
+    std::string head = file_head(expected, 4);
+    EXPECT_EQ("%!PS", head) << narrow(expected) << ": actual \"" << head << "\"";
+    EXPECT_FALSE(file_exists(stray)) << "output went to the current folder " << narrow(stray);
+    DeleteFileW(expected.c_str());
+    DeleteFileW(stray.c_str());
+}
+
+TEST_F(DocStart, FailedStartDeletesTheDcAndKeepsTheWindow) {
+    start_doc_call = failing_start_doc;
+    int result = -1;
+    std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(&request); });
+    EXPECT_EQ(DOC_START_FAILED, result);
+    EXPECT_NE(std::string::npos,
+              out.find(debug_header("err", "start_doc_for_bmp") + "StartDocW failed, 1f\n"))
+        << "actual output: " << out;
+    EXPECT_EQ(nullptr, printer_dc) << "the deleted DC stayed recorded";
+    EXPECT_EQ(0u, GetObjectType(seen.dc)) << "the DC was not deleted";
+    EXPECT_NE(nullptr, progress_thread) << "the window comes up whether or not the start works";
+    EXPECT_EQ(JOB_STATE_ACCEPTED, job_state.load());
+    EXPECT_EQ(0, page_width);
+    EXPECT_EQ(0, page_height);
+
+    EXPECT_EQ(int(sizeof(DOCINFOW)), seen.size);
+    EXPECT_EQ("Test Print", narrow(seen.name));
+    EXPECT_EQ("C:\\doc_start_test_output.ps", narrow(seen.output));
+    EXPECT_TRUE(seen.datatype_null);
+    EXPECT_EQ(0u, seen.type);
+}
+
+TEST_F(DocStart, OutputNameIsReadOnlyWithinItsField) {
+    start_doc_call = failing_start_doc;
+    memset(request.output_file_name, 'o', sizeof(request.output_file_name));
+    capture_debug_output(nullptr, [&] { start_doc_for_bmp(&request); });
+    EXPECT_EQ("C:\\" + std::string(sizeof(request.output_file_name), 'o'), narrow(seen.output));
+}
+
+TEST_F(DocStart, DocumentLeftOpenByAnEndedJobIsAbandoned) {
+    HDC leftover = CreateDCA(nullptr, request.printer_name, nullptr, nullptr);
+    ASSERT_NE(nullptr, leftover);
+    DOCINFOW doc = {sizeof(doc), L"left over", nullptr, nullptr, 0};
+    ASSERT_GT(StartDocW(leftover, &doc), 0);
+    printer_dc = leftover;
+
+    ASSERT_EQ(DOC_START_OK, start_doc_for_bmp(&request));
+    EXPECT_NE(leftover, printer_dc);
+    EXPECT_EQ(0u, GetObjectType(leftover)) << "the old DC was not deleted";
+}
+
+TEST(AnsiToWide, CopiesWithTheTerminator) {
+    struct Case {
+        const char *row;
+        const char *text;
+        const wchar_t *expected;
+    };
+    const Case cases[] = {
+        {"empty", "", L""},
+        {"document name", "Test Print", L"Test Print"},
+        {"path", "C:\\jobs\\7.ps", L"C:\\jobs\\7.ps"},
+    };
+    for (const Case &c : cases) {
+        WideText wide(ansi_to_wide(c.text));
+        ASSERT_NE(nullptr, wide) << c.row;
+        EXPECT_EQ(std::wstring(c.expected), std::wstring(wide.get())) << c.row;
+        size_t expected_bytes = (wcslen(c.expected) + 1) * sizeof(wchar_t);
+        EXPECT_EQ(expected_bytes, _msize(wide.get()))
+            << c.row << ": actual " << _msize(wide.get()) << " bytes, expected " << expected_bytes;
+    }
+}
+
+TEST(AnsiToWide, NoTextGivesNull) {
+    EXPECT_EQ(nullptr, ansi_to_wide(nullptr));
+}
+
+} // namespace
