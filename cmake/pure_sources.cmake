@@ -20,3 +20,8 @@ list(APPEND PROXY_PURE_SOURCES
 list(APPEND PROXY_PURE_SOURCES
     src/printer/output_path.cpp
 )
+list(APPEND PROXY_PURE_SOURCES
+    src/service/bmp_file.cpp
+    src/service/page_placement.cpp
+    src/service/drive_c_path.cpp
+)

@@ -1,0 +1,109 @@
+#include "service/job_finish.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <type_traits>
+
+#include "diag/log_line.h"
+#include "net/send_queue.h"
+#include "printer/doc_start.h"
+#include "service/job_state.h"
+#include "service/unix_path.h"
+#include "ui/progress_window.h"
+
+int spool_wait_budget = 100;
+DWORD finish_wait_period_ms = 100;
+int output_file_checks = 120;
+BOOL(WINAPI *enum_jobs_call)
+(HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) = EnumJobsW;
+
+namespace {
+
+const char FUNCTION[] = "HandlePageFilename";
+
+struct PrinterCloser {
+    void operator()(HANDLE printer) const { ClosePrinter(printer); }
+};
+using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
+
+struct FreeDeleter {
+    void operator()(char *p) const { free(p); }
+};
+using UnixPath = std::unique_ptr<char, FreeDeleter>;
+
+// A document whose start failed has nothing to end, and its DC is gone.
+void end_document(bool document_started) {
+    if (document_started && printer_dc) {
+        EndDoc(printer_dc);
+        DeleteDC(printer_dc);
+    }
+    printer_dc = nullptr;
+}
+
+// The record's names are read only up to their own field.
+const char *job_name(const char (&field)[PRINTER_NAME_SIZE]) {
+    return name_field_terminated(field) ? field : nullptr;
+}
+
+} // namespace
+
+void wait_for_output_file(const char *output_file_name) {
+    char path[8 + PRINTER_NAME_SIZE];
+    snprintf(path, sizeof(path), "c:\\%s", output_file_name);
+    for (int check = 0; check < output_file_checks; ++check) {
+        struct _stat64 info;
+        if (_stat64(path, &info) == 0 && info.st_size > 1)
+            return;
+        Sleep(finish_wait_period_ms);
+        LOG_PROGRESS(FUNCTION, "%swait file generates...\n");
+    }
+}
+
+void wait_for_spool_queue(const char *printer_name) {
+    HANDLE raw = nullptr;
+    if (!OpenPrinterA(const_cast<char *>(printer_name), &raw, nullptr))
+        return;
+    PrinterHandle printer(raw);
+    while (spool_wait_budget > 0) {
+        DWORD needed = 0;
+        DWORD count = 1;
+        // Wine 8's EnumJobsW fails without setting an error: a value left
+        // over from an earlier call must not pass for "insufficient buffer".
+        SetLastError(ERROR_SUCCESS);
+        BOOL answered = enum_jobs_call(raw, 0, 0xFFFF, 1, nullptr, 0, &needed, &count);
+        if (!answered && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            break;
+        LOG_PROGRESS(FUNCTION, "%sJob count %ld\n", static_cast<long>(count));
+        if (count == 0)
+            break;
+        Sleep(finish_wait_period_ms);
+        --spool_wait_budget;
+    }
+}
+
+void finish_print_job(uint32_t status) {
+    bool document_started = job_state.load() != JOB_STATE_ACCEPTED;
+    const char *output_name = current_job ? job_name(current_job->output_file_name) : nullptr;
+    const char *printer_name = current_job ? job_name(current_job->printer_name) : nullptr;
+    WideText wide_output(output_name ? ansi_to_wide(output_name) : nullptr);
+    job_state.store(JOB_STATE_LAST_PAGE);
+    post_progress_last_page();
+    end_document(document_started);
+    if (getenv("FORCE_SLEEP") && output_name)
+        wait_for_output_file(output_name);
+    if (printer_name)
+        wait_for_spool_queue(printer_name);
+    UnixPath unix_path(wide_output ? get_unix_file_name(wide_output.get()) : nullptr);
+    wide_output.reset();
+    if (pages_printed != 0)
+        send_job_result(status, unix_path.get());
+    pages_printed = 0;
+    pages_received = 0;
+    close_progress_window();
+    join_progress_thread();
+    LOG_PROGRESS(FUNCTION, "%sprint finish.\n");
+    job_state.store(JOB_STATE_IDLE);
+}
