@@ -1,0 +1,155 @@
+"""Page files for the end-to-end tests, and the printed result read back.
+
+Pages are made of coloured rectangles on a background, so that even a page
+of the printer's full size is written quickly: each distinct scan line is
+built once. The PostScript the printer driver wrote is rendered with
+ghostscript at a low resolution and read back as a PPM image.
+"""
+import os
+import shutil
+import struct
+import subprocess
+
+WHITE = (255, 255, 255)
+
+
+class Page:
+    """A width x height picture: `background`, then `blocks` painted in order,
+    each (x, y, width, height, colour) in pixels from the top left corner."""
+
+    def __init__(self, width, height, blocks, background=WHITE):
+        self.width, self.height = width, height
+        self.blocks, self.background = blocks, background
+
+    def colour_at(self, x, y):
+        colour = self.background
+        for bx, by, bw, bh, c in self.blocks:
+            if bx <= x < bx + bw and by <= y < by + bh:
+                colour = c
+        return colour
+
+    def row_colours(self, y):
+        """Runs of (count, colour) across scan line y (top to bottom)."""
+        cuts = {0, self.width}
+        for bx, by, bw, bh, _ in self.blocks:
+            if by <= y < by + bh:
+                cuts.update(v for v in (bx, bx + bw) if 0 <= v <= self.width)
+        edges = sorted(cuts)
+        return [(right - left, self.colour_at(left, y)) for left, right in zip(edges, edges[1:])]
+
+    def row_key(self, y):
+        return tuple((bx, bw, c) for bx, by, bw, bh, c in self.blocks if by <= y < by + bh)
+
+    def colours(self):
+        found = [self.background] + [b[4] for b in self.blocks]
+        return list(dict.fromkeys(found))
+
+
+def _row_bytes(runs, bits, palette):
+    if bits in (24, 32):
+        out = bytearray()
+        for count, (r, g, b) in runs:
+            out += (bytes((b, g, r, 0)) if bits == 32 else bytes((b, g, r))) * count
+        return bytes(out)
+    indices = []
+    for count, colour in runs:
+        indices += [palette.index(colour)] * count
+    per_byte = 8 // bits
+    out = bytearray()
+    for start in range(0, len(indices), per_byte):
+        value = 0
+        chunk = indices[start:start + per_byte]
+        for i, index in enumerate(chunk):
+            value |= index << (8 - bits * (i + 1))
+        out.append(value)
+    return bytes(out)
+
+
+def bmp_bytes(page, bits=24, top_down=False, palette=None):
+    """The page as a BMP file: 24 or 32 bits per pixel, or 1, 4 or 8 with a
+    colour table (the page's colours, unless `palette` is given)."""
+    if bits <= 8:
+        palette = palette or page.colours()
+        assert len(palette) <= 1 << bits, "too many colours for %d bits" % bits
+    else:
+        palette = []
+    stride = (page.width * bits + 31) // 32 * 4
+    table = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    offset = 14 + 40 + len(table)
+    image_size = stride * page.height
+    header = struct.pack("<2sIHHI", b"BM", offset + image_size, 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, page.width, -page.height if top_down else page.height,
+                       1, bits, 0, image_size, 11811, 11811, len(palette), 0)
+    cache = {}
+    rows = []
+    for y in range(page.height):
+        key = page.row_key(y)
+        if key not in cache:
+            row = _row_bytes(page.row_colours(y), bits, palette)
+            cache[key] = row + b"\x00" * (stride - len(row))
+        rows.append(cache[key])
+    if not top_down:
+        rows.reverse()
+    return header + info + table + b"".join(rows)
+
+
+def write_bmp(path, page, **options):
+    data = bmp_bytes(page, **options)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+class Image:
+    """A PPM (P6) picture read back from ghostscript."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    def pixel(self, x, y):
+        at = 3 * (y * self.width + x)
+        return tuple(self.data[at:at + 3])
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        if data[at:at + 1] == b"#":
+            at = data.index(b"\n", at) + 1
+            continue
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    assert fields[0] == b"P6", "not a binary PPM: %r" % fields[0]
+    width, height = int(fields[1]), int(fields[2])
+    at += 1
+    return Image(width, height, data[at:at + 3 * width * height])
+
+
+def ghostscript():
+    return shutil.which("gs")
+
+
+def render_postscript(ps_path, dpi, work_dir):
+    """Every page of a PostScript file as an Image at `dpi`, in order."""
+    base = os.path.join(work_dir, os.path.basename(ps_path))
+    for old in os.listdir(work_dir):
+        if old.startswith(os.path.basename(ps_path) + "-") and old.endswith(".ppm"):
+            os.remove(os.path.join(work_dir, old))
+    subprocess.run([ghostscript(), "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw",
+                    "-r%d" % dpi, "-sOutputFile=" + base + "-%d.ppm", ps_path], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+    images = []
+    while os.path.exists("%s-%d.ppm" % (base, len(images) + 1)):
+        images.append(read_ppm("%s-%d.ppm" % (base, len(images) + 1)))
+    return images
+
+
+def close_to(actual, expected, tolerance):
+    return all(abs(a - e) <= tolerance for a, e in zip(actual, expected))

@@ -1,0 +1,229 @@
+"""Pages printed end to end: BMP files written here are printed by the program
+on the rig's PostScript queue under Wine; the driver's output file, named in
+the job result, is rendered back with ghostscript and compared with the
+pages that were sent: colours, and placement within a pixel or two."""
+import os
+import re
+import shutil
+import unittest
+
+import bmp
+import peer
+
+DEVICE_DPI = 300  # the rig's printer
+DPI = 30  # rendering resolution: one rendered pixel is 10 device pixels
+SCALE = DPI / DEVICE_DPI
+TOLERANCE = 24  # per colour channel
+INSET = 15  # device pixels inside a block's corner where its colour is checked
+WORK = os.path.join(peer.BUILD_DIR, "e2e-pages")
+
+RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
+YELLOW, CYAN, MAGENTA = (255, 255, 0), (0, 255, 255), (255, 0, 255)
+ORANGE, GREY, NAVY = (255, 128, 0), (64, 64, 64), (0, 0, 128)
+OLIVE, TEAL, MAROON = (128, 128, 0), (0, 128, 128), (128, 0, 0)
+BRICK, COBALT = (200, 40, 0), (0, 40, 200)
+
+METRICS = re.compile(r"nPrinterWidth (\d+), nPrinterHeight (\d+) remaining \d+/\d+ pages, "
+                     r"(-?\d+) (-?\d+), (-?\d+) (-?\d+)")
+
+
+def quadrants(width, height, colours):
+    """Four blocks covering a width x height page, clockwise from the top left."""
+    w, h = width // 2, height // 2
+    return [(0, 0, w, h, colours[0]), (w, 0, width - w, h, colours[1]),
+            (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3])]
+
+
+class Metrics:
+    """The printer's page, as the program logged it for a page."""
+
+    def __init__(self, match):
+        values = [int(v) for v in match.groups()]
+        self.printable_width, self.printable_height = values[0], values[1]
+        self.physical_width, self.physical_height = values[2], values[3]
+        self.offset_x, self.offset_y = values[4], values[5]
+
+
+class JobRun:
+    """What one job brought back: page statuses, job result, output file."""
+
+    def __init__(self, statuses, result, output_path):
+        self.statuses, self.result, self.output_path = statuses, result, output_path
+
+
+def next_packet(session, timeout):
+    """The next packet other than a heartbeat."""
+    while True:
+        packet = session.read_packet(timeout)
+        assert packet is not None, "no packet arrived"
+        if packet.code != 0x2002:
+            return packet
+
+
+def run_job(session, job_id, page_paths, scale=0):
+    """Runs one whole job in `session`; the job result is None when none came
+    before the answer to a value notice sent after the last page."""
+    output = "e2e-pages-%d.ps" % job_id
+    output_path = os.path.join(peer.drive_c(), output)
+    if os.path.exists(output_path):
+        os.remove(output_path)
+    record = peer.start_print_record(job_id=job_id, output=output, pages=len(page_paths),
+                                     scale=scale)
+    assert session.request(1, job_id * 100, record).reply() == (0, b""), "job not started"
+    session.request(8, job_id * 100 + 1, peer.u32(job_id))
+    statuses = []
+    for number, path in enumerate(page_paths):
+        body = path.encode() + b"\0"
+        packet = session.request(2, job_id * 100 + 10 + number, body, timeout=120)
+        statuses.append(packet.reply()[0])
+    # The job result, if any, comes right after the last page's answer.
+    result = None
+    session.send_packet(3, job_id * 100 + 99, peer.u32(0))
+    while True:
+        packet = next_packet(session, 60)
+        if packet.code == 0x1003:
+            break
+        assert packet.code == 0x2001, "unexpected %r" % packet
+        result = packet.reply()
+    return JobRun(statuses, result, output_path)
+
+
+def end_session(session):
+    session.send_packet(0x3001, 0, peer.reply_body(0, b"done"))
+    assert session.wait_exit() == 0
+    return session.stderr()
+
+
+class PrintedPages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if bmp.ghostscript() is None:
+            raise unittest.SkipTest("ghostscript (gs) is not installed")
+        os.makedirs(WORK, exist_ok=True)
+
+    def write(self, name, page, **options):
+        return bmp.write_bmp(os.path.join(WORK, name), page, **options)
+
+    def assert_result(self, run, status=0):
+        self.assertIsNotNone(run.result, "no job result")
+        self.assertEqual(run.result, (status, run.output_path.encode()))
+        with open(run.output_path, "rb") as f:
+            self.assertEqual(f.read(4), b"%!PS", "the driver's PostScript")
+
+    def assert_drawn(self, image, page, origin, scale_x=1.0, scale_y=1.0, label=""):
+        """Every block's inner corners and centre, and the paper just right of
+        and below the bitmap, where page, origin and scale put them."""
+
+        def at(x, y):
+            return (int((origin[0] + x * scale_x) * SCALE), int((origin[1] + y * scale_y) * SCALE))
+
+        def check(x, y, expected, what):
+            px, py = at(x, y)
+            if not (0 <= px < image.width and 0 <= py < image.height):
+                return
+            actual = image.pixel(px, py)
+            self.assertTrue(bmp.close_to(actual, expected, TOLERANCE),
+                            "%s: %s at rendered (%d, %d): actual %r, expected %r"
+                            % (label, what, px, py, actual, expected))
+
+        inset_x, inset_y = INSET / scale_x, INSET / scale_y
+        for bx, by, bw, bh, _ in page.blocks:
+            for x, y in ((bx + bw / 2, by + bh / 2), (bx + inset_x, by + inset_y),
+                         (bx + bw - inset_x, by + bh - inset_y)):
+                check(x, y, page.colour_at(int(x), int(y)), "block %r" % ((bx, by, bw, bh),))
+        check(page.width + 2 * inset_x, page.height / 2, bmp.WHITE, "paper right of the bitmap")
+        check(page.width / 2, page.height + 2 * inset_y, bmp.WHITE, "paper below the bitmap")
+
+    def test_as_is_pages_keep_their_colours_at_the_printable_corner(self):
+        w, h = 400, 300
+        pages = [
+            ("24-bit bottom-up", bmp.Page(w, h, quadrants(w, h, [RED, GREEN, BLUE, YELLOW])),
+             dict(bits=24)),
+            ("24-bit top-down", bmp.Page(w, h, quadrants(w, h, [CYAN, ORANGE, GREY, NAVY])),
+             dict(bits=24, top_down=True)),
+            ("32-bit top-down", bmp.Page(w, h, quadrants(w, h, [MAGENTA, TEAL, RED, OLIVE])),
+             dict(bits=32, top_down=True)),
+            ("32-bit bottom-up", bmp.Page(w, h, quadrants(w, h, [MAROON, CYAN, YELLOW, BLUE])),
+             dict(bits=32)),
+            # The colour tables hold colours in an order of their own.
+            ("8-bit table", bmp.Page(w, h, quadrants(w, h, [NAVY, OLIVE, TEAL, MAROON])),
+             dict(bits=8, palette=[TEAL, (1, 2, 3), MAROON, NAVY, OLIVE])),
+            ("4-bit table", bmp.Page(w, h, quadrants(w, h, [ORANGE, GREY, ORANGE, MAGENTA])),
+             dict(bits=4)),
+            ("1-bit table", bmp.Page(w, h, quadrants(w, h, [BRICK, COBALT, BRICK, COBALT])),
+             dict(bits=1, palette=[COBALT, BRICK])),
+        ]
+        paths = [self.write("as-is-%d.bmp" % i, page, **options)
+                 for i, (_, page, options) in enumerate(pages)]
+        with peer.Session(env=peer.program_env(peer.TRACE)) as session:
+            run = run_job(session, 11, paths)
+            stderr = end_session(session)
+        self.assertEqual(run.statuses, [0] * len(pages))
+        self.assert_result(run)
+        metrics = Metrics(METRICS.search(stderr))
+        images = bmp.render_postscript(run.output_path, DPI, WORK)
+        self.assertEqual(len(images), len(pages), "one printed page per page sent")
+        for image, (label, page, _) in zip(images, pages):
+            self.assert_drawn(image, page, (metrics.offset_x, metrics.offset_y), label=label)
+
+    def test_physical_size_page_lines_up_with_the_physical_page(self):
+        probe = self.write("probe.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, GREEN)]))
+        with peer.Session(env=peer.program_env(peer.TRACE)) as session:
+            run_job(session, 21, [probe])
+            match = METRICS.search(session.stderr())
+            self.assertIsNotNone(match, "no page progress line")
+            metrics = Metrics(match)
+            # The largest bitmap that still counts as the physical page's size.
+            w, h = metrics.physical_width + 9, metrics.physical_height - 9
+            corner = 300
+            blocks = [(0, 0, corner, corner, RED), (w - corner, 0, corner, corner, GREEN),
+                      (0, h - corner, corner, corner, BLUE),
+                      (w - corner, h - corner, corner, corner, MAGENTA),
+                      (w // 2 - 200, h // 2 - 200, 400, 400, TEAL)]
+            page = bmp.Page(w, h, blocks)
+            path = self.write("page-size.bmp", page, bits=8)
+            run = run_job(session, 22, [path], scale=1)
+            stderr = end_session(session)
+        self.assertEqual(run.statuses, [0])
+        self.assert_result(run)
+        self.assertNotIn("should not convert the image.", stderr, "drawn without conversion")
+        image = bmp.render_postscript(run.output_path, DPI, WORK)[0]
+        self.assert_drawn(image, page, (0, 0), label="physical size")
+
+    def test_fit_page_is_stretched_over_the_printable_area(self):
+        w, h = 260, 350
+        blocks = quadrants(w, h, [ORANGE, BLUE, GREEN, MAROON]) + [(150, 200, 60, 50, YELLOW)]
+        page = bmp.Page(w, h, blocks)
+        path = self.write("fit.bmp", page, bits=32, top_down=True)
+        with peer.Session(env=peer.program_env(peer.TRACE)) as session:
+            run = run_job(session, 31, [path], scale=1)
+            stderr = end_session(session)
+        self.assertEqual(run.statuses, [0])
+        self.assert_result(run)
+        self.assertIn("should not convert the image.", stderr)
+        metrics = Metrics(METRICS.search(stderr))
+        image = bmp.render_postscript(run.output_path, DPI, WORK)[0]
+        self.assert_drawn(image, page, (metrics.offset_x, metrics.offset_y),
+                          metrics.printable_width / w, metrics.printable_height / h, "fit")
+
+    def test_refused_pages_end_the_job_without_a_result(self):
+        png = os.path.join(WORK, "page.png")
+        with open(png, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" + b"\x00" * 32)
+        missing = os.path.join(WORK, "no-such-page.bmp")
+        if os.path.exists(missing):
+            os.remove(missing)
+        good = self.write("after-refused.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, BLUE)]))
+        with peer.Session() as session:
+            refused = run_job(session, 41, [png, missing])
+            # The job is over: the next one is accepted and printed.
+            printed = run_job(session, 42, [good])
+            end_session(session)
+        self.assertEqual(refused.statuses, [15, 6])
+        self.assertIsNone(refused.result, "no page printed, no job result")
+        self.assertEqual(printed.statuses, [0])
+        self.assert_result(printed)
+
+
+if __name__ == "__main__":
+    peer.main()
