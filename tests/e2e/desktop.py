@@ -1,0 +1,184 @@
+"""The rig's X display and Wine prefixes as the dialog tests use them: the
+program's windows found, typed into and photographed with xdotool and
+ImageMagick, the printer's stored default read through Wine's registry tool,
+and a Wine prefix of a test's own for what must not touch the shared one.
+"""
+import os
+import shutil
+import subprocess
+import time
+
+import peer
+
+ARTIFACTS_DIR = os.path.join(peer.BUILD_DIR, "artifacts")
+PRINTERS_KEY = r"HKLM\System\CurrentControlSet\Control\Print\Printers"
+DEFAULT_VALUE = "Default DevMode"
+# dmOrientation in the DEVMODEA that Wine keeps as the printer's default.
+ORIENTATION_OFFSET = 44
+PORTRAIT, LANDSCAPE = 1, 2
+
+
+def rig_settings():
+    """DISPLAY, WINEPREFIX, WINESERVER and PROXY_TEST_PRINTER as
+    scripts/env.sh makes them for programs started through scripts/wine-run."""
+    script = ('. "$1"; printf "%s\\n" "$DISPLAY" "$WINEPREFIX" "$WINESERVER" '
+              '"$PROXY_TEST_PRINTER"')
+    out = subprocess.run(["bash", "-c", script, "_", os.path.join(peer.SOURCE_DIR, "scripts", "env.sh")],
+                         stdout=subprocess.PIPE, check=True, text=True).stdout.split("\n")
+    return dict(zip(("DISPLAY", "WINEPREFIX", "WINESERVER", "PROXY_TEST_PRINTER"), out))
+
+
+RIG = rig_settings()
+
+
+def display_problem():
+    """Why the dialogs cannot be driven here, or None when they can."""
+    for tool in ("xdotool", "xdpyinfo", "import"):
+        if shutil.which(tool) is None:
+            return "%s is not installed" % tool
+    probe = subprocess.run(["xdpyinfo", "-display", RIG["DISPLAY"]], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+    if probe.returncode != 0:
+        return "no X server on %s (start the rig: scripts/services start)" % RIG["DISPLAY"]
+    return None
+
+
+def xdotool(*args):
+    result = subprocess.run(["xdotool"] + [str(a) for a in args], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True,
+                            env=dict(os.environ, DISPLAY=RIG["DISPLAY"]))
+    return result.stdout.split()
+
+
+def wait_for_window(pid, seconds=15):
+    """The first visible top-level window of process `pid`, or None."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        windows = xdotool("search", "--onlyvisible", "--pid", pid)
+        if windows:
+            return windows[0]
+        time.sleep(0.1)
+    return None
+
+
+def type_keys(window, *keys):
+    """Focuses `window` (Wine draws its own frame; no window manager runs)
+    and presses each key in turn."""
+    xdotool("windowfocus", "--sync", window)
+    for key in keys:
+        xdotool("key", "--clearmodifiers", key)
+        time.sleep(0.2)
+
+
+def screenshot(window, name):
+    """Keeps a picture of `window` in <build>/artifacts/`name`; its path."""
+    os.makedirs(ARTIFACTS_DIR, exist_ok=True)
+    geometry = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", window))
+    crop = "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"], geometry["X"], geometry["Y"])
+    path = os.path.join(ARTIFACTS_DIR, name)
+    subprocess.run(["import", "-display", RIG["DISPLAY"], "-window", "root", "-crop", crop,
+                    "+repage", path], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+def wine_env(prefix=None):
+    env = dict(os.environ)
+    if prefix:
+        env["WINEPREFIX"] = prefix
+    return env
+
+
+def wine(args, prefix=None, timeout=120):
+    return subprocess.run([peer.WINE_RUN] + args, env=wine_env(prefix), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, text=True)
+
+
+def printer_key(printer):
+    return PRINTERS_KEY + "\\" + printer
+
+
+def stored_default(printer):
+    """The printer's stored default device mode as bytes, or None."""
+    result = wine(["reg", "query", printer_key(printer), "/v", DEFAULT_VALUE])
+    for line in result.stdout.splitlines():
+        fields = line.split()
+        if "REG_BINARY" in fields[:-1]:
+            return bytes.fromhex(fields[-1])
+    return None
+
+
+def stored_orientation(printer):
+    data = stored_default(printer)
+    if data is None or len(data) < ORIENTATION_OFFSET + 2:
+        return None
+    return int.from_bytes(data[ORIENTATION_OFFSET:ORIENTATION_OFFSET + 2], "little")
+
+
+def restore_default(printer, data):
+    """Puts back what stored_default returned before a test."""
+    if data is None:
+        wine(["reg", "delete", printer_key(printer), "/v", DEFAULT_VALUE, "/f"])
+    else:
+        wine(["reg", "add", printer_key(printer), "/v", DEFAULT_VALUE, "/t", "REG_BINARY", "/d",
+              data.hex(), "/f"])
+
+
+def wineserver(prefix, *args, timeout=60):
+    return subprocess.run([RIG["WINESERVER"]] + list(args), env=wine_env(prefix),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout).returncode
+
+
+def own_prefix(name):
+    """A Wine prefix under the build tree that only the calling test uses,
+    created on first use (that takes a while) and kept for later runs."""
+    prefix = os.path.join(peer.BUILD_DIR, name)
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        wine(["wineboot", "-i"], prefix=prefix, timeout=300)
+        wineserver(prefix, "-w", timeout=120)
+    return prefix
+
+
+def running(pid):
+    """True while process `pid` exists and has not ended (a zombie has)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            state = f.read().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return False
+    return state != "Z"
+
+
+def wait_until_ended(pid, seconds):
+    deadline = time.monotonic() + seconds
+    while running(pid) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return not running(pid)
+
+
+def recorded_process_running(pid_file):
+    """Whether the process whose pid `pid_file` holds runs; None when there
+    is no such file."""
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (OSError, ValueError):
+        return None
+    return running(pid)
+
+
+def wait_for_named_window(name, seconds=15):
+    """The first visible window whose title matches `name` (a regular
+    expression), or None."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        windows = xdotool("search", "--onlyvisible", "--name", name)
+        if windows:
+            return windows[0]
+        time.sleep(0.1)
+    return None
+
+
+def window_pid(window):
+    pids = xdotool("getwindowpid", window)
+    return int(pids[0]) if pids else None

@@ -1,0 +1,202 @@
+"""The printer's settings dialogs and the shutdown request, against the
+running program: the dialog is shown on the rig's X display and answered
+with the keyboard, what it stored is read back from Wine, and the shutdown
+runs in a Wine prefix of its own."""
+import os
+import subprocess
+import time
+import unittest
+
+import desktop
+import peer
+
+PRINTER = desktop.RIG["PROXY_TEST_PRINTER"] or "TavriTestPDF"
+# The driver's dialog in English, so that its keyboard mnemonics are known.
+ENGLISH = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
+DOCUMENT_LINE = "set_printer_DrvDocumentPropertySheets %s"
+OK_REPLY = peer.reply_body(0, b"OK")
+
+
+def name_body(name):
+    return name.encode("latin-1") + b"\x00"
+
+
+def traced_session(prefix=None):
+    extra = dict(ENGLISH)
+    if prefix:
+        extra["WINEPREFIX"] = prefix
+    return peer.Session(env=peer.program_env(peer.TRACE, extra=extra))
+
+
+def session_ends(session):
+    """True when the program closes the connection after at most its last
+    heartbeats (a job's heartbeat thread sends one as it is stopped)."""
+    while True:
+        packet = session.read_packet(10)
+        if packet is None:
+            return True
+        if packet.code != 0x2002:
+            return False
+
+
+def effective(orientation):
+    """Without a stored default the driver's own applies: portrait."""
+    return desktop.PORTRAIT if orientation is None else orientation
+
+
+def orientation_choice(current):
+    """The key that turns the dialog to the other orientation, and that
+    orientation."""
+    if effective(current) == desktop.LANDSCAPE:
+        return "alt+p", desktop.PORTRAIT
+    return "alt+l", desktop.LANDSCAPE
+
+
+class DocumentDialog(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        problem = desktop.display_problem()
+        if problem:
+            raise unittest.SkipTest(problem)
+
+    def setUp(self):
+        self.saved = desktop.stored_default(PRINTER)
+        self.addCleanup(desktop.restore_default, PRINTER, self.saved)
+
+    def answer_dialog(self, req_id, keys, picture=None):
+        """Shows the dialog, answers it with `keys`; returns the program's
+        answer packet and its debug output once the program has exited."""
+        with traced_session() as session:
+            session.send_packet(4, req_id, name_body(PRINTER))
+            window = desktop.wait_for_window(session.process.pid)
+            self.assertIsNotNone(window, "no dialog appeared")
+            if picture:
+                time.sleep(0.5)  # let it paint
+                path = desktop.screenshot(window, picture)
+                self.assertGreater(os.path.getsize(path), 1000, "empty picture " + path)
+            desktop.type_keys(window, *keys)
+            packet = session.expect(0x1004, timeout=15)
+            self.assertTrue(session.closed_by_program(), "the session went on after the answer")
+            self.assertEqual(session.wait_exit(), 0)
+            return packet, session.stderr()
+
+    def test_confirmed_dialog_becomes_the_printers_default(self):
+        key, expected = orientation_choice(desktop.stored_orientation(PRINTER))
+        packet, err = self.answer_dialog(31, [key, "Return"], picture="document_properties.png")
+        self.assertEqual(packet.raw, peer.frame(0x1004, 31, peer.reply_body(0)))
+        self.assertIn(DOCUMENT_LINE % "set printer ok\n", err)
+        self.assertEqual(desktop.stored_orientation(PRINTER), expected)
+
+
+class RequestsAnsweredWithoutDialog(unittest.TestCase):
+    """Answered at once, with no one at the desktop: a dialog would block."""
+
+    def assert_answered(self, action, body, status, text=b"", trace_line=None):
+        with traced_session() as session:
+            packet = session.request(action, 40 + action, body, timeout=10)
+            self.assertEqual(packet.raw, peer.frame(0x1000 + action, 40 + action,
+                                                    peer.reply_body(status, text)))
+            self.assertTrue(session.closed_by_program(), "the session went on after the answer")
+            self.assertEqual(session.wait_exit(), 0)
+            if trace_line:
+                self.assertIn(trace_line, session.stderr())
+
+    # Wine 8 has no printer-properties dialog: PrinterProperties fails with
+    # ERROR_CALL_NOT_IMPLEMENTED.
+    def test_device_dialog_is_not_implemented_in_wine(self):
+        self.assert_answered(5, name_body(PRINTER), 1, trace_line=(
+            "err:printproxy:set_printer_DrvDevicePropertySheets PrinterProperties error: 120 \n"))
+
+    def test_unknown_printer(self):
+        for action in (4, 5):
+            with self.subTest(action=action):
+                self.assert_answered(action, name_body("No Such Printer e2e"), 8)
+
+
+class DuringAJob(unittest.TestCase):
+    OUTPUT = "tavri-dialogs-job.ps"
+
+    def tearDown(self):
+        try:
+            os.remove(os.path.join(peer.drive_c(), self.OUTPUT))
+        except OSError:
+            pass
+
+    def test_dialogs_are_refused_while_printing(self):
+        for action in (4, 5):
+            with self.subTest(action=action), traced_session() as session:
+                record = peer.start_print_record(job_id=77, output="C:\\" + self.OUTPUT, pages=3)
+                status, text = session.request(1, 1, record, timeout=30).reply()
+                if (status, text) == (21, b"Action not implemented"):
+                    self.skipTest("start-print is not implemented yet")
+                self.assertEqual(status, 0, "the job was not started: %d %r" % (status, text))
+                packet = session.request(action, 2, name_body(PRINTER))
+                self.assertEqual(packet.raw, peer.frame(0x1000 + action, 2, peer.reply_body(
+                    13, b"Printing in progress")))
+                self.assertTrue(session_ends(session), "the session went on after the answer")
+                self.assertEqual(session.wait_exit(), 0)
+
+
+class Shutdown(unittest.TestCase):
+    """Ends the Wine session of a prefix of its own: a windowed witness
+    program there is closed by it, while the rig's shared prefix runs on."""
+
+    PREFIX_NAME = "e2e-shutdown-prefix"
+
+    @classmethod
+    def setUpClass(cls):
+        problem = desktop.display_problem()
+        if problem:
+            raise unittest.SkipTest(problem)
+        cls.prefix = desktop.own_prefix(cls.PREFIX_NAME)
+
+    def tearDown(self):
+        desktop.wineserver(self.prefix, "-k")
+        desktop.wineserver(self.prefix, "-w")
+
+    def start_witness(self):
+        """The unix pid of a Notepad in the test's prefix (Wine starts it as
+        a process of its own)."""
+        env = dict(desktop.wine_env(self.prefix), **ENGLISH)
+        subprocess.run([peer.WINE_RUN, "start", "notepad"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        window = desktop.wait_for_named_window("Notepad$", seconds=60)
+        self.assertIsNotNone(window, "the witness showed no window")
+        pid = desktop.window_pid(window)
+        self.assertIsNotNone(pid, "the witness's window has no pid")
+        return pid
+
+    def test_answered_before_the_session_ends(self):
+        shared_server = os.path.join(peer.BUILD_DIR, "run", "wineserver.pid")
+        witness = self.start_witness()
+        with traced_session(prefix=self.prefix) as session:
+            packet = session.request(7, 7007, b"ignored body")
+            self.assertTrue(desktop.running(witness),
+                            "the shutdown took effect before the answer came")
+            self.assertEqual(packet.raw, peer.frame(0x1007, 7007, OK_REPLY))
+            self.assertEqual(len(packet.raw), 30)
+            self.assertTrue(session.closed_by_program(), "the session went on after the answer")
+            self.assertEqual(session.wait_exit(), 0)
+        self.assertTrue(desktop.wait_until_ended(witness, 30), "the witness was not closed")
+        self.assertNotEqual(desktop.recorded_process_running(shared_server), False,
+                            "the shared prefix's wineserver ended")
+
+    # With its progress window open the program is one of the windowed
+    # programs that Wine's shutdown closes and then ends: the answer must be
+    # out before that.
+    def test_answered_while_a_job_shows_its_window(self):
+        with traced_session(prefix=self.prefix) as session:
+            record = peer.start_print_record(job_id=78, output="C:\\tavri-shutdown-job.ps", pages=2)
+            status, text = session.request(1, 1, record, timeout=60).reply()
+            if (status, text) == (21, b"Action not implemented"):
+                self.skipTest("start-print is not implemented yet")
+            self.assertEqual(status, 0, "the job was not started: %d %r" % (status, text))
+            self.assertIsNotNone(desktop.wait_for_window(session.process.pid), "no progress window")
+            packet = session.request(7, 7008)
+            self.assertEqual(packet.raw, peer.frame(0x1007, 7008, OK_REPLY))
+            self.assertTrue(session_ends(session), "the session went on after the answer")
+            session.wait_exit()
+
+
+if __name__ == "__main__":
+    peer.main()

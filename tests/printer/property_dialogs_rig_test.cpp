@@ -1,0 +1,288 @@
+// The property dialogs with the rig's real printer (Wine's PostScript driver
+// over the private CUPS queue named by PROXY_TEST_PRINTER) on the X display:
+// a helper thread plays the user in the modal dialog, and what was stored is
+// read back through winspool. The printer's stored default is put back
+// afterwards, since every later test prints with it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "printer/property_dialogs.h"
+#include "support/debug_capture.h"
+
+namespace {
+
+constexpr DWORD DIALOG_LIMIT_MS = 10000;
+const char PRINTERS_KEY[] = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
+const char DEFAULT_VALUE[] = "Default DevMode";
+
+struct PrinterCloser {
+    void operator()(HANDLE printer) const { ClosePrinter(printer); }
+};
+using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+// Wine keeps the level-9 default of a printer as a value of its key.
+struct StoredDefault {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+RegistryKey printer_key(const std::string &printer) {
+    HKEY key = nullptr;
+    std::string path = PRINTERS_KEY + printer;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key))
+        return RegistryKey();
+    return RegistryKey(key);
+}
+
+StoredDefault read_stored_default(HKEY key) {
+    StoredDefault stored;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, DEFAULT_VALUE, nullptr, &stored.type, nullptr, &size))
+        return stored;
+    stored.data.resize(size);
+    stored.present =
+        !RegQueryValueExA(key, DEFAULT_VALUE, nullptr, &stored.type, stored.data.data(), &size);
+    return stored;
+}
+
+void write_stored_default(HKEY key, const StoredDefault &stored) {
+    if (stored.present)
+        RegSetValueExA(key, DEFAULT_VALUE, 0, stored.type, stored.data.data(),
+                       DWORD(stored.data.size()));
+    else
+        RegDeleteValueA(key, DEFAULT_VALUE);
+}
+
+// dmOrientation of the printer's level-9 default as winspool reports it;
+// -1 when it cannot be read.
+int stored_orientation(const std::string &printer) {
+    HANDLE raw = nullptr;
+    if (!OpenPrinterA(const_cast<LPSTR>(printer.c_str()), &raw, nullptr))
+        return -1;
+    PrinterHandle handle(raw);
+    DWORD needed = 0;
+    GetPrinterA(raw, 9, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    if (!GetPrinterA(raw, 9, buffer.data(), needed, &needed))
+        return -1;
+    const auto *info = reinterpret_cast<const PRINTER_INFO_9A *>(buffer.data());
+    return info->pDevMode ? info->pDevMode->dmOrientation : -1;
+}
+
+// dmOrientation of the device mode that a new document, and the dialog,
+// would start from; -1 when it cannot be read. Wine's driver keeps this per
+// process: a default stored at level 9 by the same process is not seen here,
+// one confirmed in the dialog is.
+int driver_orientation(const std::string &printer) {
+    HANDLE raw = nullptr;
+    LPSTR name = const_cast<LPSTR>(printer.c_str());
+    if (!OpenPrinterA(name, &raw, nullptr))
+        return -1;
+    PrinterHandle handle(raw);
+    LONG size = DocumentPropertiesA(nullptr, raw, name, nullptr, nullptr, 0);
+    if (size < LONG(sizeof(DEVMODEA)))
+        return -1;
+    std::vector<BYTE> buffer(static_cast<size_t>(size));
+    auto *device_mode = reinterpret_cast<DEVMODEA *>(buffer.data());
+    if (DocumentPropertiesA(nullptr, raw, name, device_mode, nullptr, DM_OUT_BUFFER) != IDOK)
+        return -1;
+    return device_mode->dmOrientation;
+}
+
+int other_orientation(int orientation) {
+    return orientation == DMORIENT_PORTRAIT ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+}
+
+bool windows_can_be_created() {
+    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 nullptr, nullptr);
+    if (!probe)
+        return false;
+    DestroyWindow(probe);
+    return true;
+}
+
+// The user of the dialog: waits for the sheet that the test thread shows,
+// turns the orientation to the one the record does not have yet (the
+// unchecked radio button; the texts depend on the locale), then presses OK
+// or Cancel.
+struct DialogUser {
+    DWORD dialog_thread = 0;
+    bool confirm = false;
+    bool sheet_found = false;
+    bool orientation_clicked = false;
+};
+
+BOOL CALLBACK find_sheet(HWND window, LPARAM found) {
+    wchar_t class_name[16] = {};
+    GetClassNameW(window, class_name, 16);
+    if (wcscmp(class_name, L"#32770") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
+
+BOOL CALLBACK find_unchecked_radio(HWND child, LPARAM found) {
+    wchar_t class_name[16] = {};
+    GetClassNameW(child, class_name, 16);
+    LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+    bool radio = style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON;
+    if (_wcsicmp(class_name, L"Button") != 0 || !radio || !IsWindowVisible(child) ||
+        SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = child;
+    return FALSE;
+}
+
+BOOL CALLBACK find_checked_radio(HWND child, LPARAM found) {
+    LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+    if ((style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON) &&
+        SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        *reinterpret_cast<HWND *>(found) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The sheet once its page shows the record's settings (one orientation is
+// checked); null when none appeared in time.
+HWND wait_for_sheet(DWORD dialog_thread) {
+    for (DWORD waited = 0; waited < DIALOG_LIMIT_MS; waited += 20) {
+        Sleep(20);
+        HWND sheet = nullptr;
+        EnumThreadWindows(dialog_thread, find_sheet, reinterpret_cast<LPARAM>(&sheet));
+        HWND checked = nullptr;
+        if (sheet)
+            EnumChildWindows(sheet, find_checked_radio, reinterpret_cast<LPARAM>(&checked));
+        if (checked)
+            return sheet;
+    }
+    return nullptr;
+}
+
+DWORD WINAPI use_dialog(void *parameter) {
+    auto *user = static_cast<DialogUser *>(parameter);
+    HWND sheet = wait_for_sheet(user->dialog_thread);
+    if (!sheet)
+        return 1;
+    user->sheet_found = true;
+    HWND radio = nullptr;
+    EnumChildWindows(sheet, find_unchecked_radio, reinterpret_cast<LPARAM>(&radio));
+    if (radio) {
+        SendMessageW(radio, BM_CLICK, 0, 0);
+        user->orientation_clicked = SendMessageW(radio, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    // Pressed again until the sheet is gone, so that the test thread never
+    // stays in the modal loop.
+    HWND button = GetDlgItem(sheet, user->confirm ? IDOK : IDCANCEL);
+    for (DWORD waited = 0; IsWindow(sheet) && waited < DIALOG_LIMIT_MS; waited += 200) {
+        PostMessageW(button, BM_CLICK, 0, 0);
+        Sleep(200);
+    }
+    return 0;
+}
+
+class RealPropertyDialogs : public testing::Test {
+  protected:
+    void SetUp() override {
+        const char *name = getenv("PROXY_TEST_PRINTER");
+        if (!name || !*name)
+            GTEST_SKIP() << "PROXY_TEST_PRINTER is not set (start the rig: scripts/services start)";
+        printer = name;
+        key = printer_key(printer);
+        ASSERT_TRUE(key) << "Wine has no registry key for " << printer;
+        saved = read_stored_default(key.get());
+    }
+    void TearDown() override {
+        if (key)
+            write_stored_default(key.get(), saved);
+    }
+
+    // Shows the document dialog with a user who changes the orientation and
+    // then confirms or cancels.
+    int run_document_dialog(bool confirm) {
+        DialogUser user;
+        user.dialog_thread = GetCurrentThreadId();
+        user.confirm = confirm;
+        HANDLE thread = CreateThread(nullptr, 0, use_dialog, &user, 0, nullptr);
+        EXPECT_NE(nullptr, thread);
+        int result = -1;
+        output = capture_debug_output("trace+printproxy", [&] {
+            result = set_printer_DrvDocumentPropertySheets(printer.c_str());
+        });
+        if (thread) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, DIALOG_LIMIT_MS));
+            CloseHandle(thread);
+        }
+        EXPECT_TRUE(user.sheet_found) << "no dialog appeared within " << DIALOG_LIMIT_MS << " ms";
+        EXPECT_TRUE(user.orientation_clicked) << "the other orientation could not be chosen";
+        return result;
+    }
+
+    std::string printer;
+    RegistryKey key;
+    StoredDefault saved;
+    std::string output;
+};
+
+const char DOCUMENT[] = "set_printer_DrvDocumentPropertySheets";
+
+} // namespace
+
+// Turned to the other orientation and back, so that the driver leaves this
+// test with the settings it came with.
+TEST_F(RealPropertyDialogs, ConfirmedDialogBecomesTheUserDefault) {
+    if (!windows_can_be_created())
+        GTEST_SKIP() << "no window can be created (no X display?)";
+    int start = driver_orientation(printer);
+    ASSERT_TRUE(start == DMORIENT_PORTRAIT || start == DMORIENT_LANDSCAPE) << "actual " << start;
+
+    for (int expected : {other_orientation(start), start}) {
+        SCOPED_TRACE(expected == DMORIENT_PORTRAIT ? "to portrait" : "to landscape");
+        int result = run_document_dialog(true);
+
+        EXPECT_EQ(0, result) << "actual " << result << ", expected 0";
+        std::string line = debug_header("trace", DOCUMENT) + "set printer ok\n";
+        EXPECT_NE(std::string::npos, output.find(line)) << "actual output:\n" << output;
+        int stored = stored_orientation(printer);
+        EXPECT_EQ(expected, stored) << "level 9: actual " << stored << ", expected " << expected;
+        int driver = driver_orientation(printer);
+        EXPECT_EQ(expected, driver) << "driver: actual " << driver << ", expected " << expected;
+    }
+}
+
+// Wine 8's dialog answers IDOK also when the user presses Cancel, handing
+// back the settings it started from: these are stored again, unchanged. A
+// platform that answers IDCANCEL stores nothing.
+TEST_F(RealPropertyDialogs, CancelledDialogKeepsTheDefault) {
+    if (!windows_can_be_created())
+        GTEST_SKIP() << "no window can be created (no X display?)";
+    int start = driver_orientation(printer);
+
+    int result = run_document_dialog(false);
+
+    EXPECT_TRUE(result == 16 || result == 0) << "actual " << result << ", expected 16 or 0";
+    const char *line = result == 16 ? "user canele set printer.\n" : "set printer ok\n";
+    std::string expected = debug_header("trace", DOCUMENT) + line;
+    EXPECT_NE(std::string::npos, output.find(expected)) << "actual output:\n" << output;
+    if (result == 0) {
+        int stored = stored_orientation(printer);
+        EXPECT_EQ(start, stored) << "level 9: actual " << stored << ", expected " << start;
+    }
+    int driver = driver_orientation(printer);
+    EXPECT_EQ(start, driver) << "driver: actual " << driver << ", expected " << start;
+}
