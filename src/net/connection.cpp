@@ -1,6 +1,8 @@
 #include "net/connection.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "diag/log_line.h"
 #include "net/byte_order.h"
@@ -10,6 +12,37 @@
 
 SOCKET server_socket = INVALID_SOCKET;
 int connected;
+
+namespace {
+
+// Bytes that arrived beyond what the last read asked for. Reading ahead lets
+// one wait and one read bring a small packet whole, header and body, where
+// each wait is a round trip to the Wine server.
+struct ReadAhead {
+    SOCKET socket = INVALID_SOCKET;
+    int start = 0;
+    int end = 0;
+    char data[16384];
+};
+ReadAhead read_ahead;
+
+void forget_read_ahead(SOCKET socket) {
+    read_ahead.socket = socket;
+    read_ahead.start = read_ahead.end = 0;
+}
+
+int take_read_ahead(SOCKET socket, char *out, int n) {
+    if (read_ahead.socket != socket) {
+        forget_read_ahead(socket);
+        return 0;
+    }
+    int count = std::min(n, read_ahead.end - read_ahead.start);
+    memcpy(out, read_ahead.data + read_ahead.start, count);
+    read_ahead.start += count;
+    return count;
+}
+
+} // namespace
 
 int ConnectToServer(int port) {
     server_socket = socket(AF_INET, SOCK_STREAM, 0);
@@ -27,10 +60,12 @@ int ConnectToServer(int port) {
         return 0;
     }
     connected = 1;
+    forget_read_ahead(server_socket);
     return 1;
 }
 
 void close_server_socket() {
+    forget_read_ahead(INVALID_SOCKET);
     closesocket(server_socket);
     server_socket = INVALID_SOCKET;
     connected = 0;
@@ -44,31 +79,68 @@ void shutdown_server_socket() {
     }
 }
 
-int receive_with_timeout(SOCKET socket, char *buffer, int n, int timeout_ms) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket, &readable);
-    timeval timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    int ready = select(0, &readable, nullptr, nullptr, &timeout);
-    if (ready == SOCKET_ERROR)
-        return RECEIVE_ERROR;
-    if (ready == 0)
+namespace {
+
+// Completes an overlapped read that did not finish at once: waits for it up
+// to timeout_ms, and on a timeout cancels it (keeping what arrived meanwhile).
+// A wake-up before the read is done waits again for the time that is left.
+int finish_pending_read(SOCKET socket, WSAOVERLAPPED *overlapped, int timeout_ms) {
+    DWORD count = 0, flags = 0;
+    DWORD deadline = GetTickCount() + timeout_ms;
+    for (;;) {
+        DWORD left = deadline - GetTickCount();
+        if (static_cast<int>(left) < 0 ||
+            WaitForSingleObject(overlapped->hEvent, left) == WAIT_TIMEOUT)
+            break;
+        if (WSAGetOverlappedResult(socket, overlapped, &count, FALSE, &flags))
+            return static_cast<int>(count);
+        if (WSAGetLastError() != WSA_IO_INCOMPLETE)
+            return RECEIVE_ERROR;
+    }
+    CancelIoEx(reinterpret_cast<HANDLE>(socket), overlapped);
+    if (!WSAGetOverlappedResult(socket, overlapped, &count, TRUE, &flags))
         return RECEIVE_TIMEOUT;
-    if (!FD_ISSET(socket, &readable))
+    return static_cast<int>(count);
+}
+
+} // namespace
+
+// One wait and one read, as an overlapped read waited for with a timeout: the
+// socket stays blocking and carries no options, and a read whose data is
+// already there costs a single call instead of a poll and a read.
+int receive_with_timeout(SOCKET socket, char *buffer, int n, int timeout_ms) {
+    static HANDLE read_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = read_done;
+    WSABUF piece = {static_cast<ULONG>(n), buffer};
+    DWORD count = 0, flags = 0;
+    if (WSARecv(socket, &piece, 1, &count, &flags, &overlapped, nullptr) == 0)
+        return static_cast<int>(count);
+    if (WSAGetLastError() != WSA_IO_PENDING)
         return RECEIVE_ERROR;
-    return recv(socket, buffer, n, 0);
+    return finish_pending_read(socket, &overlapped, timeout_ms);
 }
 
 int receive_exact(SOCKET socket, char *buffer, int n, int timeout_ms) {
-    int total = 0;
+    int total = n > 0 ? take_read_ahead(socket, buffer, n) : 0;
     while (total < n) {
-        int count = receive_with_timeout(socket, buffer + total, n - total, timeout_ms);
+        int missing = n - total;
+        // Large bodies go straight to their buffer; small reads fill ours.
+        bool read_ahead_fits = missing < static_cast<int>(sizeof(read_ahead.data));
+        char *target = read_ahead_fits ? read_ahead.data : buffer + total;
+        int capacity = read_ahead_fits ? static_cast<int>(sizeof(read_ahead.data)) : missing;
+        int count = receive_with_timeout(socket, target, capacity, timeout_ms);
         if (count == RECEIVE_TIMEOUT)
             return RECEIVE_TIMEOUT;
         if (count == 0)
             return RECEIVE_CLOSED;
         if (count < 0)
             return RECEIVE_ERROR;
+        if (read_ahead_fits) {
+            read_ahead.start = 0;
+            read_ahead.end = count;
+            count = take_read_ahead(socket, buffer + total, missing);
+        }
         total += count;
     }
     return RECEIVE_OK;
