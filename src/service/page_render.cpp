@@ -127,6 +127,9 @@ Conversion convert_and_draw(HDC screen, const unsigned char *bits, const BmpPage
     if (!memory || !bitmap)
         return failed();
     Selection selection{memory.get(), SelectObject(memory.get(), bitmap.get())};
+    // A new DC shrinks by AND-ing the pixels it drops (BLACKONWHITE), which
+    // darkens colour edges; dropping them outright is also faster.
+    SetStretchBltMode(memory.get(), COLORONCOLOR);
     if (!StretchDIBits(memory.get(), 0, 0, width, height, 0, 0, page.width,
                        static_cast<int>(page.rows), bits, bitmap_info(page.info), DIB_RGB_COLORS,
                        SRCCOPY))

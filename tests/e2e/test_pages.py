@@ -206,6 +206,27 @@ class PrintedPages(unittest.TestCase):
         self.assert_drawn(image, page, (metrics.offset_x, metrics.offset_y),
                           metrics.printable_width / w, metrics.printable_height / h, "fit")
 
+    def test_fit_shrink_keeps_colours_at_their_edges(self):
+        # Two-pixel red and green stripes, a little wider than the printable
+        # area: every column the shrink drops borders another colour half the
+        # time, and merging instead of dropping would blacken it.
+        probe = self.write("shrink-probe.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, GREEN)]))
+        with peer.Session(env=peer.program_env(peer.TRACE)) as session:
+            run_job(session, 51, [probe])
+            metrics = Metrics(METRICS.search(session.stderr()))
+            w, h = metrics.printable_width + 121, 60
+            page = bmp.Page(w, h, [(x, 0, 2, h, RED) for x in range(0, w, 4)], background=GREEN)
+            path = self.write("shrink.bmp", page, bits=8)
+            run = run_job(session, 52, [path], scale=1)
+            end_session(session)
+        self.assertEqual(run.statuses, [0])
+        image = bmp.render_postscript(run.output_path, DPI, WORK)[0]
+        merged = [(x, y) for y in range(image.height // 4, image.height * 3 // 4, 7)
+                  for x in range(image.width)
+                  if not any(bmp.close_to(image.pixel(x, y), c, TOLERANCE) for c in (RED, GREEN))]
+        self.assertEqual(merged[:10], [], "%d rendered pixels are neither red nor green"
+                         % len(merged))
+
     def test_refused_pages_end_the_job_without_a_result(self):
         png = os.path.join(WORK, "page.png")
         with open(png, "wb") as f:
