@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -105,6 +106,9 @@ char *get_unix_file_name(const wchar_t *name) {
     if (!name)
         return nullptr;
     std::wstring nt_path = std::wstring(L"\\??\\C:\\") + name;
+    // The driver wrote the file through a Win32 path, where '/' separates
+    // folders too; an NT path knows only '\'.
+    std::replace(nt_path.begin(), nt_path.end(), L'/', L'\\');
     LOG_PROGRESS("get_unix_file_name", "%s%s\n", quote_wide_string(nt_path.c_str()));
     UnixPath path = nt_to_unix(nt_path);
     if (!path)

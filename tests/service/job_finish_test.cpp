@@ -155,12 +155,15 @@ TEST_F(JobFinish, ForceSleepWaitsForMoreThanOneByte) {
     struct Row {
         const char *name;
         const char *content; // null: no file
+        const char *name_prefix;
         int pauses;
     };
+    // Names are taken from the root of C:, with a leading separator or not.
     const Row rows[] = {
-        {"no file", nullptr, 120},
-        {"one byte", "x", 120},
-        {"two bytes", "xy", 0},
+        {"no file", nullptr, "", 120},
+        {"one byte", "x", "", 120},
+        {"two bytes", "xy", "", 0},
+        {"two bytes, name with a leading separator", "xy", "\\", 0},
     };
     for (const Row &row : rows) {
         DeleteFileW(output_dos_path.c_str());
@@ -170,8 +173,9 @@ TEST_F(JobFinish, ForceSleepWaitsForMoreThanOneByte) {
             fputs(row.content, f);
             fclose(f);
         }
-        std::string out = capture_debug_output("trace+printproxy",
-                                               [&] { wait_for_output_file(output_name.c_str()); });
+        std::string name = row.name_prefix + output_name;
+        std::string out =
+            capture_debug_output("trace+printproxy", [&] { wait_for_output_file(name.c_str()); });
         EXPECT_EQ(count_of(out, "wait file generates...\n"), row.pauses)
             << row.name << ": actual output: " << out;
     }

@@ -64,11 +64,17 @@ TEST_F(UnixFileName, NameInAFolderAndInAMissingFolder) {
     CreateDirectoryW(L"C:\\unix_path_test_folder", nullptr);
     UnixPath inside(get_unix_file_name(L"unix_path_test_folder\\out.ps"));
     EXPECT_EQ(text_of(inside), drive_c_unix_path("unix_path_test_folder/out.ps"));
-    RemoveDirectoryW(L"C:\\unix_path_test_folder");
+
+    // Names the start of a job anchors on C:\ the same way.
+    UnixPath rooted(get_unix_file_name(L"\\rooted.ps"));
+    EXPECT_EQ(text_of(rooted), drive_c_unix_path("rooted.ps"));
+    UnixPath slashes(get_unix_file_name(L"unix_path_test_folder/out.ps"));
+    EXPECT_EQ(text_of(slashes), drive_c_unix_path("unix_path_test_folder/out.ps"));
 
     UnixPath missing(get_unix_file_name(L"no_such_folder_42\\out.ps"));
     EXPECT_EQ(text_of(missing), "(null)") << "a folder that does not exist has no path";
     EXPECT_EQ(text_of(UnixPath(get_unix_file_name(nullptr))), "(null)");
+    RemoveDirectoryW(L"C:\\unix_path_test_folder");
 }
 
 TEST_F(UnixFileName, LogsTheNtPath) {
