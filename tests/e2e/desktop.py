@@ -1,7 +1,6 @@
 """The rig's X display and Wine prefixes as the dialog tests use them: the
-program's windows found, typed into and photographed with xdotool and
-ImageMagick, the printer's stored default read through Wine's registry tool,
-and a Wine prefix of a test's own for what must not touch the shared one.
+program's windows found with xdotool, and a Wine prefix of a test's own for
+what must not touch the shared one.
 """
 import os
 import shutil
@@ -9,13 +8,6 @@ import subprocess
 import time
 
 import peer
-
-ARTIFACTS_DIR = os.path.join(peer.BUILD_DIR, "artifacts")
-PRINTERS_KEY = r"HKLM\System\CurrentControlSet\Control\Print\Printers"
-DEFAULT_VALUE = "Default DevMode"
-# dmOrientation in the DEVMODEA that Wine keeps as the printer's default.
-ORIENTATION_OFFSET = 44
-PORTRAIT, LANDSCAPE = 1, 2
 
 
 def rig_settings():
@@ -33,7 +25,7 @@ RIG = rig_settings()
 
 def display_problem():
     """Why the dialogs cannot be driven here, or None when they can."""
-    for tool in ("xdotool", "xdpyinfo", "import"):
+    for tool in ("xdotool", "xdpyinfo"):
         if shutil.which(tool) is None:
             return "%s is not installed" % tool
     probe = subprocess.run(["xdpyinfo", "-display", RIG["DISPLAY"]], stdout=subprocess.DEVNULL,
@@ -61,26 +53,6 @@ def wait_for_window(pid, seconds=15):
     return None
 
 
-def type_keys(window, *keys):
-    """Focuses `window` (Wine draws its own frame; no window manager runs)
-    and presses each key in turn."""
-    xdotool("windowfocus", "--sync", window)
-    for key in keys:
-        xdotool("key", "--clearmodifiers", key)
-        time.sleep(0.2)
-
-
-def screenshot(window, name):
-    """Keeps a picture of `window` in <build>/artifacts/`name`; its path."""
-    os.makedirs(ARTIFACTS_DIR, exist_ok=True)
-    geometry = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", window))
-    crop = "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"], geometry["X"], geometry["Y"])
-    path = os.path.join(ARTIFACTS_DIR, name)
-    subprocess.run(["import", "-display", RIG["DISPLAY"], "-window", "root", "-crop", crop,
-                    "+repage", path], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return path
-
-
 def wine_env(prefix=None):
     env = dict(os.environ)
     if prefix:
@@ -91,36 +63,6 @@ def wine_env(prefix=None):
 def wine(args, prefix=None, timeout=120):
     return subprocess.run([peer.WINE_RUN] + args, env=wine_env(prefix), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, text=True)
-
-
-def printer_key(printer):
-    return PRINTERS_KEY + "\\" + printer
-
-
-def stored_default(printer):
-    """The printer's stored default device mode as bytes, or None."""
-    result = wine(["reg", "query", printer_key(printer), "/v", DEFAULT_VALUE])
-    for line in result.stdout.splitlines():
-        fields = line.split()
-        if "REG_BINARY" in fields[:-1]:
-            return bytes.fromhex(fields[-1])
-    return None
-
-
-def stored_orientation(printer):
-    data = stored_default(printer)
-    if data is None or len(data) < ORIENTATION_OFFSET + 2:
-        return None
-    return int.from_bytes(data[ORIENTATION_OFFSET:ORIENTATION_OFFSET + 2], "little")
-
-
-def restore_default(printer, data):
-    """Puts back what stored_default returned before a test."""
-    if data is None:
-        wine(["reg", "delete", printer_key(printer), "/v", DEFAULT_VALUE, "/f"])
-    else:
-        wine(["reg", "add", printer_key(printer), "/v", DEFAULT_VALUE, "/t", "REG_BINARY", "/d",
-              data.hex(), "/f"])
 
 
 def wineserver(prefix, *args, timeout=60):

@@ -227,23 +227,6 @@ class PrintedPages(unittest.TestCase):
         self.assertEqual(merged[:10], [], "%d rendered pixels are neither red nor green"
                          % len(merged))
 
-    def test_refused_pages_end_the_job_without_a_result(self):
-        png = os.path.join(WORK, "page.png")
-        with open(png, "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n" + b"\x00" * 32)
-        missing = os.path.join(WORK, "no-such-page.bmp")
-        if os.path.exists(missing):
-            os.remove(missing)
-        good = self.write("after-refused.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, BLUE)]))
-        with peer.Session() as session:
-            refused = run_job(session, 41, [png, missing])
-            # The job is over: the next one is accepted and printed.
-            printed = run_job(session, 42, [good])
-            end_session(session)
-        self.assertEqual(refused.statuses, [15, 6])
-        self.assertIsNone(refused.result, "no page printed, no job result")
-        self.assertEqual(printed.statuses, [0])
-        self.assert_result(printed)
 
 
 if __name__ == "__main__":

@@ -16,7 +16,7 @@ class ExitCodes(unittest.TestCase):
                 self.assertNotIn("running", err)
 
     def test_invalid_ports(self):
-        for text, shown in (("0", 0), ("65536", 65536), ("-1", -1), ("abc", 0), ("x", 0)):
+        for text, shown in (("0", 0), ("65536", 65536), ("-1", -1), ("abc", 0)):
             with self.subTest(port=text):
                 code, err = peer.run_program(["x", text])
                 self.assertEqual(code, 2, err)

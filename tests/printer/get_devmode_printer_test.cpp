@@ -1,5 +1,6 @@
 // get_devmode_by_name against the rig's real printer (Wine's PostScript
-// driver over the private CUPS queue named by PROXY_TEST_PRINTER).
+// driver over the private CUPS queue named by PROXY_TEST_PRINTER); the
+// failure paths and their releases are in get_devmode_test.cpp.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,36 +12,6 @@
 
 namespace {
 
-int opened;
-int closed;
-int allocated;
-size_t allocated_size;
-int released;
-DevmodeCalls real_calls;
-
-BOOL WINAPI counting_open(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults) {
-    BOOL ok = real_calls.open_printer(name, printer, defaults);
-    opened += ok != FALSE;
-    return ok;
-}
-
-BOOL WINAPI counting_close(HANDLE printer) {
-    closed++;
-    return real_calls.close_printer(printer);
-}
-
-void *counting_allocate(size_t size) {
-    void *buffer = real_calls.allocate_zeroed(size);
-    allocated += buffer != nullptr;
-    allocated_size = size;
-    return buffer;
-}
-
-void counting_release(void *buffer) {
-    released++;
-    real_calls.release(buffer);
-}
-
 class RealPrinter : public testing::Test {
   protected:
     void SetUp() override {
@@ -49,15 +20,6 @@ class RealPrinter : public testing::Test {
             GTEST_SKIP() << "PROXY_TEST_PRINTER is not set (start the rig: scripts/services start)";
         ASSERT_LT(strlen(name), sizeof(request.printer_name));
         strcpy(request.printer_name, name);
-        real_calls = devmode_calls;
-        devmode_calls = {counting_open, real_calls.document_properties, counting_close,
-                         counting_allocate, counting_release};
-        opened = closed = allocated = released = 0;
-        allocated_size = 0;
-    }
-    void TearDown() override {
-        if (real_calls.open_printer)
-            devmode_calls = real_calls;
     }
 
     PrintRequest request = {};
@@ -65,13 +27,6 @@ class RealPrinter : public testing::Test {
 };
 
 } // namespace
-
-TEST_F(RealPrinter, UnknownPrinterCannotBeOpened) {
-    strcpy(request.printer_name, "No Such Printer 7f3a");
-    EXPECT_EQ(DEVMODE_PRINTER_NOT_OPENED, get_devmode_by_name(&request, &result));
-    EXPECT_EQ(nullptr, result);
-    EXPECT_EQ(0, allocated);
-}
 
 TEST_F(RealPrinter, DriverRecordCarriesTheRequest) {
     request.fields = FIELD_COPIES | FIELD_COLLATE | FIELD_DUPLEX | FIELD_PAPER_SIZE |
@@ -87,9 +42,6 @@ TEST_F(RealPrinter, DriverRecordCarriesTheRequest) {
         << "printer " << request.printer_name;
     DevmodeBuffer buffer(result);
     EXPECT_EQ(sizeof(DEVMODEA), result->dmSize);
-    EXPECT_EQ(allocated_size, size_t(result->dmSize + result->dmDriverExtra))
-        << "buffer of the reported size, filled by the driver: dmSize " << result->dmSize
-        << ", dmDriverExtra " << result->dmDriverExtra;
     EXPECT_EQ(0, strncmp(request.printer_name, reinterpret_cast<const char *>(result->dmDeviceName),
                          sizeof(result->dmDeviceName) - 1))
         << "device name " << std::string(reinterpret_cast<const char *>(result->dmDeviceName), 32);
@@ -103,18 +55,4 @@ TEST_F(RealPrinter, DriverRecordCarriesTheRequest) {
     DWORD wanted =
         DM_COPIES | DM_COLLATE | DM_PAPERSIZE | DM_PRINTQUALITY | DM_YRESOLUTION | DM_COLOR;
     EXPECT_EQ(wanted, result->dmFields & wanted) << std::hex << "dmFields 0x" << result->dmFields;
-    EXPECT_EQ(1, opened);
-    EXPECT_EQ(1, closed);
-    EXPECT_EQ(0, released);
-}
-
-TEST_F(RealPrinter, QualityWithoutYResolutionLeaksNothing) {
-    request.fields = FIELD_PRINT_QUALITY;
-    request.print_quality = 600;
-    EXPECT_EQ(DEVMODE_NO_Y_RESOLUTION, get_devmode_by_name(&request, &result));
-    EXPECT_EQ(nullptr, result);
-    EXPECT_EQ(1, opened);
-    EXPECT_EQ(opened, closed) << "printer handles";
-    EXPECT_EQ(1, allocated);
-    EXPECT_EQ(allocated, released) << "device-mode buffers";
 }

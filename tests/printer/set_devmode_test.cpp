@@ -112,18 +112,6 @@ const SetCase SET_CASES[] = {
          dm.dmCollate = 1;
          dm.dmPaperSize = DMPAPER_A4_ROTATED;
      }},
-    {"paper 600 x 800 has no code", full_driver,
-     PrintRequest{
-         .fields = FIELD_PAPER_SIZE | FIELD_COPIES, .copies = 1, .paper_size = (600u << 16) | 800},
-     [](DEVMODEA &dm) {
-         dm.dmCopies = 1;
-         dm.dmCollate = 1;
-         dm.dmPaperSize = 0;
-         dm.dmFields &= ~DWORD(DM_PAPERSIZE);
-         dm.dmFields |= DM_PAPERLENGTH | DM_PAPERWIDTH;
-         dm.dmPaperLength = 2824;
-         dm.dmPaperWidth = 2118;
-     }},
     {"paper 596 x 842: truncated tenths of a millimetre", bare_driver,
      PrintRequest{.fields = FIELD_PAPER_SIZE, .paper_size = (596u << 16) | 842},
      [](DEVMODEA &dm) {
@@ -147,15 +135,6 @@ const SetCase SET_CASES[] = {
      [](DEVMODEA &dm) {
          dm.dmPrintQuality = 600;
          dm.dmYResolution = 1200;
-         dm.dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
-     }},
-    {"quality 0 with Y resolution", bare_driver,
-     PrintRequest{.fields = FIELD_PRINT_QUALITY | FIELD_Y_RESOLUTION,
-                  .print_quality = 0,
-                  .y_resolution = 150},
-     [](DEVMODEA &dm) {
-         dm.dmPrintQuality = 0;
-         dm.dmYResolution = 150;
          dm.dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
      }},
     {"negative quality needs no Y resolution", bare_driver,
@@ -187,26 +166,6 @@ const SetCase SET_CASES[] = {
      }},
     {"colour 3: driver's setting kept", bare_driver,
      PrintRequest{.fields = FIELD_COLOR, .color = 3}, [](DEVMODEA &) {}},
-    {"every setting at once", full_driver,
-     PrintRequest{.fields = 0xFF,
-                  .collate = 1,
-                  .copies = 2,
-                  .duplex = DMDUP_HORIZONTAL,
-                  .paper_source = 4,
-                  .paper_size = (595u << 16) | 842,
-                  .print_quality = 600,
-                  .y_resolution = 600,
-                  .color = DMCOLOR_MONOCHROME},
-     [](DEVMODEA &dm) {
-         dm.dmCopies = 2;
-         dm.dmCollate = 1;
-         dm.dmDuplex = DMDUP_HORIZONTAL;
-         dm.dmDefaultSource = 4;
-         dm.dmPaperSize = DMPAPER_A4;
-         dm.dmPrintQuality = 600;
-         dm.dmYResolution = 600;
-         dm.dmColor = DMCOLOR_MONOCHROME;
-     }},
 };
 
 } // namespace
@@ -281,24 +240,4 @@ TEST(SetDevmodeLog, DefaultClassesShowOnlyTheRefusal) {
     DEVMODEA dm = bare_driver();
     std::string out = capture_debug_output(nullptr, [&] { set_devmode(&dm, &request); });
     EXPECT_EQ(debug_header("err", "set_devmode") + "without YResolution\n", out);
-}
-
-TEST(SetDevmodeLog, TracesEverySettingInOrder) {
-    PrintRequest request = {};
-    request.fields = 0xFF;
-    request.copies = 0x10002;
-    request.collate = 0;
-    request.duplex = 2;
-    request.paper_source = 15;
-    request.paper_size = (600u << 16) | 800;
-    request.print_quality = -3;
-    request.color = 2;
-    DEVMODEA dm = full_driver();
-    std::string out = capture_debug_output("trace+printproxy", [&] { set_devmode(&dm, &request); });
-    std::string h = debug_header("trace", "set_devmode");
-    EXPECT_EQ(h + "fields ff old devmode 1bf03\n" + h + "copies 2\n" + h + "collate 0\n" + h +
-                  "duplex 2\n" + h + "papersource 15\n" + h + "paper_sizes 600,800\n" + h +
-                  "PrintQuality->-3\n" + h + "YResolution->300\n" + h + "Color 2\n" + h +
-                  "newd devmode 1bf0d\n",
-              out);
 }

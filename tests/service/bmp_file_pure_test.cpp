@@ -57,7 +57,6 @@ Bytes patched32(Bytes file, size_t at, uint32_t value) {
 TEST(BmpCheck, RefusesFilesItCannotBound) {
     const RefusedRow rows[] = {
         {"file header only", [] { return cut(build_bmp({}), 14); }, BmpProblem::HEADERS_BEYOND_END},
-        {"biSize cut short", [] { return cut(build_bmp({}), 17); }, BmpProblem::HEADERS_BEYOND_END},
         {"information header cut at 30 bytes", [] { return cut(build_bmp({}), 44); },
          BmpProblem::HEADERS_BEYOND_END},
         {"biSize far beyond the file", [] { return patched32(build_bmp({}), 14, 0xFFFFFFF0); },
@@ -66,28 +65,13 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
          BmpProblem::UNSUPPORTED_HEADER},
         {"zero width", [] { return with_spec([](BmpSpec &s) { s.width = 0; }); },
          BmpProblem::BAD_DIMENSIONS},
-        {"negative width", [] { return with_spec([](BmpSpec &s) { s.width = -4; }); },
-         BmpProblem::BAD_DIMENSIONS},
-        {"zero height", [] { return with_spec([](BmpSpec &s) { s.height = 0; }); },
-         BmpProblem::BAD_DIMENSIONS},
         {"height INT32_MIN", [] { return patched32(build_bmp({}), 22, 0x80000000u); },
          BmpProblem::BAD_DIMENSIONS},
-        {"bit count 0", [] { return with_spec([](BmpSpec &s) { s.bits = 0; }); },
-         BmpProblem::UNSUPPORTED_FORMAT},
         {"bit count 2", [] { return with_spec([](BmpSpec &s) { s.bits = 2; }); },
-         BmpProblem::UNSUPPORTED_FORMAT},
-        {"bit count 48", [] { return with_spec([](BmpSpec &s) { s.bits = 48; }); },
          BmpProblem::UNSUPPORTED_FORMAT},
         {"RLE8", [] { return with_spec([](BmpSpec &s) { s.bits = 8, s.compression = 1; }); },
          BmpProblem::UNSUPPORTED_FORMAT},
-        {"RLE4", [] { return with_spec([](BmpSpec &s) { s.bits = 4, s.compression = 2; }); },
-         BmpProblem::UNSUPPORTED_FORMAT},
-        {"JPEG", [] { return with_spec([](BmpSpec &s) { s.compression = 4; }); },
-         BmpProblem::UNSUPPORTED_FORMAT},
         {"bit fields at 24 bits", [] { return with_spec([](BmpSpec &s) { s.compression = 3; }); },
-         BmpProblem::UNSUPPORTED_FORMAT},
-        {"alpha bit fields",
-         [] { return with_spec([](BmpSpec &s) { s.bits = 32, s.compression = 6; }); },
          BmpProblem::UNSUPPORTED_FORMAT},
         {"scan line beyond 32 bits", [] { return patched32(build_bmp({}), 18, 0x7FFFFFFF); },
          BmpProblem::IMAGE_TOO_LARGE},
@@ -134,10 +118,7 @@ TEST(BmpCheck, TrueColourPageKeepsItsHeaderWithBoundedSizes) {
     EXPECT_EQ(h.biSize, 40u);
     EXPECT_EQ(h.biWidth, 5);
     EXPECT_EQ(h.biHeight, 3);
-    EXPECT_EQ(h.biPlanes, 1);
-    EXPECT_EQ(h.biBitCount, 24);
     EXPECT_EQ(h.biSizeImage, 48u) << "stride 16 x 3 rows";
-    EXPECT_EQ(h.biXPelsPerMeter, 2835);
     EXPECT_EQ(h.biClrUsed, 0u) << "no colour table beyond 8 bits per pixel";
     EXPECT_EQ(h.biClrImportant, 0u);
     EXPECT_EQ(page.bits_offset, 54u);
@@ -280,12 +261,10 @@ TEST(DriveCPath, DeviceLinkIsReplacedByTheRealFolder) {
     };
     const Row rows[] = {
         {"file at the root", "/p/x/dosdevices/c:/out.ps", true, "/p/x/drive_c/out.ps", 12},
-        {"file in a folder", "/w/dosdevices/c:/a/b.ps", true, "/w/drive_c/a/b.ps", 10},
         {"the root itself", "/w/dosdevices/c:", true, "/w/drive_c", 10},
         {"another drive", "/w/dosdevices/d:/out.ps", false, "", 0},
         {"a longer name", "/w/dosdevices/c:x/out.ps", false, "", 0},
         {"already real", "/w/drive_c/out.ps", false, "", 0},
-        {"no prefix", "/dosdevices/c:/out.ps", false, "", 0},
     };
     for (const Row &row : rows) {
         std::string candidate;

@@ -179,12 +179,6 @@ const CheckCase CHECK_CASES[] = {
          r.duplex = 1;
      },
      0, nullptr},
-    {"duplex 3 with its bit",
-     [](PrintRequest &r) {
-         r.fields = FIELD_DUPLEX;
-         r.duplex = 3;
-     },
-     0, nullptr},
     {"no pages", [](PrintRequest &r) { r.reserved1 = 0; }, 23, "Invalid reserved1 0\n"},
 };
 
