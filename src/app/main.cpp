@@ -1,55 +1,8 @@
-// Entry point: port from the command line, spooler, sockets, one session.
-#include <winsock2.h>
+// Entry point of the program; start-up itself is run_program's.
 #include <windows.h>
-#include <shellapi.h>
 
-#include <cstdlib>
-
-#include "app/session.h"
-#include "app/spooler.h"
-#include "diag/log_line.h"
-
-namespace {
-
-enum ExitCode {
-    EXIT_AFTER_SESSION = 0,
-    EXIT_USAGE = 1,
-    EXIT_BAD_PORT = 2,
-    EXIT_NO_SPOOLER = 5,
-    EXIT_NO_SOCKETS = 6
-};
-
-// NO_RPC skips the spooler step unless it is unset or begins with '0'.
-bool spooler_step_wanted(const char *no_rpc) {
-    return !no_rpc || no_rpc[0] == '0';
-}
-
-} // namespace
+#include "app/startup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
-    const char *no_rpc = getenv("NO_RPC");
-    int count = 0;
-    // The array lives until the process ends.
-    LPWSTR *entries = CommandLineToArgvW(command_line, &count);
-    if (!entries || count < 2) {
-        ERR_ON(dbch_printproxy, "wWinMain", "参数不足。用法: tavri-printer-proxy <端口>\n");
-        return EXIT_USAGE;
-    }
-    int port = _wtoi(entries[1]);
-    if (port < 1 || port > 65535) {
-        ERR_ON(dbch_printproxy, "wWinMain", "无效的端口号: %d\n", port);
-        return EXIT_BAD_PORT;
-    }
-    LOG_PROGRESS("wWinMain", "%srunning...\n");
-    if (spooler_step_wanted(no_rpc) && !start_spooler_service()) {
-        ERR_ON(dbch_printproxy, "wWinMain", "start Spooler failed, eror %d\n", 17);
-        return EXIT_NO_SPOOLER;
-    }
-    WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
-        return EXIT_NO_SOCKETS;
-    MainLoop(port);
-    WSACleanup();
-    LOG_PROGRESS("wWinMain", "%sClient exited\n");
-    return EXIT_AFTER_SESSION;
+    return run_program(command_line);
 }
