@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 4;
     int32_t height = 2; // negative: top-down
     uint16_t bits = 24;
@@ -36,19 +36,20 @@ inline void put32(std::vector<unsigned char> &out, size_t at, uint32_t v) {
 }
 
 // What the dimensions need; some bytes for a width that needs none.
-inline uint64_t bmp_image_size(const BmpSpec &spec) {
-    if (spec.width <= 0)
+inline uint64_t bmp_image_size(const BmpLayout &layout) {
+    if (layout.width <= 0)
         return 16;
-    uint64_t stride = (uint64_t(uint32_t(spec.width)) * spec.bits + 31) / 32 * 4;
-    uint64_t rows = spec.height < 0 ? 0 - int64_t(spec.height) : spec.height;
+    uint64_t stride = (uint64_t(uint32_t(layout.width)) * layout.bits + 31) / 32 * 4;
+    uint64_t rows = layout.height < 0 ? 0 - int64_t(layout.height) : layout.height;
     return stride * rows;
 }
 
-inline std::vector<unsigned char> build_bmp(const BmpSpec &spec) {
-    size_t headers = 14 + spec.info_size;
-    size_t table_end = headers + 4 * spec.table.size();
-    size_t offset = spec.bits_offset < 0 ? table_end : size_t(spec.bits_offset);
-    size_t pixels = spec.pixel_bytes < 0 ? size_t(bmp_image_size(spec)) : size_t(spec.pixel_bytes);
+inline std::vector<unsigned char> build_bmp(const BmpLayout &layout) {
+    size_t headers = 14 + layout.info_size;
+    size_t table_end = headers + 4 * layout.table.size();
+    size_t offset = layout.bits_offset < 0 ? table_end : size_t(layout.bits_offset);
+    size_t pixels =
+        layout.pixel_bytes < 0 ? size_t(bmp_image_size(layout)) : size_t(layout.pixel_bytes);
     size_t size = offset + pixels > table_end ? offset + pixels : table_end;
     if (size < 54) // room for the 40-byte header's fields even when biSize says less
         size = 54;
@@ -57,20 +58,20 @@ inline std::vector<unsigned char> build_bmp(const BmpSpec &spec) {
     out[1] = 'M';
     put32(out, 2, uint32_t(size));
     put32(out, 10, uint32_t(offset));
-    put32(out, 14, spec.info_size);
-    put32(out, 18, uint32_t(spec.width));
-    put32(out, 22, uint32_t(spec.height));
+    put32(out, 14, layout.info_size);
+    put32(out, 18, uint32_t(layout.width));
+    put32(out, 22, uint32_t(layout.height));
     put16(out, 26, 1);
-    put16(out, 28, spec.bits);
-    put32(out, 30, spec.compression);
-    put32(out, 34, spec.size_image);
+    put16(out, 28, layout.bits);
+    put32(out, 30, layout.compression);
+    put32(out, 34, layout.size_image);
     put32(out, 38, 2835);
     put32(out, 42, 2835);
-    put32(out, 46, spec.clr_used);
-    put32(out, 50, spec.clr_important);
-    for (size_t i = 0; i < spec.table.size(); ++i)
-        put32(out, headers + 4 * i, spec.table[i]);
+    put32(out, 46, layout.clr_used);
+    put32(out, 50, layout.clr_important);
+    for (size_t i = 0; i < layout.table.size(); ++i)
+        put32(out, headers + 4 * i, layout.table[i]);
     if (offset < size)
-        memset(out.data() + offset, spec.pixel_value, size - offset);
+        memset(out.data() + offset, layout.pixel_value, size - offset);
     return out;
 }

@@ -38,10 +38,10 @@ struct RefusedRow {
     BmpProblem expected;
 };
 
-Bytes with_spec(const std::function<void(BmpSpec &)> &edit) {
-    BmpSpec spec;
-    edit(spec);
-    return build_bmp(spec);
+Bytes with_spec(const std::function<void(BmpLayout &)> &edit) {
+    BmpLayout layout;
+    edit(layout);
+    return build_bmp(layout);
 }
 
 Bytes cut(Bytes file, size_t size) {
@@ -61,28 +61,29 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
          BmpProblem::HEADERS_BEYOND_END},
         {"biSize far beyond the file", [] { return patched32(build_bmp({}), 14, 0xFFFFFFF0); },
          BmpProblem::HEADERS_BEYOND_END},
-        {"core header of 12 bytes", [] { return with_spec([](BmpSpec &s) { s.info_size = 12; }); },
+        {"core header of 12 bytes",
+         [] { return with_spec([](BmpLayout &s) { s.info_size = 12; }); },
          BmpProblem::UNSUPPORTED_HEADER},
-        {"zero width", [] { return with_spec([](BmpSpec &s) { s.width = 0; }); },
+        {"zero width", [] { return with_spec([](BmpLayout &s) { s.width = 0; }); },
          BmpProblem::BAD_DIMENSIONS},
         {"height INT32_MIN", [] { return patched32(build_bmp({}), 22, 0x80000000u); },
          BmpProblem::BAD_DIMENSIONS},
-        {"bit count 2", [] { return with_spec([](BmpSpec &s) { s.bits = 2; }); },
+        {"bit count 2", [] { return with_spec([](BmpLayout &s) { s.bits = 2; }); },
          BmpProblem::UNSUPPORTED_FORMAT},
-        {"RLE8", [] { return with_spec([](BmpSpec &s) { s.bits = 8, s.compression = 1; }); },
+        {"RLE8", [] { return with_spec([](BmpLayout &s) { s.bits = 8, s.compression = 1; }); },
          BmpProblem::UNSUPPORTED_FORMAT},
-        {"bit fields at 24 bits", [] { return with_spec([](BmpSpec &s) { s.compression = 3; }); },
+        {"bit fields at 24 bits", [] { return with_spec([](BmpLayout &s) { s.compression = 3; }); },
          BmpProblem::UNSUPPORTED_FORMAT},
         {"scan line beyond 32 bits", [] { return patched32(build_bmp({}), 18, 0x7FFFFFFF); },
          BmpProblem::IMAGE_TOO_LARGE},
         {"image beyond 2 GiB",
          [] {
-             Bytes file = with_spec([](BmpSpec &s) { s.bits = 32; });
+             Bytes file = with_spec([](BmpLayout &s) { s.bits = 32; });
              return patched32(patched32(file, 18, 0x10000), 22, 0x2000);
          },
          BmpProblem::IMAGE_TOO_LARGE},
         {"pixels start past the end",
-         [] { return with_spec([](BmpSpec &s) { s.bits_offset = 4000, s.pixel_bytes = 0; }); },
+         [] { return with_spec([](BmpLayout &s) { s.bits_offset = 4000, s.pixel_bytes = 0; }); },
          BmpProblem::PIXELS_BEYOND_END},
         {"bfOffBits 0xFFFFFFFF", [] { return patched32(build_bmp({}), 10, 0xFFFFFFFF); },
          BmpProblem::PIXELS_BEYOND_END},
@@ -93,7 +94,7 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
         {"top-down, more rows than data", [] { return patched32(build_bmp({}), 22, uint32_t(-3)); },
          BmpProblem::PIXELS_BEYOND_END},
         {"bit field masks missing",
-         [] { return with_spec([](BmpSpec &s) { s.bits = 16, s.compression = 3; }); },
+         [] { return with_spec([](BmpLayout &s) { s.bits = 16, s.compression = 3; }); },
          BmpProblem::MASKS_BEYOND_PIXELS},
     };
     for (const RefusedRow &row : rows) {
@@ -105,13 +106,13 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
 }
 
 TEST(BmpCheck, TrueColourPageKeepsItsHeaderWithBoundedSizes) {
-    BmpSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    spec.size_image = 0x7FFFFFF0; // a lie the platform must not see
-    spec.clr_used = 7;
-    spec.clr_important = 7;
-    Bytes file = build_bmp(spec);
+    BmpLayout layout;
+    layout.width = 5;
+    layout.height = 3;
+    layout.size_image = 0x7FFFFFF0; // a lie the platform must not see
+    layout.clr_used = 7;
+    layout.clr_important = 7;
+    Bytes file = build_bmp(layout);
     BmpPage page;
     ASSERT_EQ(check_exact(file, &page), BmpProblem::NONE);
     const DibHeader &h = page.info.header;
@@ -126,11 +127,11 @@ TEST(BmpCheck, TrueColourPageKeepsItsHeaderWithBoundedSizes) {
 }
 
 TEST(BmpCheck, TopDownPageKeepsItsSignAndCountsRows) {
-    BmpSpec spec;
-    spec.height = -6;
-    spec.bits = 32;
+    BmpLayout layout;
+    layout.height = -6;
+    layout.bits = 32;
     BmpPage page;
-    ASSERT_EQ(check_exact(build_bmp(spec), &page), BmpProblem::NONE);
+    ASSERT_EQ(check_exact(build_bmp(layout), &page), BmpProblem::NONE);
     EXPECT_EQ(page.height, -6);
     EXPECT_EQ(page.info.header.biHeight, -6);
     EXPECT_EQ(page.rows, 6u);
@@ -154,13 +155,13 @@ TEST(BmpCheck, PaletteComesFromTheFileBoundedByThePixelData) {
         {"1 bit, table cut to one entry", 1, 0, 1, 2, 1},
     };
     for (const Row &row : rows) {
-        BmpSpec spec;
-        spec.bits = row.bits;
-        spec.clr_used = row.clr_used;
+        BmpLayout layout;
+        layout.bits = row.bits;
+        layout.clr_used = row.clr_used;
         for (size_t i = 0; i < row.entries_in_file; ++i)
-            spec.table.push_back(0x00102030u + uint32_t(i));
+            layout.table.push_back(0x00102030u + uint32_t(i));
         BmpPage page;
-        ASSERT_EQ(check_exact(build_bmp(spec), &page), BmpProblem::NONE) << row.name;
+        ASSERT_EQ(check_exact(build_bmp(layout), &page), BmpProblem::NONE) << row.name;
         EXPECT_EQ(page.info.header.biClrUsed, row.expected_used)
             << row.name << ": actual " << page.info.header.biClrUsed << ", expected "
             << row.expected_used;
@@ -174,14 +175,14 @@ TEST(BmpCheck, PaletteComesFromTheFileBoundedByThePixelData) {
 }
 
 TEST(BmpCheck, LongInformationHeaderIsCutTo40AndItsTableFollowsIt) {
-    BmpSpec spec;
-    spec.bits = 8;
-    spec.info_size = 124;
-    spec.clr_used = 2;
-    spec.clr_important = 9;
-    spec.table = {0x00FF0000, 0x000000FF};
+    BmpLayout layout;
+    layout.bits = 8;
+    layout.info_size = 124;
+    layout.clr_used = 2;
+    layout.clr_important = 9;
+    layout.table = {0x00FF0000, 0x000000FF};
     BmpPage page;
-    ASSERT_EQ(check_exact(build_bmp(spec), &page), BmpProblem::NONE);
+    ASSERT_EQ(check_exact(build_bmp(layout), &page), BmpProblem::NONE);
     EXPECT_EQ(page.info.header.biSize, 40u);
     EXPECT_EQ(page.info.colours[0], 0x00FF0000u);
     EXPECT_EQ(page.info.colours[1], 0x000000FFu);
@@ -190,7 +191,7 @@ TEST(BmpCheck, LongInformationHeaderIsCutTo40AndItsTableFollowsIt) {
 }
 
 TEST(BmpCheck, BitFieldMasksComeAfterOrInsideTheHeader) {
-    BmpSpec after;
+    BmpLayout after;
     after.bits = 16;
     after.compression = 3;
     after.table = {0xF800, 0x07E0, 0x001F};
@@ -200,7 +201,7 @@ TEST(BmpCheck, BitFieldMasksComeAfterOrInsideTheHeader) {
     EXPECT_EQ(page.info.colours[2], 0x001Fu);
     EXPECT_EQ(page.info.header.biCompression, 3u);
 
-    BmpSpec inside;
+    BmpLayout inside;
     inside.bits = 32;
     inside.compression = 3;
     inside.info_size = 108;

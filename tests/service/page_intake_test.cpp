@@ -22,10 +22,10 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 Bytes valid_page() {
-    BmpSpec spec;
-    spec.width = 40;
-    spec.height = 30;
-    return build_bmp(spec);
+    BmpLayout layout;
+    layout.width = 40;
+    layout.height = 30;
+    return build_bmp(layout);
 }
 
 Bytes first_bytes(Bytes file, size_t count) {
@@ -54,7 +54,7 @@ class PageIntake : public PageJob {};
 
 TEST_F(PageIntake, StatusesAndErrLinesOfOneOpenDocument) {
     ASSERT_NO_FATAL_FAILURE(open_job(100));
-    BmpSpec short_pixels;
+    BmpLayout short_pixels;
     short_pixels.pixel_bytes = 10;
     const char *reader = "read_one_fram_bmp_from_file";
     const char *handler = "HandlePageFilename";

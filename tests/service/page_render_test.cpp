@@ -27,11 +27,11 @@ class PageRender : public PageJob {};
 TEST_F(PageRender, EveryKindOfPageIsDrawnWhole) {
     struct Row {
         const char *name;
-        BmpSpec spec;
+        BmpLayout layout;
     };
-    auto spec = [](int32_t height, uint16_t bits, std::vector<uint32_t> table = {},
-                   uint32_t compression = 0, uint32_t info_size = 40) {
-        BmpSpec s;
+    auto layout = [](int32_t height, uint16_t bits, std::vector<uint32_t> table = {},
+                     uint32_t compression = 0, uint32_t info_size = 40) {
+        BmpLayout s;
         s.width = 37;
         s.height = height;
         s.bits = bits;
@@ -41,18 +41,18 @@ TEST_F(PageRender, EveryKindOfPageIsDrawnWhole) {
         return s;
     };
     const Row rows[] = {
-        {"24 bits, bottom-up", spec(21, 24)},
-        {"24 bits, top-down", spec(-21, 24)},
-        {"32 bits, top-down", spec(-21, 32)},
-        {"16 bits, bit fields", spec(21, 16, {0xF800, 0x07E0, 0x001F}, 3)},
-        {"8 bits, 3 colours", spec(21, 8, {0xFF0000, 0x00FF00, 0x0000FF})},
-        {"4 bits, V5 header", spec(21, 4, {0xFF0000, 0x0000FF}, 0, 124)},
-        {"1 bit, top-down", spec(-21, 1, {0x000000, 0xFFFFFF})},
+        {"24 bits, bottom-up", layout(21, 24)},
+        {"24 bits, top-down", layout(-21, 24)},
+        {"32 bits, top-down", layout(-21, 32)},
+        {"16 bits, bit fields", layout(21, 16, {0xF800, 0x07E0, 0x001F}, 3)},
+        {"8 bits, 3 colours", layout(21, 8, {0xFF0000, 0x00FF00, 0x0000FF})},
+        {"4 bits, V5 header", layout(21, 4, {0xFF0000, 0x0000FF}, 0, 124)},
+        {"1 bit, top-down", layout(-21, 1, {0x000000, 0xFFFFFF})},
     };
     ASSERT_NO_FATAL_FAILURE(open_job(100));
     uint32_t req_id = 1;
     for (const Row &row : rows) {
-        std::string path = write_page("kind.bmp", build_bmp(row.spec));
+        std::string path = write_page("kind.bmp", build_bmp(row.layout));
         QueuedPacket reply;
         std::string out = capture_debug_output(nullptr, [&] { reply = send_page(path, req_id++); });
         EXPECT_EQ(reply.status, 0u) << row.name;
@@ -81,12 +81,12 @@ TEST_F(PageRender, ScaleAndSizeChooseHowThePageIsDrawn) {
     uint32_t req_id = 1;
     for (const Row &row : rows) {
         current_job->scale = row.scale;
-        BmpSpec spec;
-        spec.width = row.width;
-        spec.height = row.height;
-        spec.bits = 1;
-        spec.table = {0x000000, 0xFFFFFF};
-        std::string path = write_page("placement.bmp", build_bmp(spec));
+        BmpLayout layout;
+        layout.width = row.width;
+        layout.height = row.height;
+        layout.bits = 1;
+        layout.table = {0x000000, 0xFFFFFF};
+        std::string path = write_page("placement.bmp", build_bmp(layout));
         std::string out = capture_debug_output("trace+printproxy,err+printproxy",
                                                [&] { send_page(path, req_id++); });
         char progress[256];
