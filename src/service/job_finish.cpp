@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <memory>
 #include <type_traits>
@@ -10,6 +11,7 @@
 #include "diag/log_line.h"
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
+#include "printer/output_path.h"
 #include "service/job_state.h"
 #include "service/unix_path.h"
 #include "ui/progress_window.h"
@@ -50,12 +52,16 @@ const char *job_name(const char (&field)[PRINTER_NAME_SIZE]) {
 
 } // namespace
 
+// The file is looked for where the document start told the driver to write
+// it: the name anchored on the root of drive C:.
 void wait_for_output_file(const char *output_file_name) {
-    char path[8 + PRINTER_NAME_SIZE];
-    snprintf(path, sizeof(path), "c:\\%s", output_file_name);
+    WideText wide_name(ansi_to_wide(output_file_name));
+    if (!wide_name)
+        return;
+    std::wstring path = output_path_on_drive_c(wide_name.get());
     for (int check = 0; check < output_file_checks; ++check) {
         struct _stat64 info;
-        if (_stat64(path, &info) == 0 && info.st_size > 1)
+        if (_wstat64(path.c_str(), &info) == 0 && info.st_size > 1)
             return;
         Sleep(finish_wait_period_ms);
         LOG_PROGRESS(FUNCTION, "%swait file generates...\n");

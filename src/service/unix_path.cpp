@@ -10,6 +10,7 @@
 #include <string>
 
 #include "diag/log_line.h"
+#include "printer/output_path.h"
 #include "service/drive_c_path.h"
 
 ULONG unix_name_first_size = 256;
@@ -105,9 +106,10 @@ void free_dos_path(wchar_t *path) {
 char *get_unix_file_name(const wchar_t *name) {
     if (!name)
         return nullptr;
-    std::wstring nt_path = std::wstring(L"\\??\\C:\\") + name;
-    // The driver wrote the file through a Win32 path, where '/' separates
-    // folders too; an NT path knows only '\'.
+    // The same anchoring on drive C: as the document start gave the driver,
+    // so the path reported is the file written. The driver wrote it through a
+    // Win32 path, where '/' separates folders too; an NT path knows only '\'.
+    std::wstring nt_path = L"\\??\\" + output_path_on_drive_c(name);
     std::replace(nt_path.begin(), nt_path.end(), L'/', L'\\');
     LOG_PROGRESS("get_unix_file_name", "%s%s\n", quote_wide_string(nt_path.c_str()));
     UnixPath path = nt_to_unix(nt_path);

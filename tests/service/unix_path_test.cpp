@@ -68,6 +68,8 @@ TEST_F(UnixFileName, NameInAFolderAndInAMissingFolder) {
     // Names the start of a job anchors on C:\ the same way.
     UnixPath rooted(get_unix_file_name(L"\\rooted.ps"));
     EXPECT_EQ(text_of(rooted), drive_c_unix_path("rooted.ps"));
+    UnixPath drive(get_unix_file_name(L"C:\\unix_path_test_folder\\out.ps"));
+    EXPECT_EQ(text_of(drive), drive_c_unix_path("unix_path_test_folder/out.ps"));
     UnixPath slashes(get_unix_file_name(L"unix_path_test_folder/out.ps"));
     EXPECT_EQ(text_of(slashes), drive_c_unix_path("unix_path_test_folder/out.ps"));
 
