@@ -8,10 +8,8 @@
 namespace {
 
 // The queued 0x2004 report, reduced to its status; -1 when none is queued.
-long reported_status(std::vector<unsigned char> packet) {
-    if (packet.size() != 28 || be32_at(packet, 4) != 0x00022004)
-        return -1;
-    return be32_at(packet, 16);
+long reported_status(const QueuedPacket &packet) {
+    return packet.code == 0x2004 && packet.body.size() == 8 ? long(packet.status) : -1;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "net/timing.h"
 #include "service/job_state.h"
 #include "support/loopback.h"
+#include "support/queued_packet.h"
 
 class Connected : public ::testing::Test {
   protected:
@@ -32,15 +33,5 @@ class Connected : public ::testing::Test {
         send_wait_ms = 30000;
         heartbeat_period_ms = 30000;
         send_drain_grace_ms = 2000;
-    }
-
-    // The oldest queued packet, taken off the queue; empty when none.
-    std::vector<unsigned char> take_queued() {
-        QueueNode *node = dequeue_packet();
-        if (!node)
-            return {};
-        std::vector<unsigned char> packet(node->data, node->data + node->size);
-        free_queue_node(node);
-        return packet;
     }
 };

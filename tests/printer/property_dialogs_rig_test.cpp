@@ -16,6 +16,7 @@
 
 #include "printer/property_dialogs.h"
 #include "support/debug_capture.h"
+#include "support/wine_host.h"
 
 namespace {
 
@@ -28,43 +29,27 @@ struct PrinterCloser {
 };
 using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-// Wine keeps the level-9 default of a printer as a value of its key.
-struct StoredDefault {
-    bool present = false;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-};
-
-RegistryKey printer_key(const std::string &printer) {
-    HKEY key = nullptr;
-    std::string path = PRINTERS_KEY + printer;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key))
-        return RegistryKey();
-    return RegistryKey(key);
-}
-
-StoredDefault read_stored_default(HKEY key) {
-    StoredDefault stored;
+// Wine keeps the level-9 default of a printer as a value of its key; empty
+// when there is none.
+std::vector<BYTE> read_stored_default(const std::string &printer) {
+    std::string key = PRINTERS_KEY + printer;
     DWORD size = 0;
-    if (RegQueryValueExA(key, DEFAULT_VALUE, nullptr, &stored.type, nullptr, &size))
-        return stored;
-    stored.data.resize(size);
-    stored.present =
-        !RegQueryValueExA(key, DEFAULT_VALUE, nullptr, &stored.type, stored.data.data(), &size);
-    return stored;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), DEFAULT_VALUE, RRF_RT_REG_BINARY, nullptr,
+                     nullptr, &size))
+        return {};
+    std::vector<BYTE> data(size);
+    RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), DEFAULT_VALUE, RRF_RT_REG_BINARY, nullptr,
+                 data.data(), &size);
+    return data;
 }
 
-void write_stored_default(HKEY key, const StoredDefault &stored) {
-    if (stored.present)
-        RegSetValueExA(key, DEFAULT_VALUE, 0, stored.type, stored.data.data(),
-                       DWORD(stored.data.size()));
+void write_stored_default(const std::string &printer, const std::vector<BYTE> &data) {
+    std::string key = PRINTERS_KEY + printer;
+    if (data.empty())
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), DEFAULT_VALUE);
     else
-        RegDeleteValueA(key, DEFAULT_VALUE);
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), DEFAULT_VALUE, REG_BINARY, data.data(),
+                        DWORD(data.size()));
 }
 
 // dmOrientation of the printer's level-9 default as winspool reports it;
@@ -107,15 +92,6 @@ int other_orientation(int orientation) {
     return orientation == DMORIENT_PORTRAIT ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
 }
 
-bool windows_can_be_created() {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 nullptr, nullptr);
-    if (!probe)
-        return false;
-    DestroyWindow(probe);
-    return true;
-}
-
 // The user of the dialog: waits for the sheet that the test thread shows,
 // turns the orientation to the one the record does not have yet (the
 // unchecked radio button; the texts depend on the locale), then presses OK
@@ -136,26 +112,29 @@ BOOL CALLBACK find_sheet(HWND window, LPARAM found) {
     return FALSE;
 }
 
-BOOL CALLBACK find_unchecked_radio(HWND child, LPARAM found) {
+// A visible radio button of the sheet in the wanted check state.
+struct RadioSearch {
+    bool checked;
+    HWND found;
+};
+
+BOOL CALLBACK find_radio(HWND child, LPARAM parameter) {
+    auto *search = reinterpret_cast<RadioSearch *>(parameter);
     wchar_t class_name[16] = {};
     GetClassNameW(child, class_name, 16);
     LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
     bool radio = style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON;
     if (_wcsicmp(class_name, L"Button") != 0 || !radio || !IsWindowVisible(child) ||
-        SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        (SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED) != search->checked)
         return TRUE;
-    *reinterpret_cast<HWND *>(found) = child;
+    search->found = child;
     return FALSE;
 }
 
-BOOL CALLBACK find_checked_radio(HWND child, LPARAM found) {
-    LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
-    if ((style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON) &&
-        SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED) {
-        *reinterpret_cast<HWND *>(found) = child;
-        return FALSE;
-    }
-    return TRUE;
+HWND radio_of(HWND sheet, bool checked) {
+    RadioSearch search = {checked, nullptr};
+    EnumChildWindows(sheet, find_radio, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // The sheet once its page shows the record's settings (one orientation is
@@ -165,10 +144,7 @@ HWND wait_for_sheet(DWORD dialog_thread) {
         Sleep(20);
         HWND sheet = nullptr;
         EnumThreadWindows(dialog_thread, find_sheet, reinterpret_cast<LPARAM>(&sheet));
-        HWND checked = nullptr;
-        if (sheet)
-            EnumChildWindows(sheet, find_checked_radio, reinterpret_cast<LPARAM>(&checked));
-        if (checked)
+        if (sheet && radio_of(sheet, true))
             return sheet;
     }
     return nullptr;
@@ -180,8 +156,7 @@ DWORD WINAPI use_dialog(void *parameter) {
     if (!sheet)
         return 1;
     user->sheet_found = true;
-    HWND radio = nullptr;
-    EnumChildWindows(sheet, find_unchecked_radio, reinterpret_cast<LPARAM>(&radio));
+    HWND radio = radio_of(sheet, false);
     if (radio) {
         SendMessageW(radio, BM_CLICK, 0, 0);
         user->orientation_clicked = SendMessageW(radio, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -202,14 +177,16 @@ class RealPropertyDialogs : public testing::Test {
         const char *name = getenv("PROXY_TEST_PRINTER");
         if (!name || !*name)
             GTEST_SKIP() << "PROXY_TEST_PRINTER is not set (start the rig: scripts/services start)";
+        std::string reason;
+        if (!windows_can_be_created(reason))
+            GTEST_SKIP() << reason;
         printer = name;
-        key = printer_key(printer);
-        ASSERT_TRUE(key) << "Wine has no registry key for " << printer;
-        saved = read_stored_default(key.get());
+        saved = read_stored_default(printer);
+        restore = true;
     }
     void TearDown() override {
-        if (key)
-            write_stored_default(key.get(), saved);
+        if (restore)
+            write_stored_default(printer, saved);
     }
 
     // Shows the document dialog with a user who changes the orientation and
@@ -234,8 +211,8 @@ class RealPropertyDialogs : public testing::Test {
     }
 
     std::string printer;
-    RegistryKey key;
-    StoredDefault saved;
+    std::vector<BYTE> saved;
+    bool restore = false;
     std::string output;
 };
 
@@ -246,8 +223,6 @@ const char DOCUMENT[] = "set_printer_DrvDocumentPropertySheets";
 // Turned to the other orientation and back, so that the driver leaves this
 // test with the settings it came with.
 TEST_F(RealPropertyDialogs, ConfirmedDialogBecomesTheUserDefault) {
-    if (!windows_can_be_created())
-        GTEST_SKIP() << "no window can be created (no X display?)";
     int start = driver_orientation(printer);
     ASSERT_TRUE(start == DMORIENT_PORTRAIT || start == DMORIENT_LANDSCAPE) << "actual " << start;
 
@@ -269,8 +244,6 @@ TEST_F(RealPropertyDialogs, ConfirmedDialogBecomesTheUserDefault) {
 // back the settings it started from: these are stored again, unchanged. A
 // platform that answers IDCANCEL stores nothing.
 TEST_F(RealPropertyDialogs, CancelledDialogKeepsTheDefault) {
-    if (!windows_can_be_created())
-        GTEST_SKIP() << "no window can be created (no X display?)";
     int start = driver_orientation(printer);
 
     int result = run_document_dialog(false);

@@ -10,45 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "net/byte_order.h"
 #include "net/send_queue.h"
 #include "printer/property_dialogs.h"
 #include "service/dialog_actions.h"
 #include "service/handlers.h"
 #include "service/job_state.h"
+#include "support/queued_packet.h"
 
 namespace {
 
 HANDLE const FAKE_PRINTER = reinterpret_cast<HANDLE>(0x5152);
-
-struct Packet {
-    uint16_t code = 0;
-    uint32_t req_id = 0;
-    std::vector<unsigned char> body;
-};
-
-// The oldest queued packet; code 0 when the queue is empty.
-Packet next_packet() {
-    Packet packet;
-    QueueNode *node = dequeue_packet();
-    if (!node)
-        return packet;
-    packet.code = read_be16(node->data + 6);
-    packet.req_id = read_be32(node->data + 8);
-    packet.body.assign(node->data + 16, node->data + node->size - 4);
-    free_queue_node(node);
-    return packet;
-}
-
-// A reply body as the server reads it: status, text length, text.
-std::vector<unsigned char> reply_body(uint32_t status, const std::string &text) {
-    std::vector<unsigned char> body(8 + text.size());
-    write_be32(body.data(), status);
-    write_be32(body.data() + 4, uint32_t(text.size()));
-    for (size_t i = 0; i < text.size(); i++)
-        body[8 + i] = static_cast<unsigned char>(text[i]);
-    return body;
-}
 
 int opened;
 
@@ -90,7 +61,7 @@ struct ShutdownRequest {
     int calls = 0;
     UINT flags = 0;
     DWORD reason = 0;
-    Packet queued_before; // what the send queue held when it was made
+    QueuedPacket queued_before; // what the send queue held when it was made
 };
 ShutdownRequest shutdown_request;
 
@@ -98,7 +69,7 @@ BOOL WINAPI record_shutdown(UINT flags, DWORD reason) {
     shutdown_request.calls++;
     shutdown_request.flags = flags;
     shutdown_request.reason = reason;
-    shutdown_request.queued_before = next_packet();
+    shutdown_request.queued_before = take_queued(true);
     return TRUE;
 }
 
@@ -138,15 +109,12 @@ class DialogActions : public testing::Test {
                        uint32_t status, const std::string &text) {
         int result = action.handler(body, length, 41);
         EXPECT_EQ(0, result) << "the session must end: actual " << result << ", expected 0";
-        Packet packet = next_packet();
-        EXPECT_EQ(action.answer, packet.code)
-            << "actual " << std::hex << packet.code << ", expected " << action.answer;
+        QueuedPacket packet = take_queued(true);
+        EXPECT_EQ(action.answer, packet.code) << "actual " << packet.code;
         EXPECT_EQ(41u, packet.req_id);
-        EXPECT_TRUE(packet.body == reply_body(status, text))
-            << "actual status " << (packet.body.size() >= 4 ? read_be32(packet.body.data()) : 0)
-            << " with " << packet.body.size() << " bytes, expected " << status << " \"" << text
-            << "\"";
-        EXPECT_EQ(0, next_packet().code) << "more than one answer";
+        EXPECT_EQ(status, packet.status) << "actual " << packet.status << ", expected " << status;
+        EXPECT_EQ(text, packet.text);
+        EXPECT_EQ(0, take_queued(true).code) << "more than one answer";
     }
 
     PropertyDialogCalls saved_dialogs{};
@@ -211,9 +179,9 @@ TEST_F(DialogActions, ShutdownIsAnsweredBeforeItIsRequested) {
     ASSERT_EQ(1, shutdown_request.calls) << "ExitWindowsEx calls";
     EXPECT_EQ(UINT(EWX_SHUTDOWN), shutdown_request.flags);
     EXPECT_EQ(0u, shutdown_request.reason);
-    const Packet &answer = shutdown_request.queued_before;
-    EXPECT_EQ(0x1007, answer.code)
-        << "actual " << std::hex << answer.code << ", expected 0x1007 queued before the request";
+    const QueuedPacket &answer = shutdown_request.queued_before;
+    EXPECT_EQ(0x1007, answer.code) << "actual " << answer.code << ", queued before the request";
     EXPECT_EQ(77u, answer.req_id);
-    EXPECT_TRUE(answer.body == reply_body(0, "OK")) << "answer body is not status 0, \"OK\"";
+    EXPECT_EQ(0u, answer.status);
+    EXPECT_EQ("OK", answer.text);
 }

@@ -81,7 +81,7 @@ class JobFinish : public PageJob {
 TEST_F(JobFinish, PageReplyThenJobResultThenIdle) {
     enum_jobs_call = scripted_enum_jobs;
     run_one_page_job();
-    QueuedPacket result = next_queued_packet();
+    QueuedPacket result = take_queued();
     EXPECT_EQ(result.code, 0x2001) << "actual code " << result.code;
     EXPECT_EQ(result.status, 0u);
     EXPECT_EQ(result.text, drive_c_unix_path(output_name));
@@ -99,13 +99,13 @@ TEST_F(JobFinish, SpoolBudgetIsSpentAcrossJobs) {
     EXPECT_EQ(queue_calls, 5);
     EXPECT_EQ(count_of(first, "Job count 1\n"), 5) << "actual output: " << first;
     EXPECT_EQ(spool_wait_budget, 0);
-    EXPECT_EQ(next_queued_packet().code, 0x2001);
+    EXPECT_EQ(take_queued().code, 0x2001);
 
     queue_calls = 0;
     std::string second = run_one_page_job();
     EXPECT_EQ(queue_calls, 0) << "a spent budget asks the queue nothing";
     EXPECT_EQ(count_of(second, "Job count"), 0);
-    EXPECT_EQ(next_queued_packet().code, 0x2001);
+    EXPECT_EQ(take_queued().code, 0x2001);
 }
 
 TEST_F(JobFinish, QueueAnswersThatEndOrContinueTheWait) {
@@ -187,7 +187,7 @@ TEST_F(JobFinish, ForceSleepFindsTheFinishedDocument) {
     std::string out = run_one_page_job();
     EXPECT_EQ(count_of(out, "wait file generates"), 0)
         << "EndDoc has written the file; actual output: " << out;
-    EXPECT_EQ(next_queued_packet().code, 0x2001);
+    EXPECT_EQ(take_queued().code, 0x2001);
 }
 
 TEST_F(JobFinish, ProgressThreadEndsWithTheJobEvenBeforeItsWindowExists) {

@@ -111,7 +111,7 @@ TEST_F(PageIntake, PathIsNeverReadPastTheBody) {
     std::string out = capture_debug_output(
         nullptr, [&] { result = HandlePageFilename(buffer, sizeof(buffer) - 1, 31); });
     EXPECT_EQ(result, 1);
-    QueuedPacket reply = next_queued_packet();
+    QueuedPacket reply = take_queued();
     EXPECT_EQ(reply.code, 0x1002);
     EXPECT_EQ(reply.status, uint32_t(PAGE_BAD_PATH))
         << "actual " << reply.status << ", expected " << PAGE_BAD_PATH;
@@ -158,7 +158,7 @@ TEST_F(PageIntake, RefusedWithoutAnOpenDocument) {
 
 TEST_F(PageIntake, MessageWithoutBodyIsAnswered24) {
     EXPECT_EQ(1, HandlePageFilename(nullptr, 0, 41));
-    QueuedPacket reply = next_queued_packet();
+    QueuedPacket reply = take_queued();
     EXPECT_EQ(reply.code, 0x1002);
     EXPECT_EQ(reply.status, 24u) << "actual " << reply.status;
 }
@@ -173,12 +173,12 @@ TEST_F(PageIntake, LastPageEndsTheJobAfterItsReply) {
 
     // A refused last page ends the job too, and its status is the job's.
     EXPECT_EQ(send_page(bad, 2).status, 15u);
-    QueuedPacket result = next_queued_packet();
+    QueuedPacket result = take_queued();
     EXPECT_EQ(result.code, 0x2001) << "actual code " << result.code;
     EXPECT_EQ(result.req_id, 0u);
     EXPECT_EQ(result.status, 15u) << "the status of the last page message";
     EXPECT_EQ(result.text, drive_c_unix_path(output_name));
-    EXPECT_EQ(next_queued_packet().code, 0) << "nothing after the job result";
+    EXPECT_EQ(take_queued().code, 0) << "nothing after the job result";
 
     EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_IDLE));
     EXPECT_FALSE(printer_dc);
@@ -193,7 +193,7 @@ TEST_F(PageIntake, JobWithoutPrintedPageSendsNoResult) {
     std::string bad = write_page("bad.png", {0x89, 0x50, 0x4E, 0x47});
     for (uint32_t req_id = 1; req_id <= 3; ++req_id)
         EXPECT_EQ(send_page(bad, req_id).status, 15u);
-    EXPECT_EQ(next_queued_packet().code, 0) << "no job result";
+    EXPECT_EQ(take_queued().code, 0) << "no job result";
     EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_IDLE));
     EXPECT_FALSE(printer_dc) << "the document was still ended";
     EXPECT_EQ(pages_received, 0);
@@ -204,7 +204,7 @@ TEST_F(PageIntake, JobWhoseDocumentNeverStartedEndsOnItsPageCount) {
     std::string good = write_page("good.bmp", valid_page());
     EXPECT_EQ(send_page(good, 1).status, 20u);
     EXPECT_EQ(send_page(good, 2).status, 20u);
-    EXPECT_EQ(next_queued_packet().code, 0) << "no job result";
+    EXPECT_EQ(take_queued().code, 0) << "no job result";
     EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_IDLE));
 }
 

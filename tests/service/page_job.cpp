@@ -5,44 +5,11 @@
 #include <cstring>
 #include <memory>
 
-#include "net/byte_order.h"
 #include "net/send_queue.h"
 #include "service/handlers.h"
 #include "service/job_finish.h"
 #include "service/job_state.h"
 #include "ui/progress_window.h"
-
-QueuedPacket next_queued_packet() {
-    while (QueueNode *node = dequeue_packet()) {
-        QueuedPacket packet;
-        packet.code = read_be16(node->data + 6);
-        packet.req_id = read_be32(node->data + 8);
-        uint32_t length = read_be32(node->data + 12);
-        if (length >= 8 && packet.code != 0x2002) {
-            const unsigned char *body = node->data + 16;
-            packet.status = read_be32(body);
-            uint32_t text_length = read_be32(body + 4);
-            if (text_length <= length - 8)
-                packet.text.assign(reinterpret_cast<const char *>(body + 8), text_length);
-        }
-        free_queue_node(node);
-        if (packet.code != 0x2002)
-            return packet;
-    }
-    return {};
-}
-
-std::string unix_path_of(const std::wstring &dos_path) {
-    using Convert = char *(CDECL *)(const wchar_t *);
-    auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char *path = convert ? convert(dos_path.c_str()) : nullptr;
-    if (!path)
-        return "";
-    std::string result = path;
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
-}
 
 std::string drive_c_unix_path(const std::string &name) {
     const char *prefix = getenv("WINEPREFIX");
@@ -88,7 +55,7 @@ void PageJob::TearDown() {
     }
     close_progress_window();
     join_progress_thread();
-    while (next_queued_packet().code != 0) {
+    while (take_queued().code != 0) {
     }
     free_send_queue();
     release_current_job();
@@ -135,14 +102,14 @@ std::string PageJob::write_page(const char *name, const std::vector<unsigned cha
     EXPECT_TRUE(stream) << name;
     if (stream && !bytes.empty())
         fwrite(bytes.data(), 1, bytes.size(), stream.get());
-    return unix_path_of(path);
+    return unix_path(path);
 }
 
 QueuedPacket PageJob::send_page(const std::string &unix_path, uint32_t req_id) {
     std::vector<unsigned char> body(unix_path.begin(), unix_path.end());
     body.push_back(0);
     EXPECT_EQ(1, HandlePageFilename(body.data(), body.size(), req_id)) << "the session goes on";
-    QueuedPacket reply = next_queued_packet();
+    QueuedPacket reply = take_queued();
     EXPECT_EQ(reply.code, 0x1002) << "actual code " << reply.code << ", expected 0x1002";
     EXPECT_EQ(reply.req_id, req_id);
     EXPECT_EQ(reply.text, "") << "a page reply carries no text";

@@ -11,18 +11,8 @@
 #include <string>
 #include <vector>
 
-struct QueuedPacket {
-    uint16_t code = 0; // 0: nothing queued
-    uint32_t req_id = 0;
-    uint32_t status = 0xFFFFFFFF;
-    std::string text;
-};
-
-// The oldest queued packet other than a heartbeat.
-QueuedPacket next_queued_packet();
-
-// The unix path of a DOS path (Wine's wine_get_unix_file_name); "" if none.
-std::string unix_path_of(const std::wstring &dos_path);
+#include "support/queued_packet.h"
+#include "support/wine_host.h"
 
 // Where the rig's prefix keeps drive C: (the real folder, not Wine's device
 // link), followed by `name`.

@@ -18,41 +18,12 @@
 #include "service/job_state.h"
 #include "service/start_print.h"
 #include "support/debug_capture.h"
+#include "support/queued_packet.h"
 #include "ui/progress_window.h"
 
 namespace {
 
 const char CHECK_FAILED[] = "check request header failed.";
-
-struct Packet {
-    uint16_t code = 0;
-    uint32_t req_id = 0;
-    std::vector<unsigned char> body;
-};
-
-// The oldest queued packet other than a heartbeat; code 0 when none.
-Packet next_answer() {
-    while (QueueNode *node = dequeue_packet()) {
-        Packet packet;
-        packet.code = read_be16(node->data + 6);
-        packet.req_id = read_be32(node->data + 8);
-        packet.body.assign(node->data + 16, node->data + node->size - 4);
-        free_queue_node(node);
-        if (packet.code != 0x2002)
-            return packet;
-    }
-    return {};
-}
-
-// Status and text of a reply body; status 0xFFFFFFFF when it is malformed.
-std::pair<uint32_t, std::string> reply_of(const Packet &packet) {
-    if (packet.body.size() < 8)
-        return {0xFFFFFFFF, ""};
-    uint32_t length = read_be32(packet.body.data() + 4);
-    if (packet.body.size() != 8 + size_t(length))
-        return {0xFFFFFFFF, ""};
-    return {read_be32(packet.body.data()), std::string(packet.body.begin() + 8, packet.body.end())};
-}
 
 std::string pointer_text(const void *p) {
     char text[32];
@@ -103,14 +74,12 @@ class StartPrint : public testing::Test {
     }
 
     void expect_answer(uint32_t req_id, uint32_t status, const std::string &text) {
-        Packet packet = next_answer();
+        QueuedPacket packet = take_queued();
         EXPECT_EQ(0x1001, packet.code) << "actual code " << packet.code;
         EXPECT_EQ(req_id, packet.req_id);
-        auto [actual_status, actual_text] = reply_of(packet);
-        EXPECT_EQ(status, actual_status)
-            << "actual status " << actual_status << ", expected " << status;
-        EXPECT_EQ(text, actual_text);
-        EXPECT_EQ(0, next_answer().code) << "exactly one answer";
+        EXPECT_EQ(status, packet.status) << "actual " << packet.status << ", expected " << status;
+        EXPECT_EQ(text, packet.text);
+        EXPECT_EQ(0, take_queued().code) << "exactly one answer";
     }
 
     PrintRequest request = {};
@@ -210,18 +179,14 @@ TEST_F(StartPrint, RefusedRecordIsAnsweredWithItsCheckCodeAndChangesNothing) {
     EXPECT_NE(std::string::npos,
               out.find(debug_header("err", "HandleStartPrint") + "check request header failed.\n"))
         << out;
+    strcpy(request.printer_name, "No Such Printer 53");
+    request.reserved1 = 2;
+    handle(&request, 8);
+    expect_answer(8, 8, CHECK_FAILED);
     EXPECT_EQ(JOB_STATE_IDLE, job_state.load());
     EXPECT_EQ(0u, current_job_id.load());
     EXPECT_EQ(nullptr, heartbeat_thread);
-}
-
-TEST_F(StartPrint, PrinterThatCannotBeOpenedOpensNoWindow) {
-    strcpy(request.printer_name, "No Such Printer 53");
-    handle(&request, 8);
-    expect_answer(8, 8, CHECK_FAILED);
     EXPECT_EQ(nullptr, progress_thread);
-    EXPECT_EQ(JOB_STATE_IDLE, job_state.load());
-    EXPECT_EQ(nullptr, heartbeat_thread);
 }
 
 TEST_F(StartPrint, RecordWhileAJobRunsLeavesThatJobAlone) {
@@ -264,11 +229,10 @@ TEST_F(StartPrint, TextJobIsAcceptedWithHeartbeatThenAnsweredOne) {
 
     // The heartbeat carries the accepted job's id.
     stop_heartbeat_timer();
-    QueueNode *node = dequeue_packet();
-    ASSERT_NE(nullptr, node);
-    EXPECT_EQ(0x2002, read_be16(node->data + 6));
-    EXPECT_EQ(0x01020304u, read_be32(node->data + 16));
-    free_queue_node(node);
+    QueuedPacket heartbeat = take_queued(true);
+    EXPECT_EQ(0x2002, heartbeat.code);
+    ASSERT_EQ(4u, heartbeat.body.size());
+    EXPECT_EQ(0x01020304u, read_be32(heartbeat.body.data()));
 }
 
 TEST_F(StartPrint, BitmapJobIsAnsweredZeroWithTheDocumentStarted) {

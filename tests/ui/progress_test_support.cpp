@@ -16,23 +16,6 @@ bool wait_until(const std::function<bool()> &done, DWORD limit_ms) {
     return true;
 }
 
-bool windows_can_be_created(std::string &reason) {
-    static int known = -1;
-    if (known < 0) {
-        HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                     nullptr, nullptr, nullptr);
-        known = probe != nullptr;
-        if (probe)
-            DestroyWindow(probe);
-    }
-    if (!known) {
-        const char *display = getenv("DISPLAY");
-        reason = std::string("CreateWindowExW fails: no usable X display (DISPLAY=") +
-                 (display ? display : "unset") + ")";
-    }
-    return known;
-}
-
 bool thread_ends(HANDLE thread, DWORD limit_ms) {
     return WaitForSingleObject(thread, limit_ms) == WAIT_OBJECT_0;
 }
@@ -97,20 +80,6 @@ void reset_progress_state() {
     progress_window = nullptr;
     progress_thread = nullptr;
     user_cancel_requested = 0;
-}
-
-std::string unix_path(const std::wstring &dos_path) {
-    using ToUnix = char *(CDECL *)(const wchar_t *);
-    auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!to_unix)
-        return "";
-    char *path = to_unix(dos_path.c_str());
-    if (!path)
-        return "";
-    std::string result = path;
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
 }
 
 std::wstring program_directory() {

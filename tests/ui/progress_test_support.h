@@ -7,14 +7,12 @@
 #include <functional>
 #include <string>
 
+#include "support/wine_host.h"
+
 constexpr DWORD REACTION_LIMIT_MS = 5000;
 
 // Polls `done` every 10 ms until it holds or `limit_ms` have passed.
 bool wait_until(const std::function<bool()> &done, DWORD limit_ms = REACTION_LIMIT_MS);
-
-// True when this process can create windows (an X display is reachable);
-// otherwise `reason` says why not.
-bool windows_can_be_created(std::string &reason);
 
 // Starts a job's window thread into progress_thread and waits until its
 // window is recorded and visible; null when it did not appear in time.
@@ -35,9 +33,6 @@ HWND owned_dialog(HWND owner);
 
 // Clears the job-state words the window reads or writes.
 void reset_progress_state();
-
-// The unix path of a DOS path ("" when Wine cannot map it).
-std::string unix_path(const std::wstring &dos_path);
 
 // Directory of this test program (DOS path, no trailing backslash).
 std::wstring program_directory();

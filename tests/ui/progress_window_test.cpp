@@ -39,6 +39,14 @@ class ProgressWindowTest : public testing::Test {
         return wait_until([&] { return window_text(status) == expected; });
     }
 
+    // Asks for the close box's confirmation and returns its box.
+    HWND close_box() {
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        HWND box = nullptr;
+        wait_until([&] { return (box = owned_dialog(window)) != nullptr; });
+        return box;
+    }
+
     int bar_position() { return static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)); }
     int bar_upper_limit() { return static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)); }
     int bar_lower_limit() { return static_cast<int>(SendMessageW(bar, PBM_GETRANGE, TRUE, 0)); }
@@ -70,7 +78,7 @@ std::string describe(const RECT &r) {
 
 } // namespace
 
-TEST_F(ProgressWindowTest, OpensCentredOnTopWithoutSystemMenu) {
+TEST_F(ProgressWindowTest, OpensCentredOnTopWithItsControlsAndFirstStatus) {
     open(12);
     int screen_width = GetSystemMetrics(SM_CXSCREEN);
     int screen_height = GetSystemMetrics(SM_CYSCREEN);
@@ -94,10 +102,7 @@ TEST_F(ProgressWindowTest, OpensCentredOnTopWithoutSystemMenu) {
     LONG ex_style = GetWindowLongW(window, GWL_EXSTYLE);
     EXPECT_EQ(WS_EX_TOPMOST, ex_style & WS_EX_TOPMOST) << std::hex << "ex style " << ex_style;
     EXPECT_EQ(std::wstring(L""), window_text(window));
-}
 
-TEST_F(ProgressWindowTest, PlacesItsThreeControls) {
-    open(12);
     const ChildPlace rows[] = {
         {"status text", L"Static", 0x50000001, {20, 10, 280, 30}},
         {"progress bar", PROGRESS_CLASSW, 0x50000000, {20, 40, 280, 60}},
@@ -116,24 +121,13 @@ TEST_F(ProgressWindowTest, PlacesItsThreeControls) {
         EXPECT_EQ(row.style, style & row.style) << row.row << std::hex << ": style " << style;
     }
     EXPECT_EQ(2, GetDlgCtrlID(button));
-}
 
-TEST_F(ProgressWindowTest, OpensWithFirstStatusAndEmptyBar) {
-    open(12);
     EXPECT_EQ(std::wstring(L"打印预处理进度: 0 / 12"), window_text(status));
     EXPECT_EQ(0, bar_lower_limit());
     EXPECT_EQ(12, bar_upper_limit());
     EXPECT_EQ(0, bar_position());
     EXPECT_EQ(std::wstring(L"取消"), window_text(button));
     EXPECT_TRUE(IsWindowEnabled(button));
-}
-
-TEST_F(ProgressWindowTest, StepMovesBarAndStatus) {
-    open(12);
-    post_progress_step(5);
-    EXPECT_TRUE(status_becomes(L"打印预处理进度: 5 / 12")) << "status " << window_text(status);
-    EXPECT_EQ(5, bar_position());
-    EXPECT_EQ(std::wstring(L"取消"), window_text(button));
 }
 
 TEST_F(ProgressWindowTest, TotalBeyondBarRangeKeepsLow16BitsInBar) {
@@ -145,24 +139,19 @@ TEST_F(ProgressWindowTest, TotalBeyondBarRangeKeepsLow16BitsInBar) {
         << "status " << window_text(status);
 }
 
-TEST_F(ProgressWindowTest, TextReplacesStatusAndTurnsButtonIntoAcknowledgement) {
+TEST_F(ProgressWindowTest, StepTextAndLastPageChangeStatusAndButton) {
     open(12);
-    post_progress_text(L"预处理失败!");
-    EXPECT_TRUE(status_becomes(L"预处理失败!")) << "status " << window_text(status);
-    EXPECT_EQ(std::wstring(L"确定"), window_text(button));
-    EXPECT_TRUE(IsWindowEnabled(button));
-}
-
-TEST_F(ProgressWindowTest, TextThatCouldNotBeCopiedOnlyRelabelsButton) {
-    open(12);
+    post_progress_step(5);
+    EXPECT_TRUE(status_becomes(L"打印预处理进度: 5 / 12")) << "status " << window_text(status);
+    EXPECT_EQ(5, bar_position());
+    // A text that could not be copied only relabels the button.
     PostMessageW(window, WM_PROGRESS_TEXT, 0, 0);
     EXPECT_TRUE(wait_until([&] { return window_text(button) == L"确定"; }))
         << "button " << window_text(button);
-    EXPECT_EQ(std::wstring(L"打印预处理进度: 0 / 12"), window_text(status));
-}
-
-TEST_F(ProgressWindowTest, LastPageDisablesButton) {
-    open(12);
+    EXPECT_EQ(std::wstring(L"打印预处理进度: 5 / 12"), window_text(status));
+    post_progress_text(L"预处理失败!");
+    EXPECT_TRUE(status_becomes(L"预处理失败!")) << "status " << window_text(status);
+    EXPECT_TRUE(IsWindowEnabled(button));
     post_progress_last_page();
     EXPECT_TRUE(wait_until([&] { return !IsWindowEnabled(button); })) << "button still enabled";
     EXPECT_EQ(std::wstring(L"请稍候..."), window_text(button));
@@ -220,29 +209,21 @@ TEST_F(ProgressWindowTest, OtherCommandsLeaveWindowOpen) {
     EXPECT_EQ(0, user_cancel_requested.load());
 }
 
-TEST_F(ProgressWindowTest, CloseBoxAsksAndNoKeepsWindow) {
+TEST_F(ProgressWindowTest, CloseBoxAsksNoKeepsWindowYesCancels) {
     open(12);
-    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    HWND box = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (box = owned_dialog(window)) != nullptr; }))
-        << "no confirmation box";
+    HANDLE thread = progress_thread;
+    HWND box = close_box();
+    ASSERT_NE(nullptr, box) << "no confirmation box";
     EXPECT_EQ(std::wstring(L"提示"), window_text(box));
-    EXPECT_NE(nullptr, FindWindowExW(box, nullptr, L"STATIC", L"是否取消打印?"))
-        << "no confirmation text in the box";
+    EXPECT_NE(nullptr, FindWindowExW(box, nullptr, L"STATIC", L"是否取消打印?"));
     PostMessageW(box, WM_COMMAND, IDNO, 0);
     EXPECT_TRUE(wait_until([&] { return !IsWindow(box); })) << "box still open";
     post_progress_step(3);
     EXPECT_TRUE(status_becomes(L"打印预处理进度: 3 / 12")) << "window stopped following";
     EXPECT_EQ(0, user_cancel_requested.load());
-}
 
-TEST_F(ProgressWindowTest, CloseBoxAnsweredYesCancels) {
-    open(12);
-    HANDLE thread = progress_thread;
-    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    HWND box = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (box = owned_dialog(window)) != nullptr; }))
-        << "no confirmation box";
+    box = close_box();
+    ASSERT_NE(nullptr, box) << "no second confirmation box";
     PostMessageW(box, WM_COMMAND, IDYES, 0);
     EXPECT_TRUE(thread_ends(thread)) << "window still open";
     EXPECT_EQ(1, user_cancel_requested.load());
@@ -251,10 +232,8 @@ TEST_F(ProgressWindowTest, CloseBoxAnsweredYesCancels) {
 TEST_F(ProgressWindowTest, CloseWhileBoxIsOpenEndsThread) {
     open(12);
     HANDLE thread = progress_thread;
-    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    HWND box = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (box = owned_dialog(window)) != nullptr; }))
-        << "no confirmation box";
+    HWND box = close_box();
+    ASSERT_NE(nullptr, box) << "no confirmation box";
     close_progress_window();
     EXPECT_TRUE(thread_ends(thread)) << "thread stuck in the confirmation box";
     EXPECT_FALSE(IsWindow(box));
