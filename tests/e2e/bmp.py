@@ -5,7 +5,9 @@ of the printer's full size is written quickly: each distinct scan line is
 built once. The PostScript the printer driver wrote is rendered with
 ghostscript at a low resolution and read back as a PPM image.
 """
+import collections
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -100,36 +102,20 @@ def write_bmp(path, page, **options):
     return path
 
 
-class Image:
-    """A PPM (P6) picture read back from ghostscript."""
-
-    def __init__(self, width, height, data):
-        self.width, self.height, self.data = width, height, data
-
+class Image(collections.namedtuple("Image", "width height data")):
     def pixel(self, x, y):
         at = 3 * (y * self.width + x)
         return tuple(self.data[at:at + 3])
 
 
 def read_ppm(path):
+    """A binary PPM as ghostscript writes it: header, then 3 bytes a pixel."""
     with open(path, "rb") as f:
         data = f.read()
-    fields, at = [], 0
-    while len(fields) < 4:
-        while data[at:at + 1].isspace():
-            at += 1
-        if data[at:at + 1] == b"#":
-            at = data.index(b"\n", at) + 1
-            continue
-        end = at
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[at:end])
-        at = end
-    assert fields[0] == b"P6", "not a binary PPM: %r" % fields[0]
-    width, height = int(fields[1]), int(fields[2])
-    at += 1
-    return Image(width, height, data[at:at + 3 * width * height])
+    header = re.match(rb"P6\s+(?:#[^\n]*\n\s*)*(\d+)\s+(\d+)\s", data)
+    assert header, "not a binary PPM: %r" % data[:16]
+    width, height = int(header.group(1)), int(header.group(2))
+    return Image(width, height, data[-3 * width * height:])
 
 
 def ghostscript():

@@ -39,13 +39,6 @@ def reply_body(status, text=b""):
     return struct.pack(">II", status, len(text)) + text
 
 
-def parse_reply(body):
-    status, length = struct.unpack(">II", body[:8])
-    text = body[8:8 + length]
-    assert len(text) == length, "reply text shorter than its length field"
-    return status, text
-
-
 def u32(value):
     return struct.pack(">I", value)
 
@@ -55,10 +48,12 @@ class Packet:
         self.code, self.req_id, self.body, self.raw = code, req_id, body, raw
 
     def reply(self):
-        return parse_reply(self.body)
+        status, length = struct.unpack(">II", self.body[:8])
+        assert len(self.body) == 8 + length, "reply text length %d in %r" % (length, self.body)
+        return status, self.body[8:]
 
     def __repr__(self):
-        return "Packet(code=%#x, req_id=%d, body=%r)" % (self.code, self.req_id, self.body[:64])
+        return "Packet(%#x, %d, %r)" % (self.code, self.req_id, self.body[:64])
 
 
 def program_env(wine_debug=ERRORS, extra=None, no_rpc="1"):

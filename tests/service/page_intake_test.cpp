@@ -37,10 +37,6 @@ std::string err_line(const char *function_name, const std::string &text) {
     return debug_header("err", function_name) + text;
 }
 
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
 struct StatusRow {
     const char *name;
     Bytes file;
@@ -103,31 +99,30 @@ TEST_F(PageIntake, StatusesAndErrLinesOfOneOpenDocument) {
     EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_PAGE_STARTED)) << "the printed page's state";
 }
 
-TEST_F(PageIntake, PathIsNeverReadPastTheBody) {
+TEST_F(PageIntake, MalformedPathsAreRefused) {
     ASSERT_NO_FATAL_FAILURE(open_job(100));
     // The NUL lies just beyond what was received: it does not count.
     const unsigned char buffer[] = {'/', 't', 'm', 'p', 0};
-    int result = 0;
-    std::string out = capture_debug_output(
-        nullptr, [&] { result = HandlePageFilename(buffer, sizeof(buffer) - 1, 31); });
-    EXPECT_EQ(result, 1);
-    QueuedPacket reply = take_queued();
-    EXPECT_EQ(reply.code, 0x1002);
-    EXPECT_EQ(reply.status, uint32_t(PAGE_BAD_PATH))
-        << "actual " << reply.status << ", expected " << PAGE_BAD_PATH;
+    QueuedPacket reply;
+    std::string out = capture_debug_output(nullptr, [&] {
+        EXPECT_EQ(HandlePageFilename(buffer, sizeof(buffer) - 1, 31), 1);
+        reply = take_queued();
+    });
+    EXPECT_EQ(reply.status, uint32_t(PAGE_BAD_PATH)) << "actual " << reply.status;
     std::string line = "page path without terminating NUL in 4 bytes\n";
     EXPECT_TRUE(contains(out, err_line("HandlePageFilename", line))) << "actual output: " << out;
     EXPECT_EQ(pages_received, 1);
-}
 
-TEST_F(PageIntake, EmptyPathCannotBeMapped) {
-    ASSERT_NO_FATAL_FAILURE(open_job(100));
-    QueuedPacket reply;
-    std::string out = capture_debug_output(nullptr, [&] { reply = send_page("", 32); });
+    out = capture_debug_output(nullptr, [&] { reply = send_page("", 32); });
     EXPECT_EQ(reply.status, 6u) << "actual " << reply.status;
     EXPECT_TRUE(
         contains(out, err_line("read_one_fram_bmp_from_file", "wine_get_dos_file_name failed\n")))
         << "actual output: " << out;
+
+    EXPECT_EQ(1, HandlePageFilename(nullptr, 0, 41));
+    reply = take_queued();
+    EXPECT_EQ(reply.code, 0x1002);
+    EXPECT_EQ(reply.status, 24u) << "actual " << reply.status;
 }
 
 TEST_F(PageIntake, RefusedWithoutAnOpenDocument) {
@@ -188,24 +183,24 @@ TEST_F(PageIntake, LastPageEndsTheJobAfterItsReply) {
     EXPECT_EQ(ps.substr(0, 4), "%!PS") << "the driver's output, " << ps.size() << " bytes";
 }
 
+// Refused pages still count: the last one ends the job, without a result.
 TEST_F(PageIntake, JobWithoutPrintedPageSendsNoResult) {
-    ASSERT_NO_FATAL_FAILURE(open_job(3));
     std::string bad = write_page("bad.png", {0x89, 0x50, 0x4E, 0x47});
-    for (uint32_t req_id = 1; req_id <= 3; ++req_id)
-        EXPECT_EQ(send_page(bad, req_id).status, 15u);
-    EXPECT_EQ(take_queued().code, 0) << "no job result";
-    EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_IDLE));
-    EXPECT_FALSE(printer_dc) << "the document was still ended";
-    EXPECT_EQ(pages_received, 0);
-}
-
-TEST_F(PageIntake, JobWhoseDocumentNeverStartedEndsOnItsPageCount) {
-    ASSERT_NO_FATAL_FAILURE(accept_job(2));
     std::string good = write_page("good.bmp", valid_page());
-    EXPECT_EQ(send_page(good, 1).status, 20u);
-    EXPECT_EQ(send_page(good, 2).status, 20u);
-    EXPECT_EQ(take_queued().code, 0) << "no job result";
-    EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_IDLE));
+    for (bool started : {true, false}) {
+        SCOPED_TRACE(started ? "refused pages" : "document never started");
+        if (started) {
+            ASSERT_NO_FATAL_FAILURE(open_job(3));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(accept_job(3));
+        }
+        for (uint32_t req_id = 1; req_id <= 3; ++req_id)
+            EXPECT_EQ(send_page(started ? bad : good, req_id).status, started ? 15u : 20u);
+        EXPECT_EQ(take_queued().code, 0) << "no job result";
+        EXPECT_EQ(job_state.load(), uint32_t(JOB_STATE_IDLE));
+        EXPECT_FALSE(printer_dc) << "the document was still ended";
+        EXPECT_EQ(pages_received, 0);
+    }
 }
 
 TEST_F(PageIntake, ReaderHandsOverTheWholeFile) {

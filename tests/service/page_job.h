@@ -14,6 +14,10 @@
 #include "support/queued_packet.h"
 #include "support/wine_host.h"
 
+inline bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
 // Where the rig's prefix keeps drive C: (the real folder, not Wine's device
 // link), followed by `name`.
 std::string drive_c_unix_path(const std::string &name);

@@ -18,10 +18,6 @@ namespace {
 
 const char FUNCTION[] = "HandlePageFilename";
 
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
 class PageRender : public PageJob {};
 
 TEST_F(PageRender, EveryKindOfPageIsDrawnWhole) {
