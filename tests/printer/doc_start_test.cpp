@@ -24,10 +24,6 @@ std::string narrow(const std::wstring &text) {
     return std::string(text.begin(), text.end());
 }
 
-bool file_exists(const std::wstring &path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string file_head(const std::wstring &path, size_t count) {
     std::unique_ptr<FILE, decltype(&fclose)> file(_wfopen(path.c_str(), L"rb"), &fclose);
     if (!file)
@@ -97,17 +93,12 @@ class DocStart : public testing::Test {
     std::wstring saved_folder;
 };
 
-TEST_F(DocStart, NoRequestIsInvalid) {
+TEST_F(DocStart, NoRequestIsInvalidAndTextJobsAreRefused) {
     int result = -1;
     std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(nullptr); });
     EXPECT_EQ(DOC_START_FAILED, result);
     EXPECT_EQ(debug_header("err", "start_doc_for_bmp") + "invalid req\n", out);
-    EXPECT_EQ(nullptr, progress_thread);
-}
-
-TEST_F(DocStart, TextJobsAreRefusedWithAFixme) {
-    int result = -1;
-    std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_text(); });
+    out = capture_debug_output(nullptr, [&] { result = start_doc_for_text(); });
     EXPECT_EQ(DOC_START_FAILED, result);
     EXPECT_EQ(debug_header("fixme", "start_doc_for_text") + "not support print text\n", out);
     EXPECT_EQ(nullptr, printer_dc);
@@ -146,8 +137,14 @@ TEST_F(DocStart, DeviceModeFailuresOpenNoDcAndNoWindow) {
 }
 
 // A relative output name lies at the root of drive C:, not in the directory
-// the program was started in; the driver writes the file at EndDoc.
+// the program was started in; the driver writes the file at EndDoc. A
+// document left open by an ended job is abandoned first.
 TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
+    HDC leftover = CreateDCA(nullptr, request.printer_name, nullptr, nullptr);
+    ASSERT_NE(nullptr, leftover);
+    DOCINFOW doc = {sizeof(doc), L"left over", nullptr, nullptr, 0};
+    ASSERT_GT(StartDocW(leftover, &doc), 0);
+    printer_dc = leftover;
     std::wstring folder = temp_folder();
     ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str())) << narrow(folder);
     std::wstring stray = folder + OUTPUT_NAME_W;
@@ -156,6 +153,8 @@ TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
     ASSERT_EQ(DOC_START_OK, start_doc_for_bmp(&request));
     EXPECT_EQ(JOB_STATE_DOC_STARTED, job_state.load());
     ASSERT_NE(nullptr, printer_dc);
+    EXPECT_NE(leftover, printer_dc);
+    EXPECT_EQ(0u, GetObjectType(leftover)) << "the old DC was not deleted";
     EXPECT_NE(nullptr, progress_thread);
     int width = GetDeviceCaps(printer_dc, HORZRES);
     int height = GetDeviceCaps(printer_dc, VERTRES);
@@ -168,7 +167,8 @@ TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
     std::wstring expected = L"C:\\" + std::wstring(OUTPUT_NAME_W);
     std::string head = file_head(expected, 4);
     EXPECT_EQ("%!PS", head) << narrow(expected) << ": actual \"" << head << "\"";
-    EXPECT_FALSE(file_exists(stray)) << "output went to the current folder " << narrow(stray);
+    EXPECT_EQ(GetFileAttributesW(stray.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "output went to the current folder " << narrow(stray);
     DeleteFileW(expected.c_str());
     DeleteFileW(stray.c_str());
 }
@@ -189,25 +189,13 @@ TEST_F(DocStart, FailedStartDeletesTheDcAndKeepsTheWindow) {
     EXPECT_EQ(0, page_height);
 
     EXPECT_EQ("C:\\doc_start_test_output.ps", narrow(seen.output));
-}
 
-TEST_F(DocStart, OutputNameIsReadOnlyWithinItsField) {
-    start_doc_call = failing_start_doc;
+    // The output name is read only within its field.
+    close_progress_window();
+    join_progress_thread();
     memset(request.output_file_name, 'o', sizeof(request.output_file_name));
     capture_debug_output(nullptr, [&] { start_doc_for_bmp(&request); });
     EXPECT_EQ("C:\\" + std::string(sizeof(request.output_file_name), 'o'), narrow(seen.output));
-}
-
-TEST_F(DocStart, DocumentLeftOpenByAnEndedJobIsAbandoned) {
-    HDC leftover = CreateDCA(nullptr, request.printer_name, nullptr, nullptr);
-    ASSERT_NE(nullptr, leftover);
-    DOCINFOW doc = {sizeof(doc), L"left over", nullptr, nullptr, 0};
-    ASSERT_GT(StartDocW(leftover, &doc), 0);
-    printer_dc = leftover;
-
-    ASSERT_EQ(DOC_START_OK, start_doc_for_bmp(&request));
-    EXPECT_NE(leftover, printer_dc);
-    EXPECT_EQ(0u, GetObjectType(leftover)) << "the old DC was not deleted";
 }
 
 } // namespace

@@ -127,12 +127,6 @@ std::string line(const char *class_name, const char *function_name, const std::s
 const char DOCUMENT[] = "set_printer_DrvDocumentPropertySheets";
 const char DEVICE[] = "set_printer_DrvDevicePropertySheets";
 
-std::string address_and_name(const char *name) {
-    char text[64];
-    snprintf(text, sizeof(text), "%p ", static_cast<const void *>(name));
-    return text;
-}
-
 } // namespace
 
 TEST_F(PropertyDialogs, DocumentDialogOutcomes) {
@@ -171,37 +165,23 @@ TEST_F(PropertyDialogs, DocumentDialogOutcomes) {
         int result = run(set_printer_DrvDocumentPropertySheets, "Tavri Fake");
         EXPECT_EQ(row.expected, result) << "actual " << result << ", expected " << row.expected;
         std::string expected_line = line(row.class_name, DOCUMENT, row.expected_line);
-        EXPECT_NE(std::string::npos, output.find(expected_line))
-            << "actual output:\n"
-            << output << "expected a line: " << expected_line;
-        EXPECT_EQ(row.expected_stored, fake.stored)
-            << "stored " << fake.stored << " times, expected " << row.expected_stored;
+        EXPECT_NE(std::string::npos, output.find(expected_line)) << "actual output:\n" << output;
+        EXPECT_EQ(row.expected_stored, fake.stored) << "actual " << fake.stored;
         expect_released();
     }
 }
 
 TEST_F(PropertyDialogs, NoPrinterNameOpensNothing) {
-    struct Row {
-        const char *name;
-        const char *printer_name;
-    };
-    const Row rows[] = {{"null", nullptr}, {"empty", ""}};
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        fake = FakeDriver();
-        for (auto routine :
-             {set_printer_DrvDocumentPropertySheets, set_printer_DrvDevicePropertySheets}) {
-            const char *function_name =
-                routine == set_printer_DrvDocumentPropertySheets ? DOCUMENT : DEVICE;
-            int result = run(routine, row.printer_name);
-            EXPECT_EQ(9, result) << function_name << ": actual " << result << ", expected 9";
-            std::string expected = line("err", function_name, "invalid printer name\n");
-            EXPECT_EQ(expected, output) << function_name;
+    for (const char *printer_name : {static_cast<const char *>(nullptr), ""}) {
+        for (const char *function_name : {DOCUMENT, DEVICE}) {
+            auto routine = function_name == DOCUMENT ? set_printer_DrvDocumentPropertySheets
+                                                     : set_printer_DrvDevicePropertySheets;
+            int result = run(routine, printer_name);
+            EXPECT_EQ(9, result) << function_name << ": actual " << result;
+            EXPECT_EQ(line("err", function_name, "invalid printer name\n"), output);
         }
-        EXPECT_EQ(0, fake.opened + fake.allocated + fake.prompts)
-            << "opened " << fake.opened << ", allocated " << fake.allocated << ", prompted "
-            << fake.prompts;
     }
+    EXPECT_EQ(0, fake.opened + fake.allocated + fake.prompts) << "opened, allocated or prompted";
 }
 
 TEST_F(PropertyDialogs, DeviceDialogOutcomes) {
@@ -229,8 +209,9 @@ TEST_F(PropertyDialogs, DeviceDialogOutcomes) {
 
         int result = run(set_printer_DrvDevicePropertySheets, name);
         EXPECT_EQ(row.expected, result) << "actual " << result << ", expected " << row.expected;
-        std::string expected =
-            line("trace", DEVICE, " " + address_and_name(name) + "\"Tavri Fake\"\n");
+        char address[32];
+        snprintf(address, sizeof(address), " %p \"Tavri Fake\"\n", static_cast<const void *>(name));
+        std::string expected = line("trace", DEVICE, address);
         if (row.expected_line)
             expected += line(row.class_name, DEVICE, row.expected_line);
         EXPECT_EQ(expected, output);

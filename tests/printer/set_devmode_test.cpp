@@ -69,101 +69,56 @@ const SetCase SET_CASES[] = {
      [](DEVMODEA &dm) { dm.dmCopies = 1; }},
     {"copies alone: collate 1, DM_COLLATE not set", bare_driver,
      PrintRequest{.fields = FIELD_COPIES, .collate = 0, .copies = 3},
-     [](DEVMODEA &dm) {
-         dm.dmCopies = 3;
-         dm.dmCollate = 1;
-         dm.dmFields |= DM_COPIES;
-     }},
+     [](DEVMODEA &dm) { dm.dmCopies = 3, dm.dmCollate = 1, dm.dmFields |= DM_COPIES; }},
     {"copies and collate 0: both bits", bare_driver,
      PrintRequest{.fields = FIELD_COPIES | FIELD_COLLATE, .collate = 0, .copies = 2},
      [](DEVMODEA &dm) {
-         dm.dmCopies = 2;
-         dm.dmCollate = 0;
-         dm.dmFields |= DM_COPIES | DM_COLLATE;
+         dm.dmCopies = 2, dm.dmCollate = 0, dm.dmFields |= DM_COPIES | DM_COLLATE;
      }},
     {"copies stored as low 16 bits", bare_driver,
      PrintRequest{.fields = FIELD_COPIES, .copies = 0x10004},
-     [](DEVMODEA &dm) {
-         dm.dmCopies = 4;
-         dm.dmCollate = 1;
-         dm.dmFields |= DM_COPIES;
-     }},
+     [](DEVMODEA &dm) { dm.dmCopies = 4, dm.dmCollate = 1, dm.dmFields |= DM_COPIES; }},
     {"duplex", bare_driver, PrintRequest{.fields = FIELD_DUPLEX, .duplex = DMDUP_VERTICAL},
-     [](DEVMODEA &dm) {
-         dm.dmDuplex = DMDUP_VERTICAL;
-         dm.dmFields |= DM_DUPLEX;
-     }},
+     [](DEVMODEA &dm) { dm.dmDuplex = DMDUP_VERTICAL, dm.dmFields |= DM_DUPLEX; }},
     {"paper source", bare_driver, PrintRequest{.fields = FIELD_PAPER_SOURCE, .paper_source = 15},
-     [](DEVMODEA &dm) {
-         dm.dmDefaultSource = 15;
-         dm.dmFields |= DM_DEFAULTSOURCE;
-     }},
+     [](DEVMODEA &dm) { dm.dmDefaultSource = 15, dm.dmFields |= DM_DEFAULTSOURCE; }},
     {"paper 612 x 792 is Letter, length and width left alone", bare_driver,
      PrintRequest{.fields = FIELD_PAPER_SIZE, .paper_size = (612u << 16) | 792},
-     [](DEVMODEA &dm) {
-         dm.dmPaperSize = DMPAPER_LETTER;
-         dm.dmFields |= DM_PAPERSIZE;
-     }},
+     [](DEVMODEA &dm) { dm.dmPaperSize = DMPAPER_LETTER, dm.dmFields |= DM_PAPERSIZE; }},
     {"paper 842 x 595 is A4 Rotated", full_driver,
      PrintRequest{
          .fields = FIELD_PAPER_SIZE | FIELD_COPIES, .copies = 1, .paper_size = (842u << 16) | 595},
-     [](DEVMODEA &dm) {
-         dm.dmCopies = 1;
-         dm.dmCollate = 1;
-         dm.dmPaperSize = DMPAPER_A4_ROTATED;
-     }},
+     [](DEVMODEA &dm) { dm.dmCopies = 1, dm.dmCollate = 1, dm.dmPaperSize = DMPAPER_A4_ROTATED; }},
     {"paper 596 x 842: truncated tenths of a millimetre", bare_driver,
      PrintRequest{.fields = FIELD_PAPER_SIZE, .paper_size = (596u << 16) | 842},
      [](DEVMODEA &dm) {
-         dm.dmPaperSize = 0;
-         dm.dmFields |= DM_PAPERLENGTH | DM_PAPERWIDTH;
-         dm.dmPaperLength = 2972;
+         dm.dmPaperSize = 0, dm.dmFields |= DM_PAPERLENGTH | DM_PAPERWIDTH, dm.dmPaperLength = 2972,
          dm.dmPaperWidth = 2103;
      }},
     {"paper beyond the 16-bit field is clamped", bare_driver,
      PrintRequest{.fields = FIELD_PAPER_SIZE, .paper_size = (9283u << 16) | 65535},
      [](DEVMODEA &dm) {
-         dm.dmPaperSize = 0;
-         dm.dmFields |= DM_PAPERLENGTH | DM_PAPERWIDTH;
-         dm.dmPaperLength = 32767;
-         dm.dmPaperWidth = 32767;
+         dm.dmPaperSize = 0, dm.dmFields |= DM_PAPERLENGTH | DM_PAPERWIDTH,
+         dm.dmPaperLength = 32767, dm.dmPaperWidth = 32767;
      }},
     {"quality 600 with Y resolution", bare_driver,
      PrintRequest{.fields = FIELD_PRINT_QUALITY | FIELD_Y_RESOLUTION,
                   .print_quality = 600,
                   .y_resolution = 1200},
      [](DEVMODEA &dm) {
-         dm.dmPrintQuality = 600;
-         dm.dmYResolution = 1200;
+         dm.dmPrintQuality = 600, dm.dmYResolution = 1200,
          dm.dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
-     }},
-    {"negative quality needs no Y resolution", bare_driver,
-     PrintRequest{.fields = FIELD_PRINT_QUALITY, .print_quality = DMRES_HIGH},
-     [](DEVMODEA &dm) {
-         dm.dmPrintQuality = DMRES_HIGH;
-         dm.dmFields |= DM_PRINTQUALITY;
      }},
     {"negative quality ignores a given Y resolution", bare_driver,
      PrintRequest{.fields = FIELD_PRINT_QUALITY | FIELD_Y_RESOLUTION,
                   .print_quality = DMRES_DRAFT,
                   .y_resolution = 1200},
-     [](DEVMODEA &dm) {
-         dm.dmPrintQuality = DMRES_DRAFT;
-         dm.dmFields |= DM_PRINTQUALITY;
-     }},
+     [](DEVMODEA &dm) { dm.dmPrintQuality = DMRES_DRAFT, dm.dmFields |= DM_PRINTQUALITY; }},
     {"Y resolution without quality: no effect", bare_driver,
      PrintRequest{.fields = FIELD_Y_RESOLUTION, .y_resolution = 1200}, [](DEVMODEA &) {}},
     {"colour 1: monochrome", bare_driver,
      PrintRequest{.fields = FIELD_COLOR, .color = DMCOLOR_MONOCHROME},
-     [](DEVMODEA &dm) {
-         dm.dmColor = DMCOLOR_MONOCHROME;
-         dm.dmFields |= DM_COLOR;
-     }},
-    {"colour 2: colour", bare_driver, PrintRequest{.fields = FIELD_COLOR, .color = DMCOLOR_COLOR},
-     [](DEVMODEA &dm) {
-         dm.dmColor = DMCOLOR_COLOR;
-         dm.dmFields |= DM_COLOR;
-     }},
+     [](DEVMODEA &dm) { dm.dmColor = DMCOLOR_MONOCHROME, dm.dmFields |= DM_COLOR; }},
     {"colour 3: driver's setting kept", bare_driver,
      PrintRequest{.fields = FIELD_COLOR, .color = 3}, [](DEVMODEA &) {}},
 };
