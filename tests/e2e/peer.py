@@ -136,12 +136,13 @@ class Session:
         return Packet(code, req_id, raw[16:16 + length], raw)
 
     def expect(self, code, timeout=10, skip_heartbeats=True):
+        """The next packet, which must have `code` (None: any but a heartbeat)."""
         while True:
             packet = self.read_packet(timeout)
-            assert packet is not None, "no packet %#x arrived" % code
+            assert packet is not None, "no packet %r arrived" % code
             if skip_heartbeats and packet.code == 0x2002 and code != 0x2002:
                 continue
-            assert packet.code == code, "expected %#x, got %r" % (code, packet)
+            assert code in (None, packet.code), "expected %r, got %r" % (code, packet)
             return packet
 
     def request(self, code, req_id, body=b"", answer=None, timeout=10):

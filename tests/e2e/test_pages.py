@@ -2,6 +2,7 @@
 on the rig's PostScript queue under Wine; the driver's output file, named in
 the job result, is rendered back with ghostscript and compared with the
 pages that were sent: colours, and placement within a pixel or two."""
+import collections
 import os
 import re
 import shutil
@@ -34,30 +35,16 @@ def quadrants(width, height, colours):
             (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3])]
 
 
-class Metrics:
-    """The printer's page, as the program logged it for a page."""
-
-    def __init__(self, match):
-        values = [int(v) for v in match.groups()]
-        self.printable_width, self.printable_height = values[0], values[1]
-        self.physical_width, self.physical_height = values[2], values[3]
-        self.offset_x, self.offset_y = values[4], values[5]
+# The printer's page as the program logged it for a page.
+Metrics = collections.namedtuple("Metrics", "printable_width printable_height physical_width "
+                                 "physical_height offset_x offset_y")
+JobRun = collections.namedtuple("JobRun", "statuses result output_path")
 
 
-class JobRun:
-    """What one job brought back: page statuses, job result, output file."""
-
-    def __init__(self, statuses, result, output_path):
-        self.statuses, self.result, self.output_path = statuses, result, output_path
-
-
-def next_packet(session, timeout):
-    """The next packet other than a heartbeat."""
-    while True:
-        packet = session.read_packet(timeout)
-        assert packet is not None, "no packet arrived"
-        if packet.code != 0x2002:
-            return packet
+def metrics_in(stderr):
+    match = METRICS.search(stderr)
+    assert match, "no page progress line"
+    return Metrics(*(int(v) for v in match.groups()))
 
 
 def run_job(session, job_id, page_paths, scale=0):
@@ -80,7 +67,7 @@ def run_job(session, job_id, page_paths, scale=0):
     result = None
     session.send_packet(3, job_id * 100 + 99, peer.u32(0))
     while True:
-        packet = next_packet(session, 60)
+        packet = session.expect(None, 60)
         if packet.code == 0x1003:
             break
         assert packet.code == 0x2001, "unexpected %r" % packet
@@ -160,35 +147,11 @@ class PrintedPages(unittest.TestCase):
             stderr = end_session(session)
         self.assertEqual(run.statuses, [0] * len(pages))
         self.assert_result(run)
-        metrics = Metrics(METRICS.search(stderr))
+        metrics = metrics_in(stderr)
         images = bmp.render_postscript(run.output_path, DPI, WORK)
         self.assertEqual(len(images), len(pages), "one printed page per page sent")
         for image, (label, page, _) in zip(images, pages):
             self.assert_drawn(image, page, (metrics.offset_x, metrics.offset_y), label=label)
-
-    def test_physical_size_page_lines_up_with_the_physical_page(self):
-        probe = self.write("probe.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, GREEN)]))
-        with peer.Session(env=peer.program_env(peer.TRACE)) as session:
-            run_job(session, 21, [probe])
-            match = METRICS.search(session.stderr())
-            self.assertIsNotNone(match, "no page progress line")
-            metrics = Metrics(match)
-            # The largest bitmap that still counts as the physical page's size.
-            w, h = metrics.physical_width + 9, metrics.physical_height - 9
-            corner = 300
-            blocks = [(0, 0, corner, corner, RED), (w - corner, 0, corner, corner, GREEN),
-                      (0, h - corner, corner, corner, BLUE),
-                      (w - corner, h - corner, corner, corner, MAGENTA),
-                      (w // 2 - 200, h // 2 - 200, 400, 400, TEAL)]
-            page = bmp.Page(w, h, blocks)
-            path = self.write("page-size.bmp", page, bits=8)
-            run = run_job(session, 22, [path], scale=1)
-            stderr = end_session(session)
-        self.assertEqual(run.statuses, [0])
-        self.assert_result(run)
-        self.assertNotIn("should not convert the image.", stderr, "drawn without conversion")
-        image = bmp.render_postscript(run.output_path, DPI, WORK)[0]
-        self.assert_drawn(image, page, (0, 0), label="physical size")
 
     def test_fit_page_is_stretched_over_the_printable_area(self):
         w, h = 260, 350
@@ -201,32 +164,47 @@ class PrintedPages(unittest.TestCase):
         self.assertEqual(run.statuses, [0])
         self.assert_result(run)
         self.assertIn("should not convert the image.", stderr)
-        metrics = Metrics(METRICS.search(stderr))
+        metrics = metrics_in(stderr)
         image = bmp.render_postscript(run.output_path, DPI, WORK)[0]
         self.assert_drawn(image, page, (metrics.offset_x, metrics.offset_y),
                           metrics.printable_width / w, metrics.printable_height / h, "fit")
 
-    def test_fit_shrink_keeps_colours_at_their_edges(self):
-        # Two-pixel red and green stripes, a little wider than the printable
-        # area: every column the shrink drops borders another colour half the
-        # time, and merging instead of dropping would blacken it.
-        probe = self.write("shrink-probe.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, GREEN)]))
+    def test_physical_size_page_lines_up_and_fit_shrink_keeps_colours(self):
+        probe = self.write("probe.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, GREEN)]))
         with peer.Session(env=peer.program_env(peer.TRACE)) as session:
-            run_job(session, 51, [probe])
-            metrics = Metrics(METRICS.search(session.stderr()))
-            w, h = metrics.printable_width + 121, 60
-            page = bmp.Page(w, h, [(x, 0, 2, h, RED) for x in range(0, w, 4)], background=GREEN)
-            path = self.write("shrink.bmp", page, bits=8)
-            run = run_job(session, 52, [path], scale=1)
-            end_session(session)
+            run_job(session, 21, [probe])
+            metrics = metrics_in(session.stderr())
+            # The largest bitmap that still counts as the physical page's size.
+            w, h = metrics.physical_width + 9, metrics.physical_height - 9
+            corner = 300
+            blocks = [(0, 0, corner, corner, RED), (w - corner, 0, corner, corner, GREEN),
+                      (0, h - corner, corner, corner, BLUE),
+                      (w - corner, h - corner, corner, corner, MAGENTA),
+                      (w // 2 - 200, h // 2 - 200, 400, 400, TEAL)]
+            page = bmp.Page(w, h, blocks)
+            run = run_job(session, 22, [self.write("page-size.bmp", page, bits=8)], scale=1)
+            # Two-pixel red and green stripes, a little wider than the
+            # printable area: every column the shrink drops borders another
+            # colour half the time, and merging instead of dropping would
+            # blacken it.
+            sw, sh = metrics.printable_width + 121, 60
+            stripes = bmp.Page(sw, sh, [(x, 0, 2, sh, RED) for x in range(0, sw, 4)],
+                               background=GREEN)
+            shrunk = run_job(session, 52, [self.write("shrink.bmp", stripes, bits=8)], scale=1)
+            stderr = end_session(session)
         self.assertEqual(run.statuses, [0])
+        self.assert_result(run)
+        self.assertEqual(stderr.count("should not convert the image."), 1, "only the shrink")
         image = bmp.render_postscript(run.output_path, DPI, WORK)[0]
+        self.assert_drawn(image, page, (0, 0), label="physical size")
+
+        self.assertEqual(shrunk.statuses, [0])
+        image = bmp.render_postscript(shrunk.output_path, DPI, WORK)[0]
         merged = [(x, y) for y in range(image.height // 4, image.height * 3 // 4, 7)
                   for x in range(image.width)
                   if not any(bmp.close_to(image.pixel(x, y), c, TOLERANCE) for c in (RED, GREEN))]
         self.assertEqual(merged[:10], [], "%d rendered pixels are neither red nor green"
                          % len(merged))
-
 
 
 if __name__ == "__main__":
