@@ -4,31 +4,23 @@ the real one cannot be made to show on demand."""
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import textwrap
 import unittest
 
+import bmp
 import peer
 
 TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_print_server.py")
 
 
-def write_bmp(path, width, height, stripe_colors):
-    """A 24-bit bottom-up BMP of horizontal stripes."""
-    row_size = (width * 3 + 3) & ~3
-    rows = []
-    for y in range(height):
-        blue, green, red = stripe_colors[y * len(stripe_colors) // height]
-        rows.append(bytes((blue, green, red)) * width + bytes(row_size - width * 3))
-    pixels = b"".join(rows)
-    with open(path, "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54))
-        f.write(struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels),
-                            11811, 11811, 0, 0))
-        f.write(pixels)
+def write_bmp(path, width, height, colours):
+    """A 24-bit page of horizontal stripes."""
+    n = len(colours)
+    stripes = [(0, height * i // n, width, height // n + 1, c) for i, c in enumerate(colours)]
+    bmp.write_bmp(path, bmp.Page(width, height, stripes))
 
 
 def run_tool(args, timeout=300):
