@@ -65,21 +65,39 @@ class Startup : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Startup, SpoolerAlreadyRunningCostsOneQuery) {
-    EXPECT_EQ(EXIT_AFTER_SESSION, run_program(L"x 9000"));
-    EXPECT_EQ(1, fake.queries);
-    EXPECT_EQ(0, fake.starts);
-    EXPECT_EQ(0, fake.pauses);
-    EXPECT_EQ(2, fake.closed) << "service and manager handles";
-    EXPECT_EQ(9000, fake.session_port);
-}
-
-TEST_F(Startup, SpoolerStartedAfterAFewCalls) {
-    fake.starts_needed = 3;
-    EXPECT_EQ(EXIT_AFTER_SESSION, run_program(L"x 9000"));
-    EXPECT_EQ(3, fake.starts);
-    EXPECT_EQ(3, fake.pauses);
-    EXPECT_EQ(4, fake.queries);
+TEST_F(Startup, SpoolerStepAndSocketLibrary) {
+    struct Row {
+        const char *name;
+        int starts_needed;
+        bool query_fails, manager_fails, no_rpc;
+        int wsa_result;
+        int exit_code, starts, pauses, queries, closed, sessions;
+    };
+    const Row rows[] = {
+        {"already running", 0, false, false, false, 0, EXIT_AFTER_SESSION, 0, 0, 1, 2, 1},
+        {"started after three calls", 3, false, false, false, 0, EXIT_AFTER_SESSION, 3, 3, 4, 2, 1},
+        {"status query fails", 0, true, false, false, 0, EXIT_NO_SPOOLER, 0, 0, 1, 2, 0},
+        {"no service manager", 0, false, true, false, 0, EXIT_NO_SPOOLER, 0, 0, 0, 0, 0},
+        {"NO_RPC skips the manager", 0, false, true, true, 0, EXIT_AFTER_SESSION, 0, 0, 0, 0, 1},
+        {"socket library fails", 0, false, false, false, WSASYSNOTREADY, EXIT_NO_SOCKETS, 0, 0, 1,
+         2, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        fake = {};
+        fake.starts_needed = row.starts_needed;
+        fake.query_fails = row.query_fails;
+        fake.manager_fails = row.manager_fails;
+        fake.wsa_result = row.wsa_result;
+        _putenv_s("NO_RPC", row.no_rpc ? "1" : "");
+        EXPECT_EQ(row.exit_code, run_program(L"x 9000"));
+        EXPECT_EQ(row.starts, fake.starts);
+        EXPECT_EQ(row.pauses, fake.pauses);
+        EXPECT_EQ(row.queries, fake.queries);
+        EXPECT_EQ(row.closed, fake.closed) << "service and manager handles";
+        EXPECT_EQ(row.sessions, fake.sessions);
+        EXPECT_EQ(row.sessions ? 9000 : 0, fake.session_port);
+    }
 }
 
 TEST_F(Startup, SpoolerNeverRunningGivesExit5After52StartCalls) {
@@ -96,26 +114,4 @@ TEST_F(Startup, SpoolerNeverRunningGivesExit5After52StartCalls) {
     EXPECT_NE(std::string::npos,
               err.find("err:printproxy:wWinMain start Spooler failed, eror 17\n"))
         << err;
-}
-
-TEST_F(Startup, EveryFailureOfTheSpoolerStepIsExit5) {
-    fake.query_fails = true;
-    EXPECT_EQ(EXIT_NO_SPOOLER, run_program(L"x 9000"));
-    fake = {};
-    fake.manager_fails = true;
-    EXPECT_EQ(EXIT_NO_SPOOLER, run_program(L"x 9000"));
-    EXPECT_EQ(0, fake.closed);
-}
-
-TEST_F(Startup, SocketLibraryFailureIsExit6WithoutASession) {
-    fake.wsa_result = WSASYSNOTREADY;
-    EXPECT_EQ(EXIT_NO_SOCKETS, run_program(L"x 9000"));
-    EXPECT_EQ(0, fake.sessions);
-}
-
-TEST_F(Startup, NoRpcSkipsTheServiceManager) {
-    _putenv_s("NO_RPC", "1");
-    fake.manager_fails = true;
-    EXPECT_EQ(EXIT_AFTER_SESSION, run_program(L"x 9000"));
-    EXPECT_EQ(0, fake.queries);
 }
