@@ -7,13 +7,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long elapsed_ms(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
 const std::vector<unsigned char> HEARTBEAT_JOB_7 = {0xAA, 0xBB, 0x11, 0x22, 0x00, 0x02, 0x20, 0x02,
                                                     0,    0,    0,    0,    0,    0,    0,    4,
                                                     0x00, 0x00, 0x00, 0x07, 0xCC, 0xDD, 0x33, 0x44};

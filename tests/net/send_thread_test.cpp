@@ -5,13 +5,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long elapsed_ms(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
 std::vector<unsigned char> sequence_body(uint32_t n) {
     return {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
 }

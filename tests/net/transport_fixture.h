@@ -3,12 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "net/connection.h"
 #include "net/send_queue.h"
 #include "net/timing.h"
 #include "service/job_state.h"
 #include "support/loopback.h"
 #include "support/queued_packet.h"
+
+using Clock = std::chrono::steady_clock;
+
+inline long elapsed_ms(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
 
 class Connected : public ::testing::Test {
   protected:
