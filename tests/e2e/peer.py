@@ -152,8 +152,12 @@ class Session:
         return packet
 
     def closed_by_program(self, timeout=10):
-        """True when the program closes its end with nothing more sent."""
-        return self.read_packet(timeout) is None
+        """True when the program closes its end with nothing more sent than
+        heartbeats (a job's heartbeat thread sends one as it is stopped)."""
+        while True:
+            packet = self.read_packet(timeout)
+            if packet is None or packet.code != 0x2002:
+                return packet is None
 
     def wait_exit(self, timeout=20):
         code = self.process.wait(timeout=timeout)
