@@ -42,11 +42,12 @@ def xdotool(*args):
     return result.stdout.split()
 
 
-def wait_for_window(pid, seconds=15):
-    """The first visible top-level window of process `pid`, or None."""
+def wait_for_window(*search, seconds=15):
+    """The first visible window that `xdotool search --onlyvisible` finds
+    with `search` (e.g. "--pid", pid or "--name", regex), or None."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
-        windows = xdotool("search", "--onlyvisible", "--pid", pid)
+        windows = xdotool("search", "--onlyvisible", *search)
         if windows:
             return windows[0]
         time.sleep(0.1)
@@ -60,11 +61,6 @@ def wine_env(prefix=None):
     return env
 
 
-def wine(args, prefix=None, timeout=120):
-    return subprocess.run([peer.WINE_RUN] + args, env=wine_env(prefix), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout, text=True)
-
-
 def wineserver(prefix, *args, timeout=60):
     return subprocess.run([RIG["WINESERVER"]] + list(args), env=wine_env(prefix),
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -76,7 +72,9 @@ def own_prefix(name):
     created on first use (that takes a while) and kept for later runs."""
     prefix = os.path.join(peer.BUILD_DIR, name)
     if not os.path.exists(os.path.join(prefix, "system.reg")):
-        wine(["wineboot", "-i"], prefix=prefix, timeout=300)
+        subprocess.run([peer.WINE_RUN, "wineboot", "-i"], env=wine_env(prefix), timeout=300,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         wineserver(prefix, "-w", timeout=120)
     return prefix
 
@@ -107,18 +105,6 @@ def recorded_process_running(pid_file):
     except (OSError, ValueError):
         return None
     return running(pid)
-
-
-def wait_for_named_window(name, seconds=15):
-    """The first visible window whose title matches `name` (a regular
-    expression), or None."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        windows = xdotool("search", "--onlyvisible", "--name", name)
-        if windows:
-            return windows[0]
-        time.sleep(0.1)
-    return None
 
 
 def window_pid(window):

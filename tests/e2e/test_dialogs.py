@@ -82,7 +82,7 @@ class Shutdown(unittest.TestCase):
         env = dict(desktop.wine_env(self.prefix), **ENGLISH)
         subprocess.run([peer.WINE_RUN, "start", "notepad"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        window = desktop.wait_for_named_window("Notepad$", seconds=60)
+        window = desktop.wait_for_window("--name", "Notepad$", seconds=60)
         self.assertIsNotNone(window, "the witness showed no window")
         pid = desktop.window_pid(window)
         self.assertIsNotNone(pid, "the witness's window has no pid")
@@ -111,7 +111,8 @@ class Shutdown(unittest.TestCase):
             record = peer.start_print_record(job_id=78, output="C:\\tavri-shutdown-job.ps", pages=2)
             status, text = session.request(1, 1, record, timeout=60).reply()
             self.assertEqual(status, 0, "the job was not started: %d %r" % (status, text))
-            self.assertIsNotNone(desktop.wait_for_window(session.process.pid), "no progress window")
+            window = desktop.wait_for_window("--pid", session.process.pid)
+            self.assertIsNotNone(window, "no progress window")
             packet = session.request(7, 7008)
             self.assertEqual(packet.raw, peer.frame(0x1007, 7008, OK_REPLY))
             self.assertTrue(session.closed_by_program(), "the session went on after the answer")
