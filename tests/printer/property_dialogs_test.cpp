@@ -13,91 +13,16 @@
 
 #include "printer/property_dialogs.h"
 #include "support/debug_capture.h"
+#include "support/fake_property_dialogs.h"
 
 namespace {
-
-HANDLE const FAKE_PRINTER = reinterpret_cast<HANDLE>(0x5151);
-constexpr LONG DRIVER_SIZE = sizeof(DEVMODEA) + 8;
-
-struct FakeDriver {
-    bool open_fails = false;
-    LONG size = DRIVER_SIZE;
-    bool allocation_fails = false;
-    LONG prompt_answer = IDOK;
-    BOOL properties_answer = TRUE;
-    DWORD properties_error = 0;
-
-    int opened = 0;
-    int closed = 0;
-    int allocated = 0;
-    int released = 0;
-    int prompts = 0;
-    int stored = 0;
-    void *buffer = nullptr;
-};
-
-FakeDriver fake;
-
-BOOL WINAPI fake_open(LPSTR, LPHANDLE printer, LPPRINTER_DEFAULTSA) {
-    if (fake.open_fails)
-        return FALSE;
-    fake.opened++;
-    *printer = FAKE_PRINTER;
-    return TRUE;
-}
-
-// Sizing, reading and prompting, told apart by the mode.
-LONG WINAPI fake_document_properties(HWND, HANDLE, LPSTR, PDEVMODEA output, PDEVMODEA, DWORD mode) {
-    if (mode == 0)
-        return fake.size;
-    if (mode == DM_OUT_BUFFER)
-        return IDOK;
-    fake.prompts++;
-    if (fake.prompt_answer == IDOK)
-        output->dmOrientation = DMORIENT_LANDSCAPE;
-    return fake.prompt_answer;
-}
-
-BOOL WINAPI fake_set_printer(HANDLE, DWORD, LPBYTE, DWORD) {
-    fake.stored++;
-    return TRUE;
-}
-
-BOOL WINAPI fake_printer_properties(HWND, HANDLE) {
-    fake.prompts++;
-    SetLastError(fake.properties_error);
-    return fake.properties_answer;
-}
-
-// Closing disturbs the thread's last error, as a real close may.
-BOOL WINAPI fake_close(HANDLE printer) {
-    fake.closed += printer == FAKE_PRINTER;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return TRUE;
-}
-
-void *fake_allocate(size_t size) {
-    if (fake.allocation_fails)
-        return nullptr;
-    fake.allocated++;
-    fake.buffer = calloc(1, size);
-    return fake.buffer;
-}
-
-void fake_release(void *buffer) {
-    fake.released += buffer == fake.buffer;
-    free(buffer);
-}
 
 class PropertyDialogs : public testing::Test {
   protected:
     void SetUp() override {
-        fake = FakeDriver();
+        dialog_fake = FakeDialogDriver();
         saved = property_dialog_calls;
-        property_dialog_calls = {fake_open,        fake_document_properties,
-                                 fake_set_printer, fake_printer_properties,
-                                 fake_close,       fake_allocate,
-                                 fake_release};
+        property_dialog_calls = FAKE_PROPERTY_DIALOGS;
     }
     void TearDown() override { property_dialog_calls = saved; }
 
@@ -110,10 +35,10 @@ class PropertyDialogs : public testing::Test {
     }
 
     void expect_released() {
-        EXPECT_EQ(fake.opened, fake.closed)
-            << "opened " << fake.opened << ", closed " << fake.closed;
-        EXPECT_EQ(fake.allocated, fake.released)
-            << "allocated " << fake.allocated << ", released " << fake.released;
+        EXPECT_EQ(dialog_fake.opened, dialog_fake.closed)
+            << "opened " << dialog_fake.opened << ", closed " << dialog_fake.closed;
+        EXPECT_EQ(dialog_fake.allocated, dialog_fake.released)
+            << "allocated " << dialog_fake.allocated << ", released " << dialog_fake.released;
     }
 
     PropertyDialogCalls saved{};
@@ -156,17 +81,17 @@ TEST_F(PropertyDialogs, DocumentDialogOutcomes) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        fake = FakeDriver();
-        fake.open_fails = row.open_fails;
-        fake.size = row.size;
-        fake.allocation_fails = row.allocation_fails;
-        fake.prompt_answer = row.prompt_answer;
+        dialog_fake = FakeDialogDriver();
+        dialog_fake.open_fails = row.open_fails;
+        dialog_fake.size = row.size;
+        dialog_fake.allocation_fails = row.allocation_fails;
+        dialog_fake.prompt_answer = row.prompt_answer;
 
         int result = run(set_printer_DrvDocumentPropertySheets, "Tavri Fake");
         EXPECT_EQ(row.expected, result) << "actual " << result << ", expected " << row.expected;
         std::string expected_line = line(row.class_name, DOCUMENT, row.expected_line);
         EXPECT_NE(std::string::npos, output.find(expected_line)) << "actual output:\n" << output;
-        EXPECT_EQ(row.expected_stored, fake.stored) << "actual " << fake.stored;
+        EXPECT_EQ(row.expected_stored, dialog_fake.stored) << "actual " << dialog_fake.stored;
         expect_released();
     }
 }
@@ -181,7 +106,8 @@ TEST_F(PropertyDialogs, NoPrinterNameOpensNothing) {
             EXPECT_EQ(line("err", function_name, "invalid printer name\n"), output);
         }
     }
-    EXPECT_EQ(0, fake.opened + fake.allocated + fake.prompts) << "opened, allocated or prompted";
+    EXPECT_EQ(0, dialog_fake.opened + dialog_fake.allocated + dialog_fake.prompts)
+        << "opened, allocated or prompted";
 }
 
 TEST_F(PropertyDialogs, DeviceDialogOutcomes) {
@@ -202,10 +128,10 @@ TEST_F(PropertyDialogs, DeviceDialogOutcomes) {
     const char *name = "Tavri Fake";
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        fake = FakeDriver();
-        fake.open_fails = row.open_fails;
-        fake.properties_answer = row.answer;
-        fake.properties_error = row.error;
+        dialog_fake = FakeDialogDriver();
+        dialog_fake.open_fails = row.open_fails;
+        dialog_fake.properties_answer = row.answer;
+        dialog_fake.properties_error = row.error;
 
         int result = run(set_printer_DrvDevicePropertySheets, name);
         EXPECT_EQ(row.expected, result) << "actual " << result << ", expected " << row.expected;

@@ -15,47 +15,10 @@
 #include "service/dialog_actions.h"
 #include "service/handlers.h"
 #include "service/job_state.h"
+#include "support/fake_property_dialogs.h"
 #include "support/queued_packet.h"
 
 namespace {
-
-HANDLE const FAKE_PRINTER = reinterpret_cast<HANDLE>(0x5152);
-
-int opened;
-
-BOOL WINAPI fake_open(LPSTR, LPHANDLE printer, LPPRINTER_DEFAULTSA) {
-    opened++;
-    *printer = FAKE_PRINTER;
-    return TRUE;
-}
-
-LONG WINAPI fake_document_properties(HWND, HANDLE, LPSTR, PDEVMODEA output, PDEVMODEA, DWORD) {
-    return output ? IDOK : LONG(sizeof(DEVMODEA));
-}
-
-BOOL WINAPI fake_set_printer(HANDLE, DWORD, LPBYTE, DWORD) {
-    return TRUE;
-}
-
-BOOL WINAPI fake_printer_properties(HWND, HANDLE) {
-    return TRUE;
-}
-
-BOOL WINAPI fake_close(HANDLE) {
-    return TRUE;
-}
-
-void *fake_allocate(size_t size) {
-    return calloc(1, size);
-}
-
-const PropertyDialogCalls FAKE_DIALOGS = {fake_open,
-                                          fake_document_properties,
-                                          fake_set_printer,
-                                          fake_printer_properties,
-                                          fake_close,
-                                          fake_allocate,
-                                          free};
 
 struct ShutdownRequest {
     int calls = 0;
@@ -90,11 +53,11 @@ class DialogActions : public testing::Test {
     void SetUp() override {
         ASSERT_TRUE(init_send_queue());
         saved_dialogs = property_dialog_calls;
-        property_dialog_calls = FAKE_DIALOGS;
+        property_dialog_calls = FAKE_PROPERTY_DIALOGS;
         saved_shutdown = request_session_end;
         request_session_end = record_shutdown;
         shutdown_request = ShutdownRequest();
-        opened = 0;
+        dialog_fake = FakeDialogDriver();
         reset_job_state();
     }
     void TearDown() override {
@@ -135,16 +98,16 @@ TEST_F(DialogActions, RefusedWithoutDialogWhileAJobIsActive) {
             expect_answer(action, PRINTER_BODY, sizeof(PRINTER_BODY), 13, "Printing in progress");
         }
     }
-    EXPECT_EQ(0, opened) << "a printer was opened while a job ran";
+    EXPECT_EQ(0, dialog_fake.opened) << "a printer was opened while a job ran";
 }
 
 // The dialog's result is the status; the answer carries no text.
 TEST_F(DialogActions, IdleShowsTheDialogAndAnswersItsResult) {
     for (const DialogAction &action : DIALOG_ACTIONS) {
         SCOPED_TRACE(action.name);
-        opened = 0;
+        dialog_fake = FakeDialogDriver();
         expect_answer(action, PRINTER_BODY, sizeof(PRINTER_BODY), 0, "");
-        EXPECT_EQ(1, opened) << "the dialog's printer was not opened";
+        EXPECT_EQ(1, dialog_fake.opened) << "the dialog's printer was not opened";
     }
 }
 
@@ -168,7 +131,7 @@ TEST_F(DialogActions, NameWithoutTerminatorIsRefusedUnread) {
         SCOPED_TRACE(action.name);
         expect_answer(action, body, length, 9, "");
     }
-    EXPECT_EQ(0, opened) << "a printer was opened for an unterminated name";
+    EXPECT_EQ(0, dialog_fake.opened) << "a printer was opened for an unterminated name";
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 
