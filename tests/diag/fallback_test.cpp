@@ -46,12 +46,6 @@ TEST(FallbackChannel, ClassesFollowPxq) {
     }
 }
 
-TEST(FallbackChannel, HeaderNamesClassChannelAndFunction) {
-    std::string out =
-        capture_debug_output(nullptr, [] { ERR_ON(dbch_printproxy, "wWinMain", "x %d\n", 5); });
-    EXPECT_EQ(debug_header("err", "wWinMain") + "x 5\n", out);
-}
-
 TEST(FallbackChannel, OpenLineIsContinuedWithoutASecondHeader) {
     std::string out = capture_debug_output(nullptr, [] {
         FIXME_ON(dbch_printer, "set_devmode", "not support print dmColor, %d", 3);
@@ -63,23 +57,24 @@ TEST(FallbackChannel, OpenLineIsContinuedWithoutASecondHeader) {
               out);
 }
 
-TEST(FallbackChannel, LeadingByteOneDropsTheFunctionName) {
+// Thread, class, channel and function; a leading byte 1 drops all but the
+// thread; the pid and timestamp channels put more in front.
+TEST(FallbackChannel, HeaderForms) {
     std::string out =
-        capture_debug_output(nullptr, [] { ERR_ON(dbch_printproxy, "f", "\1bare\n"); });
-    char thread[16];
-    snprintf(thread, sizeof(thread), "%04x:", static_cast<unsigned>(GetCurrentThreadId()));
-    EXPECT_EQ(std::string(thread) + "bare\n", out);
-}
+        capture_debug_output(nullptr, [] { ERR_ON(dbch_printproxy, "wWinMain", "x %d\n", 5); });
+    EXPECT_EQ(debug_header("err", "wWinMain") + "x 5\n", out);
 
-TEST(FallbackChannel, PidAndTimestampChannelsExtendTheHeader) {
-    std::string out = capture_debug_output("trace+pid,trace+timestamp",
-                                           [] { ERR_ON(dbch_printproxy, "f", "x\n"); });
-    char expected_tail[64];
-    snprintf(expected_tail, sizeof(expected_tail), "%04x:%04x:err:printproxy:f x\n",
-             static_cast<unsigned>(GetCurrentProcessId()),
-             static_cast<unsigned>(GetCurrentThreadId()));
-    ASSERT_GT(out.size(), strlen(expected_tail));
-    EXPECT_EQ(expected_tail, out.substr(out.size() - strlen(expected_tail))) << out;
+    out = capture_debug_output(nullptr, [] { ERR_ON(dbch_printproxy, "f", "\1bare\n"); });
+    char expected[64];
+    snprintf(expected, sizeof(expected), "%04x:bare\n", unsigned(GetCurrentThreadId()));
+    EXPECT_EQ(expected, out);
+
+    out = capture_debug_output("trace+pid,trace+timestamp",
+                               [] { ERR_ON(dbch_printproxy, "f", "x\n"); });
+    snprintf(expected, sizeof(expected), "%04x:%04x:err:printproxy:f x\n",
+             unsigned(GetCurrentProcessId()), unsigned(GetCurrentThreadId()));
+    ASSERT_GT(out.size(), strlen(expected));
+    EXPECT_EQ(expected, out.substr(out.size() - strlen(expected))) << out;
     EXPECT_EQ(':', out[out.find('.') + 4]) << "seconds.milliseconds: " << out;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -52,40 +53,30 @@ void write_stored_default(const std::string &printer, const std::vector<BYTE> &d
                         DWORD(data.size()));
 }
 
-// dmOrientation of the printer's level-9 default as winspool reports it;
-// -1 when it cannot be read.
-int stored_orientation(const std::string &printer) {
-    HANDLE raw = nullptr;
-    if (!OpenPrinterA(const_cast<LPSTR>(printer.c_str()), &raw, nullptr))
-        return -1;
-    PrinterHandle handle(raw);
-    DWORD needed = 0;
-    GetPrinterA(raw, 9, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed ? needed : 1);
-    if (!GetPrinterA(raw, 9, buffer.data(), needed, &needed))
-        return -1;
-    const auto *info = reinterpret_cast<const PRINTER_INFO_9A *>(buffer.data());
-    return info->pDevMode ? info->pDevMode->dmOrientation : -1;
-}
-
-// dmOrientation of the device mode that a new document, and the dialog,
-// would start from; -1 when it cannot be read. Wine's driver keeps this per
-// process: a default stored at level 9 by the same process is not seen here,
-// one confirmed in the dialog is.
-int driver_orientation(const std::string &printer) {
+// dmOrientation of the printer's level-9 default as winspool reports it
+// (`stored`), or of the device mode that a new document, and the dialog,
+// would start from; -1 when it cannot be read. Wine's driver keeps the
+// latter per process: a default stored at level 9 by the same process is not
+// seen there, one confirmed in the dialog is.
+int orientation(const std::string &printer, bool stored) {
     HANDLE raw = nullptr;
     LPSTR name = const_cast<LPSTR>(printer.c_str());
     if (!OpenPrinterA(name, &raw, nullptr))
         return -1;
     PrinterHandle handle(raw);
-    LONG size = DocumentPropertiesA(nullptr, raw, name, nullptr, nullptr, 0);
-    if (size < LONG(sizeof(DEVMODEA)))
-        return -1;
-    std::vector<BYTE> buffer(static_cast<size_t>(size));
+    DWORD size = 0;
+    if (stored)
+        GetPrinterA(raw, 9, nullptr, 0, &size);
+    else
+        size = DWORD(std::max(0L, DocumentPropertiesA(nullptr, raw, name, nullptr, nullptr, 0)));
+    std::vector<BYTE> buffer(std::max<DWORD>(size, sizeof(DEVMODEA)));
     auto *device_mode = reinterpret_cast<DEVMODEA *>(buffer.data());
-    if (DocumentPropertiesA(nullptr, raw, name, device_mode, nullptr, DM_OUT_BUFFER) != IDOK)
+    if (stored && GetPrinterA(raw, 9, buffer.data(), size, &size))
+        device_mode = reinterpret_cast<PRINTER_INFO_9A *>(buffer.data())->pDevMode;
+    else if (stored || size < sizeof(DEVMODEA) ||
+             DocumentPropertiesA(nullptr, raw, name, device_mode, nullptr, DM_OUT_BUFFER) != IDOK)
         return -1;
-    return device_mode->dmOrientation;
+    return device_mode ? device_mode->dmOrientation : -1;
 }
 
 int other_orientation(int orientation) {
@@ -223,7 +214,7 @@ const char DOCUMENT[] = "set_printer_DrvDocumentPropertySheets";
 // Turned to the other orientation and back, so that the driver leaves this
 // test with the settings it came with.
 TEST_F(RealPropertyDialogs, ConfirmedDialogBecomesTheUserDefault) {
-    int start = driver_orientation(printer);
+    int start = orientation(printer, false);
     ASSERT_TRUE(start == DMORIENT_PORTRAIT || start == DMORIENT_LANDSCAPE) << "actual " << start;
 
     for (int expected : {other_orientation(start), start}) {
@@ -233,9 +224,9 @@ TEST_F(RealPropertyDialogs, ConfirmedDialogBecomesTheUserDefault) {
         EXPECT_EQ(0, result) << "actual " << result << ", expected 0";
         std::string line = debug_header("trace", DOCUMENT) + "set printer ok\n";
         EXPECT_NE(std::string::npos, output.find(line)) << "actual output:\n" << output;
-        int stored = stored_orientation(printer);
+        int stored = orientation(printer, true);
         EXPECT_EQ(expected, stored) << "level 9: actual " << stored << ", expected " << expected;
-        int driver = driver_orientation(printer);
+        int driver = orientation(printer, false);
         EXPECT_EQ(expected, driver) << "driver: actual " << driver << ", expected " << expected;
     }
 }
@@ -244,7 +235,7 @@ TEST_F(RealPropertyDialogs, ConfirmedDialogBecomesTheUserDefault) {
 // back the settings it started from: these are stored again, unchanged. A
 // platform that answers IDCANCEL stores nothing.
 TEST_F(RealPropertyDialogs, CancelledDialogKeepsTheDefault) {
-    int start = driver_orientation(printer);
+    int start = orientation(printer, false);
 
     int result = run_document_dialog(false);
 
@@ -253,9 +244,9 @@ TEST_F(RealPropertyDialogs, CancelledDialogKeepsTheDefault) {
     std::string expected = debug_header("trace", DOCUMENT) + line;
     EXPECT_NE(std::string::npos, output.find(expected)) << "actual output:\n" << output;
     if (result == 0) {
-        int stored = stored_orientation(printer);
+        int stored = orientation(printer, true);
         EXPECT_EQ(start, stored) << "level 9: actual " << stored << ", expected " << start;
     }
-    int driver = driver_orientation(printer);
+    int driver = orientation(printer, false);
     EXPECT_EQ(start, driver) << "driver: actual " << driver << ", expected " << start;
 }
