@@ -13,6 +13,7 @@
 #include "printer/doc_start.h"
 #include "service/job_state.h"
 #include "support/debug_capture.h"
+#include "support/wine_host.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -22,15 +23,6 @@ const wchar_t OUTPUT_NAME_W[] = L"doc_start_test_output.ps";
 
 std::string narrow(const std::wstring &text) {
     return std::string(text.begin(), text.end());
-}
-
-std::string file_head(const std::wstring &path, size_t count) {
-    std::unique_ptr<FILE, decltype(&fclose)> file(_wfopen(path.c_str(), L"rb"), &fclose);
-    if (!file)
-        return "";
-    std::string head(count, '\0');
-    head.resize(fread(head.data(), 1, count, file.get()));
-    return head;
 }
 
 std::wstring temp_folder() {
@@ -165,7 +157,7 @@ TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
 
     EXPECT_GT(EndDoc(printer_dc), 0);
     std::wstring expected = L"C:\\" + std::wstring(OUTPUT_NAME_W);
-    std::string head = file_head(expected, 4);
+    std::string head = file_contents(expected).substr(0, 4);
     EXPECT_EQ("%!PS", head) << narrow(expected) << ": actual \"" << head << "\"";
     EXPECT_EQ(GetFileAttributesW(stray.c_str()), INVALID_FILE_ATTRIBUTES)
         << "output went to the current folder " << narrow(stray);

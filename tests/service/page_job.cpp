@@ -16,18 +16,6 @@ std::string drive_c_unix_path(const std::string &name) {
     return std::string(prefix ? prefix : "(WINEPREFIX unset)") + "/drive_c/" + name;
 }
 
-std::string file_contents(const std::wstring &path) {
-    std::unique_ptr<FILE, decltype(&fclose)> stream(_wfopen(path.c_str(), L"rb"), &fclose);
-    if (!stream)
-        return "";
-    std::string text;
-    char chunk[65536];
-    size_t got = 0;
-    while ((got = fread(chunk, 1, sizeof(chunk), stream.get())) > 0)
-        text.append(chunk, got);
-    return text;
-}
-
 void PageJob::SetUp() {
     const char *name = getenv("PROXY_TEST_PRINTER");
     if (!name || !*name)

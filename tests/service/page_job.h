@@ -22,9 +22,6 @@ inline bool contains(const std::string &text, const std::string &part) {
 // link), followed by `name`.
 std::string drive_c_unix_path(const std::string &name);
 
-// The whole of a file, or "" when it cannot be read.
-std::string file_contents(const std::wstring &path);
-
 class PageJob : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 bool windows_can_be_created(std::string &reason) {
     static int known = -1;
@@ -31,4 +33,16 @@ std::string unix_path(const std::wstring &dos_path) {
     std::string result = path;
     HeapFree(GetProcessHeap(), 0, path);
     return result;
+}
+
+std::string file_contents(const std::wstring &path) {
+    std::unique_ptr<FILE, decltype(&fclose)> stream(_wfopen(path.c_str(), L"rb"), &fclose);
+    if (!stream)
+        return "";
+    std::string text;
+    char chunk[65536];
+    size_t got = 0;
+    while ((got = fread(chunk, 1, sizeof(chunk), stream.get())) > 0)
+        text.append(chunk, got);
+    return text;
 }

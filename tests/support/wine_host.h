@@ -9,3 +9,6 @@ bool windows_can_be_created(std::string &reason);
 
 // The unix path of a DOS path (Wine's wine_get_unix_file_name); "" if none.
 std::string unix_path(const std::wstring &dos_path);
+
+// The whole of a file, or "" when it cannot be read.
+std::string file_contents(const std::wstring &path);
