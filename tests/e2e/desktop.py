@@ -54,6 +54,25 @@ def wait_for_window(*search, seconds=15):
     return None
 
 
+def screenshot(window, name):
+    """Keeps a picture of `window` in <build>/artifacts/`name`; its path."""
+    directory = os.path.join(peer.BUILD_DIR, "artifacts")
+    os.makedirs(directory, exist_ok=True)
+    geometry = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", window))
+    crop = "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"], geometry["X"], geometry["Y"])
+    path = os.path.join(directory, name)
+    subprocess.run(["import", "-display", RIG["DISPLAY"], "-window", "root", "-crop", crop,
+                    "+repage", path], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+def press(window, key):
+    """Focuses `window` (Wine draws its own frame; no window manager runs)
+    and presses `key`."""
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", "--clearmodifiers", key)
+
+
 def wine_env(prefix=None):
     env = dict(os.environ)
     if prefix:

@@ -1,8 +1,11 @@
 """The printer's settings dialogs and the shutdown request on the wire: the
-answers that need no one at the desktop, and the shutdown in a Wine prefix
-of its own (the document dialog itself is driven in the printer unit tests)."""
+document dialog confirmed and kept as a picture, the answers that need no
+one at the desktop, and the shutdown in a Wine prefix of its own (every
+outcome of the dialog is driven in the printer unit tests)."""
 import os
+import shutil
 import subprocess
+import time
 import unittest
 
 import desktop
@@ -23,6 +26,34 @@ def traced_session(prefix=None):
     if prefix:
         extra["WINEPREFIX"] = prefix
     return peer.Session(env=peer.program_env(peer.TRACE, extra=extra))
+
+
+class DocumentDialog(unittest.TestCase):
+    """The driver's dialog shown for the server, photographed for people to
+    see, and confirmed as a user would."""
+
+    @classmethod
+    def setUpClass(cls):
+        problem = desktop.display_problem() or (shutil.which("import") is None and
+                                                "ImageMagick's import is not installed")
+        if problem:
+            raise unittest.SkipTest(problem)
+
+    def test_confirmed_dialog_is_answered_0(self):
+        with traced_session() as session:
+            session.send_packet(4, 31, name_body(PRINTER))
+            window = desktop.wait_for_window("--pid", session.process.pid)
+            self.assertIsNotNone(window, "no dialog appeared")
+            time.sleep(0.5)  # let it paint
+            picture = desktop.screenshot(window, "document_properties.png")
+            self.assertGreater(os.path.getsize(picture), 1000, "empty picture " + picture)
+            desktop.press(window, "Return")
+            packet = session.expect(0x1004, timeout=15)
+            self.assertEqual(packet.raw, peer.frame(0x1004, 31, peer.reply_body(0)))
+            self.assertTrue(session.closed_by_program(), "the session went on after the answer")
+            self.assertEqual(session.wait_exit(), 0)
+            self.assertIn("set_printer_DrvDocumentPropertySheets set printer ok\n",
+                          session.stderr())
 
 
 class WithoutDialog(unittest.TestCase):
