@@ -49,6 +49,20 @@ class StartPrint(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(folder, "e2e_start_print.ps")),
                          "output went to the working directory")
 
+    def test_refused_record_does_not_replace_the_running_jobs(self):
+        # The running job has 2 pages; a refused record claiming 1 must not
+        # become the record its pages are counted against.
+        with peer.Session() as session:
+            record = peer.start_print_record(job_id=JOB, output="e2e_running.ps", pages=2)
+            self.assertEqual(session.request(1, 31, record).reply(), (0, b""))
+            intruder = peer.start_print_record(job_id=JOB + 1, output="e2e_other.ps", pages=1)
+            self.assertEqual(session.request(1, 32, intruder).reply(), (21, b"Print in progress"))
+            page = session.request(2, 33, b"/nonexistent/page-1.bmp\x00")
+            self.assertEqual(page.reply(), (6, b""))
+            # Still one page to go: the job is running, so a new record is refused.
+            self.assertEqual(session.request(1, 34, intruder).reply(), (21, b"Print in progress"))
+            self.assertEqual(session.request(8, 35, peer.u32(JOB)).body, PAGE_SIZE_OK)
+
 
 if __name__ == "__main__":
     peer.main()
