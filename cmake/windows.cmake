@@ -6,7 +6,10 @@ add_library(proxy_core STATIC ${PROXY_SOURCES})
 proxy_warnings(proxy_core)
 target_include_directories(proxy_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_definitions(proxy_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_link_libraries(proxy_core PUBLIC ws2_32 winspool comctl32 gdi32 user32 shell32 advapi32)
+include(cmake/delay_imports.cmake)
+add_dependencies(proxy_core delay_imports)
+target_link_libraries(proxy_core PUBLIC ws2_32 ${DELAY_IMPORT_LIBRARIES} delayimp gdi32 user32
+                                        shell32 advapi32)
 
 set(PROXY_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 
