@@ -10,6 +10,7 @@
 #include "net/connection.h"
 #include "net/packet.h"
 #include "net/timing.h"
+#include "service/heap_ptr.h"
 
 SendQueue send_queue;
 CRITICAL_SECTION send_queue_lock;
@@ -23,10 +24,7 @@ namespace {
 // is dropped instead of sent.
 std::atomic<bool> send_abandoned;
 
-struct FreeDeleter {
-    void operator()(void *p) const { free(p); }
-};
-using HeapBytes = std::unique_ptr<unsigned char, FreeDeleter>;
+using HeapBytes = HeapPtr<unsigned char>;
 
 HeapBytes allocate(size_t size) {
     return HeapBytes(static_cast<unsigned char *>(malloc(size)));
@@ -111,8 +109,7 @@ void stop_send_thread() {
 }
 
 int enqueue_packet(const unsigned char *packet, uint32_t size) {
-    std::unique_ptr<QueueNode, FreeDeleter> node(
-        static_cast<QueueNode *>(malloc(sizeof(QueueNode))));
+    HeapPtr<QueueNode> node(static_cast<QueueNode *>(malloc(sizeof(QueueNode))));
     HeapBytes data = allocate(size);
     if (!node || !data)
         return 0;

@@ -9,6 +9,7 @@
 #include "net/connection.h"
 #include "net/send_queue.h"
 #include "service/handlers.h"
+#include "service/heap_ptr.h"
 #include "service/job_state.h"
 #include "service/messages.h"
 #include "ui/progress_window.h"
@@ -17,10 +18,7 @@ namespace {
 
 const wchar_t PREPROCESSING_FAILED[] = L"预处理失败!";
 
-struct FreeDeleter {
-    void operator()(unsigned char *p) const { free(p); }
-};
-using Body = std::unique_ptr<unsigned char, FreeDeleter>;
+using Body = HeapPtr<unsigned char>;
 
 // What handling one message led to.
 enum class Outcome { GO_ON, HANDLER_ENDED, SESSION_OVER };

@@ -3,15 +3,16 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <string>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "diag/log_line.h"
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
 #include "printer/output_path.h"
+#include "service/heap_ptr.h"
 #include "service/job_state.h"
 #include "service/unix_path.h"
 #include "ui/progress_window.h"
@@ -31,10 +32,7 @@ struct PrinterCloser {
 };
 using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 
-struct FreeDeleter {
-    void operator()(char *p) const { free(p); }
-};
-using UnixPath = std::unique_ptr<char, FreeDeleter>;
+using UnixPath = HeapPtr<char>;
 
 // A document whose start failed has nothing to end, and its DC is gone.
 void end_document(bool document_started) {

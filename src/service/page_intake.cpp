@@ -14,6 +14,7 @@
 #include "net/send_queue.h"
 #include "service/bmp_file.h"
 #include "service/handlers.h"
+#include "service/heap_ptr.h"
 #include "service/job_finish.h"
 #include "service/job_state.h"
 #include "service/messages.h"
@@ -26,20 +27,12 @@ namespace {
 const char READER[] = "read_one_fram_bmp_from_file";
 const char HANDLER[] = "HandlePageFilename";
 
-struct FreeDeleter {
-    void operator()(void *p) const { free(p); }
-};
-using FileBuffer = std::unique_ptr<unsigned char, FreeDeleter>;
+using FileBuffer = HeapPtr<unsigned char>;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 using FileHandle = std::unique_ptr<void, HandleCloser>;
-
-struct DosPathDeleter {
-    void operator()(wchar_t *path) const { free_dos_path(path); }
-};
-using DosPath = std::unique_ptr<wchar_t, DosPathDeleter>;
 
 int read_whole_file(HANDLE file, DWORD size, unsigned char **out_buffer) {
     FileBuffer buffer(static_cast<unsigned char *>(malloc(size)));

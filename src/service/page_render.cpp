@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "diag/log_line.h"
+#include "service/heap_ptr.h"
 #include "service/job_state.h"
 #include "service/page_placement.h"
 
@@ -85,10 +86,7 @@ struct Selection {
     }
 };
 
-struct FreeDeleter {
-    void operator()(void *p) const { free(p); }
-};
-using Pixels = std::unique_ptr<unsigned char, FreeDeleter>;
+using Pixels = HeapPtr<unsigned char>;
 
 // How the conversion ended; the last-error value is taken where it failed,
 // before the clean-up can change it.

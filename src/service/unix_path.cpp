@@ -12,6 +12,7 @@
 #include "diag/log_line.h"
 #include "printer/output_path.h"
 #include "service/drive_c_path.h"
+#include "service/heap_ptr.h"
 
 ULONG unix_name_first_size = 256;
 
@@ -35,15 +36,7 @@ Function wine_export(const wchar_t *module, const char *name) {
                   : nullptr;
 }
 
-struct FreeDeleter {
-    void operator()(char *p) const { free(p); }
-};
-using UnixPath = std::unique_ptr<char, FreeDeleter>;
-
-struct DosPathDeleter {
-    void operator()(wchar_t *p) const { free_dos_path(p); }
-};
-using DosPath = std::unique_ptr<wchar_t, DosPathDeleter>;
+using UnixPath = HeapPtr<char>;
 
 UnixPath nt_to_unix(const std::wstring &nt_path) {
     auto convert = wine_export<NtToUnix>(L"ntdll.dll", "wine_nt_to_unix_file_name");

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "diag/debug_channel.h"
+#include "service/heap_ptr.h"
 #include "service/job_state.h"
 #include "ui/progress_window_data.h"
 
@@ -21,10 +22,7 @@ ProgressWindowData *calloc_progress_window_data() {
     return static_cast<ProgressWindowData *>(calloc(1, sizeof(ProgressWindowData)));
 }
 
-struct FreeDeleter {
-    void operator()(void *p) const { free(p); }
-};
-using DataPtr = std::unique_ptr<ProgressWindowData, FreeDeleter>;
+using DataPtr = HeapPtr<ProgressWindowData>;
 
 constexpr int WINDOW_WIDTH = 300;
 constexpr int WINDOW_HEIGHT = 145;

@@ -7,21 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "service/heap_ptr.h"
 #include "service/page_job.h"
 #include "service/unix_path.h"
 #include "support/debug_capture.h"
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(char *p) const { free(p); }
-};
-using UnixPath = std::unique_ptr<char, FreeDeleter>;
-
-struct DosPathDeleter {
-    void operator()(wchar_t *p) const { free_dos_path(p); }
-};
-using DosPath = std::unique_ptr<wchar_t, DosPathDeleter>;
+using UnixPath = HeapPtr<char>;
 
 std::string text_of(const UnixPath &path) {
     return path ? path.get() : "(null)";
