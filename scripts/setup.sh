@@ -43,7 +43,7 @@ configure() {
     local dir=$1
     shift
     [[ -f $dir/build.ninja ]] && return 0
-    cmake -S . -B "$dir" -G Ninja "$@" </dev/null
+    cmake -S . -B "$dir" -G Ninja -DPROXY_WERROR=ON "$@" </dev/null
 }
 
 # build DIR [TARGETS...]: everything when no target is named.

@@ -5,7 +5,7 @@
 #include "net/heartbeat.h"
 #include "net/send_queue.h"
 #include "service/dispatcher.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 
 int init_session() {
     reset_job_state();

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "diag/log_line.h"
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 #include "net/send_queue.h"
 #include "net/timing.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 
 SOCKET server_socket = INVALID_SOCKET;
 int connected;

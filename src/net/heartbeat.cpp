@@ -3,11 +3,11 @@
 #include <atomic>
 
 #include "diag/log_line.h"
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 #include "net/packet.h"
 #include "net/send_queue.h"
 #include "net/timing.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 
 HANDLE heartbeat_thread;
 HANDLE heartbeat_event;
@@ -60,6 +60,11 @@ void set_heartbeat_timer() {
     }
     heartbeat_stopping = false;
     heartbeat_thread = CreateThread(nullptr, 0, HeartbeatThreadProc, heartbeat_event, 0, nullptr);
+    if (!heartbeat_thread) {
+        ERR_ON(dbch_printproxy, "set_heartbeat_timer", "CreateThread failed: %ld\n",
+               static_cast<long>(GetLastError()));
+        close_timer_handles();
+    }
 }
 
 void stop_heartbeat_timer() {

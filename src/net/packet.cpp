@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 
 PacketHeader decode_packet_header(const unsigned char *wire) {
     PacketHeader header;

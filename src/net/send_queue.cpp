@@ -4,25 +4,32 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "diag/log_line.h"
 #include "net/connection.h"
 #include "net/packet.h"
 #include "net/timing.h"
-#include "service/heap_ptr.h"
+#include "base/heap_ptr.h"
 
 SendQueue send_queue;
 CRITICAL_SECTION send_queue_lock;
 HANDLE send_queue_event;
 HANDLE send_thread;
 std::atomic<bool> send_thread_running;
+std::atomic<int64_t> send_queue_bytes;
+std::atomic<int64_t> send_queue_limit_bytes{4 << 20};
 
 namespace {
 
 // Set when a stopping thread has had its grace period: what is still queued
 // is dropped instead of sent.
 std::atomic<bool> send_abandoned;
+
+// Auto-reset; set by the send thread after every packet it has finished
+// with, so that a main thread waiting for room sees progress.
+HANDLE send_progress_event;
 
 using HeapBytes = HeapPtr<unsigned char>;
 
@@ -46,7 +53,9 @@ void drain_queue() {
     while (QueueNode *node = dequeue_packet()) {
         uint32_t sent = send_node(node);
         LOG_PROGRESS("SendThreadProc", "%sSendThreadProc: %d bytes sent\n", static_cast<int>(sent));
+        send_queue_bytes -= node->size;
         free_queue_node(node);
+        SetEvent(send_progress_event);
     }
 }
 
@@ -62,8 +71,10 @@ bool queue_empty() {
 int init_send_queue() {
     InitializeCriticalSection(&send_queue_lock);
     send_queue.head = send_queue.tail = nullptr;
+    send_queue_bytes = 0;
     send_queue_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return send_queue_event != nullptr;
+    send_progress_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return send_queue_event && send_progress_event;
 }
 
 void free_send_queue() {
@@ -76,9 +87,11 @@ void free_send_queue() {
     }
     send_queue.head = send_queue.tail = nullptr;
     LeaveCriticalSection(&send_queue_lock);
-    if (send_queue_event) {
-        CloseHandle(send_queue_event);
-        send_queue_event = nullptr;
+    send_queue_bytes = 0;
+    for (HANDLE *event : {&send_queue_event, &send_progress_event}) {
+        if (*event)
+            CloseHandle(*event);
+        *event = nullptr;
     }
     DeleteCriticalSection(&send_queue_lock);
 }
@@ -122,6 +135,7 @@ int enqueue_packet(const unsigned char *packet, uint32_t size) {
     else
         send_queue.head = linked;
     send_queue.tail = linked;
+    send_queue_bytes += size;
     LeaveCriticalSection(&send_queue_lock);
     SetEvent(send_queue_event);
     return 1;
@@ -145,6 +159,18 @@ void free_queue_node(QueueNode *node) {
         return;
     free(node->data);
     free(node);
+}
+
+int wait_for_send_room() {
+    while (send_queue_bytes.load() > send_queue_limit_bytes.load()) {
+        if (WaitForSingleObject(send_progress_event, receive_timeout_ms.load()) != WAIT_OBJECT_0) {
+            ERR_ON(dbch_printproxy, "wait_for_send_room",
+                   "server read nothing for %d ms, %lld bytes queued\n", receive_timeout_ms.load(),
+                   static_cast<long long>(send_queue_bytes.load()));
+            return 0;
+        }
+    }
+    return 1;
 }
 
 int send_packet(uint16_t code, uint32_t req_id, const void *body, uint32_t body_length) {

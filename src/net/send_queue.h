@@ -25,10 +25,21 @@ extern HANDLE send_queue_event;          // auto-reset; set after every append
 extern HANDLE send_thread;
 extern std::atomic<bool> send_thread_running;
 
+// Bytes queued and not yet sent, and the most the main thread lets pile up
+// for a server that does not read before it stops taking new messages.
+extern std::atomic<int64_t> send_queue_bytes;
+extern std::atomic<int64_t> send_queue_limit_bytes;
+
 int init_send_queue();
 void free_send_queue();
 int start_send_thread();
 void stop_send_thread();
+
+// Backpressure for the main thread, called before it takes the next message:
+// returns 1 at once while the queue holds at most send_queue_limit_bytes,
+// else waits for the send thread to bring it down. 0 when the server has
+// read nothing for receive_timeout_ms: the session should end.
+int wait_for_send_room();
 
 int enqueue_packet(const unsigned char *packet, uint32_t size);
 QueueNode *dequeue_packet();

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "service/print_request.h"
+#include "base/print_request.h"
 
 // Results of get_devmode_by_name; they travel to the server unchanged.
 enum : int {

@@ -2,13 +2,11 @@
 
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 #include "diag/debug_channel.h"
 #include "printer/devmode.h"
 #include "printer/output_path.h"
-#include "service/job_state.h"
-#include "ui/progress_window.h"
+#include "base/job_state.h"
 
 int(WINAPI *start_doc_call)(HDC dc, const DOCINFOW *doc) = StartDocW;
 
@@ -17,23 +15,16 @@ namespace {
 constexpr const char *START_DOC_FOR_BMP = "start_doc_for_bmp";
 const wchar_t DOCUMENT_NAME[] = L"Test Print";
 
-struct DcDeleter {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using DcHandle = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
+} // namespace
 
-// A job that the server ended without completion leaves its document open;
-// it is abandoned before the new job's DC replaces it.
-void abandon_leftover_document() {
-    HDC leftover = printer_dc;
-    if (!leftover)
+void abandon_document() {
+    HDC open_dc = printer_dc;
+    if (!open_dc)
         return;
-    AbortDoc(leftover);
-    DeleteDC(leftover);
+    AbortDoc(open_dc);
+    DeleteDC(open_dc);
     printer_dc = nullptr;
 }
-
-} // namespace
 
 wchar_t *ansi_to_wide(const char *text) {
     int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
@@ -51,7 +42,7 @@ int start_doc_for_text() {
     return DOC_START_FAILED;
 }
 
-int start_doc_for_bmp(const PrintRequest *request) {
+int open_printer_dc(const PrintRequest *request) {
     if (!request) {
         ERR_ON(dbch_printer, START_DOC_FOR_BMP, "invalid req\n");
         return DOC_START_FAILED;
@@ -62,13 +53,18 @@ int start_doc_for_bmp(const PrintRequest *request) {
     if (int result = get_devmode_by_name(request, &built))
         return result;
     DevmodeBuffer device_mode(built);
-
-    DcHandle dc(CreateDCA(nullptr, request->printer_name, nullptr, device_mode.get()));
+    HDC dc = CreateDCA(nullptr, request->printer_name, nullptr, device_mode.get());
     if (!dc)
         return DOC_START_FAILED;
-    abandon_leftover_document();
-    printer_dc = dc.get();
+    // A job the server ended without completion may have left its document.
+    abandon_document();
+    printer_dc = dc;
+    return DOC_START_OK;
+}
 
+int start_doc_for_bmp(const PrintRequest *request) {
+    if (!request || !printer_dc)
+        return DOC_START_FAILED;
     // The driver resolves a relative name against the current directory,
     // which is wherever the program happened to be started.
     std::string output_name(request->output_file_name,
@@ -80,20 +76,19 @@ int start_doc_for_bmp(const PrintRequest *request) {
     doc.lpszDocName = DOCUMENT_NAME;
     doc.lpszOutput = output ? output_path.c_str() : nullptr;
 
-    // The window comes up before the document starts, whether or not it does.
-    progress_thread = start_progress_thread(static_cast<int>(request->reserved1));
-    int started = start_doc_call(dc.get(), &doc);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    document_started_at = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    int started = start_doc_call(printer_dc, &doc);
     DWORD error = GetLastError();
-    output.reset();
     if (started <= 0) {
         ERR_ON(dbch_printer, START_DOC_FOR_BMP, "StartDocW failed, %lx\n", error);
+        DeleteDC(printer_dc);
         printer_dc = nullptr;
         return DOC_START_FAILED;
     }
     job_state = JOB_STATE_DOC_STARTED;
-    page_width = GetDeviceCaps(dc.get(), HORZRES);
-    page_height = GetDeviceCaps(dc.get(), VERTRES);
-    // The pages print on it; the end of the job deletes it.
-    dc.release();
+    page_width = GetDeviceCaps(printer_dc, HORZRES);
+    page_height = GetDeviceCaps(printer_dc, VERTRES);
     return DOC_START_OK;
 }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "service/print_request.h"
+#include "base/print_request.h"
 
 // Results of the document start; they travel to the server unchanged.
 // get_devmode_by_name adds its own (8, 11, 12).
@@ -17,13 +17,21 @@ enum : int {
     DOC_START_FAILED = 1,
 };
 
-// Bitmap job (data type 1): builds the device mode, creates printer_dc,
-// starts the progress window thread into progress_thread and starts the
-// document. On DOC_START_OK job_state is JOB_STATE_DOC_STARTED and
-// page_width/page_height hold the printable area; the DC stays open for
-// the pages. When StartDocW fails the DC is deleted and printer_dc cleared,
-// but the window thread runs on until the job is closed.
+// Bitmap job (data type 1), first step: builds the device mode and creates
+// printer_dc with it, abandoning a document left open by an earlier job.
+// DOC_START_OK or the failure's status; nothing is left open on failure.
+int open_printer_dc(const PrintRequest *request);
+
+// Second step, on the DC that open_printer_dc made: starts the document
+// whose output the driver writes into the request's file. On DOC_START_OK
+// job_state is JOB_STATE_DOC_STARTED and page_width/page_height hold the
+// printable area; the DC stays open for the pages. When StartDocW fails the
+// DC is deleted and printer_dc cleared.
 int start_doc_for_bmp(const PrintRequest *request);
+
+// Ends an open document without output: AbortDoc, DeleteDC, printer_dc
+// cleared. Nothing happens when no DC is open.
+void abandon_document();
 
 // Text jobs are not supported: always DOC_START_FAILED, nothing opened.
 int start_doc_for_text();

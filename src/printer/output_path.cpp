@@ -30,3 +30,13 @@ std::wstring output_path_on_drive_c(const std::wstring &name) {
     }
     return L"C:\\" + name;
 }
+
+std::wstring output_folder(const std::wstring &path) {
+    if (path.size() < 3 || is_separator(path[0]))
+        return std::wstring();
+    size_t last = path.find_last_of(L"\\/");
+    if (last == std::wstring::npos)
+        return std::wstring();
+    // "C:\" is the root itself; "C:\a" would be a file named a.
+    return path.substr(0, last == 2 ? 3 : last);
+}

@@ -11,3 +11,9 @@
 // root, a UNC or device path) is kept; "D:out.ps" is taken from the root of
 // its drive. An empty name stays empty. Both separators are accepted.
 std::wstring output_path_on_drive_c(const std::wstring &name);
+
+// The folder that must exist for the driver to write PATH (a result of
+// output_path_on_drive_c): everything before its last separator, the root's
+// separator kept ("C:\a\b.ps" -> "C:\a", "C:\b.ps" -> "C:\"). Empty for UNC
+// and device paths, whose reachability only the driver can tell.
+std::wstring output_folder(const std::wstring &path);

@@ -8,7 +8,7 @@
 #include "net/send_queue.h"
 #include "printer/property_dialogs.h"
 #include "service/handlers.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/messages.h"
 
 BOOL(WINAPI *request_session_end)(UINT flags, DWORD reason) = ExitWindowsEx;

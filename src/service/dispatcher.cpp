@@ -5,12 +5,12 @@
 #include <string>
 
 #include "diag/log_line.h"
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 #include "net/connection.h"
 #include "net/send_queue.h"
 #include "service/handlers.h"
-#include "service/heap_ptr.h"
-#include "service/job_state.h"
+#include "base/heap_ptr.h"
+#include "base/job_state.h"
 #include "service/messages.h"
 #include "ui/progress_window.h"
 
@@ -96,6 +96,10 @@ void report_user_cancel() {
 
 int ProcessServerMessages() {
     for (;;) {
+        // A server that does not read its answers is not given more to
+        // answer: what the program holds for it stays bounded.
+        if (!wait_for_send_room())
+            break;
         PacketHeader header;
         unsigned char *received;
         if (!ReceivePacket(&header, &received))

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "service/print_request.h"
+#include "base/print_request.h"
 
 int HandleStartPrint(PrintRequest *request, uint32_t req_id);
 int HandlePageFilename(const unsigned char *body, size_t length, uint32_t req_id);

@@ -1,20 +1,28 @@
 // Actions that control the session rather than print: the value notice and
 // the end of a job.
+#include "base/job_state.h"
 #include "net/heartbeat.h"
 #include "net/packet.h"
 #include "net/send_queue.h"
+#include "printer/doc_start.h"
 #include "service/handlers.h"
 #include "service/messages.h"
+#include "ui/progress_window.h"
 
 int HandleSetValue(uint32_t req_id) {
     send_reply(reply_code(ACTION_SET_VALUE), req_id, STATUS_OK, "OK");
     return 1;
 }
 
-// The document and the progress window are left as they are; the dispatcher
-// closes the window when it finds the job idle after this message.
+// The job ends here and now: its document is abandoned, its window closed
+// and its page counters cleared, so that a page arriving later finds no
+// document and the next job counts from zero.
 int HandleEndJob(uint32_t, uint32_t req_id) {
     stop_heartbeat_timer();
+    abandon_document();
+    close_progress_window();
+    join_progress_thread();
+    pages_received = pages_printed = 0;
     send_reply(reply_code(ACTION_END_JOB), req_id, STATUS_OK, "OK");
     return 1;
 }

@@ -12,8 +12,8 @@
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
 #include "printer/output_path.h"
-#include "service/heap_ptr.h"
-#include "service/job_state.h"
+#include "base/heap_ptr.h"
+#include "base/job_state.h"
 #include "service/unix_path.h"
 #include "ui/progress_window.h"
 
@@ -25,6 +25,9 @@ BOOL(WINAPI *enum_jobs_call)
 
 namespace {
 
+// The job result's status when the pages printed but no output came of them.
+constexpr uint32_t JOB_OUTPUT_FAILED = 6;
+
 const char FUNCTION[] = "HandlePageFilename";
 
 struct PrinterCloser {
@@ -35,12 +38,33 @@ using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 using UnixPath = HeapPtr<char>;
 
 // A document whose start failed has nothing to end, and its DC is gone.
-void end_document(bool document_started) {
+// False when the driver could not finish the document.
+bool end_document(bool document_started) {
+    bool ended = true;
     if (document_started && printer_dc) {
-        EndDoc(printer_dc);
+        ended = EndDoc(printer_dc) > 0;
         DeleteDC(printer_dc);
     }
     printer_dc = nullptr;
+    return ended;
+}
+
+// Filesystem times may be coarser than the clock the start was read from.
+constexpr uint64_t FILE_TIME_SLACK = 2 * 10000000ull;
+
+// The driver reports some failures to write only through EndDoc, others
+// not at all: the file itself must show this job wrote it.
+bool output_file_written(const wchar_t *wide_output_name) {
+    if (!wide_output_name)
+        return false;
+    std::wstring path = output_path_on_drive_c(wide_output_name);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info))
+        return false;
+    uint64_t written =
+        (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    bool empty = info.nFileSizeHigh == 0 && info.nFileSizeLow == 0;
+    return !empty && written + FILE_TIME_SLACK >= document_started_at;
 }
 
 // The record's names are read only up to their own field.
@@ -95,15 +119,20 @@ void finish_print_job(uint32_t status) {
     WideText wide_output(output_name ? ansi_to_wide(output_name) : nullptr);
     job_state.store(JOB_STATE_LAST_PAGE);
     post_progress_last_page();
-    end_document(document_started);
+    bool ended = end_document(document_started);
     if (getenv("FORCE_SLEEP") && output_name)
         wait_for_output_file(output_name);
     if (printer_name)
         wait_for_spool_queue(printer_name);
     UnixPath unix_path(wide_output ? get_unix_file_name(wide_output.get()) : nullptr);
-    wide_output.reset();
-    if (pages_printed != 0)
+    if (pages_printed != 0 && !(ended && output_file_written(wide_output.get()))) {
+        ERR_ON(dbch_printproxy, FUNCTION, "output file %s not written\n",
+               quote_ansi_string(output_name));
+        send_job_result(JOB_OUTPUT_FAILED, nullptr);
+    } else if (pages_printed != 0) {
         send_job_result(status, unix_path.get());
+    }
+    wide_output.reset();
     pages_printed = 0;
     pages_received = 0;
     close_progress_window();

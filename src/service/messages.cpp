@@ -1,7 +1,7 @@
 #include "service/messages.h"
 
-#include "net/byte_order.h"
-#include "service/print_request.h"
+#include "base/byte_order.h"
+#include "base/print_request.h"
 
 int minimum_body_length(uint16_t code) {
     switch (code) {

@@ -14,9 +14,9 @@
 #include "net/send_queue.h"
 #include "service/bmp_file.h"
 #include "service/handlers.h"
-#include "service/heap_ptr.h"
+#include "base/heap_ptr.h"
 #include "service/job_finish.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/messages.h"
 #include "service/page_render.h"
 #include "service/unix_path.h"
@@ -131,6 +131,13 @@ int read_one_fram_bmp_from_file(const char *unix_path, unsigned char **out_buffe
 }
 
 int HandlePageFilename(const unsigned char *body, size_t length, uint32_t req_id) {
+    // Outside a job (none started, or ended by action 6) there is nothing to
+    // count the page against and no job to finish.
+    if (!job_active()) {
+        send_reply(reply_code(ACTION_PAGE_FILENAME), req_id, body ? PAGE_NO_DOCUMENT : PAGE_NO_BODY,
+                   nullptr);
+        return 1;
+    }
     ++pages_received;
     post_progress_step(pages_received);
     uint32_t status = page_status(body, length);

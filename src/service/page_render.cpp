@@ -11,8 +11,8 @@
 #include <type_traits>
 
 #include "diag/log_line.h"
-#include "service/heap_ptr.h"
-#include "service/job_state.h"
+#include "base/heap_ptr.h"
+#include "base/job_state.h"
 #include "service/page_placement.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Action 8: the printable size of the current job's page, in device pixels.
 #include "diag/log_line.h"
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 #include "net/packet.h"
 #include "net/send_queue.h"
 #include "service/handlers.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/messages.h"
 
 int HandleGetPrintPage(const unsigned char *body, size_t length, uint32_t req_id) {

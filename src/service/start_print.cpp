@@ -4,14 +4,18 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "diag/log_line.h"
 #include "net/heartbeat.h"
 #include "net/packet.h"
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
+#include "printer/output_path.h"
 #include "service/handlers.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/messages.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -34,15 +38,27 @@ bool duplex_valid(const PrintRequest *request) {
     return request->duplex >= DMDUP_SIMPLEX && request->duplex <= DMDUP_HORIZONTAL;
 }
 
-// Everything after the probe reads only numbers and the first byte of the
-// output name.
+// The driver accepts a document into a folder that does not exist and fails
+// only at its end, when the pages are lost: such a name is refused up front.
+bool output_folder_exists(const char *output_file_name) {
+    WideText wide(ansi_to_wide(output_file_name));
+    if (!wide)
+        return false;
+    std::wstring folder = output_folder(output_path_on_drive_c(wide.get()));
+    if (folder.empty())
+        return true;
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Both names are known to be terminated within their fields.
 int check_request_fields(const PrintRequest *request) {
     if (request->data_type != DATA_TYPE_BITMAP && request->data_type != DATA_TYPE_TEXT) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid data type, %d.\n",
                static_cast<int>(request->data_type));
         return CHECK_BAD_DATA_TYPE;
     }
-    if (request->output_file_name[0] == '\0') {
+    if (request->output_file_name[0] == '\0' || !output_folder_exists(request->output_file_name)) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid output file name\n");
         return CHECK_BAD_NAME;
     }
@@ -58,10 +74,15 @@ int check_request_fields(const PrintRequest *request) {
     return 0;
 }
 
+// The window comes up once the printer's DC exists, before the document
+// starts, whether or not it does.
 int start_document(const PrintRequest *request) {
-    if (request->data_type == DATA_TYPE_BITMAP)
-        return start_doc_for_bmp(request);
-    return start_doc_for_text();
+    if (request->data_type != DATA_TYPE_BITMAP)
+        return start_doc_for_text();
+    if (int status = open_printer_dc(request))
+        return status;
+    progress_thread = start_progress_thread(static_cast<int>(request->reserved1));
+    return start_doc_for_bmp(request);
 }
 
 void answer(uint32_t req_id, uint32_t status, const char *text) {
@@ -108,6 +129,7 @@ int HandleStartPrint(PrintRequest *request, uint32_t req_id) {
     // so that its first heartbeat already finds the job running.
     job_state = JOB_STATE_ACCEPTED;
     current_job_id = request->job_id;
+    pages_received = pages_printed = 0;
     set_heartbeat_timer();
     LOG_PROGRESS(HANDLE_START_PRINT, "%sstart heartbeat timer %p\n", heartbeat_thread);
     int status = start_document(request);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "service/print_request.h"
+#include "base/print_request.h"
 
 // Answer statuses of the start-print handler besides the document start's.
 enum : uint32_t {

@@ -12,7 +12,7 @@
 #include "diag/log_line.h"
 #include "printer/output_path.h"
 #include "service/drive_c_path.h"
-#include "service/heap_ptr.h"
+#include "base/heap_ptr.h"
 
 ULONG unix_name_first_size = 256;
 

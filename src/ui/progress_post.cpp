@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_window.h"
 
 std::atomic<int> progress_close_requested;

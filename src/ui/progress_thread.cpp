@@ -1,6 +1,6 @@
 // Start and end of the progress window's thread, one per bitmap job.
 #include "diag/debug_channel.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_window.h"
 
 DWORD progress_join_limit_ms = 60000;

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "diag/debug_channel.h"
-#include "service/heap_ptr.h"
-#include "service/job_state.h"
+#include "base/heap_ptr.h"
+#include "base/job_state.h"
 #include "ui/progress_window_data.h"
 
 WNDPROC original_window_proc;

@@ -1,7 +1,7 @@
 // The progress window: a small always-on-top window on a thread of its own
 // that shows how many page messages of the job have arrived and lets the user
 // cancel. Other threads reach it only by posting the four messages below; it
-// answers only through user_cancel_requested (service/job_state.h).
+// answers only through user_cancel_requested (base/job_state.h).
 #pragma once
 
 #include <windows.h>

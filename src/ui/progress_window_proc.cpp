@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_window.h"
 #include "ui/progress_window_data.h"
 

@@ -8,7 +8,7 @@
 #include "net/connection.h"
 #include "net/send_queue.h"
 #include "net/timing.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "support/loopback.h"
 #include "support/queued_packet.h"
 

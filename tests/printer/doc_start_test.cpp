@@ -11,7 +11,7 @@
 #include <string>
 
 #include "printer/doc_start.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "support/debug_capture.h"
 #include "support/wine_host.h"
 #include "ui/progress_window.h"
@@ -87,7 +87,7 @@ class DocStart : public testing::Test {
 
 TEST_F(DocStart, NoRequestIsInvalidAndTextJobsAreRefused) {
     int result = -1;
-    std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(nullptr); });
+    std::string out = capture_debug_output(nullptr, [&] { result = open_printer_dc(nullptr); });
     EXPECT_EQ(DOC_START_FAILED, result);
     EXPECT_EQ(debug_header("err", "start_doc_for_bmp") + "invalid req\n", out);
     out = capture_debug_output(nullptr, [&] { result = start_doc_for_text(); });
@@ -119,7 +119,7 @@ TEST_F(DocStart, DeviceModeFailuresOpenNoDcAndNoWindow) {
         PrintRequest edited = request;
         c.edit(edited);
         int result = -1;
-        capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(&edited); });
+        capture_debug_output(nullptr, [&] { result = open_printer_dc(&edited); });
         EXPECT_EQ(c.expected, result)
             << c.row << ": actual " << result << ", expected " << c.expected;
         EXPECT_EQ(nullptr, printer_dc) << c.row;
@@ -142,12 +142,12 @@ TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
     std::wstring stray = folder + OUTPUT_NAME_W;
     DeleteFileW(stray.c_str());
 
+    ASSERT_EQ(DOC_START_OK, open_printer_dc(&request));
     ASSERT_EQ(DOC_START_OK, start_doc_for_bmp(&request));
     EXPECT_EQ(JOB_STATE_DOC_STARTED, job_state.load());
     ASSERT_NE(nullptr, printer_dc);
     EXPECT_NE(leftover, printer_dc);
     EXPECT_EQ(0u, GetObjectType(leftover)) << "the old DC was not deleted";
-    EXPECT_NE(nullptr, progress_thread);
     int width = GetDeviceCaps(printer_dc, HORZRES);
     int height = GetDeviceCaps(printer_dc, VERTRES);
     EXPECT_EQ(width, page_width) << "actual " << page_width << ", expected HORZRES " << width;
@@ -165,9 +165,10 @@ TEST_F(DocStart, DocumentStartsAndItsOutputLandsAtTheRootOfC) {
     DeleteFileW(stray.c_str());
 }
 
-TEST_F(DocStart, FailedStartDeletesTheDcAndKeepsTheWindow) {
+TEST_F(DocStart, FailedStartDeletesTheDc) {
     start_doc_call = failing_start_doc;
     int result = -1;
+    ASSERT_EQ(DOC_START_OK, open_printer_dc(&request));
     std::string out = capture_debug_output(nullptr, [&] { result = start_doc_for_bmp(&request); });
     EXPECT_EQ(DOC_START_FAILED, result);
     EXPECT_NE(std::string::npos,
@@ -175,7 +176,6 @@ TEST_F(DocStart, FailedStartDeletesTheDcAndKeepsTheWindow) {
         << "actual output: " << out;
     EXPECT_EQ(nullptr, printer_dc) << "the deleted DC stayed recorded";
     EXPECT_EQ(0u, GetObjectType(seen.dc)) << "the DC was not deleted";
-    EXPECT_NE(nullptr, progress_thread) << "the window comes up whether or not the start works";
     EXPECT_EQ(JOB_STATE_ACCEPTED, job_state.load());
     EXPECT_EQ(0, page_width);
     EXPECT_EQ(0, page_height);
@@ -183,9 +183,8 @@ TEST_F(DocStart, FailedStartDeletesTheDcAndKeepsTheWindow) {
     EXPECT_EQ("C:\\doc_start_test_output.ps", narrow(seen.output));
 
     // The output name is read only within its field.
-    close_progress_window();
-    join_progress_thread();
     memset(request.output_file_name, 'o', sizeof(request.output_file_name));
+    ASSERT_EQ(DOC_START_OK, open_printer_dc(&request));
     capture_debug_output(nullptr, [&] { start_doc_for_bmp(&request); });
     EXPECT_EQ("C:\\" + std::string(sizeof(request.output_file_name), 'o'), narrow(seen.output));
 }

@@ -14,7 +14,7 @@
 #include "printer/property_dialogs.h"
 #include "service/dialog_actions.h"
 #include "service/handlers.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "support/fake_property_dialogs.h"
 #include "support/queued_packet.h"
 

@@ -11,7 +11,7 @@
 
 #include "service/bmp_builder.h"
 #include "service/job_finish.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/page_job.h"
 #include "support/debug_capture.h"
 #include "ui/progress_window.h"

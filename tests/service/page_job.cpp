@@ -8,7 +8,7 @@
 #include "net/send_queue.h"
 #include "service/handlers.h"
 #include "service/job_finish.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_window.h"
 
 std::string drive_c_unix_path(const std::string &name) {

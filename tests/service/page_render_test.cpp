@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "service/bmp_builder.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/page_job.h"
 #include "support/debug_capture.h"
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 #include "net/heartbeat.h"
 #include "net/send_queue.h"
 #include "net/timing.h"
 #include "service/handlers.h"
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "service/start_print.h"
 #include "support/debug_capture.h"
 #include "support/queued_packet.h"

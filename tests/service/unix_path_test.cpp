@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "service/heap_ptr.h"
+#include "base/heap_ptr.h"
 #include "service/page_job.h"
 #include "service/unix_path.h"
 #include "support/debug_capture.h"

@@ -1,6 +1,6 @@
 #include "support/queued_packet.h"
 
-#include "net/byte_order.h"
+#include "base/byte_order.h"
 #include "net/send_queue.h"
 
 QueuedPacket take_queued(bool keep_heartbeats) {

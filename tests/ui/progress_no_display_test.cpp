@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_test_support.h"
 #include "ui/progress_window.h"
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_test_support.h"
 #include "ui/progress_window.h"
 

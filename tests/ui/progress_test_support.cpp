@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_window.h"
 
 bool wait_until(const std::function<bool()> &done, DWORD limit_ms) {

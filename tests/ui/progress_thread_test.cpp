@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "service/job_state.h"
+#include "base/job_state.h"
 #include "ui/progress_test_support.h"
 #include "ui/progress_window.h"
 #include "ui/progress_window_data.h"

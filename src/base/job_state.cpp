@@ -1,4 +1,4 @@
-#include "service/job_state.h"
+#include "base/job_state.h"
 
 #include <cstdlib>
 
@@ -9,6 +9,7 @@ HDC printer_dc;
 HANDLE progress_thread;
 int pages_received;
 int pages_printed;
+uint64_t document_started_at;
 
 std::atomic<uint32_t> current_job_id;
 std::atomic<uint32_t> job_state{JOB_STATE_IDLE};
@@ -26,6 +27,7 @@ void reset_job_state() {
     printer_dc = nullptr;
     progress_thread = nullptr;
     pages_received = pages_printed = 0;
+    document_started_at = 0;
     current_job_id = 0;
     progress_window = nullptr;
     user_cancel_requested = 0;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "service/print_request.h"
+#include "base/print_request.h"
 
 enum : uint32_t {
     JOB_STATE_ACCEPTED = 0,
@@ -27,6 +27,9 @@ extern HDC printer_dc;
 extern HANDLE progress_thread;
 extern int pages_received;
 extern int pages_printed;
+// When the document started (FILETIME units): an output file last written
+// before it is not this job's.
+extern uint64_t document_started_at;
 
 // Shared with the heartbeat thread (job id, state) and the progress window
 // thread (window handle, cancel flag).
