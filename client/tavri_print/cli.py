@@ -1,0 +1,224 @@
+"""The command: prints documents through the program under Wine."""
+import argparse
+import os
+import signal
+import sys
+import time
+
+from . import protocol as p
+from .errors import PrintError
+from .job import Progress, print_files
+from .program import Program, default_exe, default_wine
+
+NAME = "tavri_print_server"
+DUPLEX_MODES = {"simplex": 1, "vertical": 2, "long-edge": 2, "horizontal": 3, "short-edge": 3}
+QUALITIES = {"draft": -1, "low": -2, "medium": -3, "high": -4}
+COLOURS = {"color": ("color", 2), "colour": ("color", 2), "grey": ("grey", 1),
+           "gray": ("grey", 1), "mono": ("mono", 1), "monochrome": ("mono", 1)}
+
+
+def say(text):
+    print("%s: %s" % (NAME, text), file=sys.stderr, flush=True)
+
+
+def clock(seconds):
+    return "%d:%02d" % divmod(int(seconds), 60)
+
+
+class LineProgress(Progress):
+    """One line per printed page, for logs and pipes."""
+
+    def printed(self, number):
+        say("page %d/%d printed (%s)" % (number, self.total, clock(time.monotonic() - self.begun)))
+
+
+class BarProgress(Progress):
+    """A bar redrawn in place on the terminal."""
+
+    def started(self, total):
+        super().started(total)
+        self.draw(0)
+
+    def printed(self, number):
+        self.draw(number)
+
+    def finished(self):
+        sys.stderr.write("\n")
+
+    def draw(self, done):
+        elapsed = time.monotonic() - self.begun
+        left = "--:--" if done == 0 else clock(elapsed * (self.total - done) / done)
+        filled = 30 * done // self.total
+        sys.stderr.write("\r[%s%s] %d/%d pages  %s elapsed  %s left "
+                         % ("#" * filled, "." * (30 - filled), done, self.total,
+                            clock(elapsed), left))
+        sys.stderr.flush()
+
+
+def paper_size(text):
+    try:
+        width, height = (int(part) for part in text.lower().split("x"))
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected WIDTHxHEIGHT in points, e.g. 595x842")
+    if not (0 < width <= 0xFFFF and 0 < height <= 0xFFFF):
+        raise argparse.ArgumentTypeError("width and height must be 1 to 65535 points")
+    return width << 16 | height
+
+
+def number(low, high):
+    def parse(text):
+        try:
+            value = int(text, 0)
+        except ValueError:
+            raise argparse.ArgumentTypeError("expected a number")
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError("must be %d to %d" % (low, high))
+        return value
+    return parse
+
+
+U32 = number(0, 0xFFFFFFFF)
+I32 = number(-0x80000000, 0x7FFFFFFF)
+
+
+def named_or_number(names, parse_number):
+    def parse(text):
+        if text.lower() in names:
+            return names[text.lower()]
+        try:
+            return parse_number(text)
+        except argparse.ArgumentTypeError:
+            raise argparse.ArgumentTypeError("expected one of %s or a number"
+                                             % ", ".join(sorted(names)))
+    return parse
+
+
+def colour_choice(text):
+    if text.lower() not in COLOURS:
+        raise argparse.ArgumentTypeError("expected color, grey or mono")
+    return COLOURS[text.lower()]
+
+
+def add_document_options(parser):
+    doc = parser.add_argument_group("documents")
+    doc.add_argument("--pages", metavar="RANGES",
+                     help="pages to print, e.g. 2-5 or 1,3,7- (default: all)")
+    doc.add_argument("--scale", choices=("auto", "as-is", "fit"), default="auto",
+                     help="as-is: one pixel (BMP, pictures) or point at the printer's "
+                          "resolution (PDF, PostScript) per device pixel; fit: fit the "
+                          "printable area; auto: as-is for BMP files only, else fit "
+                          "(default %(default)s)")
+    doc.add_argument("--dpi", type=number(1, 9600),
+                     help="device resolution for rasterising (default: --y-resolution, "
+                          "else estimated from the printable size)")
+    doc.add_argument("--ahead", type=number(0, 8), default=1,
+                     help="pages rasterised ahead of the printer (default %(default)s)")
+
+
+def add_job_options(parser):
+    job = parser.add_argument_group("job")
+    job.add_argument("--printer", default=os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF"),
+                     help="Wine printer (default %(default)s)")
+    job.add_argument("--output", help="output file name on drive C: (default tavri-job-ID.ps)")
+    job.add_argument("--job-id", type=U32, default=1, help="job number (default %(default)s)")
+    job.add_argument("--copies", type=U32, metavar="N", help="number of copies (default: "
+                     "the printer's)")
+    job.add_argument("--collate", choices=("on", "off"),
+                     help="collate copies, with --copies (default: the printer's)")
+    job.add_argument("--duplex", type=named_or_number(DUPLEX_MODES, U32),
+                     help="simplex, long-edge (vertical), short-edge (horizontal) or 1..3 "
+                          "(default: the printer's)")
+    job.add_argument("--paper", type=paper_size, metavar="WxH",
+                     help="paper size in points (default: the printer's)")
+    job.add_argument("--paper-source", type=U32, metavar="N",
+                     help="the driver's bin number (default: the printer's)")
+    job.add_argument("--quality", type=named_or_number(QUALITIES, I32),
+                     help="draft, low, medium, high, or dots per inch (needs "
+                          "--y-resolution) (default: the printer's)")
+    job.add_argument("--y-resolution", type=U32, metavar="DPI",
+                     help="(default: the printer's)")
+    job.add_argument("--color", type=colour_choice,
+                     help="color (24 bits), grey (8 bits) or mono (1 bit); grey and mono "
+                          "ask the printer for monochrome (default: color pages, the "
+                          "printer's setting)")
+
+
+def add_program_options(parser):
+    run = parser.add_argument_group("program")
+    run.add_argument("--port", type=number(0, 65535), default=0,
+                     help="port to listen on (default: a free one)")
+    run.add_argument("--exe", default=default_exe(), help="the program (default %(default)s)")
+    run.add_argument("--wine-run", default=default_wine(),
+                     help="Wine or a launcher (default %(default)s)")
+    run.add_argument("--program-log", metavar="FILE",
+                     help="append the program's stderr here (default: discarded)")
+    run.add_argument("--encoding", default="cp1252",
+                     help="ANSI code page of the Wine prefix for the names (default "
+                          "%(default)s)")
+    run.add_argument("--timeout", type=float, default=120,
+                     help="seconds to wait for each answer (default %(default)s)")
+    run.add_argument("--connect-timeout", type=float, default=60,
+                     help="seconds to wait for the program to connect (default %(default)s)")
+    run.add_argument("--heartbeat", type=float, default=10,
+                     help="seconds between our heartbeats while waiting, at most 20 "
+                          "(default %(default)s)")
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(
+        prog=NAME, description="Print PDF, PostScript, BMP, PNG or JPEG files through "
+                               "tavri-printer-proxy on a Wine printer.",
+        epilog="The output file's unix path is printed on standard output; progress goes "
+               "to standard error (a bar on a terminal, else one line per page).")
+    parser.add_argument("files", nargs="+", metavar="FILE", help="documents, in order")
+    add_document_options(parser)
+    add_job_options(parser)
+    add_program_options(parser)
+    args = parser.parse_args(argv)
+    if not 0 < args.heartbeat <= 20:
+        parser.error("--heartbeat must be more than 0 and at most 20 seconds")
+    args.output = args.output or "tavri-job-%d.ps" % args.job_id
+    return args
+
+
+def settings_from(args):
+    colour, record_colour = args.color or ("color", None)
+    return colour, p.JobSettings(
+        printer=args.printer, output=args.output, job_id=args.job_id, copies=args.copies,
+        collate={"on": 1, "off": 0, None: None}[args.collate], duplex=args.duplex,
+        paper=args.paper, paper_source=args.paper_source, quality=args.quality,
+        y_resolution=args.y_resolution, color=record_colour, encoding=args.encoding)
+
+
+def terminate(signum, frame):
+    raise KeyboardInterrupt()
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    for path in args.files:
+        if not os.path.isfile(path):
+            raise SystemExit("%s: no such file: %s" % (NAME, path))
+    colour, settings = settings_from(args)
+    try:
+        settings.record(1)
+    except ValueError as error:
+        raise SystemExit("%s: %s" % (NAME, error))
+    signal.signal(signal.SIGTERM, terminate)
+    program = Program(exe=args.exe, wine=args.wine_run, log_path=args.program_log,
+                      answer_timeout=args.timeout, connect_timeout=args.connect_timeout,
+                      heartbeat=args.heartbeat)
+    progress = BarProgress() if sys.stderr.isatty() else LineProgress()
+    fit = {"auto": None, "as-is": False, "fit": True}[args.scale]
+    try:
+        output = print_files(program, settings, args.files, ranges=args.pages, fit=fit,
+                             colour=colour, dpi=args.dpi, ahead=args.ahead, progress=progress)
+    except PrintError as failure:
+        say("failed: %s" % failure)
+        return 1
+    except KeyboardInterrupt:
+        say("interrupted; the job was ended")
+        return 130
+    say("done: %s" % output)
+    print(output, flush=True)
+    return 0

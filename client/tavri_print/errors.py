@@ -1,0 +1,43 @@
+"""What can go wrong in a job, each naming what failed."""
+from .protocol import describe_exit, describe_status
+
+
+class PrintError(Exception):
+    """Base of every failure that the library reports."""
+
+
+class ProgramDidNotConnect(PrintError):
+    pass
+
+
+class ConnectionLost(PrintError):
+    def __init__(self, what, exit_code=None):
+        super().__init__("the program closed the connection: %s, %s"
+                         % (what, describe_exit(exit_code)))
+        self.exit_code = exit_code
+
+
+class StatusError(PrintError):
+    """The program answered `what` with a status other than 0."""
+
+    def __init__(self, what, status, text=b""):
+        detail = (": %s" % text.decode("utf-8", "replace")) if text else ""
+        super().__init__("%s failed with %s%s" % (what, describe_status(status), detail))
+        self.what, self.status = what, status
+
+
+class ProtocolError(PrintError):
+    """The program sent something that does not follow the packet format."""
+
+
+class AnswerTimeout(PrintError):
+    pass
+
+
+class UserCancelled(PrintError):
+    def __init__(self):
+        super().__init__("the user cancelled the job in the progress window")
+
+
+class RenderError(PrintError):
+    """A document could not be read or rasterised."""

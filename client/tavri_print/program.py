@@ -1,0 +1,271 @@
+"""One run of the program under Wine, connected to us: we listen on
+127.0.0.1, start it with the port, and exchange packets with it."""
+import os
+import select
+import signal
+import socket
+import struct
+import subprocess
+import time
+
+from . import protocol as p
+from .errors import (AnswerTimeout, ConnectionLost, ProgramDidNotConnect, ProtocolError,
+                     StatusError, UserCancelled)
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def default_exe():
+    build = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+    return os.environ.get("PROXY_EXE", os.path.join(build, "tavri-printer-proxy.exe"))
+
+
+def default_wine():
+    """The rig's launcher inside the source tree, else Wine itself."""
+    wine_run = os.path.join(SOURCE_DIR, "scripts", "wine-run")
+    if os.path.exists(wine_run):
+        return wine_run
+    return os.environ.get("WINE") or "wine"
+
+
+class Program:
+    """Use as a context manager: on leaving, the program is told that the
+    session is over (cancelled, when an exception leaves) and is waited
+    for; a program that does not exit in time is killed."""
+
+    def __init__(self, exe=None, wine=None, env=None, preexec_fn=None, log_path=None,
+                 answer_timeout=120, connect_timeout=60, heartbeat=10, exit_timeout=30):
+        self.exe, self.wine = exe or default_exe(), wine or default_wine()
+        self.env, self.preexec_fn, self.log_path = env, preexec_fn, log_path
+        self.answer_timeout, self.connect_timeout = answer_timeout, connect_timeout
+        self.heartbeat, self.exit_timeout = heartbeat, exit_timeout
+        self.process = self.conn = None
+        self.buffer = b""
+        self.next_req_id = 1
+        self.job_id = None
+        self.ended = False
+
+    # --- start and end -------------------------------------------------
+
+    def start(self, port=0):
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            listener.bind(("127.0.0.1", port))
+            listener.listen(1)
+            self.port = listener.getsockname()[1]
+            self.process = self._launch()
+            try:
+                self.conn = self._accept(listener)
+            except BaseException:
+                self.kill()
+                raise
+        self.last_sent = time.monotonic()
+        return self
+
+    def _launch(self):
+        log = open(self.log_path, "ab") if self.log_path else subprocess.DEVNULL
+        try:
+            return subprocess.Popen([self.wine, self.exe, "x", str(self.port)], env=self.env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=log, preexec_fn=self.preexec_fn,
+                                    start_new_session=True)
+        finally:
+            if self.log_path:
+                log.close()
+
+    def _accept(self, listener):
+        deadline = time.monotonic() + self.connect_timeout
+        listener.settimeout(0.2)
+        while time.monotonic() < deadline:
+            try:
+                conn, _ = listener.accept()
+                conn.settimeout(None)
+                return conn
+            except socket.timeout:
+                if self.process.poll() is not None:
+                    raise ProgramDidNotConnect("the program exited before connecting: %s"
+                                               % p.describe_exit(self.process.returncode))
+        raise ProgramDidNotConnect("the program did not connect within %g s"
+                                   % self.connect_timeout)
+
+    def __enter__(self):
+        return self.start() if self.process is None else self
+
+    def __exit__(self, kind, error, trace):
+        if kind is None:
+            self.finish(p.PRINT_DONE, 0, b"OK")
+        else:
+            self.abandon(str(error) or kind.__name__)
+        return False
+
+    def finish(self, notice, status, text):
+        """Sends the print-done or cancel notice and waits for the exit."""
+        if not self.ended:
+            self.ended = True
+            try:
+                self.send(notice, 0, p.text_body(status, text))
+            except ConnectionLost:
+                pass
+        self.wait_exit()
+
+    def abandon(self, reason):
+        """Ends a job that failed or was interrupted: the document is ended
+        at once, then the session."""
+        if self.job_id is not None and not self.ended and self.process.poll() is None:
+            try:
+                self.call(p.END_JOB, p.u32(self.job_id), "ending the job", timeout=10)
+            except Exception:  # whatever the reason, the session still ends below
+                pass
+        self.finish(p.CANCEL_PRINT_DONE, 1, reason.encode("utf-8", "replace")[:200])
+
+    def wait_exit(self):
+        if self.conn:
+            self.conn.close()
+        try:
+            return self.process.wait(timeout=self.exit_timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            return self.process.returncode
+
+    def kill(self):
+        """The whole process group: Wine's loader and whatever it started."""
+        if self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        self.process.wait()
+
+    # --- packets --------------------------------------------------------
+
+    def send(self, code, req_id=0, body=b""):
+        try:
+            self.conn.sendall(p.frame(code, req_id, body))
+        except OSError as error:
+            raise self._lost("sending failed (%s)" % error)
+        self.last_sent = time.monotonic()
+
+    def _lost(self, what):
+        try:
+            self.process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            pass
+        self.ended = True
+        return ConnectionLost(what, self.process.poll())
+
+    def _take_packet(self):
+        if len(self.buffer) < p.HEADER.size:
+            return None
+        magic, version, code, req_id, length = p.HEADER.unpack_from(self.buffer)
+        if magic != p.MAGIC or version != p.VERSION:
+            raise ProtocolError("malformed header %s" % self.buffer[:16].hex())
+        end = p.HEADER.size + length + 4
+        if len(self.buffer) < end:
+            return None
+        (trailer,) = struct.unpack_from(">I", self.buffer, end - 4)
+        if trailer != p.TRAILER:
+            raise ProtocolError("malformed trailer %08x" % trailer)
+        body = self.buffer[p.HEADER.size:end - 4]
+        self.buffer = self.buffer[end:]
+        return code, req_id, body
+
+    def _next_packet(self, deadline, what):
+        """Reads until a packet is whole; our heartbeats keep the program's
+        receive time-out at bay meanwhile."""
+        while True:
+            packet = self._take_packet()
+            if packet:
+                return packet
+            now = time.monotonic()
+            if now >= deadline:
+                raise AnswerTimeout("no %s in time" % what)
+            if now - self.last_sent >= self.heartbeat:
+                self.send(p.SERVER_HEARTBEAT)
+            wait = min(deadline, self.last_sent + self.heartbeat) - now
+            ready, _, _ = select.select([self.conn], [], [], max(wait, 0))
+            if ready:
+                self._receive_some()
+
+    def _receive_some(self):
+        try:
+            chunk = self.conn.recv(1 << 16)
+        except OSError as error:
+            raise self._lost("receiving failed (%s)" % error)
+        if not chunk:
+            raise self._lost("end of stream")
+        self.buffer += chunk
+
+    def wait_for(self, code, req_id, what, timeout=None):
+        """The body of packet `code` with `req_id`; the program's notices on
+        the way are acted on, its heartbeats need nothing."""
+        deadline = time.monotonic() + (timeout or self.answer_timeout)
+        while True:
+            got_code, got_id, body = self._next_packet(deadline, what)
+            if got_code == code and got_id == req_id:
+                return body
+            if got_code == p.USER_CANCEL:
+                self.job_id = None
+                raise UserCancelled()
+            if got_code == p.RECEIVE_FAILED:
+                status = (p.parse_text_body(body) or (1, b""))[0]
+                self.ended = True
+                raise StatusError("receiving a packet in the program", status)
+
+    def call(self, action, body, what, timeout=None):
+        """Sends a request; the body of its answer."""
+        req_id = self.next_req_id
+        self.next_req_id += 1
+        self.send(action, req_id, body)
+        return self.wait_for(p.ANSWER + action, req_id, "answer to " + what, timeout)
+
+    def call_checked(self, action, body, what, timeout=None):
+        answer = p.parse_text_body(self.call(action, body, what, timeout))
+        if answer is None:
+            raise ProtocolError("the answer to %s is too short" % what)
+        if answer[0] != 0:
+            raise StatusError(what, *answer)
+
+    # --- the requests -----------------------------------------------------
+
+    def start_print(self, settings, page_count):
+        self.call_checked(p.START_PRINT, settings.record(page_count), "the start-print request")
+        self.job_id = settings.job_id
+
+    def page_size(self):
+        answer = p.parse_page_size(self.call(p.GET_PRINT_PAGE, p.u32(self.job_id),
+                                             "the page-size query"))
+        if answer is None:
+            raise ProtocolError("the page-size answer is too short")
+        status, width, height = answer
+        if status != 0:
+            raise StatusError("the page-size query", status)
+        return width, height
+
+    def print_page(self, path, number):
+        self.call_checked(p.PAGE_FILENAME, os.fsencode(path) + b"\0", "page %d" % number)
+
+    def job_result(self):
+        """The unix path of the printer's output file."""
+        body = self.wait_for(p.JOB_RESULT, 0, "job result")
+        status, text = p.parse_text_body(body) or (1, b"")
+        self.job_id = None
+        if status != 0:
+            raise StatusError("the job", status)
+        if not text:
+            raise ProtocolError("the job result names no output file")
+        return os.fsdecode(text)
+
+    def end_job(self):
+        self.call_checked(p.END_JOB, p.u32(self.job_id or 0), "ending the job")
+        self.job_id = None
+
+    def properties_dialog(self, printer, device=False, encoding="cp1252"):
+        """Shows the driver's document (or device) dialog; the session ends
+        with it. Returns nothing; a cancelled dialog is status 16."""
+        action = p.DEVICE_PROPERTIES if device else p.DOCUMENT_PROPERTIES
+        what = "the %s properties dialog" % ("device" if device else "document")
+        try:
+            # The dialog waits for a person: no time-out that a person would hit.
+            self.call_checked(action, printer.encode(encoding) + b"\0", what, 24 * 3600)
+        finally:
+            self.ended = True

@@ -1,0 +1,261 @@
+"""Documents turned into the pages that the program prints: BMP files of
+exactly the printable size, rasterised with Ghostscript (PDF, PostScript)
+or Pillow (pictures), one page ahead of the printer."""
+import os
+import queue
+import shutil
+import subprocess
+import threading
+
+from .errors import RenderError
+
+KINDS = ("pdf", "ps", "bmp", "png", "jpeg")
+PICTURES = ("bmp", "png", "jpeg")
+COLOURS = ("color", "grey", "mono")  # 24 bits, 8-bit grey, 1 bit
+GS_DEVICES = {"color": "bmp16m", "grey": "bmpgray", "mono": "bmpmono"}
+COMMON_DPI = (72, 75, 96, 100, 120, 150, 180, 200, 240, 300, 360, 400, 600, 720, 1200, 2400)
+
+
+def sniff(path):
+    """The kind of a document from its first bytes."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(1024)
+    except OSError as error:
+        raise RenderError("cannot read %s: %s" % (path, error.strerror))
+    if head.startswith(b"%!") or head.startswith(b"\x04%!"):
+        return "ps"
+    if b"%PDF-" in head:
+        return "pdf"
+    for magic, kind in ((b"BM", "bmp"), (b"\x89PNG\r\n", "png"), (b"\xff\xd8\xff", "jpeg")):
+        if head.startswith(magic):
+            return kind
+    raise RenderError("%s is neither PDF, PostScript, BMP, PNG nor JPEG" % path)
+
+
+def parse_ranges(text, total):
+    """1-based page numbers of "2-5", "1,3,7-", "-3" within 1..total, in order."""
+    numbers = []
+    for part in text.split(","):
+        first, dash, last = part.strip().partition("-")
+        try:
+            low = int(first) if first else 1
+            high = (int(last) if last else total) if dash else low
+        except ValueError:
+            raise RenderError("page range %r: expected N, N-M, N- or -M" % part)
+        if low < 1 or high < low:
+            raise RenderError("page range %r is empty" % part)
+        numbers += [n for n in range(low, high + 1) if n <= total]
+    if not numbers:
+        raise RenderError("no page of the %d in the document is in %r" % (total, text))
+    return numbers
+
+
+def snap_dpi(dpi):
+    nearest = min(COMMON_DPI, key=lambda common: abs(common - dpi))
+    return nearest if abs(nearest - dpi) <= 0.08 * nearest else round(dpi)
+
+
+class Ghostscript:
+    """Runs gs as the job's user; a cancel kills the run in progress."""
+
+    def __init__(self, env=None, preexec_fn=None):
+        self.env, self.preexec_fn = env, preexec_fn
+        self.current = None
+        self.cancelled = False
+        self.lock = threading.Lock()
+
+    def run(self, args, what):
+        command = [shutil.which("gs") or "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"] + args
+        with self.lock:
+            if self.cancelled:
+                raise RenderError("cancelled")
+            try:
+                self.current = subprocess.Popen(
+                    command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE, env=self.env, preexec_fn=self.preexec_fn)
+            except OSError as error:
+                raise RenderError("cannot run Ghostscript (%s)" % error.strerror)
+        out, err = self.current.communicate()
+        if self.current.returncode != 0:
+            detail = err.decode("utf-8", "replace").strip().splitlines()[-1:] or ["no message"]
+            raise RenderError("Ghostscript failed on %s: %s" % (what, detail[0]))
+        return out.decode("utf-8", "replace")
+
+    def cancel(self):
+        with self.lock:
+            self.cancelled = True
+            if self.current and self.current.poll() is None:
+                self.current.kill()
+
+
+class Document:
+    """One input file: its kind, its page count and, for PDF and PostScript,
+    the size of its first page in points."""
+
+    def __init__(self, path, gs, work_dir):
+        self.path, self.kind = os.path.abspath(path), sniff(path)
+        self.pages, self.size = 1, None
+        if self.kind == "ps":
+            self.pdf = os.path.join(work_dir, "doc-%d.pdf" % id(self))
+            gs.run(["-sDEVICE=pdfwrite", "-sOutputFile=" + self.pdf, self.path], self.path)
+        elif self.kind == "pdf":
+            self.pdf = self.path
+        if self.kind in ("ps", "pdf"):
+            self._measure(gs)
+
+    def _measure(self, gs):
+        out = gs.run(["-dNODISPLAY", "--permit-file-read=" + self.pdf, "-c",
+                      "(%s) (r) file runpdfbegin pdfpagecount = "
+                      "1 pdfgetpage /MediaBox pget pop == quit" % ps_string(self.pdf)],
+                     self.path).split()
+        try:
+            self.pages = int(out[0])
+            box = [float(v.strip("[]")) for v in out[1:5]]
+            self.size = (abs(box[2] - box[0]), abs(box[3] - box[1]))
+        except (ValueError, IndexError):
+            raise RenderError("cannot count the pages of %s" % self.path)
+        if self.pages < 1:
+            raise RenderError("%s has no pages" % self.path)
+
+
+def ps_string(text):
+    return text.replace("\\", "\\\\").replace("(", "\\(").replace(")", "\\)")
+
+
+class Layout:
+    """How pages are made: printable size in device pixels, resolution,
+    colour and placement."""
+
+    def __init__(self, width, height, dpi, colour, fit):
+        self.width, self.height, self.dpi = width, height, dpi
+        self.colour, self.fit = colour, fit
+
+
+def estimate_dpi(width, height, documents):
+    """The device resolution from the printable size and the first
+    document page size in points (the printable area is a little smaller
+    than the paper, so the estimate snaps to a common resolution)."""
+    for doc in documents:
+        if doc.size:
+            return snap_dpi(max(width, height) * 72.0 / max(doc.size))
+    return 300
+
+
+def render_pdf_page(gs, doc, number, layout, out):
+    args = ["-sDEVICE=" + GS_DEVICES[layout.colour], "-r%g" % layout.dpi,
+            "-g%dx%d" % (layout.width, layout.height), "-dFIXEDMEDIA",
+            "-dFirstPage=%d" % number, "-dLastPage=%d" % number, "-sOutputFile=" + out]
+    if layout.fit:
+        args.append("-dPDFFitPage")
+    gs.run(args + [doc.pdf], "page %d of %s" % (number, doc.path))
+
+
+def render_picture(path, layout, out):
+    try:
+        from PIL import Image  # noqa: F401  (Debian's python3-pil)
+    except ImportError:
+        return render_picture_with_imagemagick(path, layout, out)
+    return render_picture_with_pillow(path, layout, out)
+
+
+def render_picture_with_pillow(path, layout, out):
+    from PIL import Image, ImageOps
+    try:
+        with Image.open(path) as original:
+            picture = ImageOps.exif_transpose(original).convert("RGBA")
+    except OSError as error:
+        raise RenderError("cannot read the picture %s: %s" % (path, error))
+    white = Image.new("RGBA", picture.size, "white")
+    picture = Image.alpha_composite(white, picture).convert("RGB")
+    if layout.fit:
+        scale = min(layout.width / picture.width, layout.height / picture.height)
+        size = (max(1, round(picture.width * scale)), max(1, round(picture.height * scale)))
+        picture = picture.resize(size, Image.LANCZOS)
+    page = Image.new("RGB", (layout.width, layout.height), "white")
+    at = ((layout.width - picture.width) // 2, (layout.height - picture.height) // 2)
+    page.paste(picture, at if layout.fit else (0, 0))
+    page.convert({"color": "RGB", "grey": "L", "mono": "1"}[layout.colour]).save(out, "BMP")
+
+
+def render_picture_with_imagemagick(path, layout, out):
+    size = "%dx%d" % (layout.width, layout.height)
+    command = ["convert", path + "[0]", "-auto-orient", "-background", "white",
+               "-alpha", "remove", "-alpha", "off"]
+    command += ["-resize", size, "-gravity", "center"] if layout.fit else ["-gravity",
+                                                                            "northwest"]
+    command += ["-extent", size]
+    command += {"color": [], "grey": ["-colorspace", "Gray", "-type", "Grayscale"],
+                "mono": ["-monochrome"]}[layout.colour]
+    result = subprocess.run(command + ["BMP3:" + out], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        raise RenderError("cannot convert the picture %s: %s"
+                          % (path, result.stderr.decode("utf-8", "replace").strip()))
+
+
+class PageMaker:
+    """Makes page n of the job into a file; `passthrough` sends BMP files
+    as they are."""
+
+    def __init__(self, gs, work_dir, layout, passthrough):
+        self.gs, self.work_dir = gs, work_dir
+        self.layout, self.passthrough = layout, passthrough
+
+    def make(self, index, doc, number):
+        """(path, temporary) of one page."""
+        if self.passthrough:
+            return doc.path, False
+        out = os.path.join(self.work_dir, "page-%d.bmp" % index)
+        if doc.kind in PICTURES:
+            render_picture(doc.path, self.layout, out)
+        else:
+            render_pdf_page(self.gs, doc, number, self.layout, out)
+        return out, True
+
+
+class Prefetch:
+    """Yields the pages in order while a thread makes the next ones, at most
+    `ahead` finished pages waiting (0: each page is made when it is due)."""
+
+    def __init__(self, maker, pages, ahead=1):
+        self.maker, self.pages, self.ahead = maker, pages, ahead
+        self.stopped = threading.Event()
+        self.queue = queue.Queue(maxsize=max(ahead, 1))
+        self.thread = None
+
+    def __iter__(self):
+        if self.ahead == 0:
+            for index, (doc, number) in enumerate(self.pages, 1):
+                yield self.maker.make(index, doc, number)
+            return
+        self.thread = threading.Thread(target=self._produce, daemon=True)
+        self.thread.start()
+        for _ in self.pages:
+            item = self.queue.get()
+            if isinstance(item, BaseException):
+                raise item
+            yield item
+
+    def _produce(self):
+        try:
+            for index, (doc, number) in enumerate(self.pages, 1):
+                if not self._put(self.maker.make(index, doc, number)):
+                    return
+        except BaseException as error:  # handed to the printing side
+            self._put(error)
+
+    def _put(self, item):
+        while not self.stopped.is_set():
+            try:
+                self.queue.put(item, timeout=0.2)
+                return True
+            except queue.Full:
+                pass
+        return False
+
+    def close(self):
+        self.stopped.set()
+        self.maker.gs.cancel()
+        if self.thread:
+            self.thread.join()
