@@ -11,7 +11,7 @@ PACKAGES=(
     fonts-wine fonts-liberation g++-mingw-w64-x86-64-posix
     cups cups-client cups-bsd printer-driver-cups-pdf ghostscript
     xvfb xauth xdotool x11-apps x11-utils imagemagick fonts-wqy-microhei locales
-    ninja-build cmake googletest
+    ninja-build cmake googletest clang libclang-rt-14-dev llvm
 )
 
 step() { echo "== $*"; }
