@@ -1,5 +1,6 @@
 """One run of the program under Wine, connected to us: we listen on
 127.0.0.1, start it with the port, and exchange packets with it."""
+import fcntl
 import os
 import select
 import signal
@@ -34,8 +35,12 @@ class Program:
     for; a program that does not exit in time is killed."""
 
     def __init__(self, exe=None, wine=None, env=None, preexec_fn=None, log_path=None,
-                 answer_timeout=120, connect_timeout=60, heartbeat=10, exit_timeout=30):
+                 answer_timeout=120, connect_timeout=60, heartbeat=10, exit_timeout=30,
+                 prefix=None):
         self.exe, self.wine = exe or default_exe(), wine or default_wine()
+        self.prefix = prefix or (env or os.environ).get("WINEPREFIX") or os.path.expanduser(
+            "~/.wine")
+        self.lock = None
         self.env, self.preexec_fn, self.log_path = env, preexec_fn, log_path
         self.answer_timeout, self.connect_timeout = answer_timeout, connect_timeout
         self.heartbeat, self.exit_timeout = heartbeat, exit_timeout
@@ -48,17 +53,20 @@ class Program:
     # --- start and end -------------------------------------------------
 
     def start(self, port=0):
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
-            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            listener.bind(("127.0.0.1", port))
-            listener.listen(1)
-            self.port = listener.getsockname()[1]
-            self.process = self._launch()
-            try:
+        self._lock_prefix()
+        try:
+            with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
+                listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                listener.bind(("127.0.0.1", port))
+                listener.listen(1)
+                self.port = listener.getsockname()[1]
+                self.process = self._launch()
                 self.conn = self._accept(listener)
-            except BaseException:
+        except BaseException:
+            if self.process:
                 self.kill()
-                raise
+            self._unlock_prefix()
+            raise
         self.last_sent = time.monotonic()
         return self
 
@@ -126,6 +134,22 @@ class Program:
         except subprocess.TimeoutExpired:
             self.kill()
             return self.process.returncode
+        finally:
+            self._unlock_prefix()
+
+    def _lock_prefix(self):
+        """One job at a time per Wine prefix: Wine's spooler numbers its
+        spool files per process, and two jobs that start together collide."""
+        if not os.path.isdir(self.prefix):
+            return
+        self.lock = os.open(os.path.join(self.prefix, ".tavri-print.lock"),
+                            os.O_RDONLY | os.O_CREAT, 0o644)
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
+
+    def _unlock_prefix(self):
+        if self.lock is not None:
+            os.close(self.lock)
+            self.lock = None
 
     def kill(self):
         """The whole process group: Wine's loader and whatever it started."""
@@ -135,6 +159,7 @@ class Program:
             except ProcessLookupError:
                 pass
         self.process.wait()
+        self._unlock_prefix()
 
     # --- packets --------------------------------------------------------
 
