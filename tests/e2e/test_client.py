@@ -1,0 +1,148 @@
+"""The client library and its command against the real program: PDF pages
+rasterised and printed, compared with Ghostscript's own rendering of the
+PDF; failures named with their status; nothing left running."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import bmp
+import peer
+
+sys.path.insert(0, os.path.join(peer.SOURCE_DIR, "client"))
+import tavri_print  # noqa: E402
+
+TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_print_server.py")
+# Page n: a band of colour n over a block of colour n + 1, on white.
+COLOURS = [(0.9, 0.1, 0.1), (0.1, 0.6, 0.2), (0.1, 0.2, 0.9), (0.9, 0.8, 0.1)]
+
+
+def make_pdf(path, pages):
+    """An A4 PDF whose pages differ by colour, made with Ghostscript."""
+    ps = path + ".ps"
+    with open(ps, "w") as f:
+        f.write("%!PS\n<< /PageSize [595 842] >> setpagedevice\n")
+        for n in range(pages):
+            (r1, g1, b1), (r2, g2, b2) = COLOURS[n % 4], COLOURS[(n + 1) % 4]
+            f.write("%g %g %g setrgbcolor 60 560 475 200 rectfill\n"
+                    "%g %g %g setrgbcolor %d 100 250 380 rectfill showpage\n"
+                    % (r1, g1, b1, r2, g2, b2, 60 + 40 * n))
+    subprocess.run([bmp.ghostscript(), "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                    "-sDEVICE=pdfwrite", "-sOutputFile=" + path, ps], check=True)
+    return path
+
+
+def mean_difference(a, b):
+    assert (a.width, a.height) == (b.width, b.height), "sizes %s, %s" % (a[:2], b[:2])
+    return sum(abs(x - y) for x, y in zip(a.data, b.data)) / len(a.data)
+
+
+class Printed(unittest.TestCase):
+    """Work folder, and the check of a printed file against a PDF."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="client-e2e-", dir=peer.BUILD_DIR)
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def assert_prints_like(self, printed, pdf, pages):
+        """`printed` (PostScript) shows `pages` of `pdf`, in order, at 20 dpi."""
+        got = bmp.render_postscript(printed, 20, self.work)
+        want = bmp.render_postscript(pdf, 20, self.work)
+        self.assertEqual(len(got), len(pages), "pages printed")
+        for image, number in zip(got, pages):
+            difference = mean_difference(image, want[number - 1])
+            self.assertLess(difference, 6, "page %d differs by %.1f" % (number, difference))
+            others = [mean_difference(image, w) for i, w in enumerate(want) if i != number - 1]
+            self.assertGreater(min(others, default=99), 3 * difference + 4,
+                               "page %d also looks like another page" % number)
+
+
+class Library(Printed):
+    def program(self):
+        program = tavri_print.Program(env=peer.program_env(), log_path=os.path.join(
+            peer.BUILD_DIR, "logs", "client-e2e-%d.stderr" % os.getpid()))
+        self.addCleanup(lambda: program.process and program.kill())
+        return program
+
+    def test_a_pdf_job_prints_its_pages(self):
+        pdf = make_pdf(os.path.join(self.work, "three.pdf"), 3)
+        settings = tavri_print.JobSettings(printer=os.environ.get("PROXY_TEST_PRINTER",
+                                                                  "TavriTestPDF"),
+                                           output="client-e2e-%d.ps" % os.getpid(), job_id=31)
+        program = self.program()
+        output = tavri_print.print_files(program, settings, [pdf])
+        self.addCleanup(os.remove, output)
+        self.assertEqual(program.process.returncode, 0, "the program's exit status")
+        self.assert_prints_like(output, pdf, [1, 2, 3])
+
+    def test_a_refused_job_names_its_status_and_leaves_nothing_running(self):
+        pdf = make_pdf(os.path.join(self.work, "one.pdf"), 1)
+        settings = tavri_print.JobSettings(printer="No Such Wine Printer", output="x.ps")
+        program = self.program()
+        with self.assertRaises(tavri_print.StatusError) as raised:
+            tavri_print.print_files(program, settings, [pdf])
+        self.assertEqual(raised.exception.status, 8)
+        self.assertIn("start-print request failed with status 8 (printer cannot be opened)",
+                      str(raised.exception))
+        self.assertIsNotNone(program.process.poll(), "the program still runs")
+
+
+class Command(Printed):
+    def test_a_page_range_of_a_pdf_with_one_line_per_page(self):
+        pdf = make_pdf(os.path.join(self.work, "four.pdf"), 4)
+        output = "client-e2e-command-%d.ps" % os.getpid()
+        result = subprocess.run([sys.executable, TOOL, "--pages", "2-3", "--output", output,
+                                 "--job-id", "4242", pdf], env=peer.program_env(),
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        printed = result.stdout.strip()
+        self.addCleanup(os.remove, printed)
+        self.assertEqual(printed, os.path.join(peer.drive_c(), output))
+        self.assertRegex(result.stderr, r"page 1/2 printed \(0:\d\d\)\n.*page 2/2 printed")
+        self.assert_prints_like(printed, pdf, [2, 3])
+
+
+# Stands in for the program: answers a job, is slow with its result, logs codes.
+STAND_IN = """import socket, struct, sys, time
+conn, buf, log = socket.create_connection(("127.0.0.1", int(sys.argv[-1]))), b"", []
+def send(code, req_id, body):
+    conn.sendall(struct.pack(">IHHII", 0xAABB1122, 2, code, req_id, len(body)) + body
+                 + struct.pack(">I", 0xCCDD3344))
+while not log or log[-1] not in (0x3001, 0x3003):
+    while len(buf) < 16 or len(buf) < 20 + struct.unpack(">I", buf[12:16])[0]:
+        buf += conn.recv(65536)
+    code, req_id, length = struct.unpack(">HII", buf[6:16])
+    log.append(code)
+    buf = buf[20 + length:]
+    if code == 8:
+        send(0x1008, req_id, bytes(4) + struct.pack(">HH", 4, 4))
+    elif code in (1, 2):
+        send(0x1000 + code, req_id, bytes(8))
+    if code == 2 and log.count(2) == 2:
+        time.sleep(1.5)
+        send(0x2001, 0, struct.pack(">II", 0, 7) + b"/out.ps")
+open(%r, "w").write(" ".join(map(hex, log)))
+"""
+
+
+class StandIn(Printed):
+    def test_heartbeats_keep_a_slow_program_waiting(self):
+        script, log = os.path.join(self.work, "stand_in.py"), os.path.join(self.work, "log")
+        with open(script, "w") as f:
+            f.write(STAND_IN % log)
+        page = bmp.write_bmp(os.path.join(self.work, "p.bmp"), bmp.Page(4, 4, []))
+        program = tavri_print.Program(exe=script, wine=sys.executable, heartbeat=0.3)
+        settings = tavri_print.JobSettings(printer="P", output="o.ps")
+        self.assertEqual(tavri_print.print_files(program, settings, [page, page]), "/out.ps")
+        with open(log) as f:
+            codes = f.read().split()
+        self.assertGreaterEqual(codes.count("0x3002"), 3, codes)
+        self.assertEqual([c for c in codes if c != "0x3002"], ["0x1", "0x8", "0x2", "0x2",
+                                                               "0x3001"])
+
+
+if __name__ == "__main__":
+    peer.main()
