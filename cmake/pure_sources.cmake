@@ -1,6 +1,7 @@
 # Sources free of windows.h: built into the program and, on a native host,
 # into sanitizer-instrumented tests (tests/*/*_pure_test.cpp) and fuzz targets.
 set(PROXY_PURE_SOURCES
+    src/app/command_line.cpp
     src/base/print_request.cpp
     src/diag/log_format.cpp
     src/diag/pxq_options.cpp

@@ -9,7 +9,7 @@ target_compile_definitions(proxy_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEA
 include(cmake/delay_imports.cmake)
 add_dependencies(proxy_core delay_imports)
 target_link_libraries(proxy_core PUBLIC ws2_32 ${DELAY_IMPORT_LIBRARIES} delayimp gdi32 user32
-                                        shell32 advapi32)
+                                        advapi32)
 
 set(PROXY_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 
@@ -39,7 +39,7 @@ foreach(area diag net service printer ui app)
     target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     target_link_libraries(test_${area} PRIVATE test_support proxy_core gtest gtest_main)
     target_link_options(test_${area} PRIVATE ${PROXY_LINK_OPTIONS})
-    add_test(NAME unit_${area} COMMAND ${WINE_RUN} $<TARGET_FILE:test_${area}>)
+    add_test(NAME unit_${area} COMMAND ${WINE_RUN} --report $<TARGET_FILE:test_${area}>)
     set_tests_properties(unit_${area} PROPERTIES TIMEOUT 300)
 endforeach()
 

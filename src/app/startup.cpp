@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
 #include <winsock2.h>
-#include <shellapi.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/session.h"
 #include "app/spooler.h"
 #include "diag/log_line.h"
@@ -23,14 +25,12 @@ bool spooler_step_wanted(const char *no_rpc) {
 
 int run_program(const wchar_t *command_line) {
     const char *no_rpc = getenv("NO_RPC");
-    int count = 0;
-    // The array lives until the process ends.
-    LPWSTR *entries = CommandLineToArgvW(command_line, &count);
-    if (!entries || count < 2) {
+    std::vector<std::wstring> entries = split_command_line(command_line);
+    if (entries.size() < 2) {
         ERR_ON(dbch_printproxy, "wWinMain", "参数不足。用法: tavri-printer-proxy <端口>\n");
         return EXIT_USAGE;
     }
-    int port = _wtoi(entries[1]);
+    int port = _wtoi(entries[1].c_str());
     if (port < 1 || port > 65535) {
         ERR_ON(dbch_printproxy, "wWinMain", "无效的端口号: %d\n", port);
         return EXIT_BAD_PORT;
