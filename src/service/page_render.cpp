@@ -11,7 +11,6 @@
 #include <type_traits>
 
 #include "diag/log_line.h"
-#include "base/heap_ptr.h"
 #include "base/job_state.h"
 #include "service/page_placement.h"
 
@@ -61,11 +60,6 @@ void draw_unscaled(const unsigned char *bits, const BmpPage &page, int x, int y)
     }
 }
 
-struct ScreenDcReleaser {
-    void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
-};
-using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcReleaser>;
-
 struct MemoryDcDeleter {
     void operator()(HDC dc) const { DeleteDC(dc); }
 };
@@ -86,8 +80,6 @@ struct Selection {
     }
 };
 
-using Pixels = HeapPtr<unsigned char>;
-
 // How the conversion ended; the last-error value is taken where it failed,
 // before the clean-up can change it.
 struct Conversion {
@@ -99,8 +91,8 @@ Conversion failed() {
     return {false, GetLastError()};
 }
 
-// The printable area's image at the page's bit depth; the platform fills in
-// its size and, for palette depths, its colour table.
+// The printable area's image in the page's own format: its bit depth and,
+// for palette depths, its colour table, so that no colour is remapped.
 void init_converted_header(DibInfo *converted, const BmpPage &page, const PageMetrics &m) {
     *converted = DibInfo{};
     DibHeader &header = converted->header;
@@ -110,21 +102,27 @@ void init_converted_header(DibInfo *converted, const BmpPage &page, const PageMe
     header.biPlanes = page.info.header.biPlanes;
     header.biBitCount = page.info.header.biBitCount;
     header.biCompression = BMP_RGB;
+    if (header.biBitCount <= 8)
+        for (size_t i = 0; i < BMP_MAX_COLOURS; ++i)
+            converted->colours[i] = page.info.colours[i];
 }
 
-// The page is stretched onto a bitmap of the printable area's size first,
-// and that image, read back at the page's bit depth, goes to the printer
-// one pixel per device pixel. Clean-up runs in reverse order of creation:
-// pixels, selection, bitmap, memory DC.
-Conversion convert_and_draw(HDC screen, const unsigned char *bits, const BmpPage &page,
-                            const PageMetrics &m) {
+// The page is stretched into an image of the printable area's size first,
+// which then goes to the printer one pixel per device pixel. The image is a
+// DIB section, so its pixels are drawn from where the stretch left them.
+// Clean-up runs in reverse order of creation: selection, section, DC.
+Conversion convert_and_draw(const unsigned char *bits, const BmpPage &page, const PageMetrics &m) {
     int width = m.printable_width;
     int height = m.printable_height;
-    MemoryDc memory(CreateCompatibleDC(screen));
-    Bitmap bitmap(CreateCompatibleBitmap(screen, width, height));
-    if (!memory || !bitmap)
+    DibInfo converted;
+    init_converted_header(&converted, page, m);
+    void *pixels = nullptr;
+    MemoryDc memory(CreateCompatibleDC(nullptr));
+    Bitmap section(
+        CreateDIBSection(nullptr, bitmap_info(converted), DIB_RGB_COLORS, &pixels, nullptr, 0));
+    if (!memory || !section || !pixels)
         return failed();
-    Selection selection{memory.get(), SelectObject(memory.get(), bitmap.get())};
+    Selection selection{memory.get(), SelectObject(memory.get(), section.get())};
     // A new DC shrinks by AND-ing the pixels it drops (BLACKONWHITE), which
     // darkens colour edges; dropping them outright is also faster.
     SetStretchBltMode(memory.get(), COLORONCOLOR);
@@ -132,29 +130,16 @@ Conversion convert_and_draw(HDC screen, const unsigned char *bits, const BmpPage
                        static_cast<int>(page.rows), bits, bitmap_info(page.info), DIB_RGB_COLORS,
                        SRCCOPY))
         return failed();
-    DibInfo converted;
-    init_converted_header(&converted, page, m);
-    if (!GetDIBits(memory.get(), bitmap.get(), 0, 0, nullptr, bitmap_info(converted),
-                   DIB_RGB_COLORS))
-        return failed();
-    Pixels pixels(static_cast<unsigned char *>(calloc(converted.header.biSizeImage, 1)));
-    if (!pixels || converted.header.biSizeImage == 0)
-        return failed();
-    if (GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.get(), bitmap_info(converted),
-                  DIB_RGB_COLORS) != height)
-        return failed();
-    if (StretchDIBits(printer_dc, 0, 0, width, height, 0, 0, width, height, pixels.get(),
+    GdiFlush();
+    if (StretchDIBits(printer_dc, 0, 0, width, height, 0, 0, width, height, pixels,
                       bitmap_info(converted), DIB_RGB_COLORS, SRCCOPY) != height)
         return failed();
     return {true, 0};
 }
 
 void draw_fitted(const unsigned char *bits, const BmpPage &page, const PageMetrics &m) {
-    ScreenDc screen(GetDC(nullptr));
     ERR_ON(dbch_printproxy, FUNCTION, "should not convert the image.\n");
-    if (!screen)
-        return;
-    Conversion conversion = convert_and_draw(screen.get(), bits, page, m);
+    Conversion conversion = convert_and_draw(bits, page, m);
     if (conversion.done || conversion.error == 0)
         LOG_PROGRESS(FUNCTION, "%sprint finish.\n");
     else

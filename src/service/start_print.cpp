@@ -3,6 +3,7 @@
 #include "service/start_print.h"
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <string>
 
@@ -22,13 +23,14 @@ namespace {
 constexpr const char *CHECK_REQ_HEADER = "check_req_header";
 constexpr const char *HANDLE_START_PRINT = "HandleStartPrint";
 
-// The printer must exist for this user before a job is accepted; the DC is
-// only a probe.
+// The printer must exist for this user before a job is accepted. Opening
+// it answers that without the cost of a device context, which the document
+// start makes anyway.
 bool printer_can_be_opened(const char *printer_name) {
-    HDC probe = CreateDCA(nullptr, printer_name, nullptr, nullptr);
-    if (!probe)
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char *>(printer_name), &printer, nullptr))
         return false;
-    DeleteDC(probe);
+    ClosePrinter(printer);
     return true;
 }
 
