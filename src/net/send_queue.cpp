@@ -23,8 +23,8 @@ std::atomic<int64_t> send_queue_limit_bytes{4 << 20};
 
 namespace {
 
-// Set when a stopping thread has had its grace period: what is still queued
-// is dropped instead of sent.
+// Set when a stopping thread has had its grace period, or when a send has
+// failed: what is still queued is dropped instead of sent.
 std::atomic<bool> send_abandoned;
 
 // Auto-reset; set by the send thread after every packet it has finished
@@ -42,8 +42,13 @@ uint32_t send_node(const QueueNode *node) {
     while (!send_abandoned.load() && sent < node->size) {
         int count = send(server_socket, reinterpret_cast<const char *>(node->data) + sent,
                          static_cast<int>(node->size - sent), 0);
-        if (count == SOCKET_ERROR)
+        // A blocking stream socket whose send fails is broken for good: every
+        // later send would fail too, one round trip to the Wine server each,
+        // and a full queue of them would hold up the end of the session.
+        if (count == SOCKET_ERROR) {
+            send_abandoned = true;
             break;
+        }
         sent += static_cast<uint32_t>(count);
     }
     return sent;
@@ -53,9 +58,12 @@ void drain_queue() {
     while (QueueNode *node = dequeue_packet()) {
         uint32_t sent = send_node(node);
         LOG_PROGRESS("SendThreadProc", "%sSendThreadProc: %d bytes sent\n", static_cast<int>(sent));
-        send_queue_bytes -= node->size;
+        // Only a main thread waiting for room needs to hear of progress, and
+        // it waits only while the queue is over its limit.
+        bool room_awaited = send_queue_bytes.fetch_sub(node->size) > send_queue_limit_bytes.load();
         free_queue_node(node);
-        SetEvent(send_progress_event);
+        if (room_awaited)
+            SetEvent(send_progress_event);
     }
 }
 
