@@ -16,13 +16,12 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 from dataclasses import dataclass
 from urllib.parse import parse_qs, unquote, urlsplit
 
 from . import protocol as p
 from .errors import PrintError, RenderError, StatusError, UserCancelled
-from .job import Progress, print_files
+from .job import Progress, page_folder, print_files
 from .program import Program
 from .render import Ghostscript
 
@@ -304,7 +303,7 @@ def main(argv):
     except (ValueError, KeyError, OSError) as error:
         message("ERROR", "Cannot use this queue's device URI: %s" % error)
         return FAILED
-    work_dir = tempfile.mkdtemp(prefix="tavri-cups-%s-" % argv[1])
+    work_dir = page_folder()
     try:
         account.give(work_dir)
         code = print_job(argv, target, account, work_dir)

@@ -22,6 +22,15 @@ class Progress:
         pass
 
 
+def page_folder():
+    """A new folder for page files, in memory where the system has a tmpfs:
+    pages are written, read once and removed, and on disk their writeback
+    would compete with the printer driver's output."""
+    shm = "/dev/shm"
+    memory = os.path.isdir(shm) and os.access(shm, os.W_OK | os.X_OK)
+    return tempfile.mkdtemp(prefix="tavri-print-", dir=shm if memory else None)
+
+
 def plan_pages(documents, ranges):
     pages = [(doc, n) for doc in documents for n in range(1, doc.pages + 1)]
     if ranges:
@@ -40,7 +49,7 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
     progress = progress or Progress()
     gs = gs or Ghostscript()
     own_dir = work_dir is None
-    work_dir = work_dir or tempfile.mkdtemp(prefix="tavri-print-")
+    work_dir = work_dir or page_folder()
     try:
         documents = [Document(path, gs, work_dir) for path in files]
         if not documents:

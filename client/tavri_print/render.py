@@ -73,7 +73,7 @@ class Ghostscript:
             try:
                 self.current = subprocess.Popen(
                     command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE, env=self.env, preexec_fn=self.preexec_fn)
+                    stderr=subprocess.PIPE, env=self.env, preexec_fn=self._prepare)
             except OSError as error:
                 raise RenderError("cannot run Ghostscript (%s)" % error.strerror)
         out, err = self.current.communicate()
@@ -81,6 +81,13 @@ class Ghostscript:
             detail = err.decode("utf-8", "replace").strip().splitlines()[-1:] or ["no message"]
             raise RenderError("Ghostscript failed on %s: %s" % (what, detail[0]))
         return out.decode("utf-8", "replace")
+
+    def _prepare(self):
+        # Rasterising only has to keep ahead of the printer; on a busy
+        # machine the printing, not the next page, should get the processor.
+        os.nice(10)
+        if self.preexec_fn:
+            self.preexec_fn()
 
     def cancel(self):
         with self.lock:

@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""A PDF job against the same pages pre-rasterised, through the client library.
+
+A 10-page A4 PDF (text lines, colour bands and a shaded area on every page)
+is printed on the rig's printer as one job, its pages rasterised by
+Ghostscript while the program prints the one before (--ahead 1), and, in
+the same run, taking turns, the same pages rasterised beforehand by the same
+Ghostscript command and printed as BMP files. A third variant rasterises
+each page only when it is due (--ahead 0), to show what the overlap saves.
+Times are whole jobs: program start to exit. Run with the rig's services up:
+    python3 bench/client_pipeline.py [--pages 10] [--repeats 3]
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
+from tavri_print import JobSettings, Program, print_files  # noqa: E402
+from tavri_print.render import (Document, Ghostscript, Layout, estimate_dpi,  # noqa: E402
+                                render_pdf_page)
+
+WORK_DIR = os.path.join(BUILD_DIR, "bench-client")
+PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
+PAGE = """<< /PageSize [595 842] >> setpagedevice
+/Helvetica findfont 11 scalefont setfont
+0.15 0.3 0.7 setrgbcolor 50 760 495 40 rectfill
+0 0 0 setrgbcolor 0 1 38 { /i exch def 60 720 i 14 mul sub moveto
+  (Line %d of a page that carries ordinary text, numbers 0123456789 and more words.) show
+} for
+<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [60 0 535 0] /Extend [true true]
+   /Function << /FunctionType 2 /Domain [0 1] /C0 [1 0.2 0.1] /C1 [0.1 0.4 1] /N 1 >> >>
+gsave 60 60 475 160 rectclip shfill grestore showpage
+"""
+
+
+def make_pdf(path, pages):
+    ps = path + ".ps"
+    with open(ps, "w") as f:
+        f.write("%!PS\n" + "".join(PAGE.replace("%d", str(n)) for n in range(1, pages + 1)))
+    subprocess.run(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+                    "-sOutputFile=" + path, ps], check=True)
+    return path
+
+
+def program():
+    env = dict(os.environ, NO_RPC="1", WINEDEBUG="-all")
+    return Program(env=env, log_path=os.path.join(BUILD_DIR, "logs", "bench-client.stderr"))
+
+
+def settings(name):
+    return JobSettings(printer=PRINTER, output="bench-client-%s.ps" % name)
+
+
+def printable_size():
+    """The page-size answer of a job that is then ended."""
+    with program() as session:
+        session.start_print(settings("probe"), 1)
+        size = session.page_size()
+        session.end_job()
+    return size
+
+
+def prerasterise(pdf, pages, width, height):
+    gs = Ghostscript()
+    doc = Document(pdf, gs, WORK_DIR)
+    layout = Layout(width, height, estimate_dpi(width, height, [doc]), "color", True)
+    paths = []
+    for number in range(1, pages + 1):
+        paths.append(os.path.join(WORK_DIR, "page-%02d.bmp" % number))
+        render_pdf_page(gs, doc, number, layout, paths[-1])
+    return paths
+
+
+def timed_job(name, files, **options):
+    started = time.monotonic()
+    output = print_files(program(), settings(name), files, **options)
+    elapsed = time.monotonic() - started
+    os.remove(output)
+    return elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--pages", type=int, default=10)
+    parser.add_argument("--repeats", type=int, default=3)
+    args = parser.parse_args()
+    os.makedirs(WORK_DIR, exist_ok=True)
+    pdf = make_pdf(os.path.join(WORK_DIR, "document.pdf"), args.pages)
+    width, height = printable_size()
+    bmps = prerasterise(pdf, args.pages, width, height)
+    runs = {"pre-rasterised BMP": [], "PDF, 1 page ahead": [], "PDF, no overlap": []}
+    for repeat in range(args.repeats):
+        runs["pre-rasterised BMP"].append(timed_job("bmp", bmps, fit=False))
+        runs["PDF, 1 page ahead"].append(timed_job("pdf", [pdf], ahead=1))
+        runs["PDF, no overlap"].append(timed_job("serial", [pdf], ahead=0))
+        print("run %d: %s" % (repeat + 1, ", ".join("%.2f s" % v[-1] for v in runs.values())))
+    base = statistics.median(runs["pre-rasterised BMP"])
+    print("%d pages of %d x %d, medians of %d runs:" % (args.pages, width, height, args.repeats))
+    for name, values in runs.items():
+        median = statistics.median(values)
+        print("  %-20s %6.2f s  ratio %.2f" % (name, median, median / base))
+
+
+if __name__ == "__main__":
+    main()
