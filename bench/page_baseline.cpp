@@ -84,18 +84,23 @@ int main(int argc, char **argv) {
         fprintf(stderr, "StartDocW failed, %lu\n", GetLastError());
         return 3;
     }
+    DWORD pages_started = GetTickCount();
     int drawn = 0;
     for (int i = 4; i < argc; ++i)
         drawn += print_page(dc, read_file(argv[i]), fit);
+    DWORD pages_ended = GetTickCount();
     EndDoc(dc);
     DeleteDC(dc);
     DWORD elapsed = GetTickCount() - started;
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    printf("pages %d of %d, %lu ms, peak working set %llu KiB\n", drawn, argc - 4,
-           static_cast<unsigned long>(elapsed),
-           static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024));
+    printf("pages %d of %d, %lu ms, peak working set %llu KiB, phases %lu %lu %lu ms\n", drawn,
+           argc - 4, static_cast<unsigned long>(elapsed),
+           static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024),
+           static_cast<unsigned long>(pages_started - started),
+           static_cast<unsigned long>(pages_ended - pages_started),
+           static_cast<unsigned long>(elapsed - (pages_ended - started)));
     fflush(stdout);
     return drawn == argc - 4 ? 0 : 4;
 }

@@ -40,7 +40,7 @@ SCALE = {"asis": 0, "fit": 1}
 
 def bench_env():
     env = dict(os.environ)
-    env.update(NO_RPC="1", WINEDEBUG="-all", PROXY_BUILD_DIR=BUILD_DIR)
+    env.update(NO_RPC="1", WINEDEBUG=os.environ.get("BENCH_WINEDEBUG", "-all"), PROXY_BUILD_DIR=BUILD_DIR)
     return env
 
 
@@ -118,7 +118,10 @@ def remove(path):
 
 
 def run_program(mode, paths):
-    """(wall s, job s, peak KiB) of one job through the proxy."""
+    """(wall s, job s, peak KiB, (start, pages, end) s) of one job through the
+    proxy: the start is the start-print request to its answer, the pages the
+    page-size query and page messages to the last page's answer, the end
+    from there to the job result."""
     output = "bench-program.ps"
     remove(os.path.join(peer.drive_c(), output))
     listener = socket.socket()
@@ -138,12 +141,16 @@ def run_program(mode, paths):
     job_started = time.monotonic()
     status = session.request(1, 1, record)
     assert status == 0, "start-print answered %d" % status
+    pages_started = time.monotonic()
     session.request(8, 2, peer.u32(5))
     for number, path in enumerate(paths):
         status = session.request(2, 10 + number, path.encode() + b"\0")
         assert status == 0, "page %d answered %d" % (number, status)
+    pages_ended = time.monotonic()
     assert session.next_code() == 0x2001, "no job result"
-    job_time = time.monotonic() - job_started
+    job_ended = time.monotonic()
+    job_time = job_ended - job_started
+    phases = (pages_started - job_started, pages_ended - pages_started, job_ended - pages_ended)
     peak = peak_memory_kib(process.pid)
     session.send(0x3001, 0, peer.reply_body(0, b"done"))
     process.wait(timeout=60)
@@ -151,11 +158,13 @@ def run_program(mode, paths):
     conn.close()
     listener.close()
     log.close()
-    return wall, job_time, peak
+    return wall, job_time, peak, phases
 
 
 def run_baseline(mode, paths):
-    """(wall s, job s, peak KiB) of the same pages through the bare GDI calls."""
+    """(wall s, job s, peak KiB, (start, pages, end) s) of the same pages
+    through the bare GDI calls: CreateDCA and StartDocW, the pages, EndDoc
+    and DeleteDC."""
     output = "bench-baseline.ps"
     remove(os.path.join(peer.drive_c(), output))
     printer = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
@@ -172,7 +181,8 @@ def run_baseline(mode, paths):
     assert process.returncode == 0, "baseline failed: %r" % text
     assert ", " in text, "baseline printed nothing it should: %r" % text
     job_ms = int(text.split(", ")[1].split()[0])
-    return wall, job_ms / 1000.0, peak
+    phases = tuple(int(ms) / 1000.0 for ms in text.split("phases ")[1].split()[:3])
+    return wall, job_ms / 1000.0, peak, phases
 
 
 class Peer:
@@ -236,6 +246,10 @@ def main():
         p, b = medians["proxy"], medians["baseline"]
         print("%-5s %-9s %9.2f %9.2f %11.2f" % (mode, "ratio", p[0] / b[0], p[1] / b[1],
                                                 p[2] / b[2]))
+        for name, runs in rows:
+            start, pages, end = (statistics.median(r[3][i] for r in runs) for i in range(3))
+            print("%-5s %-9s job phases: start %.3f s, pages %.3f s, end %.3f s"
+                  % (mode, name, start, pages, end))
 
 
 if __name__ == "__main__":
