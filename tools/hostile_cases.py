@@ -158,7 +158,7 @@ def hostile_record(session, rng):
               "y_resolution": word(300), "color": word(2)}
     body = record(rng.getrandbits(32), hostile_output(session, rng), hostile_printer(rng),
                   pages=rng.choice((0, 1, 2, 3, 0xFFFFFFFF, rng.randrange(1, 10))),
-                  scale=rng.choice((0, 0, 0, 0, 1, rng.getrandbits(32))),
+                  scale=rng.choice((0,) * 8 + (1, rng.getrandbits(32))),
                   fields=rng.choice((0, 0xFF, rng.randrange(256), rng.getrandbits(32))),
                   values=values, data_type=rng.choice((1, 1, 1, 1, 1, 2, 0, 3, rng.getrandbits(32))),
                   quality=rng.choice((0, -1, -2, -3, -4, 72, 300, 0x7FFFFFFF, -0x80000000,
@@ -247,6 +247,7 @@ def start_job(session, rng, pages, scale=0):
     answer = settle_answer(session, req_id)
     if answer is None or answer[:4] != u32(0):
         return None
+    session.campaign.jobs += 1
     session.request(8, u32(job_id))
     session.settle()
     return job_id
@@ -494,27 +495,44 @@ def scenario_silence(session, rng):
 
 def scenario_stall_hold(session, rng):
     """A job, then a server that stops reading and stays: the program must
-    bound what it holds and end the session itself."""
+    bound what it holds and end the session itself once it can send nothing."""
     start_job(session, rng, 2)
     before = session.stats()
-    sent, stuck_since = flood(session, 60)
-    if stuck_since is None:
-        session.campaign.find(session, "protocol", "the program kept reading for 60 s")
-        return
+    sent, _ = flood(session, 60)
+    burst = b"".join(frame(3, n, u32(n)) for n in range(1000))
+    session.conn.setblocking(False)
+    last_taken = time.monotonic()
     peak = before[0] if before else 0
-    while session.process.poll() is None and time.monotonic() - stuck_since < 30 + 15:
+    while session.process.poll() is None and time.monotonic() - last_taken < 30 + 15:
+        taken = 0
+        try:
+            while True:
+                taken += session.conn.send(burst)
+        except BlockingIOError:
+            pass
+        except OSError:
+            break
+        if taken:
+            sent, last_taken = sent + taken, time.monotonic()
         stats = session.stats()
         peak = max(peak, stats[0] if stats else 0)
-        time.sleep(0.5)
-    took = time.monotonic() - stuck_since
+        time.sleep(0.25)
+    # A broken connection means that the program is ending the session.
+    while session.process.poll() is None and time.monotonic() - last_taken < 30 + 15:
+        time.sleep(0.05)
+    took = time.monotonic() - last_taken
     session.gone_at = time.monotonic()
     if session.process.poll() is None:
-        session.campaign.find(session, "hang", "still running %.0f s after it stopped reading"
-                              % took)
-    if before and peak - before[0] > 32 * 1024:
+        session.campaign.find(session, "hang", "still running %.0f s after it stopped taking "
+                              "requests" % took)
+    elif took > 30 + 5:
+        session.campaign.find(session, "slow exit", "ended %.1f s after it stopped taking "
+                              "requests (limit 35 s)" % took)
+    rise = peak - before[0] if before else 0
+    if rise > 32 * 1024:
         session.campaign.find(session, "memory", "RSS rose %d kB while the server did not read"
-                              % (peak - before[0]))
-    session.campaign.stall_figures = (sent, took, peak - (before[0] if before else 0))
+                              % rise)
+    session.campaign.stall_figures = (sent, took, rise)
 
 
 SCENARIOS = {"frame": scenario_frame, "random": scenario_random, "record": scenario_record,
@@ -549,6 +567,22 @@ def expect_status(session, code, body, status, what):
         raise SoakFailure("%s answered %r, not %d" % (what, got, status))
 
 
+def start_soak_job(session, body):
+    """Starts a soak job. A printer that another program of the shared prefix
+    is printing on refuses the document (1); the job is ended and tried again."""
+    for attempt in range(10):
+        req_id = session.request(1, body)
+        answer = settle_answer(session, req_id)
+        if answer and answer[:4] == u32(0):
+            return
+        if not answer or answer[:4] != u32(1):
+            break
+        session.campaign.busy += 1
+        expect_status(session, 6, u32(0), 0, "end of a refused job")
+        time.sleep(0.5)
+    raise SoakFailure("start answered %r" % (answer[:8] if answer else None))
+
+
 def soak_job(session, rng, job):
     files = soak_pages(session, rng)
     if any(code == 0x2004 for code, _ in session.notices):
@@ -563,7 +597,7 @@ def soak_job(session, rng, job):
         return
     output = ("%s\\soak-%d.ps" % (session.out_folder, job % 2)).encode()
     pages = 2 if job % 7 == 0 else 1 + job % 2
-    expect_status(session, 1, record(job, output, pages=pages, scale=job % 3 == 0), 0, "start")
+    start_soak_job(session, record(job, output, pages=pages, scale=job % 3 == 0))
     expect_status(session, 8, u32(job), 0, "page size")  # little-endian status 0 reads as 0
     if job % 7 == 0:
         expect_status(session, 2, files[0], 0, "page 1")

@@ -54,7 +54,8 @@ PREFIX_PROCESSES = ("wineserver", "services.exe", "explorer.exe", "winedevice.ex
                     "plugplay.exe", "rpcss.exe", "svchost.exe", "conhost.exe")
 
 EXIT_LIMIT = 2.0       # seconds from the server going away to the program's exit
-ANSWER_TIMEOUT = 20.0  # no answer for this long while the program runs: a hang
+ANSWER_TIMEOUT = 120.0  # no answer for this long while the program runs: a hang
+SLOW_ANSWER = 20.0      # an answer this late is counted (a page of a huge printable area)
 EXIT_HANG = 15.0       # no exit for this long after the server went away: a hang
 RECEIVE_TIMEOUT = 30.0  # the program's own silence limit
 UNSOLICITED = {0x2001: "reply", 0x2002: "word", 0x2003: "word", 0x2004: "failure"}
@@ -66,6 +67,10 @@ class Hang(Exception):
 
 class Closed(Exception):
     """The program closed the connection."""
+
+
+class Disturbed(Exception):
+    """Something outside the run killed the program."""
 
 
 def frame(code, req_id, body=b"", magic=MAGIC, version=VERSION, trailer=TRAILER, length=None):
@@ -114,6 +119,10 @@ class Campaign:
         self.findings = []
         self.exit_delays = []
         self.counts = {}
+        self.disturbed = 0
+        self.jobs = 0
+        self.slow_answers = []
+        self.busy = 0
         self.packets = 0
         self.requests = 0
         self.pages_dir = tempfile.mkdtemp(prefix="tavri-hostile-pages-")
@@ -130,10 +139,17 @@ class Campaign:
 
     def find(self, session, category, text):
         where = "session %s (%s)" % (session.index, session.kind) if session else "run"
-        self.findings.append((category, where, text))
+        self.findings.append((category, where, text, session))
         if session:
             session.found = True
         say("FINDING %s: %s: %s" % (category, where, text))
+
+    def forget(self, session):
+        """Drops what a session found: something outside the run disturbed it."""
+        self.findings = [f for f in self.findings if f[3] is not session]
+        self.disturbed += 1
+        say("session %s was disturbed from outside (exit %s); running it again"
+            % (session.index, session.process.returncode))
 
     def cleanup(self):
         shutil.rmtree(self.pages_dir, ignore_errors=True)
@@ -149,7 +165,7 @@ class Session:
 
     def __init__(self, campaign, index, kind, rng, small_buffer=False):
         self.campaign, self.index, self.kind, self.rng = campaign, index, kind, rng
-        self.found = False
+        self.found = self.disturbed = False
         self.pending = []      # (code, req_id, check, what) answers due, in order
         self.buffer = b""
         self.gone_at = None    # when we went away
@@ -179,6 +195,8 @@ class Session:
                 try:
                     self.conn, _ = listener.accept()
                 except socket.timeout:
+                    if (self.process.poll() or 0) < 0:
+                        raise Disturbed("killed by signal %d" % -self.process.returncode)
                     if self.process.poll() is not None or time.monotonic() > deadline:
                         raise Hang("the program did not connect (exit %r)" % self.process.poll())
         finally:
@@ -280,14 +298,18 @@ class Session:
             self.notices.append((code, body))
 
     def program_pid(self):
-        """The Windows process itself: scripts/wine-run's child."""
+        """The Windows process: the pid we started once scripts/wine-run has
+        replaced itself with Wine, else that script's child."""
         if not getattr(self, "windows_pid", None):
+            pid = self.process.pid
             try:
-                with open("/proc/%d/task/%d/children" % ((self.process.pid,) * 2)) as f:
-                    children = [int(pid) for pid in f.read().split()]
-            except OSError:
-                children = []
-            self.windows_pid = children[0] if children else None
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    if b"wine-run" in f.read():
+                        with open("/proc/%d/task/%d/children" % (pid, pid)) as children:
+                            pid = int(children.read().split()[0])
+            except (OSError, IndexError, ValueError):
+                pid = None
+            self.windows_pid = pid
         return self.windows_pid
 
     def stats(self):
@@ -305,10 +327,16 @@ class Session:
 
     def settle(self, timeout=ANSWER_TIMEOUT):
         """Reads until every answer due has arrived."""
-        deadline = time.monotonic() + timeout
+        waiting_since = time.monotonic()
+        deadline = waiting_since + timeout
         while self.pending:
             packet = self.take_packet()
             if packet:
+                waited = time.monotonic() - waiting_since
+                if waited > SLOW_ANSWER:
+                    self.campaign.slow_answers.append(waited)
+                waiting_since = time.monotonic()
+                deadline = waiting_since + timeout
                 self.handle(packet)
                 continue
             try:
@@ -395,7 +423,9 @@ class Session:
             if delay > EXIT_LIMIT + self.allowance:
                 campaign.find(self, "slow exit", "exited %.2f s after the server went away "
                               "(limit %.1f s)" % (delay, EXIT_LIMIT + self.allowance))
-            if self.process.returncode != 0:
+            if self.process.returncode < 0:
+                self.disturbed = True
+            elif self.process.returncode != 0:
                 campaign.find(self, "crash", "exit status %d" % self.process.returncode)
         with open(self.stderr_path, "rb") as f:
             text = f.read().decode("utf-8", "replace")
@@ -426,27 +456,33 @@ class Session:
 # --- the campaign --------------------------------------------------------
 
 def run_session(campaign, index, kind=None):
+    """Runs one session; True when something outside the run disturbed it."""
     rng = random.Random("%d:%d" % (campaign.args.seed, index))
     kind = kind or cases.pick_kind(rng)
     campaign.counts[kind] = campaign.counts.get(kind, 0) + 1
     scenario = cases.SCENARIOS[kind]
     session = None
     try:
-        session = Session(campaign, index, kind, rng, small_buffer=kind.startswith("stall"))
+        session = Session(campaign, index, kind, rng,
+                          small_buffer=kind in ("fault", "stall-hold"))
         scenario(session, rng)
     except Hang as hang:
         campaign.find(session, "hang", str(hang))
         if session:
-            session.program_pid()
-            session.go_away("close")
+            # The program may still be busy with what it received.
+            session.go_away("close", allowance=ANSWER_TIMEOUT)
     except Closed as closed:
         if session and not session.ended_by_program and not session.found:
             campaign.find(session, "protocol", "the program ended the session: %s" % closed)
+    except Disturbed:
+        campaign.disturbed += 1
+        return True
     finally:
         if session:
             session.finish()
-        elif kind:
-            campaign.find(None, "hang", "session %d could not start" % index)
+    if session.disturbed:
+        campaign.forget(session)
+    return session.disturbed
 
 
 def soak(campaign, jobs):
@@ -522,23 +558,31 @@ def start_xvfb():
 def summary(campaign, sessions, elapsed):
     delays = sorted(campaign.exit_delays) or [0.0]
     by_category = {}
-    for category, _, _ in campaign.findings:
+    for category, _, _, _ in campaign.findings:
         by_category[category] = by_category.get(category, 0) + 1
     print("hostile_server: seed %d, %d sessions (%s), %.0f s"
           % (campaign.args.seed, sessions,
              ", ".join("%s %d" % item for item in sorted(campaign.counts.items())), elapsed))
-    print("hostile_server: %d requests sent, %d packets received and validated"
-          % (campaign.requests, campaign.packets))
-    print("hostile_server: exit after the server went away: median %.2f s, max %.2f s"
-          % (delays[len(delays) // 2], delays[-1]))
+    print("hostile_server: %d requests sent, %d packets received and validated, %d real jobs "
+          "started, %d sessions disturbed from outside and run again"
+          % (campaign.requests, campaign.packets, campaign.jobs, campaign.disturbed))
+    print("hostile_server: exit after the server went away: median %.2f s, max %.2f s; "
+          "%d answers later than %.0f s (longest %.0f s)"
+          % (delays[len(delays) // 2], delays[-1], len(campaign.slow_answers), SLOW_ANSWER,
+             max(campaign.slow_answers or [0])))
+    stall = getattr(campaign, "stall_figures", None)
+    if stall:
+        print("hostile_server: a server that stopped reading: %d bytes of requests taken, "
+              "session ended %.1f s after, RSS rose %d kB" % stall)
     figures = getattr(campaign, "soak_figures", None)
     if figures:
         print("hostile_server: soak %d jobs: RSS %d -> %d kB, descriptors %d -> %d, "
-              "threads %d -> %d" % figures)
+              "threads %d -> %d; %d starts refused by a busy printer and tried again"
+              % (figures + (campaign.busy,)))
     for category in ("crash", "hang", "slow exit", "malformed", "protocol", "left running",
                      "memory", "handles", "soak"):
         print("hostile_server: %-12s %d" % (category, by_category.get(category, 0)))
-    for category, where, text in campaign.findings:
+    for category, where, text, _ in campaign.findings:
         print("  %s: %s: %s" % (category, where, text))
     if campaign.findings:
         print("hostile_server: replay one session with --seed %d --session N; program logs in %s"
@@ -575,11 +619,13 @@ def main(argv=None):
     sessions = 0
     try:
         if args.session is not None:
-            run_session(campaign, args.session, args.kind)
+            run_session(campaign, args.session, args.kind) and \
+                run_session(campaign, args.session, args.kind)
             sessions = 1
         else:
             for index in range(args.sessions):
-                run_session(campaign, index)
+                if run_session(campaign, index):
+                    run_session(campaign, index)
                 sessions += 1
                 if sessions % 100 == 0:
                     say("%d sessions, %d findings" % (sessions, len(campaign.findings)))
