@@ -240,11 +240,19 @@ def page_body(session, rng, kind=None):
 # --- session building blocks ------------------------------------------------
 
 def start_job(session, rng, pages, scale=0):
-    """A real job on the rig's printer; its id, or None when it was refused."""
+    """A real job on the rig's printer; its id, or None when it was refused.
+    Wine numbers spool files per process, so a first document collides with
+    any other program of the shared prefix that holds the same number open
+    (1, with a sharing violation); the job is ended and started again."""
     job_id = rng.randrange(1, 1 << 31)
     body = record(job_id, output_name(session, rng, "job"), pages=pages, scale=scale)
-    req_id = session.request(1, body)
-    answer = settle_answer(session, req_id)
+    for attempt in range(3):
+        answer = settle_answer(session, session.request(1, body))
+        if answer is None or answer[:4] != u32(1):
+            break
+        session.campaign.busy += 1
+        session.request(6, u32(job_id))
+        session.settle()
     if answer is None or answer[:4] != u32(0):
         return None
     session.campaign.jobs += 1

@@ -10,7 +10,12 @@ stops reading). One more session prints --soak-jobs jobs in a row and
 watches the program's memory, open file descriptors and threads.
 
     tools/hostile_server.py [--seed 1] [--sessions 2000] [--soak-jobs 300]
-                            [--slow 2] [--xvfb] [--session N]
+                            [--slow 2] [--xvfb] [--session N [--kind K]] [--trace]
+
+--slow sessions wait out the program's own 30 s time-outs (a server that
+stops reading and stays, a server that falls silent); the others end fast
+because the server closes the connection itself. --xvfb gives the program a
+private X display, so that a long run leaves the shared one alone.
 
 Findings: crashes (Wine's exception lines on standard error, abnormal exit
 codes), hangs (no answer, no exit), exits more than 2 s after the server went
@@ -539,6 +544,13 @@ def judge_soak(campaign, session, samples, elapsed):
         campaign.find(session, "handles", "threads grew %d -> %d" % (th0, th1))
 
 
+def warn_prefix_processes(campaign):
+    """Wine's prefix processes that this run happened to start (the prefix's
+    wineserver had stopped) keep its environment and display: say so."""
+    for pid, cmd in marked_processes(campaign.marker):
+        say("note: pid %d (%s) was started under this run's environment" % (pid, cmd))
+
+
 def start_xvfb():
     for number in range(120, 200):
         if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
@@ -564,8 +576,10 @@ def summary(campaign, sessions, elapsed):
           % (campaign.args.seed, sessions,
              ", ".join("%s %d" % item for item in sorted(campaign.counts.items())), elapsed))
     print("hostile_server: %d requests sent, %d packets received and validated, %d real jobs "
-          "started, %d sessions disturbed from outside and run again"
-          % (campaign.requests, campaign.packets, campaign.jobs, campaign.disturbed))
+          "started (%d starts refused by a busy printer and tried again), %d sessions "
+          "disturbed from outside and run again"
+          % (campaign.requests, campaign.packets, campaign.jobs, campaign.busy,
+             campaign.disturbed))
     print("hostile_server: exit after the server went away: median %.2f s, max %.2f s; "
           "%d answers later than %.0f s (longest %.0f s)"
           % (delays[len(delays) // 2], delays[-1], len(campaign.slow_answers), SLOW_ANSWER,
@@ -577,8 +591,7 @@ def summary(campaign, sessions, elapsed):
     figures = getattr(campaign, "soak_figures", None)
     if figures:
         print("hostile_server: soak %d jobs: RSS %d -> %d kB, descriptors %d -> %d, "
-              "threads %d -> %d; %d starts refused by a busy printer and tried again"
-              % (figures + (campaign.busy,)))
+              "threads %d -> %d" % figures)
     for category in ("crash", "hang", "slow exit", "malformed", "protocol", "left running",
                      "memory", "handles", "soak"):
         print("hostile_server: %-12s %d" % (category, by_category.get(category, 0)))
@@ -594,7 +607,7 @@ def parse_args(argv):
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--sessions", type=int, default=2000)
     parser.add_argument("--soak-jobs", type=int, default=300, help="0: no soak")
-    parser.add_argument("--slow", type=int, default=0,
+    parser.add_argument("--slow", type=int, default=2,
                         help="sessions that wait out the program's 30 s time-outs")
     parser.add_argument("--session", type=int, help="replay this one session only")
     parser.add_argument("--kind", choices=sorted(cases.SCENARIOS), help="with --session")
@@ -638,6 +651,7 @@ def main(argv=None):
     except KeyboardInterrupt:
         say("interrupted")
     finally:
+        warn_prefix_processes(campaign)
         campaign.cleanup()
         if xvfb:
             xvfb.terminate()

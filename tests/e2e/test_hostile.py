@@ -16,7 +16,7 @@ class HostileServer(unittest.TestCase):
     def test_short_seeded_pass_finds_nothing(self):
         logs = os.path.join(peer.BUILD_DIR, "logs", "hostile-test")
         result = subprocess.run([sys.executable, TOOL, "--seed", "8", "--sessions", "60",
-                                 "--soak-jobs", "20", "--log-dir", logs],
+                                 "--soak-jobs", "20", "--slow", "0", "--log-dir", logs],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                 timeout=540)
         report = result.stdout + result.stderr[-3000:]
