@@ -97,10 +97,8 @@ void check_print_request(const Bytes &body) {
         CHECK(std::any_of(paper_size_table, paper_size_table + PAPER_SIZE_ROWS, [&](auto &row) {
             return row.paper_code == *code && row.width == int(width) && row.height == int(height);
         }));
-    for (int points : {int(width), int(height)}) {
-        int tenths = points_to_tenths_mm(points);
-        CHECK(points > 9282 ? tenths == INT16_MAX : abs(tenths - points * 353 / 100) <= 1);
-    }
+    for (int points : {int(width), int(height)})
+        CHECK(abs(points_to_tenths_mm(points) - std::min(points * 353 / 100, 32767)) <= 1);
 }
 
 // One message as the dispatcher takes it, a code and then the body: bodies
@@ -114,6 +112,10 @@ void fuzz_messages(Input in) {
         return;
     if (code == ACTION_START_PRINT)
         check_print_request(body);
+    uint8_t answer[PAGE_SIZE_ANSWER_SIZE];
+    build_page_size_answer(answer, minimum, code, -int(code));
+    CHECK(answer[0] == uint8_t(minimum) &&
+          read_be32(answer + 4) == (uint32_t(code) << 16 | uint16_t(-code)));
     if (code != NOTIFY_PRINT_DONE && code != NOTIFY_CANCEL_PRINT_DONE)
         return;
     Notice notice = parse_notice(body.data(), body.size());
@@ -157,14 +159,16 @@ void fuzz_bmp(Input in) {
           (scale ? scaled : PagePlacement::AS_IS));
 }
 
-// The debug options string, parsed twice into one configuration as a later
-// read would: the table stays sorted and bounded, each entry found by name.
+// The debug options string, parsed into one configuration before and after an
+// unset one: the table stays sorted and bounded, each entry found by name.
 void fuzz_pxq(Input in) {
     Bytes text = in.take(in.size, true);
     PxqConfig config{-1, PXQ_DEFAULT_FLAGS, 0, nullptr};
-    for (int pass = 0; pass < 2; pass++) {
-        pxq_parse(&config, (const char *)text.data());
+    const char *given = (const char *)text.data();
+    for (const char *options : {given, (const char *)nullptr, given}) {
+        pxq_parse(&config, options);
         CHECK(config.count >= 0 && config.count <= config.capacity);
+        CHECK(config.count > 0 || !pxq_find(&config, "printproxy"));
         for (int i = 0; i < config.count; i++) {
             const char *name = config.options[i].name;
             CHECK(strnlen(name, 15) - 1 < 14 && strcmp(name, "all") != 0);
@@ -239,7 +243,6 @@ void fuzz_paths(Input in) {
     CHECK(folder.empty() ||
           (anchored(folder) && path.starts_with(folder) &&
            (folder.size() == 3 || std::wstring(L"\\/").find(path.at(folder.size())) < 2)));
-    output_folder(name);
     std::string unix_path((const char *)in.data, in.size), candidate;
     size_t root = 0;
     if (drive_c_candidate(unix_path, &candidate, &root)) {
