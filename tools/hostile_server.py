@@ -45,14 +45,11 @@ import hostile_cases as cases  # noqa: E402
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 EXE = os.environ.get("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
-PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
-
-MAGIC, VERSION, TRAILER = 0xAABB1122, 2, 0xCCDD3344
 HEADER = struct.Struct(">IHHII")
 # The program's own lines at error level, and Wine's exception and heap errors.
 WINE_DEBUG = "-all,err+seh,err+heap,err+printproxy"
-CRASH_LINE = re.compile(r"unhandled (exception|page fault)|^err:(seh|heap)|backtrace:"
-                        r"|terminate called|assertion .*failed|stack overflow", re.I | re.M)
+CRASH_LINE = re.compile(r"unhandled (exception|page fault)|:err:(seh|heap):|backtrace:"
+                        r"|terminate called|assertion .*failed|stack overflow", re.I)
 # Wine's own processes of the prefix, which a first program may start and
 # which rightly outlive it.
 PREFIX_PROCESSES = ("wineserver", "services.exe", "explorer.exe", "winedevice.exe",
@@ -62,7 +59,6 @@ EXIT_LIMIT = 2.0       # seconds from the server going away to the program's exi
 ANSWER_TIMEOUT = 120.0  # no answer for this long while the program runs: a hang
 SLOW_ANSWER = 20.0      # an answer this late is counted (a page of a huge printable area)
 EXIT_HANG = 15.0       # no exit for this long after the server went away: a hang
-RECEIVE_TIMEOUT = 30.0  # the program's own silence limit
 UNSOLICITED = {0x2001: "reply", 0x2002: "word", 0x2003: "word", 0x2004: "failure"}
 
 
@@ -78,11 +74,6 @@ class Disturbed(Exception):
     """Something outside the run killed the program."""
 
 
-def frame(code, req_id, body=b"", magic=MAGIC, version=VERSION, trailer=TRAILER, length=None):
-    length = len(body) if length is None else length
-    return HEADER.pack(magic, version, code, req_id, length) + body + struct.pack(">I", trailer)
-
-
 def proc_stats(pid):
     """(resident kB, open descriptors, threads) of a running process, or None."""
     try:
@@ -92,6 +83,25 @@ def proc_stats(pid):
         return int(fields["VmRSS"].split()[0]), fds, int(fields["Threads"])
     except (OSError, KeyError, ValueError):
         return None
+
+
+def wineserver_running():
+    for name in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/comm" % name) as f:
+                if f.read().startswith("wineserver"):
+                    return True
+        except OSError:
+            continue
+    return False
+
+
+def wait_for_wineserver(seconds=120):
+    """A rig whose persistent wineserver is being restarted is waited for,
+    so that this run does not start the shared server with its own display."""
+    deadline = time.monotonic() + seconds
+    while not wineserver_running() and time.monotonic() < deadline:
+        time.sleep(1)
 
 
 def marked_processes(marker):
@@ -156,6 +166,17 @@ class Campaign:
         say("session %s was disturbed from outside (exit %s); running it again"
             % (session.index, session.process.returncode))
 
+    def remove_files(self):
+        """Page files and printer output of finished sessions."""
+        for folder in (self.pages_dir, self.out_dir):
+            for name in os.listdir(folder):
+                if not name.startswith("soak-"):
+                    path = os.path.join(folder, name)
+                    if os.path.isdir(path):
+                        shutil.rmtree(path, ignore_errors=True)
+                    else:
+                        os.remove(path)
+
     def cleanup(self):
         shutil.rmtree(self.pages_dir, ignore_errors=True)
         shutil.rmtree(self.out_dir, ignore_errors=True)
@@ -203,7 +224,11 @@ class Session:
                     if (self.process.poll() or 0) < 0:
                         raise Disturbed("killed by signal %d" % -self.process.returncode)
                     if self.process.poll() is not None or time.monotonic() > deadline:
-                        raise Hang("the program did not connect (exit %r)" % self.process.poll())
+                        self.kill()
+                        if not wineserver_running():
+                            raise Disturbed("the prefix's wineserver went away")
+                        raise Hang("the program did not connect (exit %r)"
+                                   % self.process.returncode)
         finally:
             listener.close()
         self.conn.settimeout(None)
@@ -226,7 +251,7 @@ class Session:
         req_id = self.req_id() if req_id is None else req_id
         self.campaign.requests += 1
         self.trace("-> %#x req %d, %d bytes: %s" % (code, req_id, len(body), body[:24].hex()))
-        self.send(frame(code, req_id, body))
+        self.send(cases.frame(code, req_id, body))
         answer = cases.expected_answer(code, body)
         if answer:
             self.pending.append((answer[0], req_id, answer[1], "answer to %#x" % code))
@@ -256,13 +281,13 @@ class Session:
         if len(self.buffer) < HEADER.size:
             return None
         magic, version, code, req_id, length = HEADER.unpack_from(self.buffer)
-        if magic != MAGIC or version != VERSION or length > 1 << 20:
+        if magic != cases.MAGIC or version != cases.VERSION or length > 1 << 20:
             self.malformed("header %s" % self.buffer[:16].hex())
         end = HEADER.size + length + 4
         if len(self.buffer) < end:
             return None
         (trailer,) = struct.unpack_from(">I", self.buffer, end - 4)
-        if trailer != TRAILER:
+        if trailer != cases.TRAILER:
             self.malformed("trailer %08x after code %#x" % (trailer, code))
         body = self.buffer[HEADER.size:end - 4]
         self.buffer = self.buffer[end:]
@@ -322,7 +347,7 @@ class Session:
         return proc_stats(pid) if pid else None
 
     def kill(self):
-        pid = self.program_pid()
+        pid = self.program_pid() if self.process.poll() is None else None
         for victim in ([pid] if pid else []) + [self.process.pid]:
             try:
                 os.kill(victim, signal.SIGKILL)
@@ -441,6 +466,7 @@ class Session:
         self.check_leftovers()
         if not self.found and not campaign.args.keep_logs:
             os.remove(self.stderr_path)
+        campaign.remove_files()
 
     def check_leftovers(self):
         deadline = time.monotonic() + 3
@@ -464,6 +490,7 @@ def run_session(campaign, index, kind=None):
     """Runs one session; True when something outside the run disturbed it."""
     rng = random.Random("%d:%d" % (campaign.args.seed, index))
     kind = kind or cases.pick_kind(rng)
+    wait_for_wineserver()
     campaign.counts[kind] = campaign.counts.get(kind, 0) + 1
     scenario = cases.SCENARIOS[kind]
     session = None
@@ -551,6 +578,23 @@ def warn_prefix_processes(campaign):
         say("note: pid %d (%s) was started under this run's environment" % (pid, cmd))
 
 
+def warm_up_desktop(campaign):
+    """Wine starts the prefix's desktop process for the first program that
+    opens a window, with that program's display: one job on the shared
+    display first, so that the desktop is not tied to our private one."""
+    env = campaign.env
+    campaign.env = dict(os.environ, WINEDEBUG=env["WINEDEBUG"], NO_RPC="1")
+    rng = random.Random(0)
+    session = Session(campaign, "warm-up", "warm-up", rng)
+    try:
+        cases.start_job(session, rng, 1)
+        session.request(0x3001, struct.pack(">II", 0, 0))
+        session.read_to_end()
+    finally:
+        session.finish()
+        campaign.env = env
+
+
 def start_xvfb():
     for number in range(120, 200):
         if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
@@ -628,6 +672,8 @@ def main(argv=None):
     if args.xvfb:
         xvfb, args.display = start_xvfb()
     campaign = Campaign(args)
+    if xvfb:
+        warm_up_desktop(campaign)
     started = time.monotonic()
     sessions = 0
     try:
