@@ -47,7 +47,7 @@ def install_backend(folder):
 
 def device_uri(args):
     settings = {"to": args.to, "prefix": args.prefix and os.path.abspath(args.prefix),
-                "user": args.user, "display": args.display,
+                "user": args.user, "display": args.display, "xauthority": args.xauthority,
                 "exe": args.exe and os.path.abspath(args.exe)}
     query = urlencode({k: v for k, v in settings.items() if v}, quote_via=quote, safe="")
     return "tavri:/%s%s" % (quote(args.wine_printer, safe=""), "?" + query if query else "")
@@ -68,6 +68,8 @@ def main():
                         "or the prefix's owner when run as root)")
     parser.add_argument("--display", default=os.environ.get("DISPLAY"),
                         help="X display for the progress window (default %(default)s)")
+    parser.add_argument("--xauthority", help="the display's X authority file (default: "
+                        "~USER/.Xauthority when it exists)")
     parser.add_argument("--exe", help="the program (default: build/tavri-printer-proxy.exe "
                         "of these sources)")
     args = parser.parse_args()

@@ -6,7 +6,7 @@ import time
 
 from .errors import RenderError
 from .render import (Document, Ghostscript, Layout, PageMaker, Prefetch, estimate_dpi,
-                     parse_ranges)
+                     parse_ranges, sniff)
 
 
 class Progress:
@@ -51,11 +51,18 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
     own_dir = work_dir is None
     work_dir = work_dir or page_folder()
     try:
-        documents = [Document(path, gs, work_dir) for path in files]
-        if not documents:
+        kinds = [sniff(path) for path in files]
+        if not kinds:
             raise RenderError("nothing to print")
-        pages = plan_pages(documents, ranges)
-        passthrough = all(doc.kind == "bmp" for doc in documents)
+        if program.process is None:
+            program.launch()  # Wine starts while the documents are measured
+        try:
+            documents = [Document(path, gs, work_dir) for path in files]
+            pages = plan_pages(documents, ranges)
+        except BaseException:
+            program.kill()
+            raise
+        passthrough = all(kind == "bmp" for kind in kinds)
         settings.scale = int(bool(fit)) if passthrough else 0
         with program:
             return run_pages(program, settings, documents, pages, passthrough,

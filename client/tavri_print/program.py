@@ -44,7 +44,7 @@ class Program:
         self.env, self.preexec_fn, self.log_path = env, preexec_fn, log_path
         self.answer_timeout, self.connect_timeout = answer_timeout, connect_timeout
         self.heartbeat, self.exit_timeout = heartbeat, exit_timeout
-        self.process = self.conn = None
+        self.process = self.conn = self.listener = None
         self.buffer = b""
         self.next_req_id = 1
         self.job_id = None
@@ -53,20 +53,33 @@ class Program:
     # --- start and end -------------------------------------------------
 
     def start(self, port=0):
+        self.launch(port)
+        return self.connect()
+
+    def launch(self, port=0):
+        """Starts the program, which connects while the caller does other
+        work; `connect` then waits for it."""
         self._lock_prefix()
         try:
-            with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
-                listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-                listener.bind(("127.0.0.1", port))
-                listener.listen(1)
-                self.port = listener.getsockname()[1]
-                self.process = self._launch()
-                self.conn = self._accept(listener)
+            self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            self.listener.bind(("127.0.0.1", port))
+            self.listener.listen(1)
+            self.port = self.listener.getsockname()[1]
+            self.process = self._launch()
         except BaseException:
-            if self.process:
-                self.kill()
-            self._unlock_prefix()
+            self.kill()
             raise
+        return self
+
+    def connect(self):
+        try:
+            self.conn = self._accept(self.listener)
+        except BaseException:
+            self.kill()
+            raise
+        finally:
+            self.listener.close()
         self.last_sent = time.monotonic()
         return self
 
@@ -97,7 +110,9 @@ class Program:
                                    % self.connect_timeout)
 
     def __enter__(self):
-        return self.start() if self.process is None else self
+        if self.process is None:
+            return self.start()
+        return self.connect() if self.conn is None else self
 
     def __exit__(self, kind, error, trace):
         if kind is None:
@@ -153,12 +168,15 @@ class Program:
 
     def kill(self):
         """The whole process group: Wine's loader and whatever it started."""
-        if self.process.poll() is None:
+        if self.listener:
+            self.listener.close()
+        if self.process and self.process.poll() is None:
             try:
                 os.killpg(self.process.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-        self.process.wait()
+        if self.process:
+            self.process.wait()
         self._unlock_prefix()
 
     # --- packets --------------------------------------------------------

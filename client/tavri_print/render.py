@@ -57,29 +57,33 @@ def snap_dpi(dpi):
 
 
 class Ghostscript:
-    """Runs gs as the job's user; a cancel kills the run in progress."""
+    """Runs gs as the job's user; a cancel kills every run in progress."""
 
     def __init__(self, env=None, preexec_fn=None):
         self.env, self.preexec_fn = env, preexec_fn
-        self.current = None
+        self.running = []
         self.cancelled = False
         self.lock = threading.Lock()
 
-    def run(self, args, what):
-        command = [shutil.which("gs") or "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE"] + args
+    def start(self, args, **streams):
+        command = [shutil.which("gs") or "gs", "-q", "-dSAFER", "-dNOPAUSE"] + args
         with self.lock:
             if self.cancelled:
                 raise RenderError("cancelled")
             try:
-                self.current = subprocess.Popen(
-                    command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE, env=self.env, preexec_fn=self._prepare)
+                process = subprocess.Popen(command, env=self.env, preexec_fn=self._prepare,
+                                           **streams)
             except OSError as error:
                 raise RenderError("cannot run Ghostscript (%s)" % error.strerror)
-        out, err = self.current.communicate()
-        if self.current.returncode != 0:
-            detail = err.decode("utf-8", "replace").strip().splitlines()[-1:] or ["no message"]
-            raise RenderError("Ghostscript failed on %s: %s" % (what, detail[0]))
+            self.running.append(process)
+            return process
+
+    def run(self, args, what):
+        process = self.start(["-dBATCH"] + args, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out, err = process.communicate()
+        if process.returncode != 0:
+            raise RenderError("Ghostscript failed on %s: %s" % (what, last_line(err)))
         return out.decode("utf-8", "replace")
 
     def _prepare(self):
@@ -92,8 +96,15 @@ class Ghostscript:
     def cancel(self):
         with self.lock:
             self.cancelled = True
-            if self.current and self.current.poll() is None:
-                self.current.kill()
+            for process in self.running:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+
+
+def last_line(data):
+    lines = data.decode("utf-8", "replace").strip().splitlines()
+    return lines[-1] if lines else "no message"
 
 
 class Document:
@@ -149,13 +160,74 @@ def estimate_dpi(width, height, documents):
     return 300
 
 
-def render_pdf_page(gs, doc, number, layout, out):
+def pdf_device_args(layout):
     args = ["-sDEVICE=" + GS_DEVICES[layout.colour], "-r%g" % layout.dpi,
-            "-g%dx%d" % (layout.width, layout.height), "-dFIXEDMEDIA",
-            "-dFirstPage=%d" % number, "-dLastPage=%d" % number, "-sOutputFile=" + out]
-    if layout.fit:
-        args.append("-dPDFFitPage")
-    gs.run(args + [doc.pdf], "page %d of %s" % (number, doc.path))
+            "-g%dx%d" % (layout.width, layout.height), "-dFIXEDMEDIA"]
+    return args + (["-dPDFFitPage"] if layout.fit else [])
+
+
+def render_pdf_page(gs, doc, number, layout, out):
+    """One page by one run of Ghostscript."""
+    gs.run(pdf_device_args(layout) + ["-dFirstPage=%d" % number, "-dLastPage=%d" % number,
+                                      "-sOutputFile=" + out, doc.pdf],
+           "page %d of %s" % (number, doc.path))
+
+
+class PdfPages:
+    """One Ghostscript for all the pages of a document, asked for one page at
+    a time: the document is opened once, and a page costs only its drawing."""
+    DONE = "#tavri-page-done"
+
+    def __init__(self, gs, doc, layout, work_dir):
+        self.doc, self.made = doc, 0
+        self.pattern = os.path.join(work_dir, "gs-%d-%%d.bmp" % id(self))
+        self.log = open(os.path.join(work_dir, "gs-%d.log" % id(self)), "w+b")
+        self.process = gs.start(pdf_device_args(layout) + [
+            "-dNOPROMPT", "-sOutputFile=" + self.pattern, "--permit-file-read=" + doc.pdf],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
+        self.command("(%s) (r) file runpdfbegin" % ps_string(doc.pdf))
+
+    def command(self, line):
+        try:
+            self.process.stdin.write(("%s\n(%s) = flush\n" % (line, self.DONE)).encode())
+            self.process.stdin.flush()
+            self.said = []
+            while True:
+                line = self.process.stdout.readline()
+                text = line.decode("utf-8", "replace").strip()
+                if text == self.DONE:
+                    return
+                if not line and self.process.poll() is not None:
+                    raise BrokenPipeError()
+                if text:
+                    self.said.append(text)
+        except (BrokenPipeError, ValueError):
+            raise RenderError("Ghostscript ended on %s: %s" % (self.doc.path, self.failure()))
+
+    def failure(self):
+        """Ghostscript's last words: errors go to standard output in its
+        interactive mode, unrecoverable ones to standard error."""
+        self.log.seek(0)
+        said = last_line(self.log.read())
+        return self.said[-1] if said == "no message" and self.said else said
+
+    def render(self, number):
+        self.command("%d pdfgetpage pdfshowpage" % number)
+        path = self.pattern % (self.made + 1)
+        if not os.path.exists(path):
+            raise RenderError("Ghostscript failed on page %d of %s: %s"
+                              % (number, self.doc.path, self.failure()))
+        self.made += 1
+        return path
+
+    def close(self):
+        try:
+            self.process.stdin.close()
+            self.process.wait(timeout=5)
+        except (OSError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+        self.log.close()
 
 
 def render_picture(path, layout, out):
@@ -208,17 +280,23 @@ class PageMaker:
     def __init__(self, gs, work_dir, layout, passthrough):
         self.gs, self.work_dir = gs, work_dir
         self.layout, self.passthrough = layout, passthrough
+        self.sessions = {}
 
     def make(self, index, doc, number):
         """(path, temporary) of one page."""
         if self.passthrough:
             return doc.path, False
-        out = os.path.join(self.work_dir, "page-%d.bmp" % index)
         if doc.kind in PICTURES:
+            out = os.path.join(self.work_dir, "page-%d.bmp" % index)
             render_picture(doc.path, self.layout, out)
-        else:
-            render_pdf_page(self.gs, doc, number, self.layout, out)
-        return out, True
+            return out, True
+        if doc not in self.sessions:
+            self.sessions[doc] = PdfPages(self.gs, doc, self.layout, self.work_dir)
+        return self.sessions[doc].render(number), True
+
+    def close(self):
+        for session in self.sessions.values():
+            session.close()
 
 
 class Prefetch:
@@ -263,6 +341,7 @@ class Prefetch:
 
     def close(self):
         self.stopped.set()
-        self.maker.gs.cancel()
         if self.thread:
+            self.maker.gs.cancel()
             self.thread.join()
+        self.maker.close()
