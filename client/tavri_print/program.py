@@ -155,10 +155,15 @@ class Program:
     def _lock_prefix(self):
         """One job at a time per Wine prefix: Wine's spooler numbers its
         spool files per process, and two jobs that start together collide."""
-        if not os.path.isdir(self.prefix):
+        try:
+            self.lock = os.open(os.path.join(self.prefix, ".tavri-print.lock"),
+                                os.O_RDONLY | os.O_CREAT, 0o644)
+        except OSError:  # no prefix yet, or nobody to share it with
             return
-        self.lock = os.open(os.path.join(self.prefix, ".tavri-print.lock"),
-                            os.O_RDONLY | os.O_CREAT, 0o644)
+        try:
+            os.fchmod(self.lock, 0o644)  # readable, so that every user of the prefix can lock
+        except OSError:
+            pass
         fcntl.flock(self.lock, fcntl.LOCK_EX)
 
     def _unlock_prefix(self):
