@@ -1,0 +1,236 @@
+// Page file checks and the drawing header built from a file, the choice of
+// placement, the drive C: folder and the message bodies: pure logic, also
+// run natively under ASan/UBSan, where any read past a buffer fails.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "service/bmp_builder.h"
+#include "service/bmp_file.h"
+#include "service/drive_c_path.h"
+#include "service/messages.h"
+#include "service/page_placement.h"
+
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// The file in a buffer of exactly its size, so that the sanitizer sees any
+// read beyond it.
+BmpProblem check_exact(const Bytes &file, BmpPage *page) {
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[file.size()]);
+    memcpy(copy.get(), file.data(), file.size());
+    return check_bmp_page(copy.get(), file.size(), page);
+}
+
+Bytes edited(const std::function<void(BmpLayout &)> &edit) {
+    BmpLayout layout;
+    edit(layout);
+    return build_bmp(layout);
+}
+
+Bytes patched(uint32_t at, uint32_t value, Bytes file = build_bmp({})) {
+    put32(file, at, value);
+    return file;
+}
+
+Bytes cut(size_t size) {
+    Bytes file = build_bmp({});
+    file.resize(size);
+    return file;
+}
+
+} // namespace
+
+TEST(BmpCheck, RefusesFilesItCannotBound) {
+    using P = BmpProblem;
+    const struct {
+        const char *name;
+        Bytes file;
+        BmpProblem expected;
+    } rows[] = {
+        {"file header only", cut(14), P::HEADERS_BEYOND_END},
+        {"information header cut", cut(44), P::HEADERS_BEYOND_END},
+        {"biSize beyond the file", patched(14, 0xFFFFFFF0), P::HEADERS_BEYOND_END},
+        {"core header", edited([](BmpLayout &s) { s.info_size = 12; }), P::UNSUPPORTED_HEADER},
+        {"zero width", edited([](BmpLayout &s) { s.width = 0; }), P::BAD_DIMENSIONS},
+        {"zero height", edited([](BmpLayout &s) { s.height = 0; }), P::BAD_DIMENSIONS},
+        {"height INT32_MIN", patched(22, 0x80000000u), P::BAD_DIMENSIONS},
+        {"bit count 2", edited([](BmpLayout &s) { s.bits = 2; }), P::UNSUPPORTED_FORMAT},
+        {"RLE8", edited([](BmpLayout &s) { s.bits = 8, s.compression = 1; }),
+         P::UNSUPPORTED_FORMAT},
+        {"24-bit bit fields", edited([](BmpLayout &s) { s.compression = 3; }),
+         P::UNSUPPORTED_FORMAT},
+        {"scan line beyond 2 GiB", patched(18, 0x7FFFFFFF), P::IMAGE_TOO_LARGE},
+        {"image beyond 2 GiB",
+         patched(22, 0x2000, patched(18, 0x10000, edited([](BmpLayout &s) { s.bits = 32; }))),
+         P::IMAGE_TOO_LARGE},
+        {"pixels past the end",
+         edited([](BmpLayout &s) { s.bits_offset = 4000, s.pixel_bytes = 0; }),
+         P::PIXELS_BEYOND_END},
+        {"bfOffBits 0xFFFFFFFF", patched(10, 0xFFFFFFFF), P::PIXELS_BEYOND_END},
+        {"pixels inside the headers", patched(10, 53), P::PIXELS_BEYOND_END},
+        {"pixel data one byte short", cut(54 + 24 - 1), P::PIXELS_BEYOND_END},
+        {"top-down, more rows than data", patched(22, uint32_t(-3)), P::PIXELS_BEYOND_END},
+        {"masks missing", edited([](BmpLayout &s) { s.bits = 16, s.compression = 3; }),
+         P::MASKS_BEYOND_PIXELS},
+    };
+    for (const auto &row : rows) {
+        BmpPage page;
+        BmpProblem actual = check_exact(row.file, &page);
+        EXPECT_EQ(actual, row.expected) << row.name << ": \"" << bmp_problem_text(actual) << "\"";
+    }
+}
+
+TEST(BmpCheck, DrawingHeaderHasBoundedSizesAndTheFilesColours) {
+    const struct {
+        const char *name;
+        BmpLayout layout;
+        uint32_t size_image, clr_used, rows, offset;
+        size_t copied; // colours (or masks) taken from the file
+    } rows[] = {
+        {"24 bits, lying sizes",
+         {.width = 5, .height = 3, .size_image = 0x7FFFFFF0, .clr_used = 7, .clr_important = 7},
+         48,
+         0,
+         3,
+         54,
+         0},
+        {"24 bits top-down", {.width = 5, .height = -6}, 96, 0, 6, 54, 0},
+        {"8 bits, 3 colours named", {.bits = 8, .clr_used = 3, .table = {1, 2, 3}}, 8, 3, 2, 66, 3},
+        {"8 bits, 2 of a full table", {.bits = 8, .table = {1, 2}}, 8, 256, 2, 62, 2},
+        {"4 bits, full table",
+         {.bits = 4, .table = std::vector<uint32_t>(16, 9)},
+         8,
+         16,
+         2,
+         118,
+         16},
+        {"1 bit, 300 colours claimed",
+         {.bits = 1, .clr_used = 300, .table = {1, 2}},
+         8,
+         2,
+         2,
+         62,
+         2},
+        {"8 bits, 124-byte header",
+         {.bits = 8, .info_size = 124, .clr_used = 2, .clr_important = 9, .table = {1, 2}},
+         8,
+         2,
+         2,
+         146,
+         2},
+        {"16-bit bit fields",
+         {.bits = 16, .compression = 3, .table = {0xF800, 0x07E0, 0x001F}},
+         16,
+         0,
+         2,
+         66,
+         3},
+    };
+    for (const auto &row : rows) {
+        Bytes file = build_bmp(row.layout);
+        BmpPage page;
+        ASSERT_EQ(check_exact(file, &page), BmpProblem::NONE) << row.name;
+        const DibHeader &h = page.info.header;
+        EXPECT_EQ(h.biSize, 40u) << row.name;
+        EXPECT_EQ(h.biHeight, row.layout.height) << row.name;
+        EXPECT_EQ(h.biSizeImage, row.size_image) << row.name;
+        EXPECT_EQ(h.biClrUsed, row.clr_used) << row.name;
+        EXPECT_LE(h.biClrImportant, h.biClrUsed) << row.name;
+        EXPECT_EQ(page.rows, row.rows) << row.name;
+        EXPECT_EQ(page.bits_offset, row.offset) << row.name;
+        for (size_t i = 0; i < BMP_MAX_COLOURS; ++i)
+            ASSERT_EQ(page.info.colours[i], i < row.copied ? row.layout.table[i] : 0)
+                << row.name << ": entry " << i;
+    }
+    const unsigned char png[] = {0x89, 0x50}, one[] = {'B'};
+    EXPECT_EQ(bmp_signature(png, 2), 0x5089);
+    EXPECT_EQ(bmp_signature(one, 1), 0x42);
+    EXPECT_EQ(bmp_signature(one, 0), 0);
+}
+
+TEST(PagePlacement, ScaleAndPageSizeChooseTheMode) {
+    const PageMetrics m = {2400, 3400, 2480, 3508, 40, 50};
+    using P = PagePlacement;
+    const struct {
+        uint32_t scale;
+        int32_t width;
+        uint32_t rows;
+        PagePlacement expected;
+    } rows[] = {{0, 2480, 3508, P::AS_IS},     {1, 2489, 3499, P::PAGE_SIZE},
+                {7, 2471, 3517, P::PAGE_SIZE}, {1, 2490, 3508, P::FIT},
+                {1, 2480, 3498, P::FIT},       {1, 2470, 3508, P::FIT},
+                {1, 2480, 3518, P::FIT},       {1, INT32_MAX, UINT32_MAX, P::FIT}};
+    for (const auto &row : rows)
+        EXPECT_EQ(int(choose_placement(row.scale, row.width, row.rows, m)), int(row.expected))
+            << "scale " << row.scale << ", " << row.width << " x " << row.rows;
+}
+
+TEST(DriveCPath, DeviceLinkIsReplacedByTheRealFolder) {
+    const struct {
+        const char *path, *candidate;
+        size_t root_length;
+    } rows[] = {{"/p/x/dosdevices/c:/out.ps", "/p/x/drive_c/out.ps", 12},
+                {"/w/dosdevices/c:", "/w/drive_c", 10},
+                {"/w/dosdevices/d:/out.ps", nullptr, 0},
+                {"/w/dosdevices/c:x/out.ps", nullptr, 0},
+                {"/dosdevices/c:/out.ps", nullptr, 0},
+                {"/w/drive_c/out.ps", nullptr, 0}};
+    for (const auto &row : rows) {
+        std::string candidate;
+        size_t root_length = 0;
+        EXPECT_EQ(row.candidate != nullptr, drive_c_candidate(row.path, &candidate, &root_length))
+            << row.path;
+        if (row.candidate) {
+            EXPECT_EQ(candidate, row.candidate);
+            EXPECT_EQ(root_length, row.root_length) << row.path;
+        }
+    }
+}
+
+TEST(Messages, NoticeTextPageSizeAnswerAndMinimumBodies) {
+    const struct {
+        uint32_t text_length;
+        std::string text;
+        bool present;
+    } notices[] = {{0, "", false},
+                   {4, "done", true},
+                   {5, "done", false},
+                   {0xFFFFFFFF, "abc", false},
+                   {2, "done", true}};
+    for (const auto &row : notices) {
+        Bytes body = {0xFF,
+                      0xFF,
+                      0xFF,
+                      0xFD,
+                      uint8_t(row.text_length >> 24),
+                      uint8_t(row.text_length >> 16),
+                      uint8_t(row.text_length >> 8),
+                      uint8_t(row.text_length)};
+        body.insert(body.end(), row.text.begin(), row.text.end());
+        Notice parsed = parse_notice(body.data(), body.size());
+        EXPECT_EQ(-3, parsed.status);
+        EXPECT_EQ(row.present, parsed.text != nullptr) << row.text_length;
+        if (row.present) {
+            EXPECT_EQ(row.text.substr(0, row.text_length),
+                      std::string(parsed.text, parsed.text_length));
+        }
+    }
+    unsigned char out[PAGE_SIZE_ANSWER_SIZE];
+    build_page_size_answer(out, 25, 70000, 7016);
+    EXPECT_EQ((Bytes{0x19, 0, 0, 0, 0x11, 0x70, 0x1B, 0x68}), Bytes(out, out + 8))
+        << "status little-endian, low 16 bits of the sizes big-endian";
+    const struct {
+        uint16_t code;
+        int minimum;
+    } minimums[] = {{1, 308}, {2, 1}, {3, 4},      {4, 1},       {5, 1},      {6, 4},
+                    {7, -1},  {8, 1}, {0x3001, 8}, {0x3002, -1}, {0x3003, 8}, {0, -1}};
+    for (const auto &row : minimums)
+        EXPECT_EQ(row.minimum, minimum_body_length(row.code)) << "code " << row.code;
+}

@@ -1,0 +1,281 @@
+// Whole sessions run in this process on the rig's printer, with the test as
+// the server: jobs ended early and late, refused and failed, what a session
+// leaves behind, and a server that sends too fast or stops reading.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "app/session.h"
+#include "base/job_state.h"
+#include "net/send_queue.h"
+#include "net/timing.h"
+#include "printer/doc_start.h"
+#include "service/bmp_builder.h"
+#include "service/job_finish.h"
+#include "support/rig.h"
+#include "ui/progress_window.h"
+#include "ui/progress_window_data.h"
+
+namespace {
+
+Bytes record(uint32_t job, uint32_t pages, const std::string &output) {
+    Bytes out = be32(job);
+    for (const std::string &name : {rig_printer(), output}) {
+        Bytes field(128, 0);
+        std::copy(name.begin(), name.end(), field.begin());
+        out.insert(out.end(), field.begin(), field.end());
+    }
+    // fields, collate, copies, duplex, scale, source, size, quality, y, pages, colour, type
+    for (uint32_t v : {0u, 0u, 1u, 1u, 0u, 0u, 0u, 0u, 0u, pages, 0u, 1u}) {
+        Bytes word = be32(v);
+        out.insert(out.end(), word.begin(), word.end());
+    }
+    return out;
+}
+
+// A spool queue that always holds a job, counting how often it is asked.
+int queue_calls;
+BOOL WINAPI busy_queue(HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD needed,
+                       LPDWORD returned) {
+    ++queue_calls;
+    *needed = 0;
+    *returned = 1;
+    return TRUE;
+}
+
+bool exists(const wchar_t *path) {
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring status_text(HWND window) {
+    wchar_t text[128] = L"";
+    GetWindowTextW(FindWindowExW(window, nullptr, L"STATIC", nullptr), text, 128);
+    return text;
+}
+
+class Session : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (rig_printer().empty())
+            GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        std::wstring file = std::wstring(temp) + L"session_page.bmp";
+        ASSERT_TRUE(write_file(file, build_bmp({})));
+        std::string path = unix_path(file);
+        page.assign(path.begin(), path.end());
+        page.push_back(0);
+        heartbeat_period_ms = 100;
+        finish_wait_period_ms = 1;
+        enum_jobs_call = busy_queue;
+    }
+    void TearDown() override {
+        heartbeat_period_ms = receive_timeout_ms = 30000;
+        send_drain_grace_ms = 2000;
+        send_queue_limit_bytes = 4 << 20;
+        enum_jobs_call = EnumJobsW;
+    }
+
+    // Four jobs: ended by action 6 after one of its three pages; printed
+    // whole while a second record is refused; refused for its folder; and
+    // one whose output file cannot be written. Then the user cancels a fifth
+    // in its window (or, without a display, the server ends the session).
+    void run_jobs() {
+        SessionRun s;
+        ASSERT_TRUE(s.connected());
+        spool_wait_budget = 2;
+        queue_calls = 0;
+        DeleteFileW(L"C:\\session_ended.ps");
+
+        EXPECT_EQ(s.request(1, 10, record(501, 3, "session_ended.ps")).status(), 0u);
+        Packet size = s.request(8, 11, be32(501));
+        EXPECT_EQ(Bytes(size.body.begin(), size.body.begin() + 4), Bytes(4, 0));
+        EXPECT_EQ(size.body.size(), 8u);
+        EXPECT_EQ(s.request(2, 12, page).status(), 0u);
+        HDC dc = printer_dc;
+        HWND window = progress_window.load();
+        if (window) {
+            EXPECT_EQ(status_text(window), L"打印预处理进度: 1 / 3");
+        }
+        Packet ended = s.request(6, 13, be32(501));
+        EXPECT_EQ(ended.text(), "OK");
+        EXPECT_EQ(GetObjectType(dc), 0u) << "the ended job's DC is still there";
+        EXPECT_EQ(printer_dc, nullptr);
+        EXPECT_FALSE(window && IsWindow(window)) << "the ended job's window is still open";
+        EXPECT_EQ(s.request(2, 14, page).status(), 1u) << "a page after the job's end";
+        EXPECT_FALSE(exists(L"C:\\session_ended.ps")) << "the abandoned document has output";
+
+        // Counted from 0 again; the refused record is not what it counts by.
+        EXPECT_EQ(s.request(1, 20, record(502, 2, "session_done.ps")).status(), 0u);
+        EXPECT_EQ(s.request(2, 21, page).status(), 0u);
+        Packet refused = s.request(1, 22, record(599, 1, "session_other.ps"));
+        EXPECT_EQ(refused.status(), 21u);
+        EXPECT_EQ(refused.text(), "Print in progress");
+        EXPECT_EQ(s.request(2, 23, page).status(), 0u);
+        Packet result = s.next();
+        EXPECT_EQ(result.code, 0x2001);
+        EXPECT_EQ(result.status(), 0u);
+        EXPECT_EQ(result.text(), drive_c_unix_path("session_done.ps"));
+        EXPECT_EQ(queue_calls, 2) << "pauses of the spool wait: the whole budget";
+
+        Packet no_folder = s.request(1, 30, record(503, 1, "no_such_folder\\out.ps"));
+        EXPECT_EQ(no_folder.status(), 9u);
+        EXPECT_EQ(no_folder.text(), "check request header failed.");
+
+        CreateDirectoryW(L"C:\\session_gone", nullptr);
+        EXPECT_EQ(s.request(1, 40, record(504, 1, "session_gone\\out.ps")).status(), 0u);
+        EXPECT_TRUE(RemoveDirectoryW(L"C:\\session_gone")) << GetLastError();
+        EXPECT_EQ(s.request(2, 41, page).status(), 0u);
+        Packet failed = s.next();
+        EXPECT_EQ(failed.code, 0x2001);
+        EXPECT_EQ(failed.status(), 6u);
+        EXPECT_EQ(failed.text(), "");
+        EXPECT_EQ(queue_calls, 2) << "the spool wait's budget was spent";
+
+        EXPECT_EQ(s.request(1, 50, record(505, 2, "session_cancelled.ps")).status(), 0u);
+        HWND cancel_in = progress_window.load();
+        if (cancel_in) {
+            PostMessageW(cancel_in, WM_COMMAND, PROGRESS_BUTTON_ID, 0);
+            while (IsWindow(cancel_in))
+                Sleep(10);
+            s.send(0x3002, 0);
+            Packet cancel = s.next();
+            EXPECT_EQ(cancel.code, 0x2003);
+            EXPECT_EQ(cancel.body, be32(505));
+        } else {
+            s.send(0x3001, 0, Bytes(8, 0));
+        }
+        EXPECT_TRUE(s.ended(10000)) << "the session did not end";
+        // A session that ends inside a job leaves its document and window
+        // thread to the end of the process, which follows at once.
+        abandon_document();
+        join_progress_thread();
+        EXPECT_NE(std::find(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 501u),
+                  s.heartbeat_jobs.end())
+            << "no heartbeat carried the first job's id";
+    }
+
+    Bytes page;
+};
+
+} // namespace
+
+TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
+    // The first round loads what the platform keeps for the process.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Holdings before = holdings();
+        std::string err = capture_debug_output(nullptr, [&] { run_jobs(); });
+        Holdings after = round ? settled_holdings(before, true) : holdings();
+        EXPECT_TRUE(contains(err, "check_req_header Invalid output file name\n")) << err;
+        EXPECT_TRUE(contains(err, "err:printproxy:HandlePageFilename output file "
+                                  "\"session_gone\\\\out.ps\" not written\n"))
+            << err;
+        if (round == 1) {
+            EXPECT_TRUE(before.same_own(after))
+                << "before " << describe(before) << ", after " << describe(after);
+        }
+    }
+}
+
+TEST(SessionWithoutServer, RefusedConnectionLeavesNothingBehind) {
+    int port = free_port();
+    MainLoop(port);
+    Holdings before = holdings();
+    EXPECT_EQ(0, MainLoop(port));
+    Holdings after = settled_holdings(before);
+    EXPECT_EQ(before, after) << "before " << describe(before) << ", after " << describe(after);
+}
+
+TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
+    receive_timeout_ms = 300;
+    Bytes good = test_frame(3, 1, be32(0));
+    auto with = [&](size_t at, unsigned char value) {
+        Bytes bad = good;
+        bad[at] = value;
+        return bad;
+    };
+    Bytes huge = good;
+    huge[12] = 0x40;
+    const struct {
+        const char *name;
+        Bytes sent;
+        uint32_t status;
+    } rows[] = {
+        {"silence", {}, 19},        {"magic", with(3, 0x23), 2},
+        {"version", with(5, 1), 4}, {"trailer", with(23, 0x45), 2},
+        {"length 1 GiB", huge, 11}, {"half a header", Bytes(good.begin(), good.begin() + 9), 19}};
+    for (const auto &row : rows) {
+        SessionRun s;
+        s.send_raw(row.sent);
+        Packet report = s.next();
+        EXPECT_EQ(report.code, 0x2004) << row.name;
+        EXPECT_EQ(report.body, Bytes({0, 0, 0, uint8_t(row.status), 0, 0, 0, 0})) << row.name;
+        EXPECT_TRUE(s.ended(5000)) << row.name;
+    }
+}
+
+// Everything answered before the end of the session reaches the server.
+TEST_F(Session, AnswersQueuedBeforeTheEndAreAllSent) {
+    SessionRun s;
+    Bytes burst;
+    for (uint32_t id = 0; id < 300; ++id) {
+        Bytes packet = test_frame(3, id, be32(id));
+        burst.insert(burst.end(), packet.begin(), packet.end());
+    }
+    Bytes done = test_frame(0x3001, 0, Bytes(8, 0));
+    burst.insert(burst.end(), done.begin(), done.end());
+    s.send_raw(burst);
+    uint32_t answered = 0;
+    while (s.next(3000).req_id == answered && answered < 300)
+        ++answered;
+    EXPECT_EQ(answered, 300u) << "answers that reached the server in order";
+    EXPECT_TRUE(s.ended(5000));
+}
+
+// A server that sends and never reads: the program stops taking messages
+// once the queue is over its limit, gives up after the receive time-out and
+// tears the session down within its grace period, though a send blocks.
+TEST_F(Session, ServerThatStopsReadingIsCutOffInBoundedTime) {
+    send_queue_limit_bytes = 32 << 10;
+    receive_timeout_ms = 500;
+    send_drain_grace_ms = 200;
+    int64_t most = 0;
+    DWORD took = 0;
+    std::string err = capture_debug_output(nullptr, [&] {
+        SessionRun s(4096);
+        std::atomic<bool> flooding{true};
+        struct Flood {
+            SessionRun *session;
+            std::atomic<bool> *on;
+        } flood{&s, &flooding};
+        HANDLE sender = CreateThread(
+            nullptr, 0,
+            [](LPVOID p) -> DWORD {
+                auto *f = static_cast<Flood *>(p);
+                Bytes burst;
+                for (int i = 0; i < 1000; ++i) {
+                    Bytes packet = test_frame(0x0F, i, {});
+                    burst.insert(burst.end(), packet.begin(), packet.end());
+                }
+                while (f->on->load() && f->session->send_raw(burst)) {
+                }
+                return 0;
+            },
+            &flood, 0, nullptr);
+        DWORD start = GetTickCount();
+        while (!s.ended(5) && GetTickCount() - start < 60000)
+            most = std::max(most, send_queue_bytes.load());
+        took = GetTickCount() - start;
+        flooding = false;
+        s.close_peer();
+        WaitForSingleObject(sender, 10000);
+        CloseHandle(sender);
+    });
+    EXPECT_LT(took, 30000u) << "the session went on though the server read nothing";
+    EXPECT_LE(most, (32 << 10) + 64) << "bytes queued for a server that does not read";
+    EXPECT_TRUE(contains(err, "server read nothing for 500 ms")) << err;
+}
