@@ -593,6 +593,7 @@ def warm_up_desktop(campaign):
     finally:
         session.finish()
         campaign.env = env
+        campaign.jobs = campaign.packets = campaign.requests = 0
 
 
 def start_xvfb():

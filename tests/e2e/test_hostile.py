@@ -15,13 +15,13 @@ TOOL = os.path.join(peer.SOURCE_DIR, "tools", "hostile_server.py")
 class HostileServer(unittest.TestCase):
     def test_short_seeded_pass_finds_nothing(self):
         logs = os.path.join(peer.BUILD_DIR, "logs", "hostile-test")
-        result = subprocess.run([sys.executable, TOOL, "--seed", "8", "--sessions", "60",
+        result = subprocess.run([sys.executable, TOOL, "--seed", "8", "--sessions", "150",
                                  "--soak-jobs", "20", "--slow", "0", "--log-dir", logs],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                 timeout=540)
         report = result.stdout + result.stderr[-3000:]
         self.assertEqual(result.returncode, 0, report)
-        self.assertIn("60 sessions", result.stdout, report)
+        self.assertIn("150 sessions", result.stdout, report)
         self.assertIn("soak 20 jobs", result.stdout, report)
 
 
