@@ -136,7 +136,8 @@ def add_job_options(parser):
                      help="draft, low, medium, high, or dots per inch (needs "
                           "--y-resolution) (default: the printer's)")
     job.add_argument("--y-resolution", type=U32, metavar="DPI",
-                     help="(default: the printer's)")
+                     help="Y resolution, with a --quality in dots per inch (default: the "
+                          "printer's)")
     job.add_argument("--color", type=colour_choice,
                      help="color (24 bits), grey (8 bits) or mono (1 bit); grey and mono "
                           "ask the printer for monochrome (default: color pages, the "
@@ -191,6 +192,8 @@ def settings_from(args):
 
 
 def terminate(signum, frame):
+    for name in ("SIGTERM", "SIGHUP"):  # one interruption, one clean-up
+        signal.signal(getattr(signal, name), signal.SIG_IGN)
     raise KeyboardInterrupt()
 
 
@@ -205,6 +208,7 @@ def main(argv=None):
     except ValueError as error:
         raise SystemExit("%s: %s" % (NAME, error))
     signal.signal(signal.SIGTERM, terminate)
+    signal.signal(signal.SIGHUP, terminate)
     program = Program(exe=args.exe, wine=args.wine_run, log_path=args.program_log,
                       answer_timeout=args.timeout, connect_timeout=args.connect_timeout,
                       heartbeat=args.heartbeat)

@@ -285,6 +285,7 @@ def wine_command():
 
 
 def terminate(signum, frame):
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)  # one cancel, one clean-up
     raise KeyboardInterrupt()
 
 
@@ -325,4 +326,5 @@ def main(argv):
         code = OK
     finally:
         shutil.rmtree(work_dir, ignore_errors=True)
+    message("STATE", "-connecting-to-device")
     return code
