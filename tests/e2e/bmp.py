@@ -48,6 +48,9 @@ class Page:
 
 
 def _row_bytes(runs, bits, palette):
+    if bits == 16:  # 5 bits a channel, the default layout
+        return b"".join(struct.pack("<H", (r >> 3) << 10 | (g >> 3) << 5 | b >> 3) * count
+                        for count, (r, g, b) in runs)
     if bits in (24, 32):
         out = bytearray()
         for count, (r, g, b) in runs:
@@ -67,9 +70,10 @@ def _row_bytes(runs, bits, palette):
     return bytes(out)
 
 
-def bmp_bytes(page, bits=24, top_down=False, palette=None):
-    """The page as a BMP file: 24 or 32 bits per pixel, or 1, 4 or 8 with a
-    colour table (the page's colours, unless `palette` is given)."""
+def bmp_bytes(page, bits=24, top_down=False, palette=None, masks=False):
+    """The page as a BMP file: 16, 24 or 32 bits per pixel, or 1, 4 or 8 with
+    a colour table (the page's colours, unless `palette` is given); `masks`
+    writes 32 bits as BI_BITFIELDS with explicit masks."""
     if bits <= 8:
         palette = palette or page.colours()
         assert len(palette) <= 1 << bits, "too many colours for %d bits" % bits
@@ -77,11 +81,13 @@ def bmp_bytes(page, bits=24, top_down=False, palette=None):
         palette = []
     stride = (page.width * bits + 31) // 32 * 4
     table = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    if masks:
+        table = struct.pack("<III", 0xFF0000, 0xFF00, 0xFF)
     offset = 14 + 40 + len(table)
     image_size = stride * page.height
     header = struct.pack("<2sIHHI", b"BM", offset + image_size, 0, 0, offset)
     info = struct.pack("<IiiHHIIiiII", 40, page.width, -page.height if top_down else page.height,
-                       1, bits, 0, image_size, 11811, 11811, len(palette), 0)
+                       1, bits, 3 if masks else 0, image_size, 11811, 11811, len(palette), 0)
     cache = {}
     rows = []
     for y in range(page.height):

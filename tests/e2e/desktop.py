@@ -54,6 +54,34 @@ def wait_for_window(*search, seconds=15):
     return None
 
 
+def descendants(pid):
+    """`pid` and every process below it (wine-run starts Wine as a child)."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                parents.setdefault(int(f.read().rsplit(")", 1)[1].split()[1]), []).append(int(entry))
+        except (OSError, ValueError, IndexError):
+            pass
+    found, todo = [], [pid]
+    while todo:
+        found.append(todo.pop())
+        todo += parents.get(found[-1], [])
+    return found
+
+
+def wait_for_program_window(process, seconds=15):
+    """The first visible window of `process` or of a process it started."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        for pid in descendants(process.pid):
+            windows = xdotool("search", "--onlyvisible", "--pid", pid)
+            if windows:
+                return windows[0]
+        time.sleep(0.1)
+    return None
+
+
 def screenshot(window, name):
     """Keeps a picture of `window` in <build>/artifacts/`name`; its path."""
     directory = os.path.join(peer.BUILD_DIR, "artifacts")

@@ -87,13 +87,11 @@ class Session:
         self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(), self.port))
         os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
         self.stderr_file = open(self.stderr_path, "wb")
-        self.started = time.monotonic()
         self.process = subprocess.Popen(
             [WINE_RUN, PROXY_EXE] + (args or ["x", str(self.port)]), env=env or program_env(),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr_file)
         self.listener.settimeout(accept_timeout)
         self.conn, _ = self.listener.accept()
-        self.connected_at = time.monotonic()
         self.buffer = b""
 
     def send(self, data):
@@ -160,9 +158,7 @@ class Session:
                 return packet is None
 
     def wait_exit(self, timeout=20):
-        code = self.process.wait(timeout=timeout)
-        self.exited_at = time.monotonic()
-        return code
+        return self.process.wait(timeout=timeout)
 
     def stderr(self):
         self.stderr_file.flush()
