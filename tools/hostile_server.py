@@ -529,6 +529,9 @@ def soak(campaign, jobs):
             stats = session.stats()
             if stats:
                 samples.append(stats)
+            if job == warm_up_jobs(jobs):
+                session.files_then = open_files(session.program_pid())
+        session.files_now = open_files(session.program_pid())
         session.request(0x3001, struct.pack(">II", 0, 4) + b"done")
         session.read_to_end()
     except Hang as hang:
@@ -544,12 +547,41 @@ def soak(campaign, jobs):
     judge_soak(campaign, session, samples, elapsed)
 
 
+def warm_up_jobs(jobs):
+    return max(10, jobs // 10)
+
+
+def open_files(pid):
+    """What the process's descriptors point at."""
+    targets = []
+    try:
+        for fd in os.listdir("/proc/%d/fd" % pid):
+            try:
+                targets.append(os.readlink("/proc/%d/fd/%s" % (pid, fd)))
+            except OSError:
+                continue
+    except (OSError, TypeError):
+        pass
+    return targets
+
+
+def new_files(session):
+    """The folders of descriptors opened after the warm-up and still open."""
+    then = set(getattr(session, "files_then", []))
+    folders = {}
+    for target in getattr(session, "files_now", []):
+        if target not in then:
+            folder = os.path.dirname(target) or target.split(":")[0]
+            folders[folder] = folders.get(folder, 0) + 1
+    return ", ".join("%d in %s" % (count, folder) for folder, count in sorted(folders.items()))
+
+
 def judge_soak(campaign, session, samples, elapsed):
     if len(samples) < 10:
         campaign.find(session, "soak", "only %d samples" % len(samples))
         return
     window = max(5, len(samples) // 10)
-    warm = max(10, len(samples) // 10)
+    warm = warm_up_jobs(len(samples))
     early, late = samples[warm:warm + window], samples[-window:]
 
     def median(values):
@@ -566,7 +598,8 @@ def judge_soak(campaign, session, samples, elapsed):
         campaign.find(session, "memory", "RSS grew %d kB over the soak (%d -> %d kB)"
                       % (rss1 - rss0, rss0, rss1))
     if fd1 > fd0 + 2:
-        campaign.find(session, "handles", "open descriptors grew %d -> %d" % (fd0, fd1))
+        campaign.find(session, "handles", "open descriptors grew %d -> %d (new: %s)"
+                      % (fd0, fd1, new_files(session)))
     if th1 > th0:
         campaign.find(session, "handles", "threads grew %d -> %d" % (th0, th1))
 
