@@ -8,7 +8,7 @@ the same run, taking turns, the same pages rasterised beforehand by the same
 Ghostscript command and printed as BMP files. A third variant rasterises
 each page only when it is due (--ahead 0), to show what the overlap saves.
 Times are whole jobs: program start to exit. Run with the rig's services up:
-    python3 bench/client_pipeline.py [--pages 10] [--repeats 3]
+    python3 bench/client_pipeline.py [--pages 10] [--repeats 5]
 """
 import argparse
 import os
@@ -87,7 +87,7 @@ def timed_job(name, files, **options):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pages", type=int, default=10)
-    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--repeats", type=int, default=5)
     args = parser.parse_args()
     os.makedirs(WORK_DIR, exist_ok=True)
     pdf = make_pdf(os.path.join(WORK_DIR, "document.pdf"), args.pages)
@@ -99,11 +99,16 @@ def main():
         runs["PDF, 1 page ahead"].append(timed_job("pdf", [pdf], ahead=1))
         runs["PDF, no overlap"].append(timed_job("serial", [pdf], ahead=0))
         print("run %d: %s" % (repeat + 1, ", ".join("%.2f s" % v[-1] for v in runs.values())))
-    base = statistics.median(runs["pre-rasterised BMP"])
+    # Each run's variants follow each other within seconds: the ratio of a
+    # run's pair is less exposed to the load of a shared machine than the
+    # ratio of medians taken over minutes.
+    base = runs["pre-rasterised BMP"]
     print("%d pages of %d x %d, medians of %d runs:" % (args.pages, width, height, args.repeats))
     for name, values in runs.items():
-        median = statistics.median(values)
-        print("  %-20s %6.2f s  ratio %.2f" % (name, median, median / base))
+        ratios = [value / first for value, first in zip(values, base)]
+        print("  %-20s %6.2f s  ratio %.2f (of medians %.2f)" % (
+            name, statistics.median(values), statistics.median(ratios),
+            statistics.median(values) / statistics.median(base)))
 
 
 if __name__ == "__main__":
