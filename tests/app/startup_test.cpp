@@ -52,39 +52,45 @@ int fake_main_loop(int port) {
 
 } // namespace
 
-TEST(Startup, SpoolerStepAndSocketLibrary) {
+// Each row: the command-line tail, NO_RPC, how the fakes behave, and what
+// start-up did: exit code, start calls, pauses, status queries, handles
+// closed, the port handed to the session (0: no session).
+TEST(Startup, CommandLineSpoolerStepAndSocketLibrary) {
     StartupCalls saved = startup_calls;
     startup_calls = {fake_open_manager, fake_open_service, fake_query,       fake_start,
                      fake_close,        fake_sleep,        fake_wsa_startup, fake_main_loop};
+    // clang-format off
     const struct {
-        const char *name;
-        int starts_needed;
-        bool query_fails, manager_fails, no_rpc;
-        int wsa_result;
-        int exit_code, starts, pauses, queries, closed, sessions;
+        const char *name; const wchar_t *line; const char *no_rpc; Fake fake;
+        int exit_code, starts, pauses, queries, closed, port; const char *err;
     } rows[] = {
-        {"already running", 0, false, false, false, 0, 0, 0, 0, 1, 2, 1},
-        {"started after three calls", 3, false, false, false, 0, 0, 3, 3, 4, 2, 1},
-        {"never running: 52 calls", 1000, false, false, false, 0, 5, 52, 51, 52, 2, 0},
-        {"status query fails", 0, true, false, false, 0, 5, 0, 0, 1, 2, 0},
-        {"no service manager", 0, false, true, false, 0, 5, 0, 0, 0, 0, 0},
-        {"NO_RPC skips the manager", 0, false, true, true, 0, 0, 0, 0, 0, 0, 1},
-        {"socket library fails", 0, false, false, false, WSASYSNOTREADY, 6, 0, 0, 1, 2, 0},
+        {"no entries", L"", "1", {}, 1, 0, 0, 0, 0, 0, "参数不足。用法: tavri-printer-proxy <端口>\n"},
+        {"one entry", L"9000", "1", {}, 1, 0, 0, 0, 0, 0, "参数不足"},
+        {"port 0", L"x 0", "1", {}, 2, 0, 0, 0, 0, 0, "无效的端口号: 0\n"},
+        {"port 65536", L"x 65536", "1", {}, 2, 0, 0, 0, 0, 0, "无效的端口号: 65536\n"},
+        {"port text", L"x abc", "1", {}, 2, 0, 0, 0, 0, 0, "无效的端口号: 0\n"},
+        {"digits, then text; a third entry", L"x 65535x 9100", "1", {}, 0, 0, 0, 0, 0, 65535, ""},
+        {"spooler already running", L"x 1", "", {}, 0, 0, 0, 1, 2, 1, ""},
+        {"NO_RPC 0abc runs the step", L"x 9000", "0abc", {.starts_needed = 3}, 0, 3, 3, 4, 2, 9000, ""},
+        {"never running: 52 calls", L"x 9000", "", {.starts_needed = 1000}, 5, 52, 51, 52, 2, 0, "wWinMain start Spooler failed, eror 17\n"},
+        {"status query fails", L"x 9000", "", {.query_fails = true}, 5, 0, 0, 1, 2, 0, "eror 17"},
+        {"no service manager", L"x 9000", "", {.manager_fails = true}, 5, 0, 0, 0, 0, 0, "eror 17"},
+        {"socket library fails", L"x 9000", "", {.wsa_result = WSASYSNOTREADY}, 6, 0, 0, 1, 2, 0, ""},
     };
+    // clang-format on
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        fake = {row.starts_needed, row.query_fails, row.manager_fails, row.wsa_result};
-        _putenv_s("NO_RPC", row.no_rpc ? "1" : "");
+        fake = row.fake;
+        _putenv_s("NO_RPC", row.no_rpc);
         int code = -1;
-        std::string err = capture_debug_output(nullptr, [&] { code = run_program(L"x 9000"); });
+        std::string err = capture_debug_output(nullptr, [&] { code = run_program(row.line); });
         EXPECT_EQ(row.exit_code, code);
         EXPECT_EQ(row.starts, fake.starts);
         EXPECT_EQ(row.pauses, fake.pauses);
         EXPECT_EQ(row.queries, fake.queries);
         EXPECT_EQ(row.closed, fake.closed) << "service and manager handles closed";
-        EXPECT_EQ(row.sessions ? 9000 : 0, fake.session_port);
-        EXPECT_EQ(row.exit_code == 5, contains(err, "wWinMain start Spooler failed, eror 17\n"))
-            << err;
+        EXPECT_EQ(row.port, fake.session_port);
+        EXPECT_TRUE(contains(err, row.err)) << err;
     }
     startup_calls = saved;
 }

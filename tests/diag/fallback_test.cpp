@@ -13,53 +13,43 @@
 
 namespace {
 
-std::string header(const char *class_name, const char *function_name) {
-    char text[128];
-    snprintf(text, sizeof(text), "%04x:%s:printproxy:%s ", unsigned(GetCurrentThreadId()),
-             class_name, function_name);
+std::string id(DWORD value) {
+    char text[16];
+    snprintf(text, sizeof(text), "%04x:", unsigned(value));
     return text;
 }
 
 } // namespace
 
-TEST(FallbackChannel, ClassesFollowPxq) {
-    const struct {
-        const char *pxq, *expected;
-    } rows[] = {
-        {nullptr, "fixme err "},
-        {"trace+printproxy", "fixme err trace "},
-        {"printproxy", "fixme err warn trace "},
-        {"-all", ""},
-        {"trace+printproxyxxxxx", "fixme err "},
-    };
+TEST(FallbackChannel, ClassesHeadersAndOpenLines) {
+    const char *rows[][2] = {{nullptr, "fixme err "},
+                             {"trace+printproxy", "fixme err trace "},
+                             {"printproxy", "fixme err warn trace "},
+                             {"-all", ""},
+                             {"trace+printproxyxxxxx", "fixme err "}};
     for (const auto &row : rows) {
-        std::string out = capture_debug_output(row.pxq, [] {
+        std::string out = capture_debug_output(row[0], [] {
             FIXME_ON(dbch_printproxy, "f", "fixme ");
             ERR_ON(dbch_printproxy, "f", "err ");
             WARN_ON(dbch_printproxy, "f", "warn ");
             TRACE_ON(dbch_printproxy, "f", "trace ");
         });
-        // One open line: only the first message has a header.
-        std::string expected = *row.expected ? header("fixme", "f") + row.expected : "";
-        EXPECT_EQ(expected, out) << "PXQ=" << (row.pxq ? row.pxq : "(unset)");
+        // One open line: only its first message has a header.
+        std::string header = *row[1] ? id(GetCurrentThreadId()) + "fixme:printproxy:f " : "";
+        EXPECT_EQ(header + row[1], out) << "PXQ=" << (row[0] ? row[0] : "(unset)");
     }
-}
-
-TEST(FallbackChannel, HeaderFormsAndProgressLines) {
     std::string out = capture_debug_output(nullptr, [] {
         ERR_ON(dbch_printer, "wWinMain", "x %d\n", 5);
         ERR_ON(dbch_printproxy, "f", "\1bare\n");
         LOG_PROGRESS("MainLoop", "%sClient running\n");
     });
-    char bare[32];
-    snprintf(bare, sizeof(bare), "%04x:bare\n", unsigned(GetCurrentThreadId()));
-    EXPECT_EQ(header("err", "wWinMain") + "x 5\n" + bare, out);
-
+    std::string thread = id(GetCurrentThreadId());
+    EXPECT_EQ(thread + "err:printproxy:wWinMain x 5\n" + thread + "bare\n", out);
     out = capture_debug_output("trace+pid,trace+timestamp,trace+printproxy",
                                [] { LOG_PROGRESS("MainLoop", "%sClient running\n"); });
-    char pid[32];
-    snprintf(pid, sizeof(pid), ":%04x:", unsigned(GetCurrentProcessId()));
-    EXPECT_TRUE(contains(out, pid + header("trace", "MainLoop") + "[")) << out;
+    EXPECT_TRUE(
+        contains(out, ":" + id(GetCurrentProcessId()) + thread + "trace:printproxy:MainLoop ["))
+        << out;
     EXPECT_TRUE(contains(out, "] Client running\n")) << out;
     EXPECT_EQ(':', out[out.find('.') + 4]) << "seconds.milliseconds: " << out;
 }

@@ -56,18 +56,11 @@ def _row_bytes(runs, bits, palette):
         for count, (r, g, b) in runs:
             out += (bytes((b, g, r, 0)) if bits == 32 else bytes((b, g, r))) * count
         return bytes(out)
-    indices = []
-    for count, colour in runs:
-        indices += [palette.index(colour)] * count
+    indices = [palette.index(colour) for count, colour in runs for _ in range(count)]
+    indices += [0] * (-len(indices) % (8 // bits))
     per_byte = 8 // bits
-    out = bytearray()
-    for start in range(0, len(indices), per_byte):
-        value = 0
-        chunk = indices[start:start + per_byte]
-        for i, index in enumerate(chunk):
-            value |= index << (8 - bits * (i + 1))
-        out.append(value)
-    return bytes(out)
+    return bytes(sum(index << (8 - bits * (i + 1)) for i, index in enumerate(indices[at:at + per_byte]))
+                 for at in range(0, len(indices), per_byte))
 
 
 def bmp_bytes(page, bits=24, top_down=False, palette=None, masks=False):
@@ -89,22 +82,17 @@ def bmp_bytes(page, bits=24, top_down=False, palette=None, masks=False):
     info = struct.pack("<IiiHHIIiiII", 40, page.width, -page.height if top_down else page.height,
                        1, bits, 3 if masks else 0, image_size, 11811, 11811, len(palette), 0)
     cache = {}
-    rows = []
     for y in range(page.height):
-        key = page.row_key(y)
-        if key not in cache:
+        if page.row_key(y) not in cache:
             row = _row_bytes(page.row_colours(y), bits, palette)
-            cache[key] = row + b"\x00" * (stride - len(row))
-        rows.append(cache[key])
-    if not top_down:
-        rows.reverse()
-    return header + info + table + b"".join(rows)
+            cache[page.row_key(y)] = row + bytes(stride - len(row))
+    rows = [cache[page.row_key(y)] for y in range(page.height)]
+    return header + info + table + b"".join(rows if top_down else rows[::-1])
 
 
 def write_bmp(path, page, **options):
-    data = bmp_bytes(page, **options)
     with open(path, "wb") as f:
-        f.write(data)
+        f.write(bmp_bytes(page, **options))
     return path
 
 

@@ -205,8 +205,7 @@ FIELD_PAPER_SIZE, FIELD_PRINT_QUALITY, FIELD_Y_RESOLUTION, FIELD_COLOR = 0x10, 0
 
 def name_field(text):
     raw = text.encode("latin-1") if isinstance(text, str) else text
-    assert len(raw) <= 128
-    return raw + b"\x00" * (128 - len(raw))
+    return raw + bytes(128 - len(raw))
 
 
 def start_print_record(job_id=1, printer=None, output="tavri-out.ps", fields=0, collate=0,
@@ -215,9 +214,7 @@ def start_print_record(job_id=1, printer=None, output="tavri-out.ps", fields=0, 
     """The 308-byte body of action 1. `printer` defaults to the rig's queue."""
     if printer is None:
         printer = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
-    printer_raw = printer if isinstance(printer, bytes) and len(printer) == 128 else name_field(printer)
-    output_raw = output if isinstance(output, bytes) and len(output) == 128 else name_field(output)
-    return (struct.pack(">I", job_id) + printer_raw + output_raw
+    return (struct.pack(">I", job_id) + name_field(printer) + name_field(output)
             + struct.pack(">IIIIIIIiIIII", fields, collate, copies, duplex, scale, paper_source,
                           paper_size, print_quality, y_resolution, pages, color, data_type))
 

@@ -54,7 +54,8 @@ class PrintedPages(unittest.TestCase):
             os.remove(output_path)
         record = peer.start_print_record(job_id=job_id, output=output, pages=len(pages),
                                          scale=scale)
-        self.assertEqual(session.request(1, job_id, record).reply(), (0, b""), "job not started")
+        answer = session.request(1, job_id, record).reply()
+        self.assertEqual(answer, (0, b""), "job not started: " + session.stderr()[-2000:])
         size = session.request(8, job_id + 1, peer.u32(job_id)).body
         self.assertEqual(size[:4], bytes(4), "page-size status")
         self.assertNotIn(bytes(2), (size[4:6], size[6:8]), "no printable size")

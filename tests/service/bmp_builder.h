@@ -2,6 +2,7 @@
 // program's reader. Pure: also used by the native tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -18,60 +19,35 @@ struct BmpLayout {
     std::vector<uint32_t> table; // after the information header: colours or masks
     int64_t bits_offset = -1;    // -1: right after the headers and table
     int64_t pixel_bytes = -1;    // -1: exactly what the dimensions need
-    unsigned char pixel_value = 0x5A;
 };
 
-inline void put16(std::vector<unsigned char> &out, size_t at, uint32_t v) {
-    if (at + 2 > out.size())
-        return;
-    out[at] = static_cast<unsigned char>(v);
-    out[at + 1] = static_cast<unsigned char>(v >> 8);
-}
-
-inline void put32(std::vector<unsigned char> &out, size_t at, uint32_t v) {
-    if (at + 4 > out.size())
-        return;
-    for (int i = 0; i < 4; ++i)
+// Little-endian, and only where the file has room.
+inline void put32(std::vector<unsigned char> &out, size_t at, uint32_t v, int bytes = 4) {
+    for (int i = 0; i < bytes && at + i < out.size(); ++i)
         out[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-// What the dimensions need; some bytes for a width that needs none.
-inline uint64_t bmp_image_size(const BmpLayout &layout) {
-    if (layout.width <= 0)
-        return 16;
-    uint64_t stride = (uint64_t(uint32_t(layout.width)) * layout.bits + 31) / 32 * 4;
-    uint64_t rows = layout.height < 0 ? 0 - int64_t(layout.height) : layout.height;
-    return stride * rows;
-}
-
-inline std::vector<unsigned char> build_bmp(const BmpLayout &layout) {
-    size_t headers = 14 + layout.info_size;
-    size_t table_end = headers + 4 * layout.table.size();
-    size_t offset = layout.bits_offset < 0 ? table_end : size_t(layout.bits_offset);
-    size_t pixels =
-        layout.pixel_bytes < 0 ? size_t(bmp_image_size(layout)) : size_t(layout.pixel_bytes);
-    size_t size = offset + pixels > table_end ? offset + pixels : table_end;
-    if (size < 54) // room for the 40-byte header's fields even when biSize says less
-        size = 54;
-    std::vector<unsigned char> out(size, 0);
+inline std::vector<unsigned char> build_bmp(const BmpLayout &s) {
+    uint64_t stride = (uint64_t(uint32_t(s.width)) * s.bits + 31) / 32 * 4;
+    uint64_t rows = s.height < 0 ? 0 - int64_t(s.height) : s.height;
+    size_t table_end = 14 + s.info_size + 4 * s.table.size();
+    size_t offset = s.bits_offset < 0 ? table_end : size_t(s.bits_offset);
+    size_t pixels = s.pixel_bytes >= 0 ? size_t(s.pixel_bytes) : s.width > 0 ? stride * rows : 16;
+    // Room for the 40-byte header's fields even when biSize says less.
+    size_t size = std::max<size_t>(std::max(offset + pixels, table_end), 54);
+    std::vector<unsigned char> out(size, 0x5A);
+    memset(out.data(), 0, std::min(offset, size));
     out[0] = 'B';
     out[1] = 'M';
-    put32(out, 2, uint32_t(size));
-    put32(out, 10, uint32_t(offset));
-    put32(out, 14, layout.info_size);
-    put32(out, 18, uint32_t(layout.width));
-    put32(out, 22, uint32_t(layout.height));
-    put16(out, 26, 1);
-    put16(out, 28, layout.bits);
-    put32(out, 30, layout.compression);
-    put32(out, 34, layout.size_image);
-    put32(out, 38, 2835);
-    put32(out, 42, 2835);
-    put32(out, 46, layout.clr_used);
-    put32(out, 50, layout.clr_important);
-    for (size_t i = 0; i < layout.table.size(); ++i)
-        put32(out, headers + 4 * i, layout.table[i]);
-    if (offset < size)
-        memset(out.data() + offset, layout.pixel_value, size - offset);
+    const uint32_t fields[] = {
+        uint32_t(size), 0, uint32_t(offset), s.info_size, uint32_t(s.width), uint32_t(s.height)};
+    for (size_t i = 0; i < 6; ++i)
+        put32(out, 2 + 4 * i, fields[i]);
+    put32(out, 26, 1 | uint32_t(s.bits) << 16);
+    const uint32_t rest[] = {s.compression, s.size_image, 2835, 2835, s.clr_used, s.clr_important};
+    for (size_t i = 0; i < 6; ++i)
+        put32(out, 30 + 4 * i, rest[i]);
+    for (size_t i = 0; i < s.table.size(); ++i)
+        put32(out, 14 + s.info_size + 4 * i, s.table[i]);
     return out;
 }

@@ -54,6 +54,7 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
         Bytes file;
         BmpProblem expected;
     } rows[] = {
+        // clang-format off
         {"file header only", cut(14), P::HEADERS_BEYOND_END},
         {"information header cut", cut(44), P::HEADERS_BEYOND_END},
         {"biSize beyond the file", patched(14, 0xFFFFFFF0), P::HEADERS_BEYOND_END},
@@ -62,23 +63,17 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
         {"zero height", edited([](BmpLayout &s) { s.height = 0; }), P::BAD_DIMENSIONS},
         {"height INT32_MIN", patched(22, 0x80000000u), P::BAD_DIMENSIONS},
         {"bit count 2", edited([](BmpLayout &s) { s.bits = 2; }), P::UNSUPPORTED_FORMAT},
-        {"RLE8", edited([](BmpLayout &s) { s.bits = 8, s.compression = 1; }),
-         P::UNSUPPORTED_FORMAT},
-        {"24-bit bit fields", edited([](BmpLayout &s) { s.compression = 3; }),
-         P::UNSUPPORTED_FORMAT},
+        {"RLE8", edited([](BmpLayout &s) { s.bits = 8, s.compression = 1; }), P::UNSUPPORTED_FORMAT},
+        {"24-bit bit fields", edited([](BmpLayout &s) { s.compression = 3; }), P::UNSUPPORTED_FORMAT},
         {"scan line beyond 2 GiB", patched(18, 0x7FFFFFFF), P::IMAGE_TOO_LARGE},
-        {"image beyond 2 GiB",
-         patched(22, 0x2000, patched(18, 0x10000, edited([](BmpLayout &s) { s.bits = 32; }))),
-         P::IMAGE_TOO_LARGE},
-        {"pixels past the end",
-         edited([](BmpLayout &s) { s.bits_offset = 4000, s.pixel_bytes = 0; }),
-         P::PIXELS_BEYOND_END},
+        {"image beyond 2 GiB", patched(22, 0x2000, patched(18, 0x10000, edited([](BmpLayout &s) { s.bits = 32; }))), P::IMAGE_TOO_LARGE},
+        {"pixels past the end", edited([](BmpLayout &s) { s.bits_offset = 4000, s.pixel_bytes = 0; }), P::PIXELS_BEYOND_END},
         {"bfOffBits 0xFFFFFFFF", patched(10, 0xFFFFFFFF), P::PIXELS_BEYOND_END},
         {"pixels inside the headers", patched(10, 53), P::PIXELS_BEYOND_END},
         {"pixel data one byte short", cut(54 + 24 - 1), P::PIXELS_BEYOND_END},
         {"top-down, more rows than data", patched(22, uint32_t(-3)), P::PIXELS_BEYOND_END},
-        {"masks missing", edited([](BmpLayout &s) { s.bits = 16, s.compression = 3; }),
-         P::MASKS_BEYOND_PIXELS},
+        {"masks missing", edited([](BmpLayout &s) { s.bits = 16, s.compression = 3; }), P::MASKS_BEYOND_PIXELS},
+        // clang-format on
     };
     for (const auto &row : rows) {
         BmpPage page;
@@ -94,44 +89,16 @@ TEST(BmpCheck, DrawingHeaderHasBoundedSizesAndTheFilesColours) {
         uint32_t size_image, clr_used, rows, offset;
         size_t copied; // colours (or masks) taken from the file
     } rows[] = {
-        {"24 bits, lying sizes",
-         {.width = 5, .height = 3, .size_image = 0x7FFFFFF0, .clr_used = 7, .clr_important = 7},
-         48,
-         0,
-         3,
-         54,
-         0},
+        // clang-format off
+        {"24 bits, lying sizes", {.width = 5, .height = 3, .size_image = 0x7FFFFFF0, .clr_used = 7, .clr_important = 7}, 48, 0, 3, 54, 0},
         {"24 bits top-down", {.width = 5, .height = -6}, 96, 0, 6, 54, 0},
         {"8 bits, 3 colours named", {.bits = 8, .clr_used = 3, .table = {1, 2, 3}}, 8, 3, 2, 66, 3},
         {"8 bits, 2 of a full table", {.bits = 8, .table = {1, 2}}, 8, 256, 2, 62, 2},
-        {"4 bits, full table",
-         {.bits = 4, .table = std::vector<uint32_t>(16, 9)},
-         8,
-         16,
-         2,
-         118,
-         16},
-        {"1 bit, 300 colours claimed",
-         {.bits = 1, .clr_used = 300, .table = {1, 2}},
-         8,
-         2,
-         2,
-         62,
-         2},
-        {"8 bits, 124-byte header",
-         {.bits = 8, .info_size = 124, .clr_used = 2, .clr_important = 9, .table = {1, 2}},
-         8,
-         2,
-         2,
-         146,
-         2},
-        {"16-bit bit fields",
-         {.bits = 16, .compression = 3, .table = {0xF800, 0x07E0, 0x001F}},
-         16,
-         0,
-         2,
-         66,
-         3},
+        {"4 bits, full table", {.bits = 4, .table = std::vector<uint32_t>(16, 9)}, 8, 16, 2, 118, 16},
+        {"1 bit, 300 colours claimed", {.bits = 1, .clr_used = 300, .table = {1, 2}}, 8, 2, 2, 62, 2},
+        {"8 bits, 124-byte header", {.bits = 8, .info_size = 124, .clr_used = 2, .clr_important = 9, .table = {1, 2}}, 8, 2, 2, 146, 2},
+        {"16-bit bit fields", {.bits = 16, .compression = 3, .table = {0xF800, 0x07E0, 0x001F}}, 16, 0, 2, 66, 3},
+        // clang-format on
     };
     for (const auto &row : rows) {
         Bytes file = build_bmp(row.layout);
@@ -195,24 +162,14 @@ TEST(DriveCPath, DeviceLinkIsReplacedByTheRealFolder) {
 }
 
 TEST(Messages, NoticeTextPageSizeAnswerAndMinimumBodies) {
-    const struct {
-        uint32_t text_length;
-        std::string text;
-        bool present;
-    } notices[] = {{0, "", false},
-                   {4, "done", true},
-                   {5, "done", false},
-                   {0xFFFFFFFF, "abc", false},
-                   {2, "done", true}};
+    // clang-format off
+    const struct { uint32_t text_length; std::string text; bool present; } notices[] = {
+        {0, "", false}, {4, "done", true}, {5, "done", false}, {0xFFFFFFFF, "abc", false}, {2, "done", true}};
+    // clang-format on
     for (const auto &row : notices) {
-        Bytes body = {0xFF,
-                      0xFF,
-                      0xFF,
-                      0xFD,
-                      uint8_t(row.text_length >> 24),
-                      uint8_t(row.text_length >> 16),
-                      uint8_t(row.text_length >> 8),
-                      uint8_t(row.text_length)};
+        Bytes body = {0xFF, 0xFF, 0xFF, 0xFD};
+        for (int shift = 24; shift >= 0; shift -= 8)
+            body.push_back(uint8_t(row.text_length >> shift));
         body.insert(body.end(), row.text.begin(), row.text.end());
         Notice parsed = parse_notice(body.data(), body.size());
         EXPECT_EQ(-3, parsed.status);
@@ -226,11 +183,8 @@ TEST(Messages, NoticeTextPageSizeAnswerAndMinimumBodies) {
     build_page_size_answer(out, 25, 70000, 7016);
     EXPECT_EQ((Bytes{0x19, 0, 0, 0, 0x11, 0x70, 0x1B, 0x68}), Bytes(out, out + 8))
         << "status little-endian, low 16 bits of the sizes big-endian";
-    const struct {
-        uint16_t code;
-        int minimum;
-    } minimums[] = {{1, 308}, {2, 1}, {3, 4},      {4, 1},       {5, 1},      {6, 4},
-                    {7, -1},  {8, 1}, {0x3001, 8}, {0x3002, -1}, {0x3003, 8}, {0, -1}};
+    const int minimums[][2] = {{1, 308}, {2, 1}, {3, 4},      {4, 1},       {5, 1},      {6, 4},
+                               {7, -1},  {8, 1}, {0x3001, 8}, {0x3002, -1}, {0x3003, 8}, {0, -1}};
     for (const auto &row : minimums)
-        EXPECT_EQ(row.minimum, minimum_body_length(row.code)) << "code " << row.code;
+        EXPECT_EQ(row[1], minimum_body_length(uint16_t(row[0]))) << "code " << row[0];
 }

@@ -13,6 +13,7 @@
 #include "net/send_queue.h"
 #include "net/timing.h"
 #include "printer/doc_start.h"
+#include "service/dialog_actions.h"
 #include "service/bmp_builder.h"
 #include "service/job_finish.h"
 #include "support/rig.h"
@@ -218,22 +219,32 @@ TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
     }
 }
 
-// Everything answered before the end of the session reaches the server.
-TEST_F(Session, AnswersQueuedBeforeTheEndAreAllSent) {
+// Everything answered before the end of the session reaches the server: a
+// burst of requests ended by the shutdown action, which the platform is
+// asked for after its answer is queued.
+UINT shutdown_flags;
+BOOL WINAPI record_session_end(UINT flags, DWORD) {
+    shutdown_flags = flags;
+    return TRUE;
+}
+
+TEST(SessionTeardown, AnswersQueuedBeforeTheEndAreAllSent) {
+    request_session_end = record_session_end;
+    shutdown_flags = 0;
     SessionRun s;
     Bytes burst;
-    for (uint32_t id = 0; id < 300; ++id) {
-        Bytes packet = test_frame(3, id, be32(id));
+    for (uint32_t id = 0; id <= 300; ++id) {
+        Bytes packet = id < 300 ? test_frame(3, id, be32(id)) : test_frame(7, id, {});
         burst.insert(burst.end(), packet.begin(), packet.end());
     }
-    Bytes done = test_frame(0x3001, 0, Bytes(8, 0));
-    burst.insert(burst.end(), done.begin(), done.end());
     s.send_raw(burst);
     uint32_t answered = 0;
-    while (s.next(3000).req_id == answered && answered < 300)
+    for (Packet p; (p = s.next(3000)).req_id == answered && p.text() == "OK";)
         ++answered;
-    EXPECT_EQ(answered, 300u) << "answers that reached the server in order";
+    EXPECT_EQ(answered, 301u) << "answers that reached the server in order";
     EXPECT_TRUE(s.ended(5000));
+    EXPECT_EQ(shutdown_flags, UINT(EWX_SHUTDOWN));
+    request_session_end = ExitWindowsEx;
 }
 
 // A server that sends and never reads: the program stops taking messages

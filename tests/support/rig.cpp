@@ -46,6 +46,23 @@ bool read_exactly(SOCKET socket, unsigned char *out, size_t n, int timeout_ms) {
     return true;
 }
 
+SOCKET loopback_listener(int *port, int receive_buffer) {
+    ensure_winsock();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer > 0)
+        setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&receive_buffer),
+                   sizeof(receive_buffer));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+    listen(listener, 1);
+    int length = sizeof(address);
+    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
 DWORD WINAPI run_main_loop(LPVOID port) {
     return MainLoop(int(reinterpret_cast<INT_PTR>(port)));
 }
@@ -81,20 +98,10 @@ std::string Packet::text() const {
 }
 
 SessionRun::SessionRun(int receive_buffer) {
-    ensure_winsock();
-    listener = socket(AF_INET, SOCK_STREAM, 0);
-    if (receive_buffer > 0)
-        setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&receive_buffer),
-                   sizeof(receive_buffer));
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    listen(listener, 1);
-    int length = sizeof(address);
-    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    INT_PTR port = ntohs(address.sin_port);
-    thread = CreateThread(nullptr, 0, run_main_loop, reinterpret_cast<LPVOID>(port), 0, nullptr);
+    int port = 0;
+    listener = loopback_listener(&port, receive_buffer);
+    thread = CreateThread(nullptr, 0, run_main_loop, reinterpret_cast<LPVOID>(INT_PTR(port)), 0,
+                          nullptr);
     if (readable(listener, 10000))
         peer = accept(listener, nullptr, nullptr);
 }
@@ -160,16 +167,9 @@ Packet SessionRun::request(uint16_t code, uint32_t req_id, const Bytes &body) {
 }
 
 int free_port() {
-    ensure_winsock();
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    closesocket(probe);
-    return ntohs(address.sin_port);
+    int port = 0;
+    closesocket(loopback_listener(&port, 0));
+    return port;
 }
 
 bool SessionRun::ended(int timeout_ms) {
