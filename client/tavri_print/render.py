@@ -1,6 +1,7 @@
 """Documents turned into the pages that the program prints: BMP files of
 exactly the printable size, rasterised with Ghostscript (PDF, PostScript)
 or Pillow (pictures), one page ahead of the printer."""
+import importlib.util
 import os
 import queue
 import shutil
@@ -9,9 +10,8 @@ import threading
 
 from .errors import RenderError
 
-KINDS = ("pdf", "ps", "bmp", "png", "jpeg")
 PICTURES = ("bmp", "png", "jpeg")
-COLOURS = ("color", "grey", "mono")  # 24 bits, 8-bit grey, 1 bit
+# Colours of the page files: 24 bits, 8-bit grey, 1 bit.
 GS_DEVICES = {"color": "bmp16m", "grey": "bmpgray", "mono": "bmpmono"}
 COMMON_DPI = (72, 75, 96, 100, 120, 150, 180, 200, 240, 300, 360, 400, 600, 720, 1200, 2400)
 
@@ -231,9 +231,7 @@ class PdfPages:
 
 
 def render_picture(path, layout, out):
-    try:
-        from PIL import Image  # noqa: F401  (Debian's python3-pil)
-    except ImportError:
+    if importlib.util.find_spec("PIL") is None:  # Debian's python3-pil
         return render_picture_with_imagemagick(path, layout, out)
     return render_picture_with_pillow(path, layout, out)
 

@@ -6,7 +6,6 @@ import os
 import subprocess
 import sys
 import time
-import unittest
 
 import peer
 from test_client import Printed, make_pdf
