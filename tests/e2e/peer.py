@@ -67,14 +67,6 @@ def program_env(wine_debug=ERRORS, extra=None, no_rpc="1"):
     return env
 
 
-def run_program(args, env=None, timeout=60):
-    """Runs the program to its end; returns (exit code, stderr text)."""
-    result = subprocess.run([WINE_RUN, PROXY_EXE] + args, env=env or program_env(),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, timeout=timeout)
-    return result.returncode, result.stderr.decode("utf-8", "replace")
-
-
 class Session:
     """One run of the program connected to this peer."""
 
@@ -184,14 +176,6 @@ class Session:
 
     def __exit__(self, *exc):
         self.close()
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def main():

@@ -15,10 +15,9 @@ TOLERANCE = 24  # per colour channel
 INSET = 15  # device pixels inside a block's corner where its colour is checked
 WORK = os.path.join(peer.BUILD_DIR, "e2e-pages")
 
-RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
-YELLOW, CYAN, MAGENTA = (255, 255, 0), (0, 255, 255), (255, 0, 255)
-ORANGE, GREY, NAVY = (255, 128, 0), (64, 64, 64), (0, 0, 128)
-OLIVE, TEAL, MAROON = (128, 128, 0), (0, 128, 128), (128, 0, 0)
+RED, GREEN, BLUE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
+CYAN, MAGENTA, ORANGE, GREY = (0, 255, 255), (255, 0, 255), (255, 128, 0), (64, 64, 64)
+NAVY, OLIVE, TEAL, MAROON = (0, 0, 128), (128, 128, 0), (0, 128, 128), (128, 0, 0)
 
 METRICS = re.compile(r"nPrinterWidth (\d+), nPrinterHeight (\d+) remaining \d+/\d+ pages, "
                      r"(-?\d+) (-?\d+), (-?\d+) (-?\d+)")
@@ -29,10 +28,6 @@ def quadrants(width, height, colours):
     w, h = width // 2, height // 2
     return [(0, 0, w, h, colours[0]), (w, 0, width - w, h, colours[1]),
             (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3])]
-
-
-def page_body(path):
-    return path.encode() + b"\0"
 
 
 class PrintedPages(unittest.TestCase):
@@ -60,7 +55,7 @@ class PrintedPages(unittest.TestCase):
         self.assertEqual(size[:4], bytes(4), "page-size status")
         self.assertNotIn(bytes(2), (size[4:6], size[6:8]), "no printable size")
         for number, (path, status) in enumerate(pages):
-            packet = session.request(2, job_id + 10 + number, page_body(path), timeout=120)
+            packet = session.request(2, job_id + 10 + number, path.encode() + b"\0", timeout=120)
             self.assertEqual(packet.reply(), (status, b""), "page %d: %s" % (number + 1, path))
         result = session.expect(0x2001, timeout=60)
         self.assertEqual(result.reply(), (0, output_path.encode()), "job result")
@@ -111,13 +106,12 @@ class PrintedPages(unittest.TestCase):
         ]
         good = [self.write("as-is-%d.bmp" % i, page, **options)
                 for i, (_, page, options) in enumerate(as_is)]
-        truncated = os.path.join(WORK, "truncated.bmp")
-        with open(good[0], "rb") as f, open(truncated, "wb") as out:
-            out.write(f.read()[:5000])
-        not_bmp = os.path.join(WORK, "not-bmp.bmp")
-        with open(not_bmp, "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n" + bytes(100))
-        refused = [(truncated, 15), (not_bmp, 15), (os.path.join(WORK, "missing.bmp"), 6)]
+        refused = [(os.path.join(WORK, "missing.bmp"), 6)]
+        for name, data in (("truncated.bmp", open(good[0], "rb").read()[:5000]),
+                           ("not-bmp.bmp", b"\x89PNG\r\n\x1a\n" + bytes(100))):
+            with open(os.path.join(WORK, name), "wb") as f:
+                f.write(data)
+            refused.append((f.name, 15))
         # Started elsewhere: the output still goes to the root of drive C:.
         os.makedirs(os.path.join(WORK, "cwd"), exist_ok=True)
         saved = os.getcwd()

@@ -1,6 +1,6 @@
 // Page file checks and the drawing header built from a file, the choice of
-// placement, the drive C: folder and the message bodies: pure logic, also
-// run natively under ASan/UBSan, where any read past a buffer fails.
+// placement and the drive C: folder: pure logic, also run natively under
+// ASan/UBSan, where any read past a buffer fails.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,7 +11,6 @@
 #include "service/bmp_builder.h"
 #include "service/bmp_file.h"
 #include "service/drive_c_path.h"
-#include "service/messages.h"
 #include "service/page_placement.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -159,32 +158,4 @@ TEST(DriveCPath, DeviceLinkIsReplacedByTheRealFolder) {
             EXPECT_EQ(root_length, row.root_length) << row.path;
         }
     }
-}
-
-TEST(Messages, NoticeTextPageSizeAnswerAndMinimumBodies) {
-    // clang-format off
-    const struct { uint32_t text_length; std::string text; bool present; } notices[] = {
-        {0, "", false}, {4, "done", true}, {5, "done", false}, {0xFFFFFFFF, "abc", false}, {2, "done", true}};
-    // clang-format on
-    for (const auto &row : notices) {
-        Bytes body = {0xFF, 0xFF, 0xFF, 0xFD};
-        for (int shift = 24; shift >= 0; shift -= 8)
-            body.push_back(uint8_t(row.text_length >> shift));
-        body.insert(body.end(), row.text.begin(), row.text.end());
-        Notice parsed = parse_notice(body.data(), body.size());
-        EXPECT_EQ(-3, parsed.status);
-        EXPECT_EQ(row.present, parsed.text != nullptr) << row.text_length;
-        if (row.present) {
-            EXPECT_EQ(row.text.substr(0, row.text_length),
-                      std::string(parsed.text, parsed.text_length));
-        }
-    }
-    unsigned char out[PAGE_SIZE_ANSWER_SIZE];
-    build_page_size_answer(out, 25, 70000, 7016);
-    EXPECT_EQ((Bytes{0x19, 0, 0, 0, 0x11, 0x70, 0x1B, 0x68}), Bytes(out, out + 8))
-        << "status little-endian, low 16 bits of the sizes big-endian";
-    const int minimums[][2] = {{1, 308}, {2, 1}, {3, 4},      {4, 1},       {5, 1},      {6, 4},
-                               {7, -1},  {8, 1}, {0x3001, 8}, {0x3002, -1}, {0x3003, 8}, {0, -1}};
-    for (const auto &row : minimums)
-        EXPECT_EQ(row[1], minimum_body_length(uint16_t(row[0]))) << "code " << row[0];
 }

@@ -176,7 +176,7 @@ TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
                                   "\"session_gone\\\\out.ps\" not written\n"))
             << err;
         if (round == 1) {
-            EXPECT_TRUE(before.same_own(after))
+            EXPECT_EQ(before.own, after.own)
                 << "before " << describe(before) << ", after " << describe(after);
         }
     }

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <cstdio>
@@ -200,45 +199,34 @@ std::wstring type_of(HANDLE handle) {
     return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
 }
 
-// Counts this process's handles: all of them, and the threads and events.
-void count_handles(Holdings *h) {
+} // namespace
+
+// This process's handles: all of them, and its threads and events.
+Holdings holdings() {
     using Query = LONG(WINAPI *)(int, PVOID, ULONG, PULONG);
     static auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     static std::vector<ULONG_PTR> buffer(1 << 19);
     ULONG length = 0;
     const int EXTENDED_HANDLE_INFORMATION = 64;
+    Holdings h = {0, 0};
     if (!query || query(EXTENDED_HANDLE_INFORMATION, buffer.data(),
                         ULONG(buffer.size() * sizeof(ULONG_PTR)), &length) != 0)
-        return;
+        return h;
     auto *entries = reinterpret_cast<const HandleEntry *>(buffer.data() + 2);
     for (ULONG_PTR i = 0; i < buffer[0]; ++i) {
         if (entries[i].process_id != GetCurrentProcessId())
             continue;
-        ++h->handles;
+        ++h.handles;
         std::wstring type = type_of(reinterpret_cast<HANDLE>(entries[i].value));
-        h->threads_and_events += type == L"Thread" || type == L"Event";
+        h.own += type == L"Thread" || type == L"Event";
     }
-}
-
-} // namespace
-
-Holdings holdings() {
-    int threads = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        threads += entry.th32OwnerProcessID == GetCurrentProcessId();
-    CloseHandle(snapshot);
-    Holdings h = {0, 0, threads};
-    count_handles(&h);
     return h;
 }
 
 Holdings settled_holdings(const Holdings &expected, bool own_only) {
     Holdings now = holdings();
-    for (int wait = 0; wait < 80 && !(own_only ? now.same_own(expected) : now == expected);
+    for (int wait = 0; wait < 50 && (own_only ? now.own != expected.own : !(now == expected));
          ++wait) {
         Sleep(100);
         now = holdings();
@@ -247,8 +235,9 @@ Holdings settled_holdings(const Holdings &expected, bool own_only) {
 }
 
 std::string describe(const Holdings &h) {
-    return std::to_string(h.handles) + " handles (" + std::to_string(h.threads_and_events) +
-           " of threads and events), " + std::to_string(h.threads) + " threads";
+    return std::to_string(h.handles) + " handles, " + std::to_string(h.own) +
+           " of them threads "
+           "and events";
 }
 
 std::string unix_path(const std::wstring &dos_path) {

@@ -57,23 +57,15 @@ class SessionRun {
     HANDLE thread = nullptr;
 };
 
-// Kernel handles and threads of this process. The platform's printing
-// keeps files and mutexes of its own open across jobs, so sessions that
-// print compare only the kinds of handle the program itself makes.
+// Kernel handles of this process. The platform's printing keeps files and
+// mutexes of its own open across jobs, so sessions that print compare only
+// the kinds of handle the program itself makes: threads and events.
 struct Holdings {
-    int handles;
-    int threads_and_events;
-    int threads;
-    bool operator==(const Holdings &other) const {
-        return handles == other.handles && threads_and_events == other.threads_and_events &&
-               threads == other.threads;
-    }
-    bool same_own(const Holdings &other) const {
-        return threads_and_events == other.threads_and_events && threads == other.threads;
-    }
+    int handles, own;
+    bool operator==(const Holdings &o) const { return handles == o.handles && own == o.own; }
 };
 Holdings holdings();
-// What the process holds once it equals `expected` or 8 s have passed: the
+// What the process holds once it equals `expected` or 5 s have passed: the
 // platform's worker threads end a while after their last work.
 Holdings settled_holdings(const Holdings &expected, bool own_only = false);
 std::string describe(const Holdings &h);
