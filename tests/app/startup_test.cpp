@@ -19,37 +19,6 @@ struct Fake {
     int queries, starts, pauses, sessions, closed, session_port;
 } fake;
 
-SC_HANDLE WINAPI fake_open_manager(LPCWSTR, LPCWSTR, DWORD) {
-    return fake.manager_fails ? nullptr : reinterpret_cast<SC_HANDLE>(1);
-}
-SC_HANDLE WINAPI fake_open_service(SC_HANDLE, LPCWSTR name, DWORD) {
-    return wcscmp(name, L"Spooler") == 0 ? reinterpret_cast<SC_HANDLE>(2) : nullptr;
-}
-BOOL WINAPI fake_query(SC_HANDLE, LPSERVICE_STATUS status) {
-    fake.queries++;
-    status->dwCurrentState = fake.starts >= fake.starts_needed ? SERVICE_RUNNING : SERVICE_STOPPED;
-    return !fake.query_fails;
-}
-BOOL WINAPI fake_start(SC_HANDLE, DWORD, LPCWSTR *) {
-    fake.starts++;
-    return FALSE;
-}
-BOOL WINAPI fake_close(SC_HANDLE) {
-    fake.closed++;
-    return TRUE;
-}
-void WINAPI fake_sleep(DWORD) {
-    fake.pauses++;
-}
-int WINAPI fake_wsa_startup(WORD, LPWSADATA) {
-    return fake.wsa_result;
-}
-int fake_main_loop(int port) {
-    fake.sessions++;
-    fake.session_port = port;
-    return 0;
-}
-
 } // namespace
 
 // Each row: the command-line tail, NO_RPC, how the fakes behave, and what
@@ -57,8 +26,21 @@ int fake_main_loop(int port) {
 // closed, the port handed to the session (0: no session).
 TEST(Startup, CommandLineSpoolerStepAndSocketLibrary) {
     StartupCalls saved = startup_calls;
-    startup_calls = {fake_open_manager, fake_open_service, fake_query,       fake_start,
-                     fake_close,        fake_sleep,        fake_wsa_startup, fake_main_loop};
+    startup_calls = {
+        [](LPCWSTR, LPCWSTR, DWORD) { return fake.manager_fails ? nullptr : SC_HANDLE(1); },
+        [](SC_HANDLE, LPCWSTR name, DWORD) {
+            return wcscmp(name, L"Spooler") ? nullptr : SC_HANDLE(2);
+        },
+        [](SC_HANDLE, LPSERVICE_STATUS status) -> BOOL {
+            fake.queries++;
+            status->dwCurrentState = fake.starts >= fake.starts_needed ? SERVICE_RUNNING : 1;
+            return !fake.query_fails;
+        },
+        [](SC_HANDLE, DWORD, LPCWSTR *) -> BOOL { return fake.starts++ < 0; },
+        [](SC_HANDLE) -> BOOL { return ++fake.closed; },
+        [](DWORD) { fake.pauses++; },
+        [](WORD, LPWSADATA) { return fake.wsa_result; },
+        [](int port) { return fake.session_port = port, 0; }};
     // clang-format off
     const struct {
         const char *name; const wchar_t *line; const char *no_rpc; Fake fake;

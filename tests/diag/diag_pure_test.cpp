@@ -67,14 +67,3 @@ TEST(Pxq, OptionForms) {
         free(config.options);
     }
 }
-
-TEST(Pxq, ManyChannelsStayFindable) {
-    std::string text;
-    for (int i = 40; i >= 0; i--)
-        text += "trace+ch" + std::to_string(i) + ",";
-    PxqConfig config = {-1, PXQ_DEFAULT_FLAGS, 0, nullptr};
-    pxq_parse(&config, text.c_str());
-    for (int i = 0; i <= 40; i++)
-        EXPECT_NE(nullptr, pxq_find(&config, ("ch" + std::to_string(i)).c_str())) << i;
-    free(config.options);
-}

@@ -28,34 +28,15 @@ struct Fake {
 } fake;
 
 BOOL WINAPI fake_open(LPSTR, LPHANDLE printer, LPPRINTER_DEFAULTSA) {
-    if (fake.open_fails)
-        return FALSE;
-    fake.opened++;
     *printer = FAKE_PRINTER;
-    return TRUE;
+    return !fake.open_fails && ++fake.opened;
 }
 
 // Sizing, reading and prompting, told apart by the mode.
 LONG WINAPI fake_document_properties(HWND, HANDLE, LPSTR, PDEVMODEA output, PDEVMODEA, DWORD mode) {
-    if (mode == 0)
-        return fake.size;
-    if (mode == DM_OUT_BUFFER) {
-        output->dmFields = DM_COPIES | DM_COLOR;
-        output->dmCopies = 4;
-        output->dmColor = DMCOLOR_COLOR;
-        return IDOK;
-    }
-    return fake.prompt_answer;
-}
-
-BOOL WINAPI fake_set_printer(HANDLE, DWORD level, LPBYTE, DWORD) {
-    fake.stored += level == 9;
-    return TRUE;
-}
-
-BOOL WINAPI fake_printer_properties(HWND, HANDLE) {
-    SetLastError(1234);
-    return fake.properties_answer;
+    if (mode == DM_OUT_BUFFER)
+        output->dmFields = DM_COPIES, output->dmCopies = 4;
+    return mode == 0 ? fake.size : mode == DM_OUT_BUFFER ? IDOK : fake.prompt_answer;
 }
 
 // Closing disturbs the thread's last error, as a real close may.
@@ -66,10 +47,7 @@ BOOL WINAPI fake_close(HANDLE printer) {
 }
 
 void *fake_allocate(size_t size) {
-    if (fake.allocation_fails)
-        return nullptr;
-    fake.allocated++;
-    return calloc(1, size);
+    return fake.allocation_fails ? nullptr : (fake.allocated++, calloc(1, size));
 }
 
 void fake_release(void *buffer) {
@@ -82,10 +60,14 @@ class Printer : public ::testing::Test {
     void SetUp() override {
         devmode_calls = {fake_open, fake_document_properties, fake_close, fake_allocate,
                          fake_release};
-        property_dialog_calls = {fake_open,        fake_document_properties,
-                                 fake_set_printer, fake_printer_properties,
-                                 fake_close,       fake_allocate,
-                                 fake_release};
+        property_dialog_calls = {
+            fake_open,
+            fake_document_properties,
+            [](HANDLE, DWORD level, LPBYTE, DWORD) -> BOOL { return fake.stored += level == 9; },
+            [](HWND, HANDLE) -> BOOL { return SetLastError(1234), fake.properties_answer; },
+            fake_close,
+            fake_allocate,
+            fake_release};
     }
     void TearDown() override {
         devmode_calls = saved_devmode;

@@ -78,15 +78,10 @@ uint32_t be32_at(const Bytes &data, size_t offset) {
 }
 
 Bytes test_frame(uint16_t code, uint32_t req_id, const Bytes &body) {
-    Bytes out = be32(0xAABB1122);
-    out.insert(out.end(), {0, 2, uint8_t(code >> 8), uint8_t(code)});
-    for (uint32_t v : {req_id, uint32_t(body.size())}) {
-        Bytes word = be32(v);
-        out.insert(out.end(), word.begin(), word.end());
-    }
-    out.insert(out.end(), body.begin(), body.end());
-    Bytes trailer = be32(0xCCDD3344);
-    out.insert(out.end(), trailer.begin(), trailer.end());
+    Bytes out;
+    for (Bytes part : {be32(0xAABB1122), Bytes{0, 2, uint8_t(code >> 8), uint8_t(code)},
+                       be32(req_id), be32(uint32_t(body.size())), body, be32(0xCCDD3344)})
+        out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
@@ -263,30 +258,21 @@ std::string drive_c_unix_path(const std::string &name) {
 }
 
 std::string rig_printer() {
-    const char *name = getenv("PROXY_TEST_PRINTER");
-    return name ? name : "";
+    return getenv("PROXY_TEST_PRINTER") ? getenv("PROXY_TEST_PRINTER") : "";
 }
 
 bool windows_can_be_created() {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 nullptr, nullptr);
-    if (probe)
-        DestroyWindow(probe);
-    return probe != nullptr;
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, 0, 0, 0, 0);
+    return probe && DestroyWindow(probe);
 }
-
-namespace {
 
 // Unresolved again, so that the next message of each class asks the
 // fallbacks about the new configuration.
-void reconfigure(const char *pxq) {
+static void reconfigure(const char *pxq) {
     _putenv_s("PXQ", pxq ? pxq : "");
     fallback_reset_configuration();
-    dbch_printer.flags = 0xFF;
-    dbch_printproxy.flags = 0xFF;
+    dbch_printer.flags = dbch_printproxy.flags = 0xFF;
 }
-
-} // namespace
 
 // Standard error is a text stream: read back in text mode, its CR LF line
 // ends are single line feeds again.
