@@ -700,8 +700,14 @@ def parse_args(argv):
     return parser.parse_args(argv)
 
 
+def interrupted(signum, frame):
+    raise KeyboardInterrupt
+
+
 def main(argv=None):
     args = parse_args(argv)
+    # A run that is stopped still ends its program, its display and its files.
+    signal.signal(signal.SIGTERM, interrupted)
     xvfb = None
     if args.xvfb:
         xvfb, args.display = start_xvfb()
