@@ -13,14 +13,10 @@ TEST(Quote, EscapesAndCutsLongTexts) {
               render_quoted_narrow("a\"b\r\n\t\\\x01\xff~ "));
     EXPECT_EQ("L\"C:\\\\x\\4e2d\"", render_quoted_wide(u"C:\\x\u4e2d"));
     // Cut after 291 characters, marked only when two or more are left.
-    const struct {
-        size_t input, shown;
-        bool dots;
-    } rows[] = {{291, 291, false}, {292, 291, false}, {293, 291, true}, {400, 291, true}};
-    for (const auto &row : rows) {
-        std::string expected = "\"" + std::string(row.shown, 'a') + "\"" + (row.dots ? "..." : "");
-        EXPECT_EQ(expected, render_quoted_narrow(std::string(row.input, 'a').c_str())) << row.input;
-    }
+    EXPECT_EQ("\"" + std::string(291, 'a') + "\"",
+              render_quoted_narrow(std::string(292, 'a').c_str()));
+    EXPECT_EQ("\"" + std::string(291, 'a') + "\"...",
+              render_quoted_narrow(std::string(293, 'a').c_str()));
     EXPECT_EQ(1 + 73 * 4 + 1 + 3, render_quoted_narrow(std::string(100, '\x01').c_str()).size())
         << "escapes count toward the limit";
     EXPECT_EQ("L\"" + std::string(289, 'b') + "\"...",

@@ -55,7 +55,6 @@ TEST(FallbackChannel, ClassesHeadersAndOpenLines) {
 }
 
 TEST(FallbackChannel, QuotedPointersAndKeptStrings) {
-    debug_use_fallback_primitives();
     const char *first = fallback_strdup("first");
     for (int i = 0; i < 31; i++)
         fallback_strdup("filler");

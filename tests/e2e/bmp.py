@@ -1,10 +1,6 @@
-"""Page files for the end-to-end tests, and the printed result read back.
-
-Pages are made of coloured rectangles on a background, so that even a page
-of the printer's full size is written quickly: each distinct scan line is
-built once. The PostScript the printer driver wrote is rendered with
-ghostscript at a low resolution and read back as a PPM image.
-"""
+"""Page files for the end-to-end tests, made of coloured rectangles so that
+each distinct scan line is built once, and the driver's PostScript rendered
+back with ghostscript as PPM images."""
 import collections
 import os
 import re
@@ -42,10 +38,6 @@ class Page:
     def row_key(self, y):
         return tuple((bx, bw, c) for bx, by, bw, bh, c in self.blocks if by <= y < by + bh)
 
-    def colours(self):
-        found = [self.background] + [b[4] for b in self.blocks]
-        return list(dict.fromkeys(found))
-
 
 def _row_bytes(runs, bits, palette):
     if bits == 16:  # 5 bits a channel, the default layout
@@ -56,22 +48,17 @@ def _row_bytes(runs, bits, palette):
         for count, (r, g, b) in runs:
             out += (bytes((b, g, r, 0)) if bits == 32 else bytes((b, g, r))) * count
         return bytes(out)
-    indices = [palette.index(colour) for count, colour in runs for _ in range(count)]
-    indices += [0] * (-len(indices) % (8 // bits))
-    per_byte = 8 // bits
-    return bytes(sum(index << (8 - bits * (i + 1)) for i, index in enumerate(indices[at:at + per_byte]))
-                 for at in range(0, len(indices), per_byte))
+    step = 8 // bits
+    cells = [palette.index(c) for n, c in runs for _ in range(n)]
+    cells += [0] * (-len(cells) % step)
+    return bytes(sum(v << (8 - bits * (i + 1)) for i, v in enumerate(cells[at:at + step]))
+                 for at in range(0, len(cells), step))
 
 
 def bmp_bytes(page, bits=24, top_down=False, palette=None, masks=False):
     """The page as a BMP file: 16, 24 or 32 bits per pixel, or 1, 4 or 8 with
-    a colour table (the page's colours, unless `palette` is given); `masks`
-    writes 32 bits as BI_BITFIELDS with explicit masks."""
-    if bits <= 8:
-        palette = palette or page.colours()
-        assert len(palette) <= 1 << bits, "too many colours for %d bits" % bits
-    else:
-        palette = []
+    `palette` as its colour table; `masks` writes 32 bits as BI_BITFIELDS."""
+    palette = palette or []
     stride = (page.width * bits + 31) // 32 * 4
     table = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
     if masks:

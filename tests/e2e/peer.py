@@ -1,10 +1,6 @@
-"""A Linux-side stand-in for the print server, for end-to-end tests.
-
-It listens on a free loopback port, starts the program under Wine with
-"x PORT", and exchanges packets byte by byte. The packet encoding here is
-written from the protocol description alone; it shares no code with the
-program.
-"""
+"""A Linux-side stand-in for the print server for end-to-end tests: it starts
+the program under Wine with "x PORT" and exchanges packets byte by byte, in an
+encoding of its own that shares no code with the program."""
 import os
 import select
 import socket
@@ -76,7 +72,8 @@ class Session:
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(1)
         self.port = self.listener.getsockname()[1]
-        self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(), self.port))
+        self.stderr_path = os.path.join(BUILD_DIR, "logs",
+                                        "e2e-%d-%d.stderr" % (os.getpid(), self.port))
         os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen(
@@ -101,11 +98,10 @@ class Session:
             ready, _, _ = select.select([self.conn], [], [], left)
             if not ready:
                 return False
-            try:
+            try:  # a program that closed with unread input resets
                 chunk = self.conn.recv(65536)
             except ConnectionResetError:
-                # The program closed with unread input: the kernel resets.
-                return False
+                chunk = b""
             if not chunk:
                 return False
             self.buffer += chunk
@@ -158,10 +154,7 @@ class Session:
             return f.read().decode("utf-8", "replace")
 
     def close(self):
-        try:
-            self.conn.close()
-        except OSError:
-            pass
+        self.conn.close()
         self.listener.close()
         if self.process.poll() is None:
             try:
@@ -180,11 +173,6 @@ class Session:
 
 def main():
     unittest.main(verbosity=2)
-
-
-# The start-print record: job id, two 128-byte names, twelve numbers.
-FIELD_COLLATE, FIELD_COPIES, FIELD_DUPLEX, FIELD_PAPER_SOURCE = 0x01, 0x02, 0x04, 0x08
-FIELD_PAPER_SIZE, FIELD_PRINT_QUALITY, FIELD_Y_RESOLUTION, FIELD_COLOR = 0x10, 0x20, 0x40, 0x80
 
 
 def name_field(text):

@@ -44,7 +44,8 @@ class Notices(unittest.TestCase):
         for code, body, line in (
                 (0x3001, peer.reply_body(5), "print done: 5, msg: (null)"),
                 (0x3001, struct.pack(">iI", -3, 4) + b"ab\x00d", 'print done: -3, msg: "ab"'),
-                (0x3003, struct.pack(">II", 7, 100) + b"short", "cancel print done: 7, msg: (null)")):
+                (0x3003, struct.pack(">II", 7, 100) + b"short",
+                 "cancel print done: 7, msg: (null)")):
             with self.subTest(line=line), peer.Session(env=peer.program_env(peer.TRACE)) as session:
                 session.request(3, 1, peer.u32(0))
                 session.send_packet(code, 0, body)

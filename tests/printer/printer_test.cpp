@@ -140,8 +140,7 @@ TEST_F(Printer, DeviceModeFailuresReleaseWhatWasObtained) {
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         fake = Fake();
-        PrintRequest request = {};
-        strcpy(request.printer_name, "Fake");
+        PrintRequest request = {.printer_name = "Fake"};
         row.setup(request);
         DEVMODEA *built = nullptr;
         EXPECT_EQ(row.result, get_devmode_by_name(&request, &built));

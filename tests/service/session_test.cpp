@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "app/session.h"
 #include "base/job_state.h"
@@ -22,14 +21,13 @@
 
 namespace {
 
-Bytes record(uint32_t job, uint32_t pages, const std::string &output) {
+// fields, collate, copies, duplex, scale, source, size, quality, y, pages, colour, type
+Bytes record(uint32_t job, uint32_t pages, std::string output) {
     Bytes out = be32(job);
-    for (const std::string &name : {rig_printer(), output}) {
-        Bytes field(128, 0);
-        std::copy(name.begin(), name.end(), field.begin());
-        out.insert(out.end(), field.begin(), field.end());
+    for (std::string name : {rig_printer(), output}) {
+        name.resize(128); // padded with NULs
+        out.insert(out.end(), name.begin(), name.end());
     }
-    // fields, collate, copies, duplex, scale, source, size, quality, y, pages, colour, type
     for (uint32_t v : {0u, 0u, 1u, 1u, 0u, 0u, 0u, 0u, 0u, pages, 0u, 1u}) {
         Bytes word = be32(v);
         out.insert(out.end(), word.begin(), word.end());
@@ -37,37 +35,23 @@ Bytes record(uint32_t job, uint32_t pages, const std::string &output) {
     return out;
 }
 
-// A spool queue that always holds a job, counting how often it is asked.
 int queue_calls;
-BOOL WINAPI busy_queue(HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD needed,
-                       LPDWORD returned) {
-    ++queue_calls;
-    *needed = 0;
-    *returned = 1;
-    return TRUE;
-}
-
-std::wstring status_text(HWND window) {
-    wchar_t text[128] = L"";
-    GetWindowTextW(FindWindowExW(window, nullptr, L"STATIC", nullptr), text, 128);
-    return text;
-}
 
 class Session : public ::testing::Test {
   protected:
     void SetUp() override {
         if (rig_printer().empty())
             GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        std::wstring file = std::wstring(temp) + L"session_page.bmp";
-        ASSERT_TRUE(write_file(file, build_bmp({})));
-        std::string path = unix_path(file);
-        page.assign(path.begin(), path.end());
-        page.push_back(0);
+        ASSERT_TRUE(write_file(L"C:\\session_page.bmp", build_bmp({})));
+        std::string path = drive_c_unix_path("session_page.bmp");
+        page.assign(path.c_str(), path.c_str() + path.size() + 1);
         heartbeat_period_ms = 100;
         finish_wait_period_ms = 1;
-        enum_jobs_call = busy_queue;
+        // A spool queue that always holds a job, counting how often it is asked.
+        enum_jobs_call = [](HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD needed,
+                            LPDWORD returned) -> BOOL {
+            return *needed = 0, *returned = 1, ++queue_calls;
+        };
     }
     void TearDown() override {
         heartbeat_period_ms = receive_timeout_ms = 30000;
@@ -82,7 +66,7 @@ class Session : public ::testing::Test {
     // server ends the session).
     void run_jobs() {
         SessionRun s;
-        ASSERT_TRUE(s.connected());
+        ASSERT_NE(s.peer, INVALID_SOCKET) << "the session did not connect";
         spool_wait_budget = 2;
         queue_calls = 0;
         DeleteFileW(L"C:\\session_ended.ps");
@@ -92,9 +76,10 @@ class Session : public ::testing::Test {
         EXPECT_EQ(s.request(2, 12, page).status(), 0u);
         HDC dc = printer_dc;
         HWND window = progress_window.load();
-        if (window) {
-            EXPECT_EQ(status_text(window), L"打印预处理进度: 1 / 3");
-        }
+        wchar_t status[64] = L"打印预处理进度: 1 / 3";
+        if (window)
+            GetWindowTextW(FindWindowExW(window, nullptr, L"STATIC", nullptr), status, 64);
+        EXPECT_STREQ(status, L"打印预处理进度: 1 / 3") << "the window's page count";
         EXPECT_EQ(s.request(6, 13, be32(501)).text(), "OK");
         EXPECT_EQ(GetObjectType(dc), 0u) << "the ended job's DC is still there";
         EXPECT_EQ(printer_dc, nullptr);
@@ -154,8 +139,7 @@ TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
             ADD_FAILURE() << "the program's err lines:\n" << err;
         EXPECT_TRUE(contains(err, "check_req_header Invalid output file name\n")) << err;
         if (round == 1) {
-            EXPECT_EQ(before.own, after.own)
-                << "before " << describe(before) << ", after " << describe(after);
+            EXPECT_EQ(before.own, after.own) << "before " << before << ", after " << after;
         }
     }
 }
@@ -188,7 +172,7 @@ TEST(SessionWithoutServer, RefusedConnectionLeavesNothingBehind) {
     Holdings before = holdings();
     EXPECT_EQ(0, MainLoop(port));
     Holdings after = settled_holdings(before);
-    EXPECT_EQ(before, after) << "before " << describe(before) << ", after " << describe(after);
+    EXPECT_EQ(before, after);
 }
 
 TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
@@ -222,15 +206,10 @@ TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
 // Everything answered before the end of the session reaches the server: a
 // burst of requests ended by the shutdown action, which the platform is
 // asked for after its answer is queued.
-UINT shutdown_flags;
-BOOL WINAPI record_session_end(UINT flags, DWORD) {
-    shutdown_flags = flags;
-    return TRUE;
-}
+static UINT shutdown_flags;
 
 TEST(SessionTeardown, AnswersQueuedBeforeTheEndAreAllSent) {
-    request_session_end = record_session_end;
-    shutdown_flags = 0;
+    request_session_end = [](UINT flags, DWORD) -> BOOL { return shutdown_flags = flags, TRUE; };
     SessionRun s;
     Bytes burst;
     for (uint32_t id = 0; id <= 300; ++id) {
@@ -258,30 +237,23 @@ TEST_F(Session, ServerThatStopsReadingIsCutOffInBoundedTime) {
     DWORD took = 0;
     std::string err = capture_debug_output(nullptr, [&] {
         SessionRun s(4096);
-        std::atomic<bool> flooding{true};
-        struct Flood {
-            SessionRun *session;
-            std::atomic<bool> *on;
-        } flood{&s, &flooding};
         HANDLE sender = CreateThread(
             nullptr, 0,
-            [](LPVOID p) -> DWORD {
-                auto *f = static_cast<Flood *>(p);
+            [](LPVOID session) -> DWORD {
                 Bytes burst;
                 for (int i = 0; i < 1000; ++i) {
                     Bytes packet = test_frame(0x0F, i, {});
                     burst.insert(burst.end(), packet.begin(), packet.end());
                 }
-                while (f->on->load() && f->session->send_raw(burst)) {
+                while (static_cast<SessionRun *>(session)->send_raw(burst)) {
                 }
                 return 0;
             },
-            &flood, 0, nullptr);
+            &s, 0, nullptr);
         DWORD start = GetTickCount();
         while (!s.ended(5) && GetTickCount() - start < 60000)
             most = std::max(most, send_queue_bytes.load());
         took = GetTickCount() - start;
-        flooding = false;
         s.close_peer();
         WaitForSingleObject(sender, 10000);
         CloseHandle(sender);

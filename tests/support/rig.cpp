@@ -18,10 +18,8 @@
 namespace {
 
 void ensure_winsock() {
-    static bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
+    static WSADATA data;
+    static int started = WSAStartup(MAKEWORD(2, 2), &data);
     (void)started;
 }
 
@@ -105,8 +103,8 @@ SessionRun::SessionRun(int receive_buffer) {
 SessionRun::~SessionRun() {
     close_peer();
     closesocket(listener);
-    if (!ended(20000)) {
-        fprintf(stderr, "FATAL: the session did not end within 20 s of the server closing\n");
+    if (!ended(10000)) {
+        fprintf(stderr, "FATAL: the session did not end within 10 s of the server closing\n");
         fflush(stderr);
         TerminateProcess(GetCurrentProcess(), 3);
     }
@@ -134,11 +132,15 @@ void SessionRun::send(uint16_t code, uint32_t req_id, const Bytes &body) {
     send_raw(test_frame(code, req_id, body));
 }
 
+// After one wait in vain the session is taken for stuck: later waits would
+// only add up.
 Packet SessionRun::next(int timeout_ms) {
     for (;;) {
         Bytes header(16);
-        if (!read_exactly(peer, header.data(), 16, timeout_ms))
+        if (stuck || !read_exactly(peer, header.data(), 16, timeout_ms)) {
+            stuck = true;
             return {};
+        }
         Packet packet;
         packet.code = uint16_t((header[6] << 8) | header[7]);
         packet.req_id = be32_at(header, 8);
@@ -170,50 +172,22 @@ bool SessionRun::ended(int timeout_ms) {
     return WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
 }
 
-namespace {
-
-// Wine's GetProcessHandleCount answers 0; its list of all handles is right.
-struct HandleEntry {
-    PVOID object;
-    ULONG_PTR process_id, value;
-    ULONG access;
-    USHORT trace_index, type_index;
-    ULONG attributes, reserved;
-};
-
-std::wstring type_of(HANDLE handle) {
+// Wine's GetProcessHandleCount answers 0: the handle values are probed.
+Holdings holdings() {
     using Query = LONG(WINAPI *)(HANDLE, int, PVOID, ULONG, PULONG);
     static auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
-    ULONG_PTR info[128] = {};
-    ULONG length = 0;
-    const int TYPE_INFORMATION = 2;
-    if (!query || query(handle, TYPE_INFORMATION, info, sizeof(info), &length) != 0)
-        return L"";
-    auto *name = reinterpret_cast<const UNICODE_STRING *>(info);
-    return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
-}
-
-} // namespace
-
-// This process's handles: all of them, and its threads and events.
-Holdings holdings() {
-    using Query = LONG(WINAPI *)(int, PVOID, ULONG, PULONG);
-    static auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    static std::vector<ULONG_PTR> buffer(1 << 19);
-    ULONG length = 0;
-    const int EXTENDED_HANDLE_INFORMATION = 64;
     Holdings h = {0, 0};
-    if (!query || query(EXTENDED_HANDLE_INFORMATION, buffer.data(),
-                        ULONG(buffer.size() * sizeof(ULONG_PTR)), &length) != 0)
-        return h;
-    auto *entries = reinterpret_cast<const HandleEntry *>(buffer.data() + 2);
-    for (ULONG_PTR i = 0; i < buffer[0]; ++i) {
-        if (entries[i].process_id != GetCurrentProcessId())
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        DWORD flags;
+        ULONG_PTR info[128] = {};
+        const int TYPE_INFORMATION = 2;
+        if (!GetHandleInformation(HANDLE(value), &flags) ||
+            query(HANDLE(value), TYPE_INFORMATION, info, sizeof(info), nullptr) != 0)
             continue;
+        auto *name = reinterpret_cast<const UNICODE_STRING *>(info);
+        std::wstring type(name->Buffer, name->Length / sizeof(wchar_t));
         ++h.handles;
-        std::wstring type = type_of(reinterpret_cast<HANDLE>(entries[i].value));
         h.own += type == L"Thread" || type == L"Event";
     }
     return h;
@@ -227,24 +201,6 @@ Holdings settled_holdings(const Holdings &expected, bool own_only) {
         now = holdings();
     }
     return now;
-}
-
-std::string describe(const Holdings &h) {
-    return std::to_string(h.handles) + " handles, " + std::to_string(h.own) +
-           " of them threads "
-           "and events";
-}
-
-std::string unix_path(const std::wstring &dos_path) {
-    using ToUnix = char *(CDECL *)(const wchar_t *);
-    auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char *path = to_unix ? to_unix(dos_path.c_str()) : nullptr;
-    if (!path)
-        return "";
-    std::string result = path;
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
 }
 
 bool write_file(const std::wstring &path, const Bytes &bytes) {

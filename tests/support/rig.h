@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,20 +38,19 @@ class SessionRun {
   public:
     explicit SessionRun(int receive_buffer = 0); // > 0: SO_RCVBUF of the server's side
     ~SessionRun();
-    bool connected() const { return peer != INVALID_SOCKET; }
     bool send_raw(const Bytes &data);
     void send(uint16_t code, uint32_t req_id, const Bytes &body = {});
-    // The next packet other than a heartbeat (those are kept in
-    // heartbeat_jobs), or one with code 0 after timeout_ms.
-    Packet next(int timeout_ms = 20000);
-    // Sends a request and returns the next packet, which must be its answer.
+    // The next packet but heartbeats (kept in heartbeat_jobs); code 0: none came.
+    Packet next(int timeout_ms = 10000);
+    // Sends a request; the next packet must be its answer.
     Packet request(uint16_t code, uint32_t req_id, const Bytes &body = {});
-    // Whether MainLoop returned within timeout_ms.
-    bool ended(int timeout_ms);
+    bool ended(int timeout_ms); // MainLoop returned
+
     void close_peer();
 
     std::vector<uint32_t> heartbeat_jobs;
     SOCKET peer = INVALID_SOCKET;
+    bool stuck = false;
 
   private:
     SOCKET listener = INVALID_SOCKET;
@@ -63,22 +63,19 @@ class SessionRun {
 struct Holdings {
     int handles, own;
     bool operator==(const Holdings &o) const { return handles == o.handles && own == o.own; }
+    friend std::ostream &operator<<(std::ostream &out, const Holdings &h) {
+        return out << h.handles << " handles, " << h.own << " of them threads and events";
+    }
 };
 Holdings holdings();
 // What the process holds once it equals `expected` or 5 s have passed: the
 // platform's worker threads end a while after their last work.
 Holdings settled_holdings(const Holdings &expected, bool own_only = false);
-std::string describe(const Holdings &h);
 
-// The unix path of a DOS path (Wine's wine_get_unix_file_name); "" if none.
-std::string unix_path(const std::wstring &dos_path);
 bool write_file(const std::wstring &path, const Bytes &bytes);
-// Where the rig's prefix keeps drive C: (the real folder, not Wine's device
-// link), followed by `name`.
+// `name` in the rig's drive C: folder (not through Wine's device link).
 std::string drive_c_unix_path(const std::string &name);
-// The printer the rig installs, or "" when the rig is not running.
-std::string rig_printer();
-// True when this process can create windows (an X display is reachable).
+std::string rig_printer(); // "" when the rig is not running
 bool windows_can_be_created();
 
 // Runs `action` with the debug channel's fallbacks configured by PXQ=`pxq`
