@@ -15,15 +15,39 @@ namespace {
 constexpr const char *START_DOC_FOR_BMP = "start_doc_for_bmp";
 const wchar_t DOCUMENT_NAME[] = L"Test Print";
 
+// Whether printer_dc holds a started document, and where its output goes.
+bool document_open;
+std::wstring open_document_output;
+
 } // namespace
 
+// Wine's PostScript driver keeps an aborted document's spool file open until
+// the process ends, one descriptor and one file on disk per abandoned job.
+// Ending the document closes it; the output it wrote is then removed, so
+// that an abandoned job leaves no file, as an abort would.
 void abandon_document() {
     HDC open_dc = printer_dc;
     if (!open_dc)
         return;
-    AbortDoc(open_dc);
+    bool ended = document_open && EndDoc(open_dc) > 0;
+    if (!ended)
+        AbortDoc(open_dc);
     DeleteDC(open_dc);
     printer_dc = nullptr;
+    if (ended && !open_document_output.empty())
+        DeleteFileW(open_document_output.c_str());
+    document_open = false;
+    open_document_output.clear();
+}
+
+bool finish_document() {
+    bool ended = !printer_dc || !document_open || EndDoc(printer_dc) > 0;
+    if (printer_dc)
+        DeleteDC(printer_dc);
+    printer_dc = nullptr;
+    document_open = false;
+    open_document_output.clear();
+    return ended;
 }
 
 wchar_t *ansi_to_wide(const char *text) {
@@ -88,6 +112,8 @@ int start_doc_for_bmp(const PrintRequest *request) {
         return DOC_START_FAILED;
     }
     job_state = JOB_STATE_DOC_STARTED;
+    document_open = true;
+    open_document_output = output_path;
     page_width = GetDeviceCaps(printer_dc, HORZRES);
     page_height = GetDeviceCaps(printer_dc, VERTRES);
     return DOC_START_OK;

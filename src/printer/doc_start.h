@@ -29,8 +29,12 @@ int open_printer_dc(const PrintRequest *request);
 // DC is deleted and printer_dc cleared.
 int start_doc_for_bmp(const PrintRequest *request);
 
-// Ends an open document without output: AbortDoc, DeleteDC, printer_dc
-// cleared. Nothing happens when no DC is open.
+// Ends the open document, whose output the driver then writes, and deletes
+// printer_dc. False only when the driver could not end a started document.
+bool finish_document();
+
+// Ends an open document without leaving output: its file is removed,
+// printer_dc deleted and cleared. Nothing happens when no DC is open.
 void abandon_document();
 
 // Text jobs are not supported: always DOC_START_FAILED, nothing opened.

@@ -37,18 +37,6 @@ using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 
 using UnixPath = HeapPtr<char>;
 
-// A document whose start failed has nothing to end, and its DC is gone.
-// False when the driver could not finish the document.
-bool end_document(bool document_started) {
-    bool ended = true;
-    if (document_started && printer_dc) {
-        ended = EndDoc(printer_dc) > 0;
-        DeleteDC(printer_dc);
-    }
-    printer_dc = nullptr;
-    return ended;
-}
-
 // Filesystem times may be coarser than the clock the start was read from.
 constexpr uint64_t FILE_TIME_SLACK = 2 * 10000000ull;
 
@@ -113,13 +101,12 @@ void wait_for_spool_queue(const char *printer_name) {
 }
 
 void finish_print_job(uint32_t status) {
-    bool document_started = job_state.load() != JOB_STATE_ACCEPTED;
     const char *output_name = current_job ? job_name(current_job->output_file_name) : nullptr;
     const char *printer_name = current_job ? job_name(current_job->printer_name) : nullptr;
     WideText wide_output(output_name ? ansi_to_wide(output_name) : nullptr);
     job_state.store(JOB_STATE_LAST_PAGE);
     post_progress_last_page();
-    bool ended = end_document(document_started);
+    bool ended = finish_document();
     if (getenv("FORCE_SLEEP") && output_name)
         wait_for_output_file(output_name);
     if (printer_name)
