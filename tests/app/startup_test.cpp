@@ -21,9 +21,8 @@ struct Fake {
 
 } // namespace
 
-// Each row: the command-line tail, NO_RPC, how the fakes behave, and what
-// start-up did: exit code, start calls, pauses, status queries, handles
-// closed, the port handed to the session (0: no session).
+// Each row: command-line tail, NO_RPC, fakes; exit code, start calls, pauses,
+// status queries, handles closed, the session's port (0: no session).
 TEST(Startup, CommandLineSpoolerStepAndSocketLibrary) {
     StartupCalls saved = startup_calls;
     startup_calls = {

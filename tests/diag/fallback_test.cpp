@@ -1,5 +1,4 @@
-// The debug channel's fallback primitives, as hosts without Wine's debug
-// exports use them: classes per PXQ, headers, continued lines, progress lines.
+// The debug channel's fallback primitives, used where Wine's are missing.
 #include <gtest/gtest.h>
 
 #include <windows.h>

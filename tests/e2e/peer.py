@@ -53,14 +53,10 @@ class Packet:
 
 
 def program_env(wine_debug=ERRORS, extra=None, no_rpc="1"):
-    env = dict(os.environ)
-    env["WINEDEBUG"] = wine_debug
+    env = dict(os.environ, WINEDEBUG=wine_debug, NO_RPC=no_rpc or "")
     if no_rpc is None:
-        env.pop("NO_RPC", None)
-    else:
-        env["NO_RPC"] = no_rpc
-    env.update(extra or {})
-    return env
+        del env["NO_RPC"]
+    return dict(env, **(extra or {}))
 
 
 class Session:

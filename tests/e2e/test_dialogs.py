@@ -1,6 +1,5 @@
-"""The printer's settings dialogs on the wire, where no one at the desktop
-is needed (every outcome of the dialogs is driven in the printer unit tests):
-each answer comes, then the session ends."""
+"""The settings dialogs' answers that need no one at the desktop (every
+outcome is driven in the printer unit tests); the session ends after each."""
 import os
 import unittest
 

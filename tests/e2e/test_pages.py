@@ -1,5 +1,4 @@
-"""Pages printed end to end on the rig's PostScript queue; the output file the
-job result names is rendered back and compared with the pages sent."""
+"""Pages printed on the rig's queue, rendered back and compared with those sent."""
 import os
 import re
 import unittest

@@ -1,5 +1,4 @@
-"""The wire protocol, byte by byte, against the running program; reception
-failures are in the in-process session tests."""
+"""The wire protocol byte by byte (reception failures: the session tests)."""
 import struct
 import time
 import unittest

@@ -1,6 +1,5 @@
-// The device mode built from a request, and the driver's dialogs, over
-// stand-ins for winspool and the allocator: outcomes that no driver of the
-// rig produces, and the printer handle and buffer released on every path.
+// The device mode and the driver's dialogs over stand-ins for winspool and the
+// allocator: outcomes no real driver gives, and releases on every path.
 #include <gtest/gtest.h>
 
 #include <windows.h>

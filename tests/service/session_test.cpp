@@ -1,6 +1,5 @@
-// Whole sessions run in this process on the rig's printer, with the test as
-// the server: jobs ended early and late, refused and failed, what a session
-// leaves behind, and a server that sends too fast or stops reading.
+// Whole sessions in this process on the rig's printer, the test as the server:
+// jobs ended early, late, refused or failed, what a session leaves behind.
 #include <gtest/gtest.h>
 
 #include <windows.h>

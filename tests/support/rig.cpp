@@ -17,12 +17,6 @@
 
 namespace {
 
-void ensure_winsock() {
-    static WSADATA data;
-    static int started = WSAStartup(MAKEWORD(2, 2), &data);
-    (void)started;
-}
-
 bool readable(SOCKET socket, int timeout_ms) {
     fd_set set;
     FD_ZERO(&set);
@@ -44,7 +38,9 @@ bool read_exactly(SOCKET socket, unsigned char *out, size_t n, int timeout_ms) {
 }
 
 SOCKET loopback_listener(int *port, int receive_buffer) {
-    ensure_winsock();
+    static WSADATA winsock;
+    static int started = WSAStartup(MAKEWORD(2, 2), &winsock);
+    (void)started;
     SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
     if (receive_buffer > 0)
         setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&receive_buffer),

@@ -1,6 +1,5 @@
-// What the Wine unit tests share: a loopback server that plays the print
-// server for a session run in this process, what a process holds (to see
-// what a session leaves behind), files, and the debug channel's output.
+// What the Wine unit tests share: a loopback server for a session run in this
+// process, the handles a process holds, files, the debug channel's output.
 #pragma once
 
 #include <winsock2.h>

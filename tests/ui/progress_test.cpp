@@ -9,8 +9,7 @@
 
 namespace {
 
-// The control's text once it is `expected`, or what it is after 2 s: the
-// window's thread takes posted messages in its own time.
+// The control's text once it is `expected`, or after 2 s (posts take time).
 std::wstring text_of(HWND window, const wchar_t *control, const wchar_t *expected) {
     wchar_t text[128] = L"";
     for (int i = 0; i < 200; ++i, Sleep(10)) {
