@@ -26,11 +26,11 @@ TEST(OutputPath, AnchoredOnTheRootOfDriveCWithItsFolder) {
         {L"d:/spool/out.ps", L"d:/spool/out.ps", L"d:/spool"},
         {L"Z:out.ps", L"Z:\\out.ps", L"Z:\\"},
         {L"a:", L"a:\\", L"a:\\"},
+        {L"A:x", L"A:\\x", L"A:\\"},
         {L"\\\\server\\share\\out.ps", L"\\\\server\\share\\out.ps", L""},
         {L"\\\\.\\pipe\\out", L"\\\\.\\pipe\\out", L""},
         {L"1:out.ps", L"C:\\1:out.ps", L"C:\\"},
         {L"[:x", L"C:\\[:x", L"C:\\"},
-        {L"x", L"C:\\x", L"C:\\"},
         {L"", L"", L""},
     };
     for (const auto &row : rows) {
