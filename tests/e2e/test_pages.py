@@ -32,7 +32,7 @@ class PrintedPages(unittest.TestCase):
     def setUpClass(cls):
         if bmp.ghostscript() is None:
             raise unittest.SkipTest("ghostscript (gs) is not installed")
-        os.makedirs(WORK, exist_ok=True)
+        os.makedirs(os.path.join(WORK, "cwd"), exist_ok=True)
 
     def write(self, name, page, **options):
         return bmp.write_bmp(os.path.join(WORK, name), page, **options)
@@ -106,7 +106,6 @@ class PrintedPages(unittest.TestCase):
                 f.write(data)
             refused.append((f.name, 15))
         # Started elsewhere: the output still goes to the root of drive C:.
-        os.makedirs(os.path.join(WORK, "cwd"), exist_ok=True)
         saved = os.getcwd()
         os.chdir(os.path.join(WORK, "cwd"))
         try:
@@ -124,7 +123,8 @@ class PrintedPages(unittest.TestCase):
             os.chdir(saved)
         self.assertEqual(os.listdir(os.path.join(WORK, "cwd")), [], "output in the working folder")
         for line in ("invalid bmp file: pixel data outside the file, file size 5000",
-                     "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2"):
+                     "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2",
+                     "dump_fields DM_ORIENTATION DM_PAPERSIZE DM_PAPERLENGTH", "dmCopies: 1\n"):
             self.assertIn(line, err)
         self.assertEqual(err.count("should not convert the image."), 2, "fit and shrink only")
 
