@@ -23,6 +23,15 @@ std::atomic<int64_t> send_queue_limit_bytes{4 << 20};
 
 namespace {
 
+// What a queued packet holds in memory: its bytes, its node and the C
+// allocator's bookkeeping of both. Most answers are about 30 bytes, so the
+// bookkeeping is most of what a server that does not read makes us hold.
+constexpr int64_t ALLOCATION_OVERHEAD = 32;
+
+int64_t memory_cost(uint32_t size) {
+    return int64_t(size) + int64_t(sizeof(QueueNode)) + 2 * ALLOCATION_OVERHEAD;
+}
+
 // Set when a stopping thread has had its grace period, or when a send has
 // failed: what is still queued is dropped instead of sent.
 std::atomic<bool> send_abandoned;
@@ -60,7 +69,8 @@ void drain_queue() {
         LOG_PROGRESS("SendThreadProc", "%sSendThreadProc: %d bytes sent\n", static_cast<int>(sent));
         // Only a main thread waiting for room needs to hear of progress, and
         // it waits only while the queue is over its limit.
-        bool room_awaited = send_queue_bytes.fetch_sub(node->size) > send_queue_limit_bytes.load();
+        bool room_awaited =
+            send_queue_bytes.fetch_sub(memory_cost(node->size)) > send_queue_limit_bytes.load();
         free_queue_node(node);
         if (room_awaited)
             SetEvent(send_progress_event);
@@ -143,7 +153,7 @@ int enqueue_packet(const unsigned char *packet, uint32_t size) {
     else
         send_queue.head = linked;
     send_queue.tail = linked;
-    send_queue_bytes += size;
+    send_queue_bytes += memory_cost(size);
     LeaveCriticalSection(&send_queue_lock);
     SetEvent(send_queue_event);
     return 1;

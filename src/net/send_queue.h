@@ -25,7 +25,8 @@ extern HANDLE send_queue_event;          // auto-reset; set after every append
 extern HANDLE send_thread;
 extern std::atomic<bool> send_thread_running;
 
-// Bytes queued and not yet sent, and the most the main thread lets pile up
+// Memory held by packets queued and not yet sent (their bytes, nodes and
+// allocator bookkeeping), and the most the main thread lets pile up
 // for a server that does not read before it stops taking new messages.
 extern std::atomic<int64_t> send_queue_bytes;
 extern std::atomic<int64_t> send_queue_limit_bytes;
