@@ -14,15 +14,14 @@ int HandleSetValue(uint32_t req_id) {
     return 1;
 }
 
-// The job ends here and now: its document is abandoned, its window closed
-// and its page counters cleared, so that a page arriving later finds no
-// document and the next job counts from zero.
+// The job ends here and now: its document is abandoned and its window
+// closed, so that a page arriving later finds no document. The next job
+// counts its pages from zero when it is accepted.
 int HandleEndJob(uint32_t, uint32_t req_id) {
     stop_heartbeat_timer();
     abandon_document();
     close_progress_window();
     join_progress_thread();
-    pages_received = pages_printed = 0;
     send_reply(reply_code(ACTION_END_JOB), req_id, STATUS_OK, "OK");
     return 1;
 }
