@@ -19,6 +19,20 @@ const wchar_t DOCUMENT_NAME[] = L"Test Print";
 bool document_open;
 std::wstring open_document_output;
 
+// Ends the document started on printer_dc, if any, and deletes the DC;
+// false when the driver could not end the document, which is then aborted
+// when `abort_unended` asks for it.
+bool close_printer_dc(bool abort_unended) {
+    bool ended = !document_open || EndDoc(printer_dc) > 0;
+    if (!ended && abort_unended)
+        AbortDoc(printer_dc);
+    DeleteDC(printer_dc);
+    printer_dc = nullptr;
+    document_open = false;
+    open_document_output.clear();
+    return ended;
+}
+
 } // namespace
 
 // Wine's PostScript driver keeps an aborted document's spool file open until
@@ -26,28 +40,15 @@ std::wstring open_document_output;
 // Ending the document closes it; the output it wrote is then removed, so
 // that an abandoned job leaves no file, as an abort would.
 void abandon_document() {
-    HDC open_dc = printer_dc;
-    if (!open_dc)
+    if (!printer_dc)
         return;
-    bool ended = document_open && EndDoc(open_dc) > 0;
-    if (!ended)
-        AbortDoc(open_dc);
-    DeleteDC(open_dc);
-    printer_dc = nullptr;
-    if (ended && !open_document_output.empty())
-        DeleteFileW(open_document_output.c_str());
-    document_open = false;
-    open_document_output.clear();
+    std::wstring output = open_document_output;
+    if (close_printer_dc(true) && !output.empty())
+        DeleteFileW(output.c_str());
 }
 
 bool finish_document() {
-    bool ended = !printer_dc || !document_open || EndDoc(printer_dc) > 0;
-    if (printer_dc)
-        DeleteDC(printer_dc);
-    printer_dc = nullptr;
-    document_open = false;
-    open_document_output.clear();
-    return ended;
+    return !printer_dc || close_printer_dc(false);
 }
 
 wchar_t *ansi_to_wide(const char *text) {
