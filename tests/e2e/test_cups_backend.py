@@ -12,6 +12,12 @@ from test_client import Printed, make_pdf
 
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_cups_queue.py")
 PREFIX = os.environ.get("WINEPREFIX", os.path.join(peer.BUILD_DIR, "wineprefix"))
+# lp and lpadmin talk to the rig's cupsd, as scripts/env.sh names it, also
+# when ctest is run from a shell that did not source it.
+os.environ.setdefault("CUPS_SERVER", subprocess.run(
+    ["bash", "-c", '. "$1"; echo "$CUPS_SERVER"', "_",
+     os.path.join(peer.SOURCE_DIR, "scripts", "env.sh")],
+    capture_output=True, text=True, check=True).stdout.strip())
 
 
 def lp(queue, path):
