@@ -7,7 +7,7 @@
 find_program(MINGW_DLLTOOL NAMES ${TOOLCHAIN_PREFIX}-dlltool x86_64-w64-mingw32-dlltool REQUIRED)
 
 set(DELAY_IMPORT_LIBRARIES)
-foreach(dll winspool.drv comctl32.dll gdi32.dll user32.dll advapi32.dll)
+foreach(dll winspool.drv comctl32.dll gdi32.dll user32.dll advapi32.dll imm32.dll)
     get_filename_component(stem ${dll} NAME_WE)
     set(def ${CMAKE_SOURCE_DIR}/cmake/delay/${stem}.def)
     set(library ${CMAKE_BINARY_DIR}/lib${stem}_delayed.a)

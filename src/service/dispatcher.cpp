@@ -12,6 +12,7 @@
 #include "base/heap_ptr.h"
 #include "base/job_state.h"
 #include "service/messages.h"
+#include "service/page_intake.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -121,6 +122,7 @@ int ProcessServerMessages() {
             close_progress_window();
     }
     close_progress_window();
+    release_page_resources();
     release_current_job();
     return 1;
 }

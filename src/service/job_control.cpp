@@ -7,6 +7,7 @@
 #include "printer/doc_start.h"
 #include "service/handlers.h"
 #include "service/messages.h"
+#include "service/page_intake.h"
 #include "ui/progress_window.h"
 
 int HandleSetValue(uint32_t req_id) {
@@ -20,6 +21,7 @@ int HandleSetValue(uint32_t req_id) {
 int HandleEndJob(uint32_t, uint32_t req_id) {
     stop_heartbeat_timer();
     abandon_document();
+    release_page_resources();
     close_progress_window();
     join_progress_thread();
     send_reply(reply_code(ACTION_END_JOB), req_id, STATUS_OK, "OK");

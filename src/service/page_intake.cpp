@@ -13,11 +13,12 @@
 #include "net/packet.h"
 #include "net/send_queue.h"
 #include "service/bmp_file.h"
+#include "service/fit_image.h"
 #include "service/handlers.h"
-#include "base/heap_ptr.h"
 #include "service/job_finish.h"
 #include "base/job_state.h"
 #include "service/messages.h"
+#include "service/page_buffer.h"
 #include "service/page_render.h"
 #include "service/unix_path.h"
 #include "ui/progress_window.h"
@@ -27,26 +28,24 @@ namespace {
 const char READER[] = "read_one_fram_bmp_from_file";
 const char HANDLER[] = "HandlePageFilename";
 
-using FileBuffer = HeapPtr<unsigned char>;
-
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 using FileHandle = std::unique_ptr<void, HandleCloser>;
 
 int read_whole_file(HANDLE file, DWORD size, unsigned char **out_buffer) {
-    FileBuffer buffer(static_cast<unsigned char *>(malloc(size)));
+    unsigned char *buffer = page_buffer(size);
     if (!buffer) {
         ERR_ON(dbch_printer, READER, "malloc %lu failed\n", static_cast<unsigned long>(size));
         return PAGE_NO_MEMORY;
     }
     DWORD read = 0;
-    if (!ReadFile(file, buffer.get(), size, &read, nullptr) || read != size) {
+    if (!ReadFile(file, buffer, size, &read, nullptr) || read != size) {
         ERR_ON(dbch_printer, READER, "read file failed, read=%lu expected=%lu\n",
                static_cast<unsigned long>(read), static_cast<unsigned long>(size));
         return PAGE_FILE_FAILED;
     }
-    *out_buffer = buffer.release();
+    *out_buffer = buffer;
     return PAGE_PRINTED;
 }
 
@@ -64,19 +63,17 @@ uint32_t check_and_print(const unsigned char *file, uint32_t size) {
 }
 
 uint32_t print_page_file(const char *unix_path) {
-    unsigned char *raw = nullptr;
+    unsigned char *file = nullptr;
     uint32_t size = 0;
-    int result = read_one_fram_bmp_from_file(unix_path, &raw, &size);
+    int result = read_one_fram_bmp_from_file(unix_path, &file, &size);
     if (result != 0)
         return static_cast<uint32_t>(result);
-    // Released before the reply is sent.
-    FileBuffer file(raw);
-    uint16_t signature = bmp_signature(file.get(), size);
+    uint16_t signature = bmp_signature(file, size);
     if (signature != BMP_SIGNATURE) {
         ERR_ON(dbch_printproxy, HANDLER, "not bmp file %02x\n", signature);
         return PAGE_NOT_BMP;
     }
-    return check_and_print(file.get(), size);
+    return check_and_print(file, size);
 }
 
 uint32_t page_status(const unsigned char *body, size_t length) {
@@ -130,6 +127,11 @@ int read_one_fram_bmp_from_file(const char *unix_path, unsigned char **out_buffe
     return result;
 }
 
+void release_page_resources() {
+    release_page_buffer();
+    release_fit_image();
+}
+
 int HandlePageFilename(const unsigned char *body, size_t length, uint32_t req_id) {
     // Outside a job (none started, or ended by action 6) there is nothing to
     // count the page against and no job to finish.
@@ -145,7 +147,9 @@ int HandlePageFilename(const unsigned char *body, size_t length, uint32_t req_id
     if (status == PAGE_PRINTED)
         ++pages_printed;
     // The last page message ends the job whether or not any page printed.
-    if (current_job && static_cast<uint32_t>(pages_received) == current_job->reserved1)
+    if (current_job && static_cast<uint32_t>(pages_received) == current_job->reserved1) {
+        release_page_resources();
         finish_print_job(status);
+    }
     return 1;
 }

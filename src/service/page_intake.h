@@ -16,9 +16,14 @@ enum : uint32_t {
     PAGE_NO_BODY = 24,
 };
 
-// Reads the whole file into a new buffer of its exact size, released by the
-// caller with free. Returns 0, or 1 (no path or no buffer pointer), 6 (file
-// cannot be mapped, opened or read whole; empty) or 11 (no memory), and then
-// nothing is allocated. out_size may be null.
+// Reads the whole file with one read into the job's page buffer
+// (page_buffer.h), which *out_buffer then points to; it stays valid until the
+// next page is read or the job's page resources are released. Returns 0, or 1
+// (no path or no buffer pointer), 6 (file cannot be mapped, opened or read
+// whole; empty) or 11 (no memory). out_size may be null.
 int read_one_fram_bmp_from_file(const char *unix_path, unsigned char **out_buffer,
                                 uint32_t *out_size);
+
+// Releases what a job keeps from one page to the next (the page buffer and
+// the fit mode's image); every end of a job calls it.
+void release_page_resources();

@@ -5,31 +5,14 @@
 
 #include <windows.h>
 
-#include <cstddef>
-#include <cstdlib>
-#include <memory>
-#include <type_traits>
-
 #include "diag/log_line.h"
 #include "base/job_state.h"
+#include "service/fit_image.h"
 #include "service/page_placement.h"
 
 namespace {
 
-static_assert(sizeof(DibHeader) == sizeof(BITMAPINFOHEADER));
-static_assert(offsetof(DibHeader, biBitCount) == offsetof(BITMAPINFOHEADER, biBitCount));
-static_assert(offsetof(DibHeader, biClrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant));
-static_assert(offsetof(DibInfo, colours) == offsetof(BITMAPINFO, bmiColors));
-
 const char FUNCTION[] = "HandlePageFilename";
-
-const BITMAPINFO *bitmap_info(const DibInfo &info) {
-    return reinterpret_cast<const BITMAPINFO *>(&info);
-}
-
-BITMAPINFO *bitmap_info(DibInfo &info) {
-    return reinterpret_cast<BITMAPINFO *>(&info);
-}
 
 PageMetrics query_metrics(HDC dc) {
     return {GetDeviceCaps(dc, HORZRES),         GetDeviceCaps(dc, VERTRES),
@@ -60,80 +43,24 @@ void draw_unscaled(const unsigned char *bits, const BmpPage &page, int x, int y)
     }
 }
 
-struct MemoryDcDeleter {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
-
-struct BitmapDeleter {
-    void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
-};
-using Bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter>;
-
-// Puts the previously selected object back when it goes out of scope.
-struct Selection {
-    HDC dc;
-    HGDIOBJ previous;
-    ~Selection() {
-        if (previous)
-            SelectObject(dc, previous);
-    }
-};
-
-// How the conversion ended; the last-error value is taken where it failed,
-// before the clean-up can change it.
+// How the conversion ended; the last-error value is taken where it failed.
 struct Conversion {
     bool done;
     DWORD error;
 };
 
-Conversion failed() {
-    return {false, GetLastError()};
-}
-
-// The printable area's image in the page's own format: its bit depth and,
-// for palette depths, its colour table, so that no colour is remapped.
-void init_converted_header(DibInfo *converted, const BmpPage &page, const PageMetrics &m) {
-    *converted = DibInfo{};
-    DibHeader &header = converted->header;
-    header.biSize = BMP_INFO_HEADER_SIZE;
-    header.biWidth = m.printable_width;
-    header.biHeight = m.printable_height;
-    header.biPlanes = page.info.header.biPlanes;
-    header.biBitCount = page.info.header.biBitCount;
-    header.biCompression = BMP_RGB;
-    if (header.biBitCount <= 8)
-        for (size_t i = 0; i < BMP_MAX_COLOURS; ++i)
-            converted->colours[i] = page.info.colours[i];
-}
-
 // The page is stretched into an image of the printable area's size first,
-// which then goes to the printer one pixel per device pixel. The image is a
-// DIB section, so its pixels are drawn from where the stretch left them.
-// Clean-up runs in reverse order of creation: selection, section, DC.
+// which then goes to the printer one pixel per device pixel, drawn from
+// where the stretch left its pixels.
 Conversion convert_and_draw(const unsigned char *bits, const BmpPage &page, const PageMetrics &m) {
-    int width = m.printable_width;
     int height = m.printable_height;
-    DibInfo converted;
-    init_converted_header(&converted, page, m);
-    void *pixels = nullptr;
-    MemoryDc memory(CreateCompatibleDC(nullptr));
-    Bitmap section(
-        CreateDIBSection(nullptr, bitmap_info(converted), DIB_RGB_COLORS, &pixels, nullptr, 0));
-    if (!memory || !section || !pixels)
-        return failed();
-    Selection selection{memory.get(), SelectObject(memory.get(), section.get())};
-    // A new DC shrinks by AND-ing the pixels it drops (BLACKONWHITE), which
-    // darkens colour edges; dropping them outright is also faster.
-    SetStretchBltMode(memory.get(), COLORONCOLOR);
-    if (!StretchDIBits(memory.get(), 0, 0, width, height, 0, 0, page.width,
-                       static_cast<int>(page.rows), bits, bitmap_info(page.info), DIB_RGB_COLORS,
-                       SRCCOPY))
-        return failed();
-    GdiFlush();
-    if (StretchDIBits(printer_dc, 0, 0, width, height, 0, 0, width, height, pixels,
-                      bitmap_info(converted), DIB_RGB_COLORS, SRCCOPY) != height)
-        return failed();
+    DibInfo format = fit_image_format(page, m.printable_width, height);
+    const void *pixels = stretch_into_fit_image(format, bits, page);
+    if (!pixels)
+        return {false, GetLastError()};
+    if (StretchDIBits(printer_dc, 0, 0, m.printable_width, height, 0, 0, m.printable_width, height,
+                      pixels, bitmap_info(format), DIB_RGB_COLORS, SRCCOPY) != height)
+        return {false, GetLastError()};
     return {true, 0};
 }
 

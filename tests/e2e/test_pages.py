@@ -113,8 +113,10 @@ class PrintedPages(unittest.TestCase):
                 first = self.run_job(session, 100, refused + [(p, 0) for p in good], scale=0)
                 m = [int(v) for v in METRICS.search(session.stderr()).groups()]
                 printable, physical, offset = m[0:2], m[2:4], m[4:6]
-                fit, page_size, stripes = self.scaled_pages(printable, physical)
-                second = self.run_job(session, 200, [(fit[0], 0), (page_size[0], 0),
+                fit, refit, page_size, stripes = self.scaled_pages(printable, physical)
+                # Two fit pages of one format in a row: the second reuses the
+                # job's image and must still show only its own pixels.
+                second = self.run_job(session, 200, [(fit[0], 0), (refit[0], 0), (page_size[0], 0),
                                                      (stripes[0], 0)], scale=1)
                 session.send_packet(0x3001, 0, peer.reply_body(0, b"done"))
                 self.assertEqual(session.wait_exit(), 0)
@@ -126,27 +128,28 @@ class PrintedPages(unittest.TestCase):
                      "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2",
                      "dump_fields DM_ORIENTATION DM_PAPERSIZE DM_PAPERLENGTH", "dmCopies: 1\n"):
             self.assertIn(line, err)
-        self.assertEqual(err.count("should not convert the image."), 2, "fit and shrink only")
+        self.assertEqual(err.count("should not convert the image."), 3, "fit and shrink only")
 
         images = bmp.render_postscript(first, DPI, WORK)
         self.assertEqual(len(images), len(as_is), "one printed page per page drawn")
         for image, (label, page, _) in zip(images, as_is):
             self.assert_drawn(image, page, offset, label=label)
         images = bmp.render_postscript(second, DPI, WORK)
-        self.assertEqual(len(images), 3)
-        self.assert_drawn(images[0], fit[1], offset, printable[0] / fit[1].width,
-                          printable[1] / fit[1].height, "fit")
-        self.assert_drawn(images[1], page_size[1], (0, 0), label="physical size")
+        self.assertEqual(len(images), 4)
+        for image, (_, page), label in ((images[0], fit, "fit"), (images[1], refit, "refit")):
+            self.assert_drawn(image, page, offset, printable[0] / page.width,
+                              printable[1] / page.height, label)
+        self.assert_drawn(images[2], page_size[1], (0, 0), label="physical size")
         # Dropping the columns a shrink loses keeps every pixel red or green;
         # merging them (the DC's default stretch mode) would blacken them.
-        image = images[2]
+        image = images[3]
         merged = [(x, y) for y in range(image.height // 4, image.height * 3 // 4, 7)
                   for x in range(image.width)
                   if not any(bmp.close_to(image.pixel(x, y), c, TOLERANCE) for c in (RED, GREEN))]
         self.assertEqual(merged[:10], [], "%d pixels neither red nor green" % len(merged))
 
     def scaled_pages(self, printable, physical):
-        """(path, page) of a page stretched over the printable area, one of
+        """(path, page) of two pages stretched over the printable area, one of
         the physical page's size (within its slack) and two-pixel stripes a
         little wider than the printable area."""
         fit = bmp.Page(260, 350, quadrants(260, 350, [ORANGE, BLUE, GREEN, MAROON])
@@ -157,7 +160,9 @@ class PrintedPages(unittest.TestCase):
             (w // 2 - 150, h // 2 - 150, TEAL))])
         sw = printable[0] + 121
         stripes = bmp.Page(sw, 60, [(x, 0, 2, 60, RED) for x in range(0, sw, 4)], background=GREEN)
+        refit = bmp.Page(260, 350, quadrants(260, 350, [TEAL, MAGENTA, NAVY, YELLOW]))
         return ((self.write("fit.bmp", fit, bits=32, top_down=True), fit),
+                (self.write("refit.bmp", refit, bits=32, top_down=True), refit),
                 (self.write("page-size.bmp", page_size, bits=8,
                             palette=[bmp.WHITE, RED, GREEN, BLUE, MAGENTA, TEAL]), page_size),
                 (self.write("shrink.bmp", stripes, bits=8, palette=[GREEN, RED]), stripes))
