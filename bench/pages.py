@@ -15,7 +15,7 @@ rig's PostScript queue into an output file on drive C:.
 Reported per mode: median wall time of the whole process (start to exit)
 and of the job alone, and the peak resident memory (VmHWM) of each Wine
 process. Run with the rig's services up and the build in $PROXY_BUILD_DIR:
-    python3 bench/pages.py [--pages N] [--repeats R] [--modes asis,fit]
+    python3 bench/pages.py [--pages N] [--repeats R] [--modes asis,fit] [--program EXE]
 """
 import argparse
 import os
@@ -117,7 +117,7 @@ def remove(path):
         os.remove(path)
 
 
-def run_program(mode, paths):
+def run_program(mode, paths, program):
     """(wall s, job s, peak KiB, (start, pages, end) s) of one job through the
     proxy: the start is the start-print request to its answer, the pages the
     page-size query and page messages to the last page's answer, the end
@@ -130,7 +130,7 @@ def run_program(mode, paths):
     port = listener.getsockname()[1]
     log = open(os.path.join(BUILD_DIR, "logs", "bench-pages-program.stderr"), "wb")
     started = time.monotonic()
-    process = subprocess.Popen([WINE_RUN, exe("tavri-printer-proxy"), "x", str(port)],
+    process = subprocess.Popen([WINE_RUN, program, "x", str(port)],
                                env=bench_env(), stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=log)
     listener.settimeout(60)
@@ -226,6 +226,8 @@ def main():
     parser.add_argument("--pages", type=int, default=5)
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--modes", default="asis,fit")
+    parser.add_argument("--program", default=exe("tavri-printer-proxy"),
+                        help="the program to measure (another build's, to compare two versions)")
     args = parser.parse_args()
     os.makedirs(os.path.join(BUILD_DIR, "logs"), exist_ok=True)
     print("%d pages per job, %d runs each, medians" % (args.pages, args.repeats))
@@ -235,7 +237,7 @@ def main():
         program, baseline = [], []
         for _ in range(args.repeats):
             # Taking turns spreads the machine's other load over both.
-            program.append(run_program(mode, paths))
+            program.append(run_program(mode, paths, args.program))
             baseline.append(run_baseline(mode, paths))
         rows = (("proxy", program), ("baseline", baseline))
         medians = {}
@@ -246,6 +248,11 @@ def main():
         p, b = medians["proxy"], medians["baseline"]
         print("%-5s %-9s %9.2f %9.2f %11.2f" % (mode, "ratio", p[0] / b[0], p[1] / b[1],
                                                 p[2] / b[2]))
+        # Each run's pair shared the machine's load of its moment: the median
+        # of their ratios scatters less than the ratio of the medians.
+        paired = [statistics.median(x[i] / y[i] for x, y in zip(program, baseline))
+                  for i in range(3)]
+        print("%-5s %-9s %9.2f %9.2f %11.2f" % (mode, "pairs", *paired))
         for name, runs in rows:
             start, pages, end = (statistics.median(r[3][i] for r in runs) for i in range(3))
             print("%-5s %-9s job phases: start %.3f s, pages %.3f s, end %.3f s"
