@@ -12,5 +12,6 @@ set(PROXY_PURE_SOURCES
     src/service/bmp_file.cpp
     src/service/drive_c_path.cpp
     src/service/messages.cpp
+    src/service/page_buffer.cpp
     src/service/page_placement.cpp
 )

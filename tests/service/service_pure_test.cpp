@@ -11,6 +11,7 @@
 #include "service/bmp_builder.h"
 #include "service/bmp_file.h"
 #include "service/drive_c_path.h"
+#include "service/page_buffer.h"
 #include "service/page_placement.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -136,6 +137,25 @@ TEST(PagePlacement, ScaleAndPageSizeChooseTheMode) {
     for (const auto &row : rows)
         EXPECT_EQ(int(choose_placement(row.scale, row.width, row.rows, m)), int(row.expected))
             << "scale " << row.scale << ", " << row.width << " x " << row.rows;
+}
+
+// Under the sanitizer, filling each buffer to the size asked for fails if it
+// is smaller; a kept buffer must be the very one of the page before.
+TEST(PageBuffer, KeptWhileLargeEnoughGrownOtherwiseReleasedAtTheEnd) {
+    unsigned char *first = page_buffer(1000);
+    ASSERT_NE(first, nullptr);
+    memset(first, 1, 1000);
+    EXPECT_EQ(page_buffer(1000), first);
+    EXPECT_EQ(page_buffer(10), first);
+    unsigned char *grown = page_buffer(5000);
+    ASSERT_NE(grown, nullptr);
+    memset(grown, 2, 5000);
+    EXPECT_EQ(page_buffer(4999), grown);
+    release_page_buffer();
+    unsigned char *next = page_buffer(3000);
+    ASSERT_NE(next, nullptr);
+    memset(next, 3, 3000);
+    release_page_buffer();
 }
 
 TEST(DriveCPath, DeviceLinkIsReplacedByTheRealFolder) {
