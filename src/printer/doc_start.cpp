@@ -15,20 +15,20 @@ namespace {
 constexpr const char *START_DOC_FOR_BMP = "start_doc_for_bmp";
 const wchar_t DOCUMENT_NAME[] = L"Test Print";
 
-// Whether printer_dc holds a started document, and where its output goes.
-bool document_open;
+// Where the document on printer_dc writes its output. Outside the start of
+// a job, printer_dc is set only while it holds a started document: a failed
+// start deletes it.
 std::wstring open_document_output;
 
-// Ends the document started on printer_dc, if any, and deletes the DC;
-// false when the driver could not end the document, which is then aborted
-// when `abort_unended` asks for it.
+// Ends the document on printer_dc and deletes the DC; false when the driver
+// could not end the document, which is then aborted when `abort_unended`
+// asks for it.
 bool close_printer_dc(bool abort_unended) {
-    bool ended = !document_open || EndDoc(printer_dc) > 0;
+    bool ended = EndDoc(printer_dc) > 0;
     if (!ended && abort_unended)
         AbortDoc(printer_dc);
     DeleteDC(printer_dc);
     printer_dc = nullptr;
-    document_open = false;
     open_document_output.clear();
     return ended;
 }
@@ -113,7 +113,6 @@ int start_doc_for_bmp(const PrintRequest *request) {
         return DOC_START_FAILED;
     }
     job_state = JOB_STATE_DOC_STARTED;
-    document_open = true;
     open_document_output = output_path;
     page_width = GetDeviceCaps(printer_dc, HORZRES);
     page_height = GetDeviceCaps(printer_dc, VERTRES);
