@@ -128,7 +128,8 @@ class PrintedPages(unittest.TestCase):
                      "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2",
                      "dump_fields DM_ORIENTATION DM_PAPERSIZE DM_PAPERLENGTH", "dmCopies: 1\n"):
             self.assertIn(line, err)
-        self.assertEqual(err.count("should not convert the image."), 3, "fit and shrink only")
+        self.assertEqual(err.count("should not convert the image."), 3,
+                         "fit, refit and shrink only")
 
         images = bmp.render_postscript(first, DPI, WORK)
         self.assertEqual(len(images), len(as_is), "one printed page per page drawn")
