@@ -16,3 +16,5 @@ export DISPLAY=${PROXY_DISPLAY:-:87}
 export PROXY_CUPS_PORT=${PROXY_CUPS_PORT:-6631}
 export CUPS_SERVER=127.0.0.1:$PROXY_CUPS_PORT
 export PROXY_TEST_PRINTER=${PROXY_TEST_PRINTER:-TavriTestPDF}
+# The unprivileged owner of the prefix that the CUPS tests print through.
+export PROXY_E2E_USER=${PROXY_E2E_USER:-tavri-e2e}

@@ -31,7 +31,11 @@ class ProtocolError(PrintError):
 
 
 class AnswerTimeout(PrintError):
-    pass
+    """The program did not answer in time."""
+
+
+class PrefixBusy(PrintError):
+    """Another job kept the Wine prefix for longer than we would wait."""
 
 
 class UserCancelled(PrintError):

@@ -10,8 +10,8 @@ import subprocess
 import time
 
 from . import protocol as p
-from .errors import (AnswerTimeout, ConnectionLost, ProgramDidNotConnect, ProtocolError,
-                     StatusError, UserCancelled)
+from .errors import (AnswerTimeout, ConnectionLost, PrefixBusy, ProgramDidNotConnect,
+                     ProtocolError, StatusError, UserCancelled)
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -34,14 +34,14 @@ class Program:
     session is over (cancelled, when an exception leaves) and is waited
     for; a program that does not exit in time is killed."""
 
-    def __init__(self, exe=None, wine=None, env=None, preexec_fn=None, log_path=None,
-                 answer_timeout=120, connect_timeout=60, heartbeat=10, exit_timeout=30,
-                 prefix=None):
+    def __init__(self, exe=None, wine=None, env=None, log_path=None, answer_timeout=120,
+                 connect_timeout=60, heartbeat=10, exit_timeout=30, prefix=None,
+                 lock_timeout=3600, on_wait=None):
         self.exe, self.wine = exe or default_exe(), wine or default_wine()
         self.prefix = prefix or (env or os.environ).get("WINEPREFIX") or os.path.expanduser(
             "~/.wine")
-        self.lock = None
-        self.env, self.preexec_fn, self.log_path = env, preexec_fn, log_path
+        self.lock, self.lock_timeout, self.on_wait = None, lock_timeout, on_wait
+        self.env, self.log_path = env, log_path
         self.answer_timeout, self.connect_timeout = answer_timeout, connect_timeout
         self.heartbeat, self.exit_timeout = heartbeat, exit_timeout
         self.process = self.conn = self.listener = None
@@ -88,8 +88,7 @@ class Program:
         try:
             return subprocess.Popen([self.wine, self.exe, "x", str(self.port)], env=self.env,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=log, preexec_fn=self.preexec_fn,
-                                    start_new_session=True)
+                                    stderr=log, start_new_session=True)
         finally:
             if self.log_path:
                 log.close()
@@ -155,16 +154,27 @@ class Program:
     def _lock_prefix(self):
         """One job at a time per Wine prefix: Wine's spooler numbers its
         spool files per process, and two jobs that start together collide."""
+        path = os.path.join(self.prefix, ".tavri-print.lock")
         try:
-            self.lock = os.open(os.path.join(self.prefix, ".tavri-print.lock"),
-                                os.O_RDONLY | os.O_CREAT, 0o644)
+            self.lock = os.open(path, os.O_RDONLY | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC,
+                                0o644)
         except OSError:  # no prefix yet, or nobody to share it with
             return
-        try:
-            os.fchmod(self.lock, 0o644)  # readable, so that every user of the prefix can lock
-        except OSError:
-            pass
-        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        deadline, told = time.monotonic() + self.lock_timeout, False
+        while True:
+            try:
+                fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return
+            except BlockingIOError:
+                pass
+            if time.monotonic() >= deadline:
+                self._unlock_prefix()
+                raise PrefixBusy("another job kept the Wine prefix %s busy for %g s"
+                                 % (self.prefix, self.lock_timeout))
+            if not told and self.on_wait:
+                self.on_wait("waiting for another job in the Wine prefix %s" % self.prefix)
+            told = True
+            time.sleep(0.2)
 
     def _unlock_prefix(self):
         if self.lock is not None:
@@ -192,6 +202,12 @@ class Program:
         except OSError as error:
             raise self._lost("sending failed (%s)" % error)
         self.last_sent = time.monotonic()
+
+    def keep_alive(self):
+        """A heartbeat when we have been quiet for a period, so that the
+        program does not time out while we prepare the next page."""
+        if self.conn and not self.ended and time.monotonic() - self.last_sent >= self.heartbeat:
+            self.send(p.SERVER_HEARTBEAT)
 
     def _lost(self, what):
         try:

@@ -16,13 +16,15 @@ GS_DEVICES = {"color": "bmp16m", "grey": "bmpgray", "mono": "bmpmono"}
 COMMON_DPI = (72, 75, 96, 100, 120, 150, 180, 200, 240, 300, 360, 400, 600, 720, 1200, 2400)
 
 
-def sniff(path):
-    """The kind of a document from its first bytes."""
+def sniff(path, name=None):
+    """The kind of a document from its first bytes; messages call it `name`
+    (default: its path)."""
+    name = name or path
     try:
         with open(path, "rb") as f:
             head = f.read(1024)
     except OSError as error:
-        raise RenderError("cannot read %s: %s" % (path, error.strerror))
+        raise RenderError("cannot read %s: %s" % (name, error.strerror))
     if head.startswith(b"%!") or head.startswith(b"\x04%!"):
         return "ps"
     if b"%PDF-" in head:
@@ -30,7 +32,7 @@ def sniff(path):
     for magic, kind in ((b"BM", "bmp"), (b"\x89PNG\r\n", "png"), (b"\xff\xd8\xff", "jpeg")):
         if head.startswith(magic):
             return kind
-    raise RenderError("%s is neither PDF, PostScript, BMP, PNG nor JPEG" % path)
+    raise RenderError("%s is neither PDF, PostScript, BMP, PNG nor JPEG" % name)
 
 
 def parse_ranges(text, total):
@@ -45,7 +47,7 @@ def parse_ranges(text, total):
             raise RenderError("page range %r: expected N, N-M, N- or -M" % part)
         if low < 1 or high < low:
             raise RenderError("page range %r is empty" % part)
-        numbers += [n for n in range(low, high + 1) if n <= total]
+        numbers += range(low, min(high, total) + 1)
     if not numbers:
         raise RenderError("no page of the %d in the document is in %r" % (total, text))
     return numbers
@@ -57,22 +59,25 @@ def snap_dpi(dpi):
 
 
 class Ghostscript:
-    """Runs gs as the job's user; a cancel kills every run in progress."""
+    """Runs gs, niced and within `limits` (a command prefix such as
+    prlimit's); a cancel kills every run in progress."""
 
-    def __init__(self, env=None, preexec_fn=None):
-        self.env, self.preexec_fn = env, preexec_fn
+    def __init__(self, env=None, limits=()):
+        # Rasterising only has to keep ahead of the printer; on a busy
+        # machine the printing, not the next page, should get the processor.
+        self.env, self.prefix = env, ["nice", "-n", "10"] + list(limits)
         self.running = []
         self.cancelled = False
         self.lock = threading.Lock()
 
     def start(self, args, **streams):
-        command = [shutil.which("gs") or "gs", "-q", "-dSAFER", "-dNOPAUSE"] + args
+        command = self.prefix + [shutil.which("gs") or "gs", "-q", "-dSAFER", "-dNOPAUSE"]
+        command += args
         with self.lock:
             if self.cancelled:
                 raise RenderError("cancelled")
             try:
-                process = subprocess.Popen(command, env=self.env, preexec_fn=self._prepare,
-                                           **streams)
+                process = subprocess.Popen(command, env=self.env, **streams)
             except OSError as error:
                 raise RenderError("cannot run Ghostscript (%s)" % error.strerror)
             self.running.append(process)
@@ -85,13 +90,6 @@ class Ghostscript:
         if process.returncode != 0:
             raise RenderError("Ghostscript failed on %s: %s" % (what, last_line(err)))
         return out.decode("utf-8", "replace")
-
-    def _prepare(self):
-        # Rasterising only has to keep ahead of the printer; on a busy
-        # machine the printing, not the next page, should get the processor.
-        os.nice(10)
-        if self.preexec_fn:
-            self.preexec_fn()
 
     def cancel(self):
         with self.lock:
@@ -111,12 +109,13 @@ class Document:
     """One input file: its kind, its page count and, for PDF and PostScript,
     the size of its first page in points."""
 
-    def __init__(self, path, gs, work_dir):
-        self.path, self.kind = os.path.abspath(path), sniff(path)
+    def __init__(self, path, gs, work_dir, name=None):
+        self.path, self.name = os.path.abspath(path), name or path
+        self.kind = sniff(path, self.name)
         self.pages, self.size = 1, None
         if self.kind == "ps":
             self.pdf = os.path.join(work_dir, "doc-%d.pdf" % id(self))
-            gs.run(["-sDEVICE=pdfwrite", "-sOutputFile=" + self.pdf, self.path], self.path)
+            gs.run(["-sDEVICE=pdfwrite", "-sOutputFile=" + self.pdf, self.path], self.name)
         elif self.kind == "pdf":
             self.pdf = self.path
         if self.kind in ("ps", "pdf"):
@@ -126,15 +125,15 @@ class Document:
         out = gs.run(["-dNODISPLAY", "--permit-file-read=" + self.pdf, "-c",
                       "(%s) (r) file runpdfbegin pdfpagecount = "
                       "1 pdfgetpage /MediaBox pget pop == quit" % ps_string(self.pdf)],
-                     self.path).split()
+                     self.name).split()
         try:
             self.pages = int(out[0])
             box = [float(v.strip("[]")) for v in out[1:5]]
             self.size = (abs(box[2] - box[0]), abs(box[3] - box[1]))
         except (ValueError, IndexError):
-            raise RenderError("cannot count the pages of %s" % self.path)
+            raise RenderError("cannot count the pages of %s" % self.name)
         if self.pages < 1:
-            raise RenderError("%s has no pages" % self.path)
+            raise RenderError("%s has no pages" % self.name)
 
 
 def ps_string(text):
@@ -170,7 +169,7 @@ def render_pdf_page(gs, doc, number, layout, out):
     """One page by one run of Ghostscript."""
     gs.run(pdf_device_args(layout) + ["-dFirstPage=%d" % number, "-dLastPage=%d" % number,
                                       "-sOutputFile=" + out, doc.pdf],
-           "page %d of %s" % (number, doc.path))
+           "page %d of %s" % (number, doc.name))
 
 
 class PdfPages:
@@ -202,7 +201,7 @@ class PdfPages:
                 if text:
                     self.said.append(text)
         except (BrokenPipeError, ValueError):
-            raise RenderError("Ghostscript ended on %s: %s" % (self.doc.path, self.failure()))
+            raise RenderError("Ghostscript ended on %s: %s" % (self.doc.name, self.failure()))
 
     def failure(self):
         """Ghostscript's last words: errors go to standard output in its
@@ -216,7 +215,7 @@ class PdfPages:
         path = self.pattern % (self.made + 1)
         if not os.path.exists(path):
             raise RenderError("Ghostscript failed on page %d of %s: %s"
-                              % (number, self.doc.path, self.failure()))
+                              % (number, self.doc.name, self.failure()))
         self.made += 1
         return path
 
@@ -299,10 +298,12 @@ class PageMaker:
 
 class Prefetch:
     """Yields the pages in order while a thread makes the next ones, at most
-    `ahead` finished pages waiting (0: each page is made when it is due)."""
+    `ahead` finished pages waiting (0: each page is made when it is due).
+    While a page is not ready, `waiting` is called about once a second."""
 
-    def __init__(self, maker, pages, ahead=1):
+    def __init__(self, maker, pages, ahead=1, waiting=None):
         self.maker, self.pages, self.ahead = maker, pages, ahead
+        self.waiting = waiting or (lambda: None)
         self.stopped = threading.Event()
         self.queue = queue.Queue(maxsize=max(ahead, 1))
         self.thread = None
@@ -315,10 +316,17 @@ class Prefetch:
         self.thread = threading.Thread(target=self._produce, daemon=True)
         self.thread.start()
         for _ in self.pages:
-            item = self.queue.get()
+            item = self._next()
             if isinstance(item, BaseException):
                 raise item
             yield item
+
+    def _next(self):
+        while True:
+            try:
+                return self.queue.get(timeout=1)
+            except queue.Empty:
+                self.waiting()
 
     def _produce(self):
         try:

@@ -1,34 +1,165 @@
-"""The CUPS backend on the rig's private cupsd: queues made with the
-project's command, documents printed with lp and delivered to a folder,
-a cancelled job, and a Wine printer that does not exist."""
+"""Queues for a Wine printer on the rig's cupsd, as in production: made by
+the queue command from what the driver reports, the backend run by cupsd
+as root, the Wine prefix owned by an ordinary user, cupsd's own umask.
+Every kind of document is printed and the delivered output rendered."""
 import glob
 import os
+import pwd
 import subprocess
 import sys
 import time
 
+import bmp
 import peer
-from test_client import Printed, make_pdf
+import pictures as pic
+from test_client import Printed, make_pdf, mean_difference
 
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_cups_queue.py")
-PREFIX = os.environ.get("WINEPREFIX", os.path.join(peer.BUILD_DIR, "wineprefix"))
-# lp and lpadmin talk to the rig's cupsd, as scripts/env.sh names it, also
-# when ctest is run from a shell that did not source it.
-os.environ.setdefault("CUPS_SERVER", subprocess.run(
-    ["bash", "-c", '. "$1"; echo "$CUPS_SERVER"', "_",
-     os.path.join(peer.SOURCE_DIR, "scripts", "env.sh")],
-    capture_output=True, text=True, check=True).stdout.strip())
+QUERY_EXE = os.path.join(os.path.dirname(peer.PROXY_EXE), "tavri-printer-query.exe")
+USER = os.environ.get("PROXY_E2E_USER", "tavri-e2e")
+PREFIX = os.path.join(peer.BUILD_DIR, "e2e-home", ".wine")
+PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
+WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
+os.environ.setdefault("CUPS_SERVER", "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631"))
 
 
-def lp(queue, path):
-    out = subprocess.run(["lp", "-d", queue, path], capture_output=True, text=True,
-                         check=True).stdout
-    return out.split()[3].rsplit("-", 1)[1]  # "request id is QUEUE-7 (1 file(s))"
+def run(*command, **options):
+    return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                          **options)
 
 
-def not_completed(queue):
-    return subprocess.run(["lpstat", "-W", "not-completed", "-o", queue],
-                          capture_output=True, text=True).stdout
+def lp(queue, path, *options):
+    out = run("lp", "-d", queue, *sum((["-o", o] for o in options), []), path, check=True)
+    return out.stdout.split()[3].rsplit("-", 1)[1]  # "request id is QUEUE-7 (1 file(s))"
+
+
+def wait_until(check, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = check()
+        if value:
+            return value
+        time.sleep(0.2)
+    raise AssertionError("not within %d s: %s" % (seconds, what))
+
+
+def idle(queue):
+    return not run("lpstat", "-W", "not-completed", "-o", queue).stdout
+
+
+def make_queue(case, name, printer, to, *extra):
+    result = run(sys.executable, QUEUE_TOOL, name, printer, "--user", USER, "--prefix", PREFIX,
+                 "--to", to, "--display", os.environ.get("DISPLAY", ""), "--exe",
+                 peer.PROXY_EXE, *extra)
+    case.addCleanup(run, "lpadmin", "-x", name)
+    return result
+
+
+def owned_folder(case, name):
+    """A destination folder that belongs to the prefix's owner."""
+    folder = os.path.join(case.work, name)
+    os.mkdir(folder)
+    owner = pwd.getpwnam(USER)
+    os.chown(folder, owner.pw_uid, owner.pw_gid)
+    os.chmod(case.work, 0o755)
+    return folder
+
+
+class Queue(Printed):
+    def setUp(self):
+        super().setUp()
+        self.folder = owned_folder(self, "delivered")
+        self.queue = "TavriE2E%d%s" % (os.getpid(), self._testMethodName[5:12])
+
+    def delivered(self, job):
+        return glob.glob(os.path.join(self.folder, "%s-*" % job))
+
+    def test_queue_offers_what_the_driver_reports(self):
+        made = make_queue(self, self.queue, PRINTER, self.folder)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        caps = run("runuser", "-u", USER, "--", "env", "WINEPREFIX=" + PREFIX, "WINEDEBUG=-all",
+                   "HOME=" + os.path.dirname(PREFIX), WINE, QUERY_EXE, "capabilities",
+                   PRINTER, cwd="/").stdout
+        papers = [line.split("\t")[-1] for line in caps.splitlines() if line.startswith("paper\t")]
+        options = dict(line.split(": ", 1) for line in
+                       run("lpoptions", "-p", self.queue, "-l").stdout.splitlines())
+        sizes = options["PageSize/Media Size"].split()
+        self.assertEqual(len(sizes), len(papers), "one PageSize a driver paper: %s" % papers)
+        self.assertIn("*A4", sizes, "the driver's default paper is the default")
+        colour = "color\t1" in caps
+        self.assertEqual("ColorModel/Color Mode" in options, colour)
+        self.assertEqual("Duplex/2-Sided Printing" in options, "duplex\t1" in caps)
+        again = make_queue(self, self.queue, PRINTER, self.folder)
+        self.assertIn("exists already", again.stderr)
+
+    def test_every_kind_of_document_prints_through_cups_filters(self):
+        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
+        landscape = pic.ghostscript("pdfwrite", os.path.join(self.work, "wide.pdf"),
+                                    "0 0 0 setrgbcolor 40 250 760 90 rectfill showpage",
+                                    (842, 595))
+        picture = os.path.join(self.work, "picture")
+        for device, suffix in (("png16m", ".png"), ("jpeg", ".jpg")):
+            pic.ghostscript(device, picture + suffix, pic.RED_BLOCK, (400, 300))
+        two = make_pdf(os.path.join(self.work, "two.pdf"), 2)
+        text = os.path.join(self.work, "notes.txt")
+        with open(text, "w") as f:
+            f.write("A line of plain text.\n" * 20)
+        jobs = {"text": (lp(self.queue, text), 1), "testpage": (lp(
+            self.queue, "/usr/share/cups/data/testprint"), 1),
+            "png": (lp(self.queue, picture + ".png"), 1),
+            "jpeg": (lp(self.queue, picture + ".jpg"), 1),
+            "landscape": (lp(self.queue, landscape), 1),
+            "2-up": (lp(self.queue, two, "number-up=2"), 1),
+            "copies": (lp(self.queue, two, "copies=2", "collate=true"), 4)}
+        wait_until(lambda: idle(self.queue), 240, "every job printed")
+        pages = {}
+        for kind, (job, count) in jobs.items():
+            files = self.delivered(job)
+            self.assertEqual(len(files), 1, "%s job %s delivered once" % (kind, job))
+            pages[kind] = bmp.render_postscript(files[0], 10, self.work)
+            self.assertEqual(len(pages[kind]), count, "%s: pages delivered" % kind)
+        for kind in ("png", "jpeg"):
+            self.assertGreater(pic.share(pages[kind][0], pic.is_red), 0.1, kind + ": picture")
+        bar = pic.bounding_box(pages["landscape"][0], pic.is_dark)
+        self.assertGreater(bar[3] - bar[1], 3 * (bar[2] - bar[0]), "landscape bar turned")
+        one, two, three, four = pages["copies"]
+        self.assertGreater(mean_difference(one, two), 5, "page 2 follows page 1")
+        self.assertLess(mean_difference(one, three) + mean_difference(two, four), 2,
+                        "collated: page 1, page 2, page 1, page 2")
+        for kind in ("text", "testpage", "2-up"):
+            self.assertGreater(pic.share(pages[kind][0], pic.is_dark), 0.001, kind + " inked")
+
+    def test_configuration_faults_stop_the_queue_and_name_the_cause(self):
+        refused = make_queue(self, self.queue, PRINTER, "queue:" + self.queue)
+        self.assertIn("back to the queue", refused.stderr)
+        self.assertEqual(make_queue(self, self.queue, "No Such Wine Printer", self.folder)
+                         .returncode, 1, "the query refuses a printer Wine does not have")
+        for printer, to, cause in (
+                (PRINTER, "queue:" + self.queue, "leads back to this queue"),
+                ("No Such Wine Printer", self.folder, "cannot be opened in %s" % PREFIX)):
+            uri = "tavri:/%s?user=%s&to=%s&prefix=%s&exe=%s" % (
+                printer.replace(" ", "%20"), USER, to, PREFIX, peer.PROXY_EXE)
+            run("lpadmin", "-p", self.queue, "-E", "-v", uri, check=True)
+            job = lp(self.queue, make_pdf(os.path.join(self.work, "one.pdf"), 1))
+            status = wait_until(lambda: "stopped" in run("lpstat", "-p", self.queue).stdout and
+                                run("lpstat", "-p", self.queue).stdout, 60, "queue stopped")
+            self.assertIn(cause, status)
+            self.assertEqual(self.delivered(job), [])
+            run("cancel", "-a", self.queue)
+
+    def test_a_cancelled_job_ends_the_program_and_leaves_nothing(self):
+        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
+        job = lp(self.queue, make_pdf(os.path.join(self.work, "twelve.pdf"), 12))
+        wait_until(lambda: program_pids(job), 60, "the program runs for job %s" % job)
+        time.sleep(1)
+        run("cancel", "%s-%s" % (self.queue, job), check=True)
+        wait_until(lambda: not program_pids(job) and idle(self.queue), 15,
+                   "job %s and its program gone after the cancel" % job)
+        self.assertEqual(os.listdir(self.folder), [])
+        self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-*")), [])
+        owner = pwd.getpwnam(USER).pw_uid
+        self.assertEqual([p for p in glob.glob("/dev/shm/tavri-print-*")
+                          if os.stat(p).st_uid == owner], [])
 
 
 def program_pids(job):
@@ -42,72 +173,6 @@ def program_pids(job):
         except OSError:
             pass
     return pids
-
-
-def wait_until(check, seconds, what):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise AssertionError("not within %d s: %s" % (seconds, what))
-
-
-class Backend(Printed):
-    def setUp(self):
-        super().setUp()
-        self.folder = os.path.join(self.work, "delivered")
-        os.mkdir(self.folder)
-
-    def make_queue(self, wine_printer):
-        queue = "TavriE2E%d%s" % (os.getpid(), self._testMethodName[7:14])
-        subprocess.run([sys.executable, QUEUE_TOOL, queue, wine_printer, "--to", self.folder,
-                        "--prefix", PREFIX, "--exe", peer.PROXY_EXE], check=True,
-                       stdout=subprocess.DEVNULL)
-        self.addCleanup(subprocess.run, ["lpadmin", "-x", queue])
-        return queue
-
-    def delivered(self):
-        return [os.path.join(self.folder, name) for name in os.listdir(self.folder)]
-
-    def test_lp_of_a_pdf_reaches_the_folder_as_the_pdf_looks(self):
-        queue = self.make_queue(os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF"))
-        pdf = make_pdf(os.path.join(self.work, "two.pdf"), 2)
-        job = lp(queue, pdf)
-        wait_until(lambda: not not_completed(queue), 120, "job %s completed" % job)
-        files = self.delivered()
-        self.assertEqual([os.path.basename(f) for f in files], ["%s-two.pdf.ps" % job])
-        self.assert_prints_like(files[0], pdf, [1, 2])
-        self.assertEqual(glob.glob(os.path.join(peer.drive_c(), "tavri-cups-%s-*" % job)), [])
-        logs = os.environ.get("PROXY_LOG_DIR", os.path.join(peer.BUILD_DIR, "logs"))
-        with open(os.path.join(logs, "cups_page_log")) as log:
-            lines = [line for line in log if line.startswith("%s root %s " % (queue, job))]
-        self.assertIn(" total 2 ", lines[-1] if lines else "no line in the page log")
-
-    def test_a_cancelled_job_ends_the_program_and_delivers_nothing(self):
-        queue = self.make_queue(os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF"))
-        job = lp(queue, make_pdf(os.path.join(self.work, "twelve.pdf"), 12))
-        wait_until(lambda: program_pids(job), 60, "the program runs for job %s" % job)
-        time.sleep(1)
-        subprocess.run(["cancel", "%s-%s" % (queue, job)], check=True)
-        wait_until(lambda: not program_pids(job) and not not_completed(queue), 15,
-                   "job %s and its program gone after the cancel" % job)
-        self.assertEqual(self.delivered(), [])
-        self.assertEqual(glob.glob(os.path.join(peer.drive_c(), "tavri-cups-%s-*" % job)), [])
-
-    def test_a_wine_printer_that_does_not_exist_fails_clearly(self):
-        queue = self.make_queue("No Such Wine Printer")
-        job = lp(queue, make_pdf(os.path.join(self.work, "one.pdf"), 1))
-
-        def reason():
-            out = subprocess.run(["lpstat", "-p", queue], capture_output=True, text=True).stdout
-            return "cannot be opened" in out and out
-        status = wait_until(reason, 60, "lpstat names the failure")
-        self.assertIn("The Wine printer No Such Wine Printer cannot be opened in %s" % PREFIX,
-                      status)
-        wait_until(lambda: not program_pids(job), 15, "no program left for job %s" % job)
-        self.assertEqual(self.delivered(), [])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,258 @@
+"""The part of a CUPS job that runs as the Wine prefix's owner: the
+document arrives on a descriptor, is printed through the program on the
+Wine printer, and the driver's output goes into the destination folder or
+back to the backend through a pipe. Nothing here runs as root."""
+import os
+import pwd
+import re
+import shutil
+import signal
+import subprocess
+import sys
+from dataclasses import dataclass
+
+from . import cups_options
+from .device_uri import destination
+from .errors import (PrefixBusy, PrintError, ProgramDidNotConnect, RenderError, StatusError,
+                     UserCancelled)
+from .job import Progress, page_folder, print_files
+from .program import Program, default_exe
+from .protocol import JobSettings
+from .render import Ghostscript
+
+OK, FAILED, STOP, CANCEL = 0, 1, 4, 5  # CUPS_BACKEND_OK, _FAILED, _STOP, _CANCEL
+MAX_DOCUMENT = 4 << 30
+GS_MEMORY = 4 << 30  # address space of one Ghostscript
+CHUNK = 1 << 20
+
+
+def message(kind, text):
+    print("%s: %s" % (kind, text), file=sys.stderr, flush=True)
+
+
+class ConfigError(Exception):
+    """The queue cannot print any job until its configuration is mended."""
+
+
+@dataclass
+class Job:
+    id: str
+    user: str
+    title: str
+    options: str
+
+    @property
+    def label(self):
+        return '"%s"' % (self.title or "job %s" % self.id)
+
+
+class CupsProgress(Progress):
+    def started(self, total):
+        super().started(total)
+        message("INFO", "Printing %d pages on the Wine printer" % total)
+
+    def printed(self, number):
+        message("INFO", "Printed page %d of %d" % (number, self.total))
+
+
+def run(job, owner, target, document_fd, output_fd):
+    """Prints the job; CUPS's exit code. `output_fd` takes the driver's
+    output unless the destination is a folder (None)."""
+    signal.signal(signal.SIGTERM, terminate)
+    os.umask(0o077)
+    work_dir = None
+    try:
+        check_setup(owner, target)
+        sweep_leftovers(owner.prefix)
+        work_dir = page_folder()
+        document = take_document(document_fd, work_dir)
+        output = print_document(job, owner, target, document, work_dir)
+        try:
+            pages = deliver(output, target, job, output_fd)
+        finally:
+            os.remove(output)
+        message("PAGE", "total %d" % pages)
+        return OK
+    except ConfigError as error:
+        message("ERROR", str(error))
+        return STOP
+    except KeyboardInterrupt:
+        message("INFO", "Job cancelled")
+        return CANCEL
+    except PrintError as error:
+        return print_failure(error, job, owner, target, work_dir)
+    except OSError as error:
+        message("ERROR", "Printing %s failed: %s" % (job.label, error.strerror or error))
+        return FAILED
+    finally:
+        if work_dir:
+            shutil.rmtree(work_dir, ignore_errors=True)
+
+
+def terminate(signum, frame):
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)  # one cancel, one clean-up
+    raise KeyboardInterrupt()
+
+
+def check_setup(owner, target):
+    if not os.path.isfile(os.path.join(owner.prefix, "system.reg")):
+        raise ConfigError("The Wine prefix %s of %s does not exist" % (owner.prefix, owner.name))
+    exe = target.exe or default_exe()
+    if not os.path.isfile(exe):
+        raise ConfigError("The program %s does not exist" % exe)
+    if not shutil.which("gs"):
+        raise ConfigError("Ghostscript (gs) is not installed")
+
+
+def sweep_leftovers(prefix):
+    """Page folders and driver output of jobs whose backend was killed."""
+    for folder, pattern in (("/dev/shm", r"tavri-print-(\d+)-"), (os.environ.get(
+            "TMPDIR", "/tmp"), r"tavri-print-(\d+)-"),
+            (os.path.join(prefix, "drive_c"), r"tavri-cups-[^-]+-(\d+)\.prn$")):
+        try:
+            names = os.listdir(folder)
+        except OSError:
+            continue
+        for name in names:
+            match = re.match(pattern, name)
+            if match and not alive(int(match.group(1))):
+                remove_own(os.path.join(folder, name))
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def remove_own(path):
+    try:
+        if os.lstat(path).st_uid != os.getuid():
+            return
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path, ignore_errors=True)
+        else:
+            os.remove(path)
+    except OSError:
+        pass
+
+
+def take_document(document_fd, work_dir):
+    path = os.path.join(work_dir, "document")
+    size = 0
+    with open(path, "xb") as out:
+        while True:
+            chunk = os.read(document_fd, CHUNK)
+            if not chunk:
+                return path
+            size += len(chunk)
+            if size > MAX_DOCUMENT:
+                raise RenderError("the document is larger than %d GiB" % (MAX_DOCUMENT >> 30))
+            out.write(chunk)
+
+
+def print_document(job, owner, target, document, work_dir):
+    """Prints on the Wine printer; the unix path of the driver's output."""
+    found = cups_options.choices(cups_options.parse_options(job.options))
+    output_name = "tavri-cups-%s-%d.prn" % (job.id, os.getpid())
+    settings = cups_options.apply(JobSettings(printer=target.printer, output=output_name,
+                                              job_id=int(job.id) % 2**32), found)
+    env = owner.env(target, job.id, os.environ)
+    program = Program(exe=target.exe or None, wine=wine_command(), env=env,
+                      prefix=owner.prefix, on_wait=lambda text: message("INFO", text))
+    gs = Ghostscript(env, limits=["prlimit", "--as=%d" % GS_MEMORY, "--"])
+    message("INFO", "Starting the Wine printer %s" % target.printer)
+    try:
+        return print_files(program, settings, [document], fit=True,
+                           colour=found.colour or "color", progress=CupsProgress(),
+                           work_dir=work_dir, gs=gs, names=[job.label],
+                           paper_from_document=True)
+    except BaseException:
+        remove_own(os.path.join(owner.prefix, "drive_c", output_name))
+        raise
+
+
+def wine_command():
+    wine64 = "/usr/lib/wine/wine64"
+    return wine64 if os.path.exists(wine64) else "wine"
+
+
+def deliver(output, target, job, output_fd):
+    """Writes the output into the folder or the pipe; its page count."""
+    dest = destination(target.to)
+    with open(output, "rb") as source:
+        if dest.kind == "folder":
+            final = write_into_folder(source, dest.where, job, extension(source))
+            message("INFO", "Delivered to %s" % final)
+        else:
+            shutil.copyfileobj(source, os.fdopen(output_fd, "wb", closefd=False), CHUNK)
+        source.seek(0)
+        return sum(1 for line in source if line.startswith(b"%%Page:"))
+
+
+def extension(source):
+    head = source.read(8)
+    source.seek(0)
+    return ".pdf" if head.startswith(b"%PDF") else ".ps" if b"%!" in head else ".prn"
+
+
+def write_into_folder(source, folder, job, suffix):
+    if not os.path.isdir(folder):
+        raise ConfigError("The destination folder %s does not exist" % folder)
+    safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in job.title)[:60]
+    final = os.path.join(folder, "%s-%s%s" % (job.id, safe or "job", suffix))
+    part = final + ".part"
+    try:
+        fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
+    except PermissionError:
+        raise ConfigError("The destination folder %s is not writable for %s"
+                          % (folder, pwd.getpwuid(os.getuid()).pw_name))
+    try:
+        with os.fdopen(fd, "wb") as out:
+            shutil.copyfileobj(source, out, CHUNK)
+        os.replace(part, final)
+    except BaseException:
+        os.remove(part)
+        raise
+    return final
+
+
+def print_failure(error, job, owner, target, work_dir):
+    """Tells CUPS what failed, in the user's terms; its exit code."""
+    text = str(error)
+    if work_dir:
+        text = text.replace(os.path.join(work_dir, "document"), job.label)
+    if isinstance(error, StatusError) and error.status == 8:
+        message("ERROR", "The Wine printer %s cannot be opened in %s (status 8): is it "
+                "installed there?" % (target.printer, owner.prefix))
+        return STOP
+    if isinstance(error, ProgramDidNotConnect):
+        message("ERROR", "The program did not start in %s: %s" % (owner.prefix, text))
+        return FAILED
+    if isinstance(error, UserCancelled):
+        message("ERROR", "%s was cancelled in the progress window" % job.label)
+        return CANCEL
+    if isinstance(error, RenderError):
+        if not ghostscript_works():
+            message("ERROR", "Ghostscript does not work: %s" % text)
+            return STOP
+        message("ERROR", "Cannot print %s: %s" % (job.label, text))
+        return CANCEL
+    if isinstance(error, PrefixBusy):
+        message("ERROR", text)
+        return FAILED
+    message("ERROR", "Wine printer %s: %s" % (target.printer, text))
+    return FAILED
+
+
+def ghostscript_works():
+    try:
+        return subprocess.run(["gs", "-q", "-dSAFER", "-dNODISPLAY", "-dBATCH", "-c", "quit"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
