@@ -1,5 +1,6 @@
 """The command: prints documents through the program under Wine."""
 import argparse
+import codecs
 import os
 import signal
 import sys
@@ -93,6 +94,33 @@ def named_or_number(names, parse_number):
     return parse
 
 
+def seconds(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected a number of seconds")
+    if not 0 < value <= 86400:
+        raise argparse.ArgumentTypeError("must be more than 0 and at most 86400 seconds")
+    return value
+
+
+def encoding(text):
+    try:
+        return codecs.lookup(text).name
+    except LookupError:
+        raise argparse.ArgumentTypeError("unknown encoding %r" % text)
+
+
+def output_name(text):
+    """A name below drive C:'s root: a drive, a root or .. would let a job
+    overwrite any file of the prefix, such as C:\\windows\\win.ini."""
+    parts = text.replace("/", "\\").split("\\")
+    if not text or ":" in text or parts[0] == "" or ".." in parts or "" in parts:
+        raise argparse.ArgumentTypeError("expected a file name relative to drive C:'s root, "
+                                         "without a drive letter or ..")
+    return text
+
+
 def colour_choice(text):
     if text.lower() not in COLOURS:
         raise argparse.ArgumentTypeError("expected color, grey or mono")
@@ -119,7 +147,9 @@ def add_job_options(parser):
     job = parser.add_argument_group("job")
     job.add_argument("--printer", default=os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF"),
                      help="Wine printer (default %(default)s)")
-    job.add_argument("--output", help="output file name on drive C: (default tavri-job-ID.ps)")
+    job.add_argument("--output", type=output_name,
+                     help="output file name on drive C:, relative to its root (default "
+                          "tavri-job-ID.ps)")
     job.add_argument("--job-id", type=U32, default=1, help="job number (default %(default)s)")
     job.add_argument("--copies", type=U32, metavar="N", help="number of copies (default: "
                      "the printer's)")
@@ -153,12 +183,12 @@ def add_program_options(parser):
                      help="Wine or a launcher (default %(default)s)")
     run.add_argument("--program-log", metavar="FILE",
                      help="append the program's stderr here (default: discarded)")
-    run.add_argument("--encoding", default="cp1252",
+    run.add_argument("--encoding", default="cp1252", type=encoding,
                      help="ANSI code page of the Wine prefix for the names (default "
                           "%(default)s)")
-    run.add_argument("--timeout", type=float, default=120,
+    run.add_argument("--timeout", type=seconds, default=120,
                      help="seconds to wait for each answer (default %(default)s)")
-    run.add_argument("--connect-timeout", type=float, default=60,
+    run.add_argument("--connect-timeout", type=seconds, default=60,
                      help="seconds to wait for the program to connect (default %(default)s)")
     run.add_argument("--heartbeat", type=float, default=10,
                      help="seconds between our heartbeats while waiting, at most 20 "

@@ -1,14 +1,18 @@
-"""The CUPS side's pure parts, without Wine or cupsd: device URIs and
-destinations, job options, the driver's report and the PPD made from it."""
+"""The Linux side's pure parts, without Wine or cupsd: device URIs and
+destinations, job options, the driver's report and the PPD made from it,
+the command's arguments, limits, and heartbeats while pages are made."""
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+from contextlib import redirect_stderr
+from io import StringIO
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
-from tavri_print import capabilities, cups_options, device_uri, job, ppd  # noqa: E402
+from tavri_print import capabilities, cli, cups_options, device_uri, job, ppd, render  # noqa: E402
 from tavri_print.errors import RenderError  # noqa: E402
 
 REPORT = """printer\tOffice Laser
@@ -151,6 +155,39 @@ class Limits(unittest.TestCase):
         self.assertEqual(job.paper_of(self.Doc(1, (842, 595))), 595 << 16 | 842)
         for size in ((7200000, 7200000), (0, 842), (14401, 100)):
             self.assertRaises(RenderError, job.paper_of, self.Doc(1, size))
+
+
+class Command(unittest.TestCase):
+    def test_arguments_that_cannot_work_are_refused_by_name(self):
+        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--encoding", "bogus"],
+                                                                  "unknown encoding"),
+                            (["--output", "C:\\windows\\win.ini"], "relative to drive C:"),
+                            (["--output", "a/../../b"], "relative"), (["--heartbeat", "30"],
+                                                                      "--heartbeat")):
+            error = StringIO()
+            with redirect_stderr(error), self.assertRaises(SystemExit) as caught:
+                cli.parse_args(args + ["doc.pdf"])
+            self.assertEqual(caught.exception.code, 2)
+            self.assertIn(fault, error.getvalue())
+        self.assertEqual(cli.parse_args(["--output", "out\\a.ps", "x"]).output, "out\\a.ps")
+
+
+class Heartbeats(unittest.TestCase):
+    def test_a_slow_page_keeps_the_program_alive(self):
+        class SlowMaker:
+            gs = render.Ghostscript()
+
+            def make(self, index, doc, number):
+                time.sleep(2.5)
+                return "page-%d" % number, False
+
+            def close(self):
+                pass
+        calls = []
+        pages = render.Prefetch(SlowMaker(), [(None, 1)], waiting=lambda: calls.append(1))
+        self.assertEqual(list(pages), [("page-1", False)])
+        pages.close()
+        self.assertGreaterEqual(len(calls), 2)
 
 
 if __name__ == "__main__":
