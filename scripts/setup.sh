@@ -12,16 +12,11 @@ PACKAGES=(
     cups cups-client cups-bsd printer-driver-cups-pdf ghostscript
     xvfb xauth xdotool x11-apps x11-utils imagemagick fonts-wqy-microhei locales python3-pil
     ninja-build cmake googletest clang libclang-rt-14-dev llvm
+    debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-wheel
+    dpkg-dev lintian
 )
 
 step() { echo "== $*"; }
-
-# install_backend [FOLDER]: the CUPS backend "tavri" (queues that print through
-# a Wine printer), as root with mode 0700, into CUPS's backend folder unless
-# FOLDER is given. It runs the library of this source tree.
-install_backend() {
-    python3 "$PROXY_SOURCE_DIR/tools/tavri_cups_queue.py" --install-backend "$@" >/dev/null
-}
 
 missing_packages() {
     local package

@@ -16,9 +16,19 @@ from .errors import (AnswerTimeout, ConnectionLost, PrefixBusy, ProgramDidNotCon
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
+INSTALLED_EXE = "/usr/lib/tavri-printer-proxy/tavri-printer-proxy.exe"
+
+
 def default_exe():
+    """$PROXY_EXE; else the packaged program, unless this module runs from a
+    checkout, whose own build is the one to run."""
+    if os.environ.get("PROXY_EXE"):
+        return os.environ["PROXY_EXE"]
+    checkout = os.path.exists(os.path.join(SOURCE_DIR, "CMakeLists.txt"))
+    if not checkout and os.path.exists(INSTALLED_EXE):
+        return INSTALLED_EXE
     build = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
-    return os.environ.get("PROXY_EXE", os.path.join(build, "tavri-printer-proxy.exe"))
+    return os.path.join(build, "tavri-printer-proxy.exe")
 
 
 def default_wine():
