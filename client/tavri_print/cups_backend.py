@@ -190,7 +190,7 @@ def to_backend(backend, uri, job, output):
         message("ERROR", "No CUPS backend for the destination %s" % device_uri.public(uri))
         return STOP
     as_lp = {}
-    if mode & 0o077:  # CUPS runs only 0700 backends as root
+    if mode & 0o005 == 0o005:  # CUPS runs a backend others may read and run as lp
         lp = pwd.getpwnam("lp")
         as_lp = {"user": lp.pw_uid, "group": lp.pw_gid, "extra_groups": []}
     env = dict(os.environ, DEVICE_URI=uri)
