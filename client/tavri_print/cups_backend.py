@@ -22,6 +22,7 @@ from .cups_worker import CANCEL, FAILED, OK, STOP, message
 from .owner import Owner, die_with_parent
 
 USAGE = "Usage: tavri job-id user title copies options [file]"
+CUPS_CHANNELS = (3, 4)  # the back channel and the side channel that cupsd gives backends
 MAX_OUTPUT = 16 << 30
 CHUNK = 1 << 20
 
@@ -124,6 +125,9 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
             os.close(read_end)
             if output is not None:
                 output.close()  # root's file: the owner's side only writes the pipe
+            for fd in CUPS_CHANNELS:  # cupsd's channels stay with root
+                if fd not in (document_fd, write_end) and open_fd(fd):
+                    os.close(fd)
             os.setsid()
             owner.become()
             die_with_parent(parent)
@@ -198,11 +202,19 @@ def to_backend(backend, uri, job, output):
     command = [device_uri.public(uri), job.id, job.user, job.title, "1", ""]
     process = subprocess.Popen(command, executable=path, env=env, stdin=output,
                                start_new_session=True, preexec_fn=die_with_parent_signal,
-                               **as_lp)
+                               pass_fds=[fd for fd in CUPS_CHANNELS if open_fd(fd)], **as_lp)
     backend.children.append(process.pid)
     code = process.wait()
     backend.children.remove(process.pid)
     return code if code >= 0 else FAILED
+
+
+def open_fd(fd):
+    try:
+        os.fstat(fd)
+        return True
+    except OSError:
+        return False
 
 
 def die_with_parent_signal():
