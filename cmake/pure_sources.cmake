@@ -9,9 +9,11 @@ set(PROXY_PURE_SOURCES
     src/net/packet.cpp
     src/printer/output_path.cpp
     src/printer/paper_table.cpp
+    src/printer/query_format.cpp
     src/service/bmp_file.cpp
     src/service/drive_c_path.cpp
     src/service/messages.cpp
     src/service/page_buffer.cpp
     src/service/page_placement.cpp
+    src/ui/font_link_list.cpp
 )
