@@ -41,3 +41,7 @@ def is_red(r, g, b):
 
 def is_dark(r, g, b):
     return r + g + b < 200
+
+
+def is_inked(r, g, b):
+    return r + g + b < 600

@@ -129,7 +129,7 @@ class Queue(Printed):
         self.assertLess(mean_difference(one, three) + mean_difference(two, four), 2,
                         "collated: page 1, page 2, page 1, page 2")
         for kind in ("text", "testpage", "2-up"):
-            self.assertGreater(pic.share(pages[kind][0], pic.is_dark), 0.001, kind + " inked")
+            self.assertGreater(pic.share(pages[kind][0], pic.is_inked), 0.001, kind + " inked")
 
     def test_configuration_faults_stop_the_queue_and_name_the_cause(self):
         refused = make_queue(self, self.queue, PRINTER, "queue:" + self.queue)
@@ -143,7 +143,7 @@ class Queue(Printed):
                 printer.replace(" ", "%20"), USER, to, PREFIX, peer.PROXY_EXE)
             run("lpadmin", "-p", self.queue, "-E", "-v", uri, check=True)
             job = lp(self.queue, make_pdf(os.path.join(self.work, "one.pdf"), 1))
-            status = wait_until(lambda: "stopped" in run("lpstat", "-p", self.queue).stdout and
+            status = wait_until(lambda: "disabled" in run("lpstat", "-p", self.queue).stdout and
                                 run("lpstat", "-p", self.queue).stdout, 60, "queue stopped")
             self.assertIn(cause, status)
             self.assertEqual(self.delivered(job), [])
