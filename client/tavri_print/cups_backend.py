@@ -135,6 +135,8 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
                                    write_end if output else None)
         except BaseException as error:  # reported, then the child ends
             message("ERROR", "Printing as %s failed: %s" % (owner.name, error))
+            if isinstance(error, PermissionError):  # not run as root: a fault of the setup
+                code = STOP
         finally:
             sys.stderr.flush()
             os._exit(code)
