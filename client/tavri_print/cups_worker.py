@@ -102,6 +102,8 @@ def check_setup(owner, target):
         raise ConfigError("The program %s does not exist" % exe)
     if not shutil.which("gs"):
         raise ConfigError("Ghostscript (gs) is not installed")
+    if not shutil.which(wine_command()):
+        raise ConfigError("Wine (%s) is not installed" % wine_command())
 
 
 def sweep_leftovers(prefix):
@@ -206,6 +208,7 @@ def write_into_folder(source, folder, job, suffix):
     safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in job.title)[:60]
     final = os.path.join(folder, "%s-%s%s" % (job.id, safe or "job", suffix))
     part = final + ".part"
+    remove_own(part)  # left by a job that was killed
     try:
         fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
     except PermissionError:
