@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: built with scripts/package, installed
+# with apt, its files root's and unwritable by others, one PDF printed through
+# the INSTALLED backend and program on the rig's private cupsd (scripts/services
+# must be running), then purged without leaving anything behind. As root:
+#   tests/package/test_package.sh
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
+cd "$PROXY_SOURCE_DIR"
+NAME=tavri-printer-proxy
+BACKEND=/usr/lib/cups/backend/tavri
+EXE=/usr/lib/$NAME/$NAME.exe
+RIG_BACKEND=$PROXY_BUILD_DIR/cups/serverbin/backend/tavri
+QUEUE=TavriPackage$$
+WORK=$(mktemp -d)
+
+fail() {
+    echo "test_package: FAIL: $*" >&2
+    exit 1
+}
+
+# A launcher that some other checkout's rig wrote into CUPS's folder is not
+# ours to lose: it is put back after the purge.
+[[ -e $BACKEND ]] && ! dpkg -S "$BACKEND" >/dev/null 2>&1 && cp -p "$BACKEND" "$WORK/foreign"
+
+cleanup() {
+    lpadmin -x "$QUEUE" 2>/dev/null || true
+    [[ -f $WORK/rig ]] && mv -f "$WORK/rig" "$RIG_BACKEND"
+    dpkg -s "$NAME" >/dev/null 2>&1 && apt-get purge -y -qq "$NAME" </dev/null >/dev/null
+    [[ -f $WORK/foreign && ! -e $BACKEND ]] && cp -p "$WORK/foreign" "$BACKEND"
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+scripts/package | tee "$WORK/package.out"
+deb=$(tail -n 1 "$WORK/package.out")
+[[ -f $deb ]] || fail "scripts/package named no .deb"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$deb" \
+    </dev/null >/dev/null || fail "apt could not install $deb"
+dpkg -L "$NAME" >"$WORK/files"
+
+# --- what is installed ------------------------------------------------------
+[[ -z $(dpkg -V "$NAME") ]] || fail "installed files differ from the package: $(dpkg -V "$NAME")"
+[[ $(stat -c '%a %U %G' "$BACKEND") == '700 root root' ]] ||
+    fail "$BACKEND is $(stat -c '%a %U %G' "$BACKEND"), not 700 root root"
+writable=$(xargs -d '\n' -a "$WORK/files" stat -c '%U %A %n' | awk '$2 !~ /^l/ &&
+    ($1 != "root" || substr($2, 6, 1) == "w" || substr($2, 9, 1) == "w")')
+[[ -z $writable ]] || fail "not root's, or writable by others: $writable"
+for path in "$EXE" /usr/bin/tavri-print /usr/bin/tavri-cups-queue \
+    "/usr/share/doc/$NAME/README.md.gz"; do
+    [[ -e $path ]] || fail "$path is not installed"
+done
+/usr/bin/tavri-print --help >/dev/null || fail "tavri-print --help fails"
+found=$(cd / && env -u PROXY_EXE -u PROXY_BUILD_DIR /usr/bin/python3 -I -c \
+    'from tavri_print.program import default_exe; print(default_exe())')
+[[ $found == "$EXE" ]] || fail "the installed library runs $found, not $EXE"
+
+# --- one job through the installed backend ----------------------------------
+mv "$RIG_BACKEND" "$WORK/rig"
+ln -s "$BACKEND" "$RIG_BACKEND"
+chmod 755 "$WORK"
+install -d -o "$PROXY_E2E_USER" "$WORK/out"
+gs -q -sDEVICE=pdfwrite -o "$WORK/one.pdf" \
+    -c '/Helvetica findfont 48 scalefont setfont 100 500 moveto (Package) show showpage'
+env -u PROXY_EXE -u PROXY_BUILD_DIR /usr/bin/tavri-cups-queue "$QUEUE" "$PROXY_TEST_PRINTER" \
+    --user "$PROXY_E2E_USER" --prefix "$PROXY_BUILD_DIR/e2e-home/.wine" --to "$WORK/out" ||
+    fail "the installed tavri-cups-queue made no queue"
+lp -d "$QUEUE" -t one "$WORK/one.pdf" >/dev/null
+for ((tries = 0; tries < 600; tries++)); do
+    [[ -z $(lpstat -W not-completed -o "$QUEUE") ]] && break
+    sleep 0.2
+done
+delivered=("$WORK"/out/*)
+[[ ${#delivered[@]} == 1 && -f ${delivered[0]} ]] ||
+    fail "the job delivered ${delivered[*]}; lpstat: $(lpstat -p "$QUEUE")"
+head -c 4 "${delivered[0]}" | grep -q '^%!PS' || fail "${delivered[0]} is not PostScript"
+mv -f "$WORK/rig" "$RIG_BACKEND"
+
+# --- purge ------------------------------------------------------------------
+apt-get purge -y -qq "$NAME" </dev/null >/dev/null || fail "apt could not purge $NAME"
+dpkg -s "$NAME" >/dev/null 2>&1 && fail "$NAME is still known to dpkg after the purge"
+while read -r path; do
+    [[ -e $path || -L $path ]] || continue
+    # A folder may stay only while another package owns it too.
+    [[ -d $path && ! -L $path ]] && dpkg -S "$path" >/dev/null 2>&1 && continue
+    [[ $path == /. ]] && continue
+    fail "left after the purge: $path"
+done <"$WORK/files"
+echo "test_package: installed, printed through $BACKEND, purged cleanly"
