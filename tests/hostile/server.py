@@ -210,45 +210,42 @@ class Session:
         if problem:
             self.find("malformed", "%s: %s (body %s)" % (what, problem, body[:60].hex()))
 
-    def settle(self, timeout=ANSWER_TIMEOUT):
-        """Reads until every answer due has arrived."""
-        while self.pending:
-            try:
-                if self.next_packet(time.monotonic() + timeout) is None:
-                    raise Hang("no %s within %.0f s" % (self.pending[0][3], timeout))
-            except Closed:
-                self.ended_by_program = True
-                self.find("protocol", "connection closed with %d answers due (%s)"
+    def read_until(self, done, what, timeout=ANSWER_TIMEOUT, per_packet=False):
+        """Reads until done(), within `timeout` (of each packet, `per_packet`);
+        a program that closes first raises Closed, with any answers due found."""
+        deadline = time.monotonic() + timeout
+        try:
+            while not done():
+                if self.next_packet(deadline) is None:
+                    raise Hang("no %s within %.0f s" % (what(), timeout))
+                deadline = time.monotonic() + timeout if per_packet else deadline
+        except Closed:
+            self.ended_by_program, self.gone_at = True, self.gone_at or time.monotonic()
+            if self.pending:
+                self.find("protocol", "the program closed with %d answers due (%s)"
                           % (len(self.pending), self.pending[0][3]))
                 self.pending = []
-                raise
+            raise
+
+    def settle(self):
+        """Reads until every answer due has arrived."""
+        self.read_until(lambda: not self.pending, lambda: self.pending[0][3], per_packet=True)
 
     def answer(self, req_id):
         """The body of the answer to req_id, once every answer due is in."""
         self.settle()
         return self.answers.pop(req_id, None)
 
-    def wait_notice(self, code, timeout=ANSWER_TIMEOUT):
-        deadline = time.monotonic() + timeout
-        while not any(got == code for got, _ in self.notices):
-            if self.next_packet(deadline) is None:
-                raise Hang("no notice %#x within %.0f s" % (code, timeout))
-        index = [got for got, _ in self.notices].index(code)
-        return self.notices.pop(index)[1]
+    def wait_notice(self, code):
+        codes = lambda: [got for got, _ in self.notices]  # noqa: E731
+        self.read_until(lambda: code in codes(), lambda: "notice %#x" % code)
+        return self.notices.pop(codes().index(code))[1]
 
     def read_to_end(self, timeout=ANSWER_TIMEOUT):
         """Reads until the program closes; the notices it sent on the way."""
-        deadline = time.monotonic() + timeout
         try:
-            while self.next_packet(deadline):
-                pass
-            raise Hang("the program did not end the session within %.0f s" % timeout)
+            self.read_until(lambda: False, lambda: "end of the session", timeout)
         except Closed:
-            self.ended_by_program = True
-            self.gone_at = self.gone_at or time.monotonic()
-            if self.pending:
-                self.find("protocol", "session ended with %d answers due (%s)"
-                          % (len(self.pending), self.pending[0][3]))
             return self.notices
 
     # --- the end -----------------------------------------------------------------

@@ -73,13 +73,13 @@ class Record(unittest.TestCase):
                                  paper_source=7, quality=-4, y_resolution=600, color=2)
         record = settings.record(page_count=9)
         self.assertEqual(len(record), 308)
-        expected = [(0, ">I", 0x01020304), (4, "3s", b"Pr\0"), (131, "B", 0), (132, "5s", b"o.ps\0"),
-                    (259, "B", 0), (260, ">I", 0xFF), (264, ">I", 1), (268, ">I", 2),
-                    (272, ">I", 3), (276, ">I", 1), (280, ">I", 7), (284, ">I", 595 << 16 | 842),
-                    (288, ">i", -4), (292, ">I", 600), (296, ">I", 9), (300, ">I", 2),
-                    (304, ">I", p.DATA_TYPE_BITMAP)]
+        expected = [(0, ">I", 0x01020304), (4, "3s", b"Pr\0"), (131, "B", 0),
+                    (132, "5s", b"o.ps\0"), (259, "B", 0), (260, ">I", 0xFF), (264, ">I", 1),
+                    (268, ">I", 2), (272, ">I", 3), (276, ">I", 1), (280, ">I", 7),
+                    (284, ">I", 595 << 16 | 842), (288, ">i", -4), (292, ">I", 600),
+                    (296, ">I", 9), (300, ">I", 2), (304, ">I", p.DATA_TYPE_BITMAP)]
         for offset, form, value in expected:
-            self.assertEqual(struct.unpack_from(form, record, offset)[0], value, "offset %d" % offset)
+            self.assertEqual(struct.unpack_from(form, record, offset)[0], value, offset)
 
     def test_unset_settings_leave_their_bits_and_values_zero(self):
         record = p.JobSettings(printer="P", output="o", quality=0).record(1)
@@ -120,7 +120,8 @@ class PageRanges(unittest.TestCase):
     def test_ranges(self):
         for text, total, pages in (("2-5", 9, [2, 3, 4, 5]), ("1,3,7-", 8, [1, 3, 7, 8]),
                                    ("-3", 9, [1, 2, 3]), (" 4 ", 9, [4]), ("8-12", 9, [8, 9]),
-                                   ("1-2147483647", 3, [1, 2, 3]), ("3,1-1000000000", 4, [3, 1, 2, 3, 4])):
+                                   ("1-2147483647", 3, [1, 2, 3]),
+                                   ("3,1-1000000000", 4, [3, 1, 2, 3, 4])):
             self.assertEqual(parse_ranges(text, total), pages, text)
 
     def test_refused(self):
