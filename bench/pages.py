@@ -21,7 +21,6 @@ import argparse
 import os
 import socket
 import statistics
-import struct
 import subprocess
 import sys
 import time
@@ -29,13 +28,16 @@ import time
 SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
                             os.path.abspath(os.path.join(os.path.dirname(__file__), "..")))
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
-import peer  # noqa: E402  (the end-to-end tests' packet helpers)
+sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
+from tavri_print import protocol as p  # noqa: E402
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PAGE_DIR = os.path.join(BUILD_DIR, "bench-pages")
 SIZES = {"asis": (2480, 3508), "fit": (2600, 3508)}
 SCALE = {"asis": 0, "fit": 1}
+PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
+DRIVE_C = os.path.join(os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix")),
+                       "drive_c")
 
 
 def bench_env():
@@ -55,8 +57,6 @@ def page_rows(width, height, number):
     coloured heading band, lines of grey "text", and a photo-like gradient
     whose every line differs."""
     white = b"\xff\xff\xff" * width
-    stride = (width * 3 + 3) // 4 * 4
-    pad = b"\x00" * (stride - width * 3)
     heading = bytes((40, 90, 200)) * width
     photo_x, photo_w, photo_y, photo_h = 300, 900, 1900, 900
     rows = []
@@ -73,17 +73,13 @@ def page_rows(width, height, number):
             row = white[:photo_x * 3] + line + white[(photo_x + photo_w) * 3:]
         else:
             row = white
-        rows.append(row + pad)
+        rows.append(row)
     return rows
 
 
 def write_page(path, width, height, number):
-    rows = page_rows(width, height, number)
-    image = b"".join(reversed(rows))
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(image), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(image), 11811, 11811, 0, 0)
     with open(path, "wb") as f:
-        f.write(header + info + image)
+        f.write(p.bmp_file(width, height, 24, page_rows(width, height, number)))
 
 
 def page_files(mode, count):
@@ -123,7 +119,7 @@ def run_program(mode, paths, program):
     page-size query and page messages to the last page's answer, the end
     from there to the job result."""
     output = "bench-program.ps"
-    remove(os.path.join(peer.drive_c(), output))
+    remove(os.path.join(DRIVE_C, output))
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
     listener.listen(1)
@@ -136,13 +132,13 @@ def run_program(mode, paths, program):
     listener.settimeout(60)
     conn, _ = listener.accept()
     session = Peer(conn)
-    record = peer.start_print_record(job_id=5, output=output, pages=len(paths),
-                                     scale=SCALE[mode])
+    record = p.raw_record(5, PRINTER.encode(), output.encode(), page_count=len(paths),
+                          scale=SCALE[mode])
     job_started = time.monotonic()
     status = session.request(1, 1, record)
     assert status == 0, "start-print answered %d" % status
     pages_started = time.monotonic()
-    session.request(8, 2, peer.u32(5))
+    session.request(8, 2, p.u32(5))
     for number, path in enumerate(paths):
         status = session.request(2, 10 + number, path.encode() + b"\0")
         assert status == 0, "page %d answered %d" % (number, status)
@@ -152,7 +148,7 @@ def run_program(mode, paths, program):
     job_time = job_ended - job_started
     phases = (pages_started - job_started, pages_ended - pages_started, job_ended - pages_ended)
     peak = peak_memory_kib(process.pid)
-    session.send(0x3001, 0, peer.reply_body(0, b"done"))
+    session.send(p.PRINT_DONE, 0, p.text_body(0, b"done"))
     process.wait(timeout=60)
     wall = time.monotonic() - started
     conn.close()
@@ -166,10 +162,9 @@ def run_baseline(mode, paths):
     through the bare GDI calls: CreateDCA and StartDocW, the pages, EndDoc
     and DeleteDC."""
     output = "bench-baseline.ps"
-    remove(os.path.join(peer.drive_c(), output))
-    printer = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
+    remove(os.path.join(DRIVE_C, output))
     started = time.monotonic()
-    process = subprocess.Popen([WINE_RUN, exe("page_baseline"), printer, "C:\\" + output, mode]
+    process = subprocess.Popen([WINE_RUN, exe("page_baseline"), PRINTER, "C:\\" + output, mode]
                                + paths, env=bench_env(), stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     peak = 0
@@ -189,25 +184,20 @@ class Peer:
     """Just enough of the server for a job: requests answered one at a time."""
 
     def __init__(self, conn):
-        self.conn, self.buffer = conn, b""
+        self.conn, self.reader = conn, p.PacketReader()
 
     def send(self, code, req_id, body):
-        self.conn.sendall(peer.frame(code, req_id, body))
-
-    def _take(self, count):
-        while len(self.buffer) < count:
-            chunk = self.conn.recv(1 << 16)
-            assert chunk, "the program closed the connection"
-            self.buffer += chunk
-        data, self.buffer = self.buffer[:count], self.buffer[count:]
-        return data
+        self.conn.sendall(p.frame(code, req_id, body))
 
     def next_packet(self):
         while True:
-            _, _, code, _, length = struct.unpack(">IHHII", self._take(16))
-            body = self._take(length + 4)[:length]
-            if code != 0x2002:
-                return code, body
+            packet = self.reader.next()
+            if packet is None:
+                chunk = self.conn.recv(1 << 16)
+                assert chunk, "the program closed the connection"
+                self.reader.feed(chunk)
+            elif packet[0] != p.PROGRAM_HEARTBEAT:
+                return packet[0], packet[2]
 
     def next_code(self):
         return self.next_packet()[0]
@@ -215,8 +205,8 @@ class Peer:
     def request(self, code, req_id, body):
         self.send(code, req_id, body)
         answer, reply = self.next_packet()
-        assert answer == 0x1000 + code, "expected %#x, got %#x" % (0x1000 + code, answer)
-        return struct.unpack(">I", reply[:4])[0] if code != 8 else 0
+        assert answer == p.ANSWER + code, "expected %#x, got %#x" % (p.ANSWER + code, answer)
+        return p.parse_text_body(reply)[0] if code != p.GET_PRINT_PAGE else 0
 
 
 # --- report ---------------------------------------------------------------

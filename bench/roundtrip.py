@@ -17,14 +17,15 @@ import argparse
 import os
 import socket
 import statistics
-import struct
 import subprocess
 import sys
 import time
 
-MAGIC, VERSION, TRAILER = 0xAABB1122, 2, 0xCCDD3344
 SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
                             os.path.abspath(os.path.join(os.path.dirname(__file__), "..")))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
+from tavri_print import protocol as p  # noqa: E402
+
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 WARM_UP_REQUESTS = 200
@@ -35,13 +36,8 @@ def exe(name):
     return os.path.join(BUILD_DIR, name + ".exe")
 
 
-def frame(code, req_id, body=b""):
-    return (struct.pack(">IHHII", MAGIC, VERSION, code, req_id, len(body)) + body
-            + struct.pack(">I", TRAILER))
-
-
 def ok_reply(req_id):
-    return frame(0x1003, req_id, struct.pack(">II", 0, 2) + b"OK")
+    return p.frame(p.ANSWER + p.SET_VALUE, req_id, p.text_body(0, b"OK"))
 
 
 def bench_env():
@@ -106,9 +102,9 @@ def receive_exact(conn, count):
 
 
 def round_trips(conn, first_id, count):
-    body = struct.pack(">I", 1)
+    body = p.u32(1)
     for req_id in range(first_id, first_id + count):
-        conn.sendall(frame(3, req_id, body))
+        conn.sendall(p.frame(p.SET_VALUE, req_id, body))
         answer = receive_exact(conn, 30)
         if answer != ok_reply(req_id):
             raise AssertionError("request %d answered %r" % (req_id, answer))
@@ -117,7 +113,7 @@ def round_trips(conn, first_id, count):
 def finish(name, process, conn):
     # The proxy leaves on a print-done notice; the baselines when the server closes.
     if name == "tavri-printer-proxy":
-        conn.sendall(frame(0x3001, 0, struct.pack(">II", 0, 0)))
+        conn.sendall(p.frame(p.PRINT_DONE, 0, p.text_body(0)))
     conn.close()
     try:
         process.wait(timeout=30)

@@ -51,7 +51,6 @@ foreach(area diag net service printer ui app)
 endforeach()
 
 # End-to-end tests: a Linux-side peer plays the server for the real program.
-find_program(PYTHON3 python3 REQUIRED)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})
     get_filename_component(name ${script} NAME_WE)

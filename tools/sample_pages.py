@@ -11,7 +11,10 @@ The file names (page-1.bmp, ...) are printed, one per line.
 """
 import argparse
 import os
-import struct
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "client"))
+from tavri_print.protocol import bmp_file  # noqa: E402
 
 WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (128, 128, 128)
 NAVY, DARK = (20, 40, 120), (40, 40, 40)
@@ -81,13 +84,11 @@ TEXT = [
 
 
 class Canvas:
-    """A top-down RGB picture stored as BMP rows (bottom-up, BGR, padded)."""
+    """A top-down picture kept as scan lines of blue, green and red bytes."""
 
     def __init__(self, width, height, background=WHITE):
         self.width, self.height = width, height
-        self.stride = (width * 3 + 3) & ~3
-        row = bytes(reversed(background)) * width + bytes(self.stride - width * 3)
-        self.pixels = bytearray(row * height)
+        self.pixels = bytearray(bytes(reversed(background)) * width * height)
 
     def fill(self, x, y, w, h, color):
         x0, y0 = max(x, 0), max(y, 0)
@@ -95,15 +96,14 @@ class Canvas:
         if x0 >= x1 or y0 >= y1:
             return
         run = bytes(reversed(color)) * (x1 - x0)
-        for top_down in range(y0, y1):
-            start = (self.height - 1 - top_down) * self.stride + x0 * 3
+        for row in range(y0, y1):
+            start = (row * self.width + x0) * 3
             self.pixels[start:start + len(run)] = run
 
     def bmp(self):
-        header = struct.pack("<2sIHHI", b"BM", 54 + len(self.pixels), 0, 0, 54)
-        info = struct.pack("<IiiHHIIiiII", 40, self.width, self.height, 1, 24, 0,
-                           len(self.pixels), 11811, 11811, 0, 0)  # 300 dpi
-        return header + info + bytes(self.pixels)
+        line = self.width * 3
+        return bmp_file(self.width, self.height, 24,
+                        [self.pixels[at:at + line] for at in range(0, len(self.pixels), line)])
 
 
 def draw_text(canvas, x, y, text, scale, color):

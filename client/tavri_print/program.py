@@ -5,7 +5,6 @@ import os
 import select
 import signal
 import socket
-import struct
 import subprocess
 import time
 
@@ -55,7 +54,7 @@ class Program:
         self.answer_timeout, self.connect_timeout = answer_timeout, connect_timeout
         self.heartbeat, self.exit_timeout = heartbeat, exit_timeout
         self.process = self.conn = self.listener = None
-        self.buffer = b""
+        self.reader = p.PacketReader()
         self.next_req_id = 1
         self.job_id = None
         self.ended = False
@@ -228,20 +227,10 @@ class Program:
         return ConnectionLost(what, self.process.poll())
 
     def _take_packet(self):
-        if len(self.buffer) < p.HEADER.size:
-            return None
-        magic, version, code, req_id, length = p.HEADER.unpack_from(self.buffer)
-        if magic != p.MAGIC or version != p.VERSION:
-            raise ProtocolError("malformed header %s" % self.buffer[:16].hex())
-        end = p.HEADER.size + length + 4
-        if len(self.buffer) < end:
-            return None
-        (trailer,) = struct.unpack_from(">I", self.buffer, end - 4)
-        if trailer != p.TRAILER:
-            raise ProtocolError("malformed trailer %08x" % trailer)
-        body = self.buffer[p.HEADER.size:end - 4]
-        self.buffer = self.buffer[end:]
-        return code, req_id, body
+        try:
+            return self.reader.next()
+        except p.FrameError as error:
+            raise ProtocolError("malformed packet: %s" % error)
 
     def _next_packet(self, deadline, what):
         """Reads until a packet is whole; our heartbeats keep the program's
@@ -267,7 +256,7 @@ class Program:
             raise self._lost("receiving failed (%s)" % error)
         if not chunk:
             raise self._lost("end of stream")
-        self.buffer += chunk
+        self.reader.feed(chunk)
 
     def wait_for(self, code, req_id, what, timeout=None):
         """The body of packet `code` with `req_id`; the program's notices on

@@ -1,11 +1,16 @@
-"""The packets that the print server and the program exchange, and the
-start-print record with every setting that it can carry."""
+"""The packets that the print server and the program exchange: their
+framing, the start-print record with every setting that it can carry, the
+statuses and exit codes and what they mean, and the BMP files of pages."""
 import struct
 from dataclasses import dataclass
 from typing import Optional
 
 MAGIC, VERSION, TRAILER = 0xAABB1122, 2, 0xCCDD3344
-HEADER = struct.Struct(">IHHII")
+HEADER = struct.Struct(">IHHII")  # magic, version, code, req_id, body length
+TRAILER_WORD = struct.Struct(">I")
+# Larger bodies are refused unread: the program's own packets are a few
+# hundred bytes at most.
+MAX_BODY = 1 << 20
 
 # Requests to the program; each is answered with 0x1000 + the action.
 START_PRINT, PAGE_FILENAME, SET_VALUE, DOCUMENT_PROPERTIES = 1, 2, 3, 4
@@ -19,9 +24,13 @@ PRINT_DONE, SERVER_HEARTBEAT, CANCEL_PRINT_DONE = 0x3001, 0x3002, 0x3003
 FIELD_COLLATE, FIELD_COPIES, FIELD_DUPLEX, FIELD_PAPER_SOURCE = 0x01, 0x02, 0x04, 0x08
 FIELD_PAPER_SIZE, FIELD_QUALITY, FIELD_Y_RESOLUTION, FIELD_COLOR = 0x10, 0x20, 0x40, 0x80
 NAME_FIELD_SIZE = 128
+# job id, printer and output names, fields, collate, copies, duplex, scale,
+# paper source, paper size, quality, Y resolution, page count, colour, data type
+RECORD = struct.Struct(">I128s128sIIIIIIIiIIII")
 DATA_TYPE_BITMAP = 1
 COLOR_MONO, COLOR_COLOR = 1, 2
 DUPLEX_SIMPLEX, DUPLEX_LONG_EDGE, DUPLEX_SHORT_EDGE = 1, 2, 3
+BMP_HEADERS_SIZE, BI_RGB, BI_BITFIELDS = 54, 0, 3
 
 STATUS_MEANINGS = {
     0: "success",
@@ -62,8 +71,11 @@ def describe_exit(code):
     return "exit status %d (%s)" % (code, EXIT_MEANINGS.get(code, "unexpected"))
 
 
-def frame(code, req_id, body=b""):
-    return HEADER.pack(MAGIC, VERSION, code, req_id, len(body)) + body + struct.pack(">I", TRAILER)
+def frame(code, req_id, body=b"", magic=MAGIC, version=VERSION, trailer=TRAILER,
+          length=None):
+    """A packet; the keywords forge a broken one."""
+    length = len(body) if length is None else length
+    return HEADER.pack(magic, version, code, req_id, length) + body + TRAILER_WORD.pack(trailer)
 
 
 def text_body(status, text=b""):
@@ -72,6 +84,56 @@ def text_body(status, text=b""):
 
 def u32(value):
     return struct.pack(">I", value)
+
+
+class FrameError(ValueError):
+    """Bytes that are not a packet: what is wrong, with the bytes themselves."""
+
+
+class PacketReader:
+    """Whole packets out of a byte stream fed in pieces of any size. A header
+    is checked as soon as it is whole, so a bad one, or one promising more
+    than `limit` bytes of body, is refused before its body is waited for;
+    what is held never exceeds one packet and one piece."""
+
+    def __init__(self, limit=MAX_BODY):
+        self.limit = limit
+        self.data = bytearray()
+        self.start = 0  # consumed bytes at the front, dropped on the next feed
+
+    def feed(self, piece):
+        if self.start:
+            del self.data[:self.start]
+            self.start = 0
+        self.data += piece
+
+    def held(self):
+        return len(self.data) - self.start
+
+    def next(self):
+        """(code, req_id, body) of the next whole packet, or None."""
+        if self.held() < HEADER.size:
+            return None
+        magic, version, code, req_id, length = HEADER.unpack_from(self.data, self.start)
+        if magic != MAGIC:
+            self.refuse("bad magic")
+        if version != VERSION:
+            self.refuse("bad version %d" % version)
+        if length > self.limit:
+            self.refuse("body of %d bytes, more than %d" % (length, self.limit))
+        end = self.start + HEADER.size + length + TRAILER_WORD.size
+        if len(self.data) < end:
+            return None
+        (trailer,) = TRAILER_WORD.unpack_from(self.data, end - TRAILER_WORD.size)
+        if trailer != TRAILER:
+            self.refuse("bad trailer %08x" % trailer)
+        body = bytes(self.data[self.start + HEADER.size:end - TRAILER_WORD.size])
+        self.start = end
+        return code, req_id, body
+
+    def refuse(self, what):
+        head = bytes(self.data[self.start:self.start + HEADER.size])
+        raise FrameError("%s in the packet with header %s" % (what, head.hex()))
 
 
 def parse_text_body(body):
@@ -129,12 +191,37 @@ class JobSettings:
         return sum(bit for value, bit in options if value is not None)
 
     def record(self, page_count):
-        """The 308-byte body of the start-print request."""
-        return (struct.pack(">I", self.job_id)
-                + name_field(self.printer, self.encoding, "printer name")
-                + name_field(self.output, self.encoding, "output file name")
-                + struct.pack(">IIIIIIIiIIII", self.fields(), self.collate or 0,
-                              self.copies or 0, self.duplex or 0, self.scale,
-                              self.paper_source or 0, self.paper or 0, self.quality or 0,
-                              self.y_resolution or 0, page_count, self.color or 0,
-                              DATA_TYPE_BITMAP))
+        """The body of the start-print request."""
+        return raw_record(self.job_id, name_field(self.printer, self.encoding, "printer name"),
+                          name_field(self.output, self.encoding, "output file name"),
+                          page_count, self.fields(), self.collate or 0, self.copies or 0,
+                          self.duplex or 0, self.scale, self.paper_source or 0, self.paper or 0,
+                          self.quality or 0, self.y_resolution or 0, self.color or 0)
+
+
+def raw_record(job_id, printer, output, page_count=1, fields=0, collate=0, copies=0, duplex=0,
+               scale=0, paper_source=0, paper=0, quality=0, y_resolution=0, color=0,
+               data_type=DATA_TYPE_BITMAP):
+    """Any start-print record, also one to be refused: the names are bytes, cut
+    or NUL-padded to their field; quality is signed, the rest unsigned."""
+    return RECORD.pack(job_id, printer, output, fields, collate, copies, duplex, scale,
+                       paper_source, paper, quality, y_resolution, page_count, color, data_type)
+
+
+def bmp_file(width, height, bits, rows, palette=(), top_down=False, masks=None, dpi=300):
+    """A BMP file of `rows`, each scan line's packed pixels from the top (blue,
+    green, red for 24 bits), padded here to whole words; stored bottom-up
+    unless `top_down`. `palette`: the (red, green, blue) colours of 1-, 4- or
+    8-bit pixels; `masks`: the red, green and blue bits of 16- or 32-bit ones."""
+    stride = (width * bits + 31) // 32 * 4
+    table = b"".join(bytes((blue, green, red, 0)) for red, green, blue in palette)
+    if masks:
+        table = struct.pack("<III", *masks)
+    offset = BMP_HEADERS_SIZE + len(table)
+    pixels = b"".join(row.ljust(stride, b"\0") for row in (rows if top_down else rows[::-1]))
+    per_metre = round(dpi / 0.0254)
+    return (struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
+            + struct.pack("<IiiHHIIiiII", 40, width, -height if top_down else height, 1, bits,
+                          BI_BITFIELDS if masks else BI_RGB, len(pixels), per_metre, per_metre,
+                          len(palette), 0)
+            + table + pixels)

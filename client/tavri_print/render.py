@@ -41,13 +41,13 @@ def parse_ranges(text, total):
     for part in text.split(","):
         first, dash, last = part.strip().partition("-")
         try:
-            low = int(first) if first else 1
+            low = int(first) if first or not dash else 1  # "" and "1,,3" are refused
             high = (int(last) if last else total) if dash else low
         except ValueError:
             raise RenderError("page range %r: expected N, N-M, N- or -M" % part)
         if low < 1 or high < low:
             raise RenderError("page range %r is empty" % part)
-        numbers += range(low, min(high, total) + 1)
+        numbers += range(low, min(high, total) + 1)  # "1-2147483647" walks no further
     if not numbers:
         raise RenderError("no page of the %d in the document is in %r" % (total, text))
     return numbers

@@ -8,6 +8,8 @@ import shutil
 import struct
 import subprocess
 
+from peer import p
+
 WHITE = (255, 255, 255)
 
 
@@ -59,22 +61,14 @@ def bmp_bytes(page, bits=24, top_down=False, palette=None, masks=False):
     """The page as a BMP file: 16, 24 or 32 bits per pixel, or 1, 4 or 8 with
     `palette` as its colour table; `masks` writes 32 bits as BI_BITFIELDS."""
     palette = palette or []
-    stride = (page.width * bits + 31) // 32 * 4
-    table = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
-    if masks:
-        table = struct.pack("<III", 0xFF0000, 0xFF00, 0xFF)
-    offset = 14 + 40 + len(table)
-    image_size = stride * page.height
-    header = struct.pack("<2sIHHI", b"BM", offset + image_size, 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, page.width, -page.height if top_down else page.height,
-                       1, bits, 3 if masks else 0, image_size, 11811, 11811, len(palette), 0)
-    cache = {}
+    rows, built = [], {}
     for y in range(page.height):
-        if page.row_key(y) not in cache:
-            row = _row_bytes(page.row_colours(y), bits, palette)
-            cache[page.row_key(y)] = row + bytes(stride - len(row))
-    rows = [cache[page.row_key(y)] for y in range(page.height)]
-    return header + info + table + b"".join(rows if top_down else rows[::-1])
+        key = page.row_key(y)
+        if key not in built:
+            built[key] = _row_bytes(page.row_colours(y), bits, palette)
+        rows.append(built[key])
+    return p.bmp_file(page.width, page.height, bits, rows, palette, top_down,
+                      (0xFF0000, 0xFF00, 0xFF) if masks else None)
 
 
 def write_bmp(path, page, **options):

@@ -10,9 +10,7 @@ import unittest
 
 import bmp
 import peer
-
-sys.path.insert(0, os.path.join(peer.SOURCE_DIR, "client"))
-import tavri_print  # noqa: E402
+import tavri_print
 
 TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_print_server.py")
 # Page n: a band of colour n over a block of colour n + 1, on white.
@@ -106,24 +104,25 @@ class Command(Printed):
 
 
 # Stands in for the program: answers a job, is slow with its result, logs codes.
-STAND_IN = """import socket, struct, sys, time
-conn, buf, log = socket.create_connection(("127.0.0.1", int(sys.argv[-1]))), b"", []
-def send(code, req_id, body):
-    conn.sendall(struct.pack(">IHHII", 0xAABB1122, 2, code, req_id, len(body)) + body
-                 + struct.pack(">I", 0xCCDD3344))
-while not log or log[-1] not in (0x3001, 0x3003):
-    while len(buf) < 16 or len(buf) < 20 + struct.unpack(">I", buf[12:16])[0]:
-        buf += conn.recv(65536)
-    code, req_id, length = struct.unpack(">HII", buf[6:16])
+STAND_IN = """import socket, sys, time
+sys.path.insert(0, %r)
+from tavri_print import protocol as p
+conn, reader, log = socket.create_connection(("127.0.0.1", int(sys.argv[-1]))), p.PacketReader(), []
+while not log or log[-1] not in (p.PRINT_DONE, p.CANCEL_PRINT_DONE):
+    packet = reader.next()
+    if packet is None:
+        chunk = conn.recv(65536)
+        reader.feed(chunk if chunk else sys.exit("closed after " + repr(log)))
+        continue
+    code, req_id, _ = packet
     log.append(code)
-    buf = buf[20 + length:]
-    if code == 8:
-        send(0x1008, req_id, bytes(4) + struct.pack(">HH", 4, 4))
-    elif code in (1, 2):
-        send(0x1000 + code, req_id, bytes(8))
-    if code == 2 and log.count(2) == 2:
+    if code == p.GET_PRINT_PAGE:
+        conn.sendall(p.frame(p.ANSWER + code, req_id, bytes(4) + bytes((0, 4, 0, 4))))
+    elif code in (p.START_PRINT, p.PAGE_FILENAME):
+        conn.sendall(p.frame(p.ANSWER + code, req_id, p.text_body(0)))
+    if code == p.PAGE_FILENAME and log.count(code) == 2:
         time.sleep(1.5)
-        send(0x2001, 0, struct.pack(">II", 0, 7) + b"/out.ps")
+        conn.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/out.ps")))
 open(%r, "w").write(" ".join(map(hex, log)))
 """
 
@@ -132,7 +131,7 @@ class StandIn(Printed):
     def test_heartbeats_keep_a_slow_program_waiting(self):
         script, log = os.path.join(self.work, "stand_in.py"), os.path.join(self.work, "log")
         with open(script, "w") as f:
-            f.write(STAND_IN % log)
+            f.write(STAND_IN % (os.path.join(peer.SOURCE_DIR, "client"), log))
         page = bmp.write_bmp(os.path.join(self.work, "p.bmp"), bmp.Page(4, 4, []))
         program = tavri_print.Program(exe=script, wine=sys.executable, heartbeat=0.3)
         settings = tavri_print.JobSettings(printer="P", output="o.ps")

@@ -26,7 +26,7 @@ class Dialogs(unittest.TestCase):
         # A text job is accepted, and runs, though no document can start for
         # it: nothing is left open when the session ends.
         with peer.Session() as session:
-            record = peer.start_print_record(job_id=77, output="dialogs-job.ps", data_type=2)
+            record = peer.record(77, "dialogs-job.ps", data_type=2)
             self.assertEqual(session.request(1, 1, record, timeout=30).reply(), (1, b""))
             self.assert_answered_then_ended(session, session.request(4, 2, PRINTER), 2, 13,
                                             b"Printing in progress")

@@ -9,7 +9,7 @@ import unittest
 
 import peer
 
-TOOL = os.path.join(peer.SOURCE_DIR, "tools", "hostile_server.py")
+TOOL = os.path.join(peer.SOURCE_DIR, "tests", "hostile", "server.py")
 
 
 class HostileServer(unittest.TestCase):

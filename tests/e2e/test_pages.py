@@ -44,8 +44,7 @@ class PrintedPages(unittest.TestCase):
         output_path = os.path.join(peer.drive_c(), output)
         if os.path.exists(output_path):
             os.remove(output_path)
-        record = peer.start_print_record(job_id=job_id, output=output, pages=len(pages),
-                                         scale=scale)
+        record = peer.record(job_id, output, page_count=len(pages), scale=scale)
         answer = session.request(1, job_id, record).reply()
         self.assertEqual(answer, (0, b""), "job not started: " + session.stderr()[-2000:])
         size = session.request(8, job_id + 1, peer.u32(job_id)).body
