@@ -17,6 +17,10 @@ struct QueryFailure {
 
 enum : int { QUERY_CANNOT_OPEN = 2, QUERY_CALL_FAILED = 3 };
 
+// Records the thread's last error against `call`, made for `printer` unless
+// it is empty; always false.
+bool call_failed(QueryFailure *failure, const std::wstring &call, const std::wstring &printer);
+
 // Local printers and connections; false with *failure set when the spooler fails.
 bool query_printers(std::vector<PrinterEntry> *printers, QueryFailure *failure);
 

@@ -13,10 +13,12 @@ constexpr wchar_t SYSTEM_LINK_KEY[] =
     L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink";
 // Debian's fonts-wqy-microhei, found by Wine among the system's fonts.
 constexpr wchar_t CJK_LINK[] = L"wqy-microhei.ttc,WenQuanYi Micro Hei";
-// The faces that windows and dialogs are drawn with; the system font that
-// controls without a font of their own use takes Tahoma's links.
-constexpr const wchar_t *INTERFACE_FACES[] = {L"Tahoma", L"Microsoft Sans Serif", L"MS Shell Dlg",
-                                              L"MS Shell Dlg 2"};
+// Controls without a font of their own (the progress window's) draw with
+// the system font, whose links Wine builds from its own "System" entry
+// followed by Tahoma and Tahoma's links; message boxes use Tahoma ("MS Shell
+// Dlg" stands for it, and Wine ignores links of such substitutes). Wine
+// rewrites Tahoma's links whenever the code page changes, never "System"'s.
+constexpr const wchar_t *INTERFACE_FACES[] = {L"System", L"Tahoma"};
 
 struct KeyCloser {
     void operator()(HKEY key) const { RegCloseKey(key); }
@@ -61,9 +63,18 @@ bool link_face(HKEY key, const wchar_t *face, std::wstring *error) {
     return status == ERROR_SUCCESS || failed(error, L"RegSetValueExW", status);
 }
 
+// Wine brings the links of its own faces in line with the process's code
+// page when the process first uses the font system; letting that happen
+// before the links are written keeps the next program of this locale from
+// overwriting them.
+void settle_font_links() {
+    GetStockObject(SYSTEM_FONT);
+}
+
 } // namespace
 
 bool link_cjk_font(std::wstring *error) {
+    settle_font_links();
     HKEY raw = nullptr;
     LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SYSTEM_LINK_KEY, 0, nullptr, 0,
                                   KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &raw, nullptr);
