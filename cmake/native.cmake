@@ -14,7 +14,3 @@ proxy_warnings(test_pure)
 target_include_directories(test_pure PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(test_pure PRIVATE proxy_pure gtest gtest_main)
 add_test(NAME native_pure COMMAND test_pure)
-
-# The Linux side's pure Python parts, without Wine or a scheduler.
-find_program(PYTHON3 python3 REQUIRED)
-add_test(NAME python_unit COMMAND ${PYTHON3} -m unittest discover -s ${CMAKE_SOURCE_DIR}/tests/unit)
