@@ -7,6 +7,7 @@ import pwd
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 from dataclasses import dataclass
@@ -22,6 +23,7 @@ from .render import Ghostscript
 
 OK, FAILED, STOP, CANCEL = 0, 1, 4, 5  # CUPS_BACKEND_OK, _FAILED, _STOP, _CANCEL
 MAX_DOCUMENT = 4 << 30
+MAX_OUTPUT = 16 << 30
 GS_MEMORY = 4 << 30  # address space of one Ghostscript
 CHUNK = 1 << 20
 
@@ -186,7 +188,7 @@ def wine_command():
 def deliver(output, target, job, output_fd):
     """Writes the output into the folder or the pipe; its page count."""
     dest = destination(target.to)
-    with open(output, "rb") as source:
+    with open_output(output) as source:
         if dest.kind == "folder":
             final = write_into_folder(source, dest.where, job, extension(source))
             message("INFO", "Delivered to %s" % final)
@@ -194,6 +196,19 @@ def deliver(output, target, job, output_fd):
             shutil.copyfileobj(source, os.fdopen(output_fd, "wb", closefd=False), CHUNK)
         source.seek(0)
         return sum(1 for line in source if line.startswith(b"%%Page:"))
+
+
+def open_output(path):
+    """The driver's output file, opened once: a link, a FIFO, a device or a
+    file of over MAX_OUTPUT bytes is no output a printer driver wrote."""
+    fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC)
+    info = os.fstat(fd)
+    if not stat.S_ISREG(info.st_mode) or info.st_size > MAX_OUTPUT:
+        os.close(fd)
+        raise RenderError("the driver's output %s is no regular file of at most %d GiB"
+                          % (path, MAX_OUTPUT >> 30))
+    os.set_blocking(fd, True)
+    return os.fdopen(fd, "rb")
 
 
 def extension(source):
