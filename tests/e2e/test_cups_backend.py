@@ -172,7 +172,7 @@ class Queue(Printed):
         wait_until(lambda: not program_pids(job) and idle(self.queue), 15,
                    "job %s and its program gone after the cancel" % job)
         self.assertEqual(os.listdir(self.folder), [])
-        self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-*")), [])
+        self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-%s-*" % job)), [])
         owner = pwd.getpwnam(USER).pw_uid
         self.assertEqual([p for p in glob.glob("/dev/shm/tavri-print-*")
                           if os.stat(p).st_uid == owner], [])

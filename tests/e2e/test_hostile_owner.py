@@ -76,6 +76,8 @@ class HostileOwner(Printed):
         time.sleep(1)
         open(stop, "w").close()
         attacker.wait(timeout=30)
+        for planted in glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-*")):
+            os.remove(planted)
         after = os.stat(secret)
         self.assertEqual((after.st_mode, after.st_uid, after.st_size, after.st_mtime_ns),
                          (before.st_mode, before.st_uid, before.st_size, before.st_mtime_ns))
