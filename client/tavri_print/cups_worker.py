@@ -17,7 +17,7 @@ from .device_uri import destination
 from .errors import (PrefixBusy, PrintError, ProgramDidNotConnect, RenderError, StatusError,
                      UserCancelled)
 from .job import Progress, page_folder, print_files
-from .program import Program, default_exe
+from .program import Program, default_exe, default_wine
 from .protocol import JobSettings
 from .render import Ghostscript
 
@@ -104,8 +104,8 @@ def check_setup(owner, target):
         raise ConfigError("The program %s does not exist" % exe)
     if not shutil.which("gs"):
         raise ConfigError("Ghostscript (gs) is not installed")
-    if not shutil.which(wine_command()):
-        raise ConfigError("Wine (%s) is not installed" % wine_command())
+    if not shutil.which(default_wine()):
+        raise ConfigError("Wine (%s) is not installed" % default_wine())
 
 
 def sweep_leftovers(prefix):
@@ -166,7 +166,7 @@ def print_document(job, owner, target, document, work_dir):
     settings = cups_options.apply(JobSettings(printer=target.printer, output=output_name,
                                               job_id=int(job.id) % 2**32), found)
     env = owner.env(target, job.id, os.environ)
-    program = Program(exe=target.exe or None, wine=wine_command(), env=env,
+    program = Program(exe=target.exe or None, wine=default_wine(), env=env,
                       prefix=owner.prefix, on_wait=lambda text: message("INFO", text))
     gs = Ghostscript(env, limits=["prlimit", "--as=%d" % GS_MEMORY, "--"])
     message("INFO", "Starting the Wine printer %s" % target.printer)
@@ -178,11 +178,6 @@ def print_document(job, owner, target, document, work_dir):
     except BaseException:
         remove_own(os.path.join(owner.prefix, "drive_c", output_name))
         raise
-
-
-def wine_command():
-    wine64 = "/usr/lib/wine/wine64"
-    return wine64 if os.path.exists(wine64) else "wine"
 
 
 def deliver(output, target, job, output_fd):

@@ -31,11 +31,10 @@ def default_exe():
 
 
 def default_wine():
-    """The rig's launcher inside the source tree, else Wine itself."""
-    wine_run = os.path.join(SOURCE_DIR, "scripts", "wine-run")
-    if os.path.exists(wine_run):
-        return wine_run
-    return os.environ.get("WINE") or "wine"
+    """$WINE, else Debian's 64-bit loader, else whatever `wine` is: the
+    user's own Wine, prefix and display, never a test rig's."""
+    wine64 = "/usr/lib/wine/wine64"
+    return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
 
 
 class Program:

@@ -9,7 +9,7 @@ import tempfile
 
 from . import capabilities, device_uri, ppd
 from .owner import Owner, OwnerError
-from .program import default_exe
+from .program import default_exe, default_wine
 
 NAME = "tavri-cups-queue"
 QUERY_TIMEOUT = 180
@@ -32,7 +32,7 @@ def run_query(owner, args, exe=None):
                 "extra_groups": os.getgrouplist(owner.name, owner.pw.pw_gid)}
     elif os.geteuid() != owner.pw.pw_uid:
         raise QueueError("run this as root or as %s, who owns the Wine prefix" % owner.name)
-    command = [wine(), exe or query_exe()] + args
+    command = [default_wine(), exe or query_exe()] + args
     try:
         result = subprocess.run(command, env=env, cwd="/", stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=QUERY_TIMEOUT, **drop)
@@ -43,11 +43,6 @@ def run_query(owner, args, exe=None):
         raise QueueError("Wine in %s: %s" % (owner.prefix, said[-1] if said else
                                              "the query failed (%d)" % result.returncode))
     return result.stdout.decode("utf-8", "replace")
-
-
-def wine():
-    wine64 = "/usr/lib/wine/wine64"
-    return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
 
 
 def list_printers(owner, args):
