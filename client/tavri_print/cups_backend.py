@@ -81,15 +81,9 @@ def refuse_loop(dest):
         return
     if queue == os.environ.get("PRINTER"):
         raise ValueError("the destination %s leads back to this queue" % dest.where)
-    uri = queue_device(queue)
+    uri = device_uri.queue_device(queue)
     if uri.startswith("tavri:"):
         raise ValueError("the destination queue %s prints through Wine again" % queue)
-
-
-def queue_device(queue):
-    result = subprocess.run(["lpstat", "-v", queue], capture_output=True, text=True,
-                            stdin=subprocess.DEVNULL, timeout=30)
-    return result.stdout.partition(": ")[2].strip() if result.returncode == 0 else ""
 
 
 def print_and_hand_on(backend, argv, job, owner, target, dest):

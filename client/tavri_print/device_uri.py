@@ -8,6 +8,7 @@ Each value is percent-encoded. `user` owns the Wine prefix (default
 file:///path), a CUPS queue (queue:NAME) or another backend's URI
 (socket://..., ipp://..., usb://...)."""
 import re
+import subprocess
 from dataclasses import dataclass
 from urllib.parse import parse_qs, quote, unquote, urlencode, urlsplit
 
@@ -94,6 +95,13 @@ def local_queue(dest):
         match = re.fullmatch(r"/(?:printers|classes)/([^/?]+)/?", parts.path)
         return unquote(match.group(1)) if match else None
     return None
+
+
+def queue_device(queue):
+    """The device URI of a queue of the CUPS we talk to; "" when it has none."""
+    result = subprocess.run(["lpstat", "-v", queue], capture_output=True, text=True,
+                            stdin=subprocess.DEVNULL, timeout=60)
+    return result.stdout.partition(": ")[2].strip() if result.returncode == 0 else ""
 
 
 def public(uri):

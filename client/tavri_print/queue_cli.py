@@ -61,21 +61,15 @@ def check_destination(queue, to):
     target = device_uri.local_queue(dest)
     if target == queue:
         raise QueueError("--to %s would bring every job back to the queue %s" % (to, queue))
-    if target and queue_device(target).startswith("tavri:"):
+    if target and device_uri.queue_device(target).startswith("tavri:"):
         raise QueueError("--to %s is a queue that prints through Wine again" % to)
     if dest.kind == "folder" and not os.path.isdir(dest.where):
         raise QueueError("the destination folder %s does not exist" % dest.where)
 
 
-def queue_device(queue):
-    result = subprocess.run(["lpstat", "-v", queue], capture_output=True, text=True,
-                            stdin=subprocess.DEVNULL)
-    return result.stdout.partition(": ")[2].strip() if result.returncode == 0 else ""
-
-
 def create_queue(owner, args):
     check_destination(args.queue, args.to)
-    if queue_device(args.queue) and not args.replace:
+    if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
     caps = capabilities.parse(run_query(owner, ["capabilities", args.wine_printer],
                                         args.query_exe))
