@@ -18,7 +18,7 @@ proxy_warnings(tavri-printer-proxy)
 target_link_libraries(tavri-printer-proxy PRIVATE proxy_core)
 target_link_options(tavri-printer-proxy PRIVATE -municode ${PROXY_LINK_OPTIONS})
 
-# Wine runs every test; the environment comes from scripts/wine-env.
+# Wine runs every test; scripts/wine-run sources the rig's environment (scripts/env.sh).
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
 
