@@ -37,7 +37,7 @@ foreach(area diag net service printer ui app)
     add_executable(test_${area} ${AREA_TESTS})
     proxy_warnings(test_${area})
     target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(test_${area} PRIVATE test_support proxy_core gtest gtest_main)
+    target_link_libraries(test_${area} PRIVATE test_support proxy_core gtest)
     target_link_options(test_${area} PRIVATE ${PROXY_LINK_OPTIONS})
     add_test(NAME unit_${area} COMMAND ${WINE_RUN} --report $<TARGET_FILE:test_${area}>)
     set_tests_properties(unit_${area} PROPERTIES TIMEOUT 300)
@@ -45,6 +45,10 @@ endforeach()
 
 # End-to-end tests: a Linux-side peer plays the server for the real program.
 find_program(PYTHON3 python3 REQUIRED)
+
+# The program's catalogue of codes against the Linux side's (no Wine needed).
+add_test(NAME catalogue COMMAND ${PYTHON3} -m unittest discover -s tests/unit -p test_catalogue*.py
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})
     get_filename_component(name ${script} NAME_WE)

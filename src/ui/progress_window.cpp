@@ -33,8 +33,8 @@ constexpr DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE;
 HWND create_frame() {
     int x = (GetSystemMetrics(SM_CXSCREEN) - WINDOW_WIDTH) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - WINDOW_HEIGHT) / 2;
-    return CreateWindowExW(WS_EX_TOPMOST, WINDOW_CLASS, nullptr, WINDOW_STYLE, x, y,
-                           WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, nullptr, nullptr);
+    return CreateWindowExW(WS_EX_TOPMOST, WINDOW_CLASS, nullptr, WINDOW_STYLE, x, y, WINDOW_WIDTH,
+                           WINDOW_HEIGHT, nullptr, nullptr, nullptr, nullptr);
 }
 
 struct Placement {

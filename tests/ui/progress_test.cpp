@@ -9,10 +9,15 @@
 
 namespace {
 
-// The control's text once it is `expected`, or after 2 s (posts take time).
+// Every wait here ends as soon as what it waits for happens; the bounds only
+// have to outlast a busy machine, where a new Wine prefix's first window
+// also waits for the first font cache.
+constexpr int WAIT_LIMIT_MS = 30000;
+
+// The control's text once it is `expected`, or after the wait limit.
 std::wstring text_of(HWND window, const wchar_t *control, const wchar_t *expected) {
     wchar_t text[128] = L"";
-    for (int i = 0; i < 200; ++i, Sleep(10)) {
+    for (int i = 0; i < WAIT_LIMIT_MS / 10; ++i, Sleep(10)) {
         GetWindowTextW(FindWindowExW(window, nullptr, control, nullptr), text, 128);
         if (wcscmp(text, expected) == 0)
             break;
@@ -28,9 +33,9 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
     reset_job_state();
     progress_thread = start_progress_thread(5);
     HWND window = nullptr;
-    for (int i = 0; i < 500 && !(window = progress_window.load()); ++i)
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && !(window = progress_window.load()); ++i)
         Sleep(10);
-    ASSERT_NE(nullptr, window) << "no window in 5 s";
+    ASSERT_NE(nullptr, window) << "no window within the wait limit";
     const wchar_t *rows[][2] = {{L"STATIC", L"打印预处理进度: 0 / 5"},
                                 {L"STATIC", L"打印预处理进度: 2 / 5"},
                                 {L"BUTTON", L"请稍候..."},
@@ -47,7 +52,8 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
         EXPECT_EQ(rows[row][1], text_of(window, rows[row][0], rows[row][1])) << "row " << row;
     }
     close_progress_window();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, 5000)) << "thread still runs";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
+        << "thread still runs";
     join_progress_thread();
     EXPECT_EQ(0, user_cancel_requested.load()) << "a close is not a cancel";
 }
@@ -59,7 +65,8 @@ TEST(Progress, CloseRacingTheWindowsCreationEndsTheThread) {
         progress_thread = start_progress_thread(3);
         Sleep(round % 4);
         close_progress_window();
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, 5000)) << "round " << round;
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
+            << "round " << round;
         join_progress_thread();
     }
     EXPECT_EQ(nullptr, progress_window.load());
