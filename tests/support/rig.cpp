@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "app/session.h"
+#include "base/job_state.h"
 #include "diag/debug_channel.h"
 #include "diag/debug_fallback.h"
 
@@ -250,6 +252,25 @@ void die(const char *reason) {
     fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 3);
     abort();
+}
+
+HWND published_progress_window() {
+    HWND window = nullptr;
+    if (!windows_can_be_created())
+        return nullptr;
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && !(window = progress_window.load()); ++i)
+        Sleep(10);
+    return window;
+}
+
+std::wstring control_text(HWND window, const wchar_t *control_class, const wchar_t *expected) {
+    wchar_t text[128] = L"";
+    for (int i = 0; i < WAIT_LIMIT_MS / 10; ++i, Sleep(10)) {
+        GetWindowTextW(FindWindowExW(window, nullptr, control_class, nullptr), text, 128);
+        if (wcscmp(text, expected) == 0)
+            break;
+    }
+    return text;
 }
 
 // Unresolved again, so that the next message of each class asks the

@@ -77,6 +77,17 @@ std::string drive_c_unix_path(const std::string &name);
 std::string rig_printer(); // "" when the rig is not running
 bool windows_can_be_created();
 
+// Waits here end as soon as what they wait for happens; the bound only has
+// to outlast a busy machine, where a new Wine prefix's first window also
+// waits for the first font cache.
+constexpr int WAIT_LIMIT_MS = 30000;
+// The progress window once its thread has published it; null when no window
+// can be created or none came within the wait limit.
+HWND published_progress_window();
+// The text of `window`'s first `control_class` child once it reads
+// `expected`, else what it reads at the wait limit: posts take time.
+std::wstring control_text(HWND window, const wchar_t *control_class, const wchar_t *expected);
+
 // Ends the process with exit status 3 after writing `reason`, and whatever a
 // capture in progress holds, to the real standard error.
 [[noreturn]] void die(const char *reason);

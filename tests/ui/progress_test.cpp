@@ -7,34 +7,12 @@
 #include "support/rig.h"
 #include "ui/progress_window.h"
 
-namespace {
-
-// Every wait here ends as soon as what it waits for happens; the bounds only
-// have to outlast a busy machine, where a new Wine prefix's first window
-// also waits for the first font cache.
-constexpr int WAIT_LIMIT_MS = 30000;
-
-// The control's text once it is `expected`, or after the wait limit.
-std::wstring text_of(HWND window, const wchar_t *control, const wchar_t *expected) {
-    wchar_t text[128] = L"";
-    for (int i = 0; i < WAIT_LIMIT_MS / 10; ++i, Sleep(10)) {
-        GetWindowTextW(FindWindowExW(window, nullptr, control, nullptr), text, 128);
-        if (wcscmp(text, expected) == 0)
-            break;
-    }
-    return text;
-}
-
-} // namespace
-
 TEST(Progress, WindowFollowsStepsLastPageAndText) {
     if (!windows_can_be_created())
         GTEST_SKIP() << "no X display";
     reset_job_state();
     progress_thread = start_progress_thread(5);
-    HWND window = nullptr;
-    for (int i = 0; i < WAIT_LIMIT_MS / 10 && !(window = progress_window.load()); ++i)
-        Sleep(10);
+    HWND window = published_progress_window();
     ASSERT_NE(nullptr, window) << "no window within the wait limit";
     const wchar_t *rows[][2] = {{L"STATIC", L"打印预处理进度: 0 / 5"},
                                 {L"STATIC", L"打印预处理进度: 2 / 5"},
@@ -49,7 +27,7 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
             EXPECT_FALSE(IsWindowEnabled(FindWindowExW(window, nullptr, L"BUTTON", nullptr)));
             post_progress_text(L"预处理失败!");
         }
-        EXPECT_EQ(rows[row][1], text_of(window, rows[row][0], rows[row][1])) << "row " << row;
+        EXPECT_EQ(rows[row][1], control_text(window, rows[row][0], rows[row][1])) << "row " << row;
     }
     close_progress_window();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
