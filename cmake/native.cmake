@@ -2,7 +2,15 @@
 list(TRANSFORM PROXY_PURE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
 
-add_library(proxy_pure STATIC ${PROXY_PURE_SOURCES})
+# Every marked header, compiled on its own too: one that no pure source
+# includes still has to build without windows.h.
+set(PURE_HEADERS_CHECK ${CMAKE_BINARY_DIR}/pure_headers.cpp)
+list(TRANSFORM PROXY_PURE_HEADERS REPLACE "^src/(.*)$" "#include \"\\1\"" OUTPUT_VARIABLE
+     PURE_HEADER_INCLUDES)
+list(JOIN PURE_HEADER_INCLUDES "\n" PURE_HEADER_INCLUDES)
+file(CONFIGURE OUTPUT ${PURE_HEADERS_CHECK} CONTENT "${PURE_HEADER_INCLUDES}\n")
+
+add_library(proxy_pure STATIC ${PROXY_PURE_SOURCES} ${PURE_HEADERS_CHECK})
 proxy_warnings(proxy_pure)
 target_include_directories(proxy_pure PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(proxy_pure PUBLIC ${SANITIZE})
@@ -14,3 +22,8 @@ proxy_warnings(test_pure)
 target_include_directories(test_pure PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(test_pure PRIVATE proxy_pure gtest gtest_main)
 add_test(NAME native_pure COMMAND test_pure)
+
+# The program's catalogue of codes against the Linux side's.
+find_program(PYTHON3 python3 REQUIRED)
+add_test(NAME catalogue COMMAND ${PYTHON3} -m unittest discover -s tests/unit -p test_catalogue*.py
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})

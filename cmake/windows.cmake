@@ -25,7 +25,7 @@ proxy_warnings(tavri-printer-query)
 target_link_libraries(tavri-printer-query PRIVATE proxy_core)
 target_link_options(tavri-printer-query PRIVATE -municode ${PROXY_LINK_OPTIONS})
 
-# Wine runs every test; the environment comes from scripts/wine-env.
+# Wine runs every test; scripts/wine-run sources the rig's environment (scripts/env.sh).
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
 
@@ -44,7 +44,7 @@ foreach(area diag net service printer ui app)
     add_executable(test_${area} ${AREA_TESTS})
     proxy_warnings(test_${area})
     target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(test_${area} PRIVATE test_support proxy_core gtest gtest_main)
+    target_link_libraries(test_${area} PRIVATE test_support proxy_core gtest)
     target_link_options(test_${area} PRIVATE ${PROXY_LINK_OPTIONS})
     add_test(NAME unit_${area} COMMAND ${WINE_RUN} --report $<TARGET_FILE:test_${area}>)
     set_tests_properties(unit_${area} PROPERTIES TIMEOUT 300)

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "app/command_line.h"
 
 namespace {

@@ -1,6 +1,7 @@
+// Pure: builds natively, no windows.h.
 // Splitting of the command line into entries, by the rules of the platform's
 // CommandLineToArgvW, without loading the shell library that holds it (a
-// start-up cost of its own under Wine). Pure logic.
+// start-up cost of its own under Wine).
 #pragma once
 
 #include <string>

@@ -6,13 +6,7 @@
 #include <windows.h>
 #include <winsvc.h>
 
-enum ExitCode {
-    EXIT_AFTER_SESSION = 0,
-    EXIT_USAGE = 1,
-    EXIT_BAD_PORT = 2,
-    EXIT_NO_SPOOLER = 5,
-    EXIT_NO_SOCKETS = 6,
-};
+#include "base/protocol_codes.h"
 
 // The platform calls of start-up, replaceable so that tests can make the
 // service manager or the socket library fail; the real calls by default.

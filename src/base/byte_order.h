@@ -1,5 +1,6 @@
+// Pure: builds natively, no windows.h.
 // Big-endian reads and writes at byte positions, and network-order
-// conversion of whole words. Pure logic.
+// conversion of whole words.
 #pragma once
 
 #include <cstdint>

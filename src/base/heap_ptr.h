@@ -1,5 +1,6 @@
+// Pure: builds natively, no windows.h.
 // Ownership of buffers from the C allocator (malloc, calloc, realloc,
-// strdup), released with free on every path. Pure.
+// strdup), released with free on every path.
 #pragma once
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "base/print_request.h"
 
 #include <cstring>

@@ -1,4 +1,5 @@
-// The start-print record: the 308-byte body of action 1. Pure logic.
+// Pure: builds natively, no windows.h.
+// The start-print record: the 308-byte body of action 1.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "diag/log_format.h"
 
 #include <cstdarg>

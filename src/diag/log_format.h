@@ -1,5 +1,6 @@
-// Formatting of progress lines: a local-time stamp, then the message. Pure
-// logic; the clock is read by log_line.h.
+// Pure: builds natively, no windows.h.
+// Formatting of progress lines: a local-time stamp, then the message.
+// The clock is read by log_line.h.
 #pragma once
 
 constexpr int LOG_STAMP_SIZE = 64;

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 // PXQ syntax: options separated by ',', each "[class]+name" or "[class]-name",
 // or a bare name meaning "+name"; the name "all" changes the default flags.
 #include "diag/pxq_options.h"

@@ -1,6 +1,6 @@
+// Pure: builds natively, no windows.h.
 // Parsing of the PXQ variable, which configures the debug channel when the
-// host offers no debug primitives of its own. Pure logic: no windows.h, so it
-// also builds natively for sanitizer and fuzz runs.
+// host offers no debug primitives of its own.
 #pragma once
 
 #include <cstddef>

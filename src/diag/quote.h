@@ -1,5 +1,6 @@
+// Pure: builds natively, no windows.h.
 // Printable, quoted renderings of caller-supplied strings for log messages.
-// Pure logic: the checks for null, integer ids and unreadable pointers are the
+// The checks for null, integer ids and unreadable pointers are the
 // caller's (see debug_channel.h).
 #pragma once
 

@@ -150,7 +150,7 @@ int receive_exact(SOCKET socket, char *buffer, int n, int timeout_ms) {
 namespace {
 
 uint32_t status_of(int receive_result) {
-    return receive_result == RECEIVE_TIMEOUT ? RECEIVE_TIMED_OUT : RECEIVE_FAILED;
+    return receive_result == RECEIVE_TIMEOUT ? STATUS_TIMED_OUT : STATUS_IO_FAILED;
 }
 
 int report_failure(uint32_t status) {
@@ -166,7 +166,7 @@ uint32_t receive_body(uint32_t length, unsigned char **body) {
         return status;
     auto *buffer = static_cast<unsigned char *>(malloc(length + PACKET_TRAILER_SIZE));
     if (!buffer)
-        return RECEIVE_NO_MEMORY;
+        return STATUS_OUT_OF_MEMORY;
     int result =
         receive_exact(server_socket, reinterpret_cast<char *>(buffer),
                       static_cast<int>(length + PACKET_TRAILER_SIZE), receive_timeout_ms.load());
@@ -176,7 +176,7 @@ uint32_t receive_body(uint32_t length, unsigned char **body) {
     }
     if (read_be32(buffer + length) != PACKET_TRAILER) {
         free(buffer);
-        return RECEIVE_BAD_FRAME;
+        return STATUS_BAD_FRAME;
     }
     if (length == 0) {
         free(buffer);

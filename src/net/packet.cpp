@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "net/packet.h"
 
 #include <cstring>
@@ -16,15 +17,15 @@ PacketHeader decode_packet_header(const unsigned char *wire) {
 
 uint32_t check_packet_header(const PacketHeader &header) {
     if (header.magic != PACKET_MAGIC)
-        return RECEIVE_BAD_FRAME;
+        return STATUS_BAD_FRAME;
     if (header.version != PROTOCOL_VERSION)
-        return RECEIVE_BAD_VERSION;
+        return STATUS_BAD_VERSION;
     return 0;
 }
 
 uint32_t check_body_length(uint32_t length) {
     if (length > MAX_BODY_LENGTH)
-        return RECEIVE_NO_MEMORY;
+        return STATUS_OUT_OF_MEMORY;
     return 0;
 }
 

@@ -1,9 +1,12 @@
+// Pure: builds natively, no windows.h.
 // The packet frame shared by both directions: a 16-byte big-endian header,
-// the body, and a 4-byte trailer. Pure logic.
+// the body, and a 4-byte trailer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "base/protocol_codes.h"
 
 constexpr uint32_t PACKET_MAGIC = 0xAABB1122;
 constexpr uint16_t PROTOCOL_VERSION = 2;
@@ -16,24 +19,6 @@ constexpr size_t PACKET_OVERHEAD = PACKET_HEADER_SIZE + PACKET_TRAILER_SIZE;
 // is allocated, so a peer cannot make the program reserve what it merely
 // claims.
 constexpr uint32_t MAX_BODY_LENGTH = 16u << 20;
-
-// Reception statuses reported in a 0x2004 notification.
-enum : uint32_t {
-    RECEIVE_BAD_FRAME = 2,
-    RECEIVE_BAD_VERSION = 4,
-    RECEIVE_FAILED = 6,
-    RECEIVE_NO_MEMORY = 11,
-    RECEIVE_TIMED_OUT = 19,
-};
-
-// Message codes of the program's own packets.
-enum : uint16_t {
-    REPLY_BASE = 0x1000,
-    MSG_JOB_RESULT = 0x2001,
-    MSG_HEARTBEAT = 0x2002,
-    MSG_USER_CANCEL = 0x2003,
-    MSG_RECEIVE_FAILED = 0x2004,
-};
 
 // The header in host order.
 struct PacketHeader {

@@ -28,6 +28,9 @@ namespace {
 // bookkeeping is most of what a server that does not read makes us hold.
 constexpr int64_t ALLOCATION_OVERHEAD = 32;
 
+// Longest sleep of the send thread between looks at its stop flag.
+constexpr DWORD SEND_WAIT_MS = 30000;
+
 int64_t memory_cost(uint32_t size) {
     return int64_t(size) + int64_t(sizeof(QueueNode)) + 2 * ALLOCATION_OVERHEAD;
 }
@@ -215,7 +218,7 @@ int send_job_result(uint32_t status, const char *text) {
 
 DWORD WINAPI SendThreadProc(LPVOID) {
     for (;;) {
-        WaitForSingleObject(send_queue_event, send_wait_ms.load());
+        WaitForSingleObject(send_queue_event, SEND_WAIT_MS);
         drain_queue();
         if (!send_thread_running.load() && queue_empty())
             break;

@@ -6,8 +6,6 @@
 
 // Silence after which a reception fails with status 19.
 extern std::atomic<int> receive_timeout_ms;
-// Longest sleep of the send thread between looks at its stop flag.
-extern std::atomic<int> send_wait_ms;
 // Time between heartbeats.
 extern std::atomic<int> heartbeat_period_ms;
 // How long a stopping send thread may go on sending what is queued before

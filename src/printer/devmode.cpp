@@ -9,6 +9,7 @@
 #include "diag/debug_channel.h"
 #include "printer/devmode_dump.h"
 #include "printer/paper_table.h"
+#include "printer/printer_handle.h"
 
 static_assert(sizeof(DEVMODEA) == 156, "the fixed part that drivers extend");
 
@@ -20,11 +21,6 @@ constexpr const char *SET_DEVMODE = "set_devmode";
 void *allocate_zeroed(size_t size) {
     return calloc(1, size);
 }
-
-struct PrinterCloser {
-    void operator()(HANDLE printer) const { devmode_calls.close_printer(printer); }
-};
-using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 
 // Without a requested count the driver's own copies setting would multiply
 // every page, so it is reset to one; the collation request means nothing
@@ -86,20 +82,20 @@ void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
 // resolution; a negative one is a driver quality code and carries none.
 int apply_print_quality(DEVMODEA *dm, const PrintRequest *request) {
     if (!(request->fields & FIELD_PRINT_QUALITY))
-        return DEVMODE_OK;
+        return STATUS_OK;
     dm->dmPrintQuality = short(request->print_quality);
     dm->dmFields |= DM_PRINTQUALITY;
     if (request->print_quality >= 0) {
         if (!(request->fields & FIELD_Y_RESOLUTION)) {
             ERR_ON(dbch_printer, SET_DEVMODE, "without YResolution\n");
-            return DEVMODE_NO_Y_RESOLUTION;
+            return STATUS_NO_Y_RESOLUTION;
         }
         dm->dmYResolution = short(request->y_resolution);
         dm->dmFields |= DM_YRESOLUTION;
     }
     TRACE_ON(dbch_printer, SET_DEVMODE, "PrintQuality->%d\n", dm->dmPrintQuality);
     TRACE_ON(dbch_printer, SET_DEVMODE, "YResolution->%d\n", dm->dmYResolution);
-    return DEVMODE_OK;
+    return STATUS_OK;
 }
 
 // Anything but monochrome or colour is left to the driver's setting.
@@ -134,39 +130,39 @@ int set_devmode(DEVMODEA *device_mode, const PrintRequest *request) {
     apply_duplex(device_mode, request);
     apply_paper_source(device_mode, request);
     apply_paper_size(device_mode, request);
-    if (apply_print_quality(device_mode, request) != DEVMODE_OK)
-        return DEVMODE_NO_Y_RESOLUTION;
+    if (apply_print_quality(device_mode, request) != STATUS_OK)
+        return STATUS_NO_Y_RESOLUTION;
     apply_color(device_mode, request);
     TRACE_ON(dbch_printer, SET_DEVMODE, "newd devmode %lx\n", device_mode->dmFields);
-    return DEVMODE_OK;
+    return STATUS_OK;
 }
 
 int get_devmode_by_name(const PrintRequest *request, DEVMODEA **out) {
     TRACE_ON(dbch_printer, GET_DEVMODE, "req %p %p %s\n", request, out,
              quote_ansi_string(bounded_printer_name(request).c_str()));
     if (!name_field_terminated(request->printer_name))
-        return DEVMODE_PRINTER_NOT_OPENED;
+        return STATUS_PRINTER_NOT_OPENED;
     LPSTR name = const_cast<LPSTR>(request->printer_name);
     HANDLE opened = nullptr;
     if (!devmode_calls.open_printer(name, &opened, nullptr))
-        return DEVMODE_PRINTER_NOT_OPENED;
-    PrinterHandle printer(opened);
+        return STATUS_PRINTER_NOT_OPENED;
+    PrinterHandle printer(opened, PrinterCloser{devmode_calls.close_printer});
 
     LONG size = devmode_calls.document_properties(nullptr, opened, name, nullptr, nullptr, 0);
     if (size < LONG(sizeof(DEVMODEA)))
-        return DEVMODE_NO_SIZE;
+        return STATUS_INVALID;
     DevmodeBuffer buffer(static_cast<DEVMODEA *>(devmode_calls.allocate_zeroed(size_t(size))));
     if (!buffer)
-        return DEVMODE_OUT_OF_MEMORY;
+        return STATUS_OUT_OF_MEMORY;
     // A driver that fails here leaves the zeroed buffer, which is edited and
     // used all the same.
     devmode_calls.document_properties(nullptr, opened, name, buffer.get(), nullptr, DM_OUT_BUFFER);
 
-    if (set_devmode(buffer.get(), request) != DEVMODE_OK)
-        return DEVMODE_NO_Y_RESOLUTION;
+    if (set_devmode(buffer.get(), request) != STATUS_OK)
+        return STATUS_NO_Y_RESOLUTION;
     dump_devmode(buffer.get());
     *out = buffer.release();
-    return DEVMODE_OK;
+    return STATUS_OK;
 }
 
 void free_devmode(DEVMODEA *device_mode) {

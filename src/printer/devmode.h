@@ -10,15 +10,11 @@
 #include <memory>
 
 #include "base/print_request.h"
+#include "base/protocol_codes.h"
 
-// Results of get_devmode_by_name; they travel to the server unchanged.
-enum : int {
-    DEVMODE_OK = 0,
-    DEVMODE_NO_SIZE = 1,
-    DEVMODE_PRINTER_NOT_OPENED = 8,
-    DEVMODE_OUT_OF_MEMORY = 11,
-    DEVMODE_NO_Y_RESOLUTION = 12,
-};
+// get_devmode_by_name answers STATUS_OK, STATUS_INVALID (no usable size),
+// STATUS_PRINTER_NOT_OPENED, STATUS_OUT_OF_MEMORY or STATUS_NO_Y_RESOLUTION;
+// the status travels to the server unchanged.
 
 // The winspool calls and the allocator behind get_devmode_by_name. Real
 // ones by default; tests count them or make them fail.
@@ -33,12 +29,12 @@ struct DevmodeCalls {
 extern DevmodeCalls devmode_calls;
 
 // Fetches the device mode of request->printer_name and applies the request
-// to it. On DEVMODE_OK *out receives a buffer for free_devmode; on any other
+// to it. On STATUS_OK *out receives a buffer for free_devmode; on any other
 // result nothing is handed out and nothing stays allocated or open.
 int get_devmode_by_name(const PrintRequest *request, DEVMODEA **out);
 
 // Overwrites the settings that request->fields selects; touches nothing but
-// the buffer. DEVMODE_OK, or DEVMODE_NO_Y_RESOLUTION when a resolution is
+// the buffer. STATUS_OK, or STATUS_NO_Y_RESOLUTION when a resolution is
 // requested without its Y resolution (the buffer is then half edited).
 int set_devmode(DEVMODEA *device_mode, const PrintRequest *request);
 

@@ -8,8 +8,6 @@
 #include "printer/output_path.h"
 #include "base/job_state.h"
 
-int(WINAPI *start_doc_call)(HDC dc, const DOCINFOW *doc) = StartDocW;
-
 namespace {
 
 constexpr const char *START_DOC_FOR_BMP = "start_doc_for_bmp";
@@ -64,32 +62,32 @@ wchar_t *ansi_to_wide(const char *text) {
 
 int start_doc_for_text() {
     FIXME_ON(dbch_printer, "start_doc_for_text", "not support print text\n");
-    return DOC_START_FAILED;
+    return STATUS_INVALID;
 }
 
 int open_printer_dc(const PrintRequest *request) {
     if (!request) {
         ERR_ON(dbch_printer, START_DOC_FOR_BMP, "invalid req\n");
-        return DOC_START_FAILED;
+        return STATUS_INVALID;
     }
     if (request->data_type != DATA_TYPE_BITMAP)
-        return DOC_START_FAILED;
+        return STATUS_INVALID;
     DEVMODEA *built = nullptr;
     if (int result = get_devmode_by_name(request, &built))
         return result;
     DevmodeBuffer device_mode(built);
     HDC dc = CreateDCA(nullptr, request->printer_name, nullptr, device_mode.get());
     if (!dc)
-        return DOC_START_FAILED;
+        return STATUS_INVALID;
     // A job the server ended without completion may have left its document.
     abandon_document();
     printer_dc = dc;
-    return DOC_START_OK;
+    return STATUS_OK;
 }
 
 int start_doc_for_bmp(const PrintRequest *request) {
     if (!request || !printer_dc)
-        return DOC_START_FAILED;
+        return STATUS_INVALID;
     // The driver resolves a relative name against the current directory,
     // which is wherever the program happened to be started.
     std::string output_name(request->output_file_name,
@@ -104,17 +102,17 @@ int start_doc_for_bmp(const PrintRequest *request) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     document_started_at = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    int started = start_doc_call(printer_dc, &doc);
+    int started = StartDocW(printer_dc, &doc);
     DWORD error = GetLastError();
     if (started <= 0) {
         ERR_ON(dbch_printer, START_DOC_FOR_BMP, "StartDocW failed, %lx\n", error);
         DeleteDC(printer_dc);
         printer_dc = nullptr;
-        return DOC_START_FAILED;
+        return STATUS_INVALID;
     }
     job_state = JOB_STATE_DOC_STARTED;
     open_document_output = output_path;
     page_width = GetDeviceCaps(printer_dc, HORZRES);
     page_height = GetDeviceCaps(printer_dc, VERTRES);
-    return DOC_START_OK;
+    return STATUS_OK;
 }

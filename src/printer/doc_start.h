@@ -1,6 +1,6 @@
 // Start of a job's printer document: the device mode, the printer's device
-// context, the progress window and the document whose output the driver
-// writes into the file that the request names.
+// context and the document whose output the driver writes into the file that
+// the request names. The progress window is the start-print handler's.
 #pragma once
 
 #include <windows.h>
@@ -9,21 +9,18 @@
 #include <memory>
 
 #include "base/print_request.h"
+#include "base/protocol_codes.h"
 
-// Results of the document start; they travel to the server unchanged.
-// get_devmode_by_name adds its own (8, 11, 12).
-enum : int {
-    DOC_START_OK = 0,
-    DOC_START_FAILED = 1,
-};
+// The document start answers STATUS_OK or STATUS_INVALID, besides what
+// get_devmode_by_name answers; the status travels to the server unchanged.
 
 // Bitmap job (data type 1), first step: builds the device mode and creates
 // printer_dc with it, abandoning a document left open by an earlier job.
-// DOC_START_OK or the failure's status; nothing is left open on failure.
+// STATUS_OK or the failure's status; nothing is left open on failure.
 int open_printer_dc(const PrintRequest *request);
 
 // Second step, on the DC that open_printer_dc made: starts the document
-// whose output the driver writes into the request's file. On DOC_START_OK
+// whose output the driver writes into the request's file. On STATUS_OK
 // job_state is JOB_STATE_DOC_STARTED and page_width/page_height hold the
 // printable area; the DC stays open for the pages. When StartDocW fails the
 // DC is deleted and printer_dc cleared.
@@ -37,7 +34,7 @@ bool finish_document();
 // printer_dc deleted and cleared. Nothing happens when no DC is open.
 void abandon_document();
 
-// Text jobs are not supported: always DOC_START_FAILED, nothing opened.
+// Text jobs are not supported: always STATUS_INVALID, nothing opened.
 int start_doc_for_text();
 
 // A new UTF-16 copy of an ANSI code page string, NUL included, or null when
@@ -48,7 +45,3 @@ struct WideTextDeleter {
     void operator()(wchar_t *text) const { free(text); }
 };
 using WideText = std::unique_ptr<wchar_t, WideTextDeleter>;
-
-// StartDocW by default; tests make the start fail, which Wine's PostScript
-// driver never does by itself (a bad output path fails only at EndDoc).
-extern int(WINAPI *start_doc_call)(HDC dc, const DOCINFOW *doc);

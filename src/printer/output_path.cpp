@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "printer/output_path.h"
 
 namespace {

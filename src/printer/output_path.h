@@ -1,7 +1,8 @@
+// Pure: builds natively, no windows.h.
 // Where the printer driver writes a job's output: the request names a file
 // relative to the root of drive C:, and the driver resolves a relative name
 // against the current directory, so the name is anchored before it is given
-// to StartDocW. Pure logic.
+// to StartDocW.
 #pragma once
 
 #include <string>

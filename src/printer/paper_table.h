@@ -1,5 +1,6 @@
+// Pure: builds natively, no windows.h.
 // Standard paper codes for page sizes given in points (1/72 inch), and the
-// conversion to tenths of a millimetre for sizes without a code. Pure logic.
+// conversion to tenths of a millimetre for sizes without a code.
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "diag/debug_channel.h"
+#include "printer/printer_handle.h"
 
 namespace {
 
@@ -19,15 +20,10 @@ void *allocate_zeroed(size_t size) {
     return calloc(1, size);
 }
 
-struct PrinterCloser {
-    void operator()(HANDLE printer) const { property_dialog_calls.close_printer(printer); }
-};
-using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
-
 struct BufferReleaser {
     void operator()(DEVMODEA *buffer) const { property_dialog_calls.release(buffer); }
 };
-using DevmodeBuffer = std::unique_ptr<DEVMODEA, BufferReleaser>;
+using DialogDevmodeBuffer = std::unique_ptr<DEVMODEA, BufferReleaser>;
 
 bool has_name(const char *printer_name) {
     return printer_name && *printer_name;
@@ -42,7 +38,7 @@ PrinterHandle open_named_printer(const char *function_name, const char *printer_
         TRACE_ON(dbch_printer, function_name, "open printer failed\n");
         return PrinterHandle();
     }
-    return PrinterHandle(opened);
+    return PrinterHandle(opened, PrinterCloser{property_dialog_calls.close_printer});
 }
 
 // Stores the user's choice as the printer's per-user default. The dialog
@@ -65,14 +61,14 @@ int prompt_and_store(HANDLE printer, LPSTR name, DEVMODEA *buffer) {
                                                             PROMPT_MODE);
     if (answer == IDOK) {
         store_user_default(printer, buffer);
-        return PROPERTIES_OK;
+        return STATUS_OK;
     }
     if (answer == IDCANCEL) {
         TRACE_ON(dbch_printer, DOCUMENT_SHEETS, "user canele set printer.\n");
-        return PROPERTIES_USER_CANCELLED;
+        return STATUS_USER_CANCELLED;
     }
     ERR_ON(dbch_printer, DOCUMENT_SHEETS, "get printer devmode info failed\n");
-    return PROPERTIES_FAILED;
+    return STATUS_INVALID;
 }
 
 } // namespace
@@ -84,26 +80,26 @@ PropertyDialogCalls property_dialog_calls = {
 int set_printer_DrvDocumentPropertySheets(const char *printer_name) {
     if (!has_name(printer_name)) {
         ERR_ON(dbch_printer, DOCUMENT_SHEETS, "invalid printer name\n");
-        return PROPERTIES_NO_PRINTER_NAME;
+        return STATUS_BAD_NAME;
     }
     TRACE_ON(dbch_printer, DOCUMENT_SHEETS, "%p %s\n", printer_name,
              quote_ansi_string(printer_name));
     PrinterHandle printer = open_named_printer(DOCUMENT_SHEETS, printer_name);
     if (!printer)
-        return PROPERTIES_PRINTER_NOT_OPENED;
+        return STATUS_PRINTER_NOT_OPENED;
     LPSTR name = const_cast<LPSTR>(printer_name);
 
     LONG size = property_dialog_calls.document_properties(nullptr, printer.get(), name, nullptr,
                                                           nullptr, 0);
     if (size < MINIMUM_DEVMODE_SIZE) {
         ERR_ON(dbch_printer, DOCUMENT_SHEETS, "invalid size %ld\n", static_cast<long>(size));
-        return PROPERTIES_FAILED;
+        return STATUS_INVALID;
     }
-    DevmodeBuffer buffer(
+    DialogDevmodeBuffer buffer(
         static_cast<DEVMODEA *>(property_dialog_calls.allocate_zeroed(static_cast<size_t>(size))));
     if (!buffer) {
         ERR_ON(dbch_printer, DOCUMENT_SHEETS, "out of memory, %ld\n", static_cast<long>(size));
-        return PROPERTIES_OUT_OF_MEMORY;
+        return STATUS_OUT_OF_MEMORY;
     }
     return prompt_and_store(printer.get(), name, buffer.get());
 }
@@ -111,18 +107,18 @@ int set_printer_DrvDocumentPropertySheets(const char *printer_name) {
 int set_printer_DrvDevicePropertySheets(const char *printer_name) {
     if (!has_name(printer_name)) {
         ERR_ON(dbch_printer, DEVICE_SHEETS, "invalid printer name\n");
-        return PROPERTIES_NO_PRINTER_NAME;
+        return STATUS_BAD_NAME;
     }
     TRACE_ON(dbch_printer, DEVICE_SHEETS, " %p %s\n", printer_name,
              quote_ansi_string(printer_name));
     PrinterHandle printer = open_named_printer(DEVICE_SHEETS, printer_name);
     if (!printer)
-        return PROPERTIES_PRINTER_NOT_OPENED;
+        return STATUS_PRINTER_NOT_OPENED;
     if (property_dialog_calls.printer_properties(nullptr, printer.get()))
-        return PROPERTIES_OK;
+        return STATUS_OK;
     // Read before the printer is closed, which may set an error of its own.
     DWORD error = GetLastError();
     ERR_ON(dbch_printer, DEVICE_SHEETS, "PrinterProperties error: %ld \n",
            static_cast<long>(error));
-    return PROPERTIES_FAILED;
+    return STATUS_INVALID;
 }

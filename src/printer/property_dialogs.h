@@ -11,15 +11,11 @@
 
 #include <cstddef>
 
-// Results; they travel to the server unchanged as the answer's status.
-enum : int {
-    PROPERTIES_OK = 0,
-    PROPERTIES_FAILED = 1,
-    PROPERTIES_PRINTER_NOT_OPENED = 8,
-    PROPERTIES_NO_PRINTER_NAME = 9,
-    PROPERTIES_OUT_OF_MEMORY = 11,
-    PROPERTIES_USER_CANCELLED = 16,
-};
+#include "base/protocol_codes.h"
+
+// Both dialogs answer STATUS_OK, STATUS_INVALID, STATUS_PRINTER_NOT_OPENED,
+// STATUS_BAD_NAME (no printer name), STATUS_OUT_OF_MEMORY or
+// STATUS_USER_CANCELLED; the status travels to the server unchanged.
 
 // The winspool calls and the allocator behind both dialogs. Real ones by
 // default; tests count them or make the driver misbehave in ways that no
@@ -37,11 +33,11 @@ struct PropertyDialogCalls {
 extern PropertyDialogCalls property_dialog_calls;
 
 // Shows the document-properties dialog of `printer_name` (null or empty: no
-// name), starting from the printer's current device mode. PROPERTIES_OK
+// name), starting from the printer's current device mode. STATUS_OK
 // when the user confirmed and the result was stored at level 9,
-// PROPERTIES_USER_CANCELLED when nothing was stored, else a failure.
+// STATUS_USER_CANCELLED when nothing was stored, else a failure.
 int set_printer_DrvDocumentPropertySheets(const char *printer_name);
 
-// Shows the printer-properties dialog of `printer_name`. PROPERTIES_OK when
-// the dialog ended successfully, PROPERTIES_FAILED when the call failed.
+// Shows the printer-properties dialog of `printer_name`. STATUS_OK when
+// the dialog ended successfully, STATUS_INVALID when the call failed.
 int set_printer_DrvDevicePropertySheets(const char *printer_name);

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "printer/query_format.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 // The text that tavri-printer-query writes about the installed printers and
 // what a driver offers: one record a line, fields separated by TAB, read by
 // the Linux side to build a PPD. Pure logic; wide text, converted to UTF-8

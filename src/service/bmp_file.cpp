@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "service/bmp_file.h"
 
 #include <algorithm>

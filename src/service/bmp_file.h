@@ -1,6 +1,7 @@
+// Pure: builds natively, no windows.h.
 // Page files: the checks a BMP page passes before it goes to the printer, and
-// the header that drawing hands to the platform, built from the file. Pure
-// logic: every read is bounded by the size of the file as it was read.
+// the header that drawing hands to the platform, built from the file.
+// Every read is bounded by the size of the file as it was read.
 #pragma once
 
 #include <cstddef>

@@ -15,8 +15,6 @@ BOOL(WINAPI *request_session_end)(UINT flags, DWORD reason) = ExitWindowsEx;
 
 namespace {
 
-constexpr uint32_t STATUS_PRINTING_IN_PROGRESS = 13;
-
 // The body is the printer name. One whose terminator is not inside the body
 // is passed on as no name at all, so nothing beyond the body is ever read.
 const char *printer_name_of(const unsigned char *body, size_t length) {
@@ -32,7 +30,7 @@ const char *printer_name_of(const unsigned char *body, size_t length) {
 int answer_with_dialog(uint16_t action, const unsigned char *body, size_t length, uint32_t req_id,
                        int (*show_dialog)(const char *printer_name)) {
     if (job_active()) {
-        send_reply(reply_code(action), req_id, STATUS_PRINTING_IN_PROGRESS, "Printing in progress");
+        send_reply(reply_code(action), req_id, STATUS_DIALOG_DURING_JOB, "Printing in progress");
         return 0;
     }
     int status = show_dialog(printer_name_of(body, length));

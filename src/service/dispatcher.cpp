@@ -82,7 +82,7 @@ Outcome handle_message(const PacketHeader &header, Body body) {
     case NOTIFY_CANCEL_PRINT_DONE:
         return handle_notice(code, body.get(), length);
     default:
-        send_reply(reply_code(code), req_id, STATUS_NOT_IMPLEMENTED, "Action not implemented");
+        send_reply(reply_code(code), req_id, STATUS_REFUSED, "Action not implemented");
         return Outcome::GO_ON;
     }
 }

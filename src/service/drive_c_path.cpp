@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "service/drive_c_path.h"
 
 namespace {

@@ -1,7 +1,7 @@
+// Pure: builds natively, no windows.h.
 // Wine reaches drive C: through a link in its device folder,
 // "<prefix>/dosdevices/c:", which a new prefix points at "<prefix>/drive_c".
 // The server is told the path through the real folder, not through the link.
-// Pure logic.
 #pragma once
 
 #include <cstddef>

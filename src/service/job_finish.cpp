@@ -12,28 +12,24 @@
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
 #include "printer/output_path.h"
+#include "printer/printer_handle.h"
 #include "base/heap_ptr.h"
 #include "base/job_state.h"
+#include "base/protocol_codes.h"
 #include "service/unix_path.h"
 #include "ui/progress_window.h"
 
 int spool_wait_budget = 100;
 DWORD finish_wait_period_ms = 100;
-int output_file_checks = 120;
 BOOL(WINAPI *enum_jobs_call)
 (HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) = EnumJobsW;
 
 namespace {
 
-// The job result's status when the pages printed but no output came of them.
-constexpr uint32_t JOB_OUTPUT_FAILED = 6;
-
 const char FUNCTION[] = "HandlePageFilename";
 
-struct PrinterCloser {
-    void operator()(HANDLE printer) const { ClosePrinter(printer); }
-};
-using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
+// With FORCE_SLEEP the output file gets this many checks, a pause each.
+constexpr int OUTPUT_FILE_CHECKS = 120;
 
 using UnixPath = HeapPtr<char>;
 
@@ -69,7 +65,7 @@ void wait_for_output_file(const char *output_file_name) {
     if (!wide_name)
         return;
     std::wstring path = output_path_on_drive_c(wide_name.get());
-    for (int check = 0; check < output_file_checks; ++check) {
+    for (int check = 0; check < OUTPUT_FILE_CHECKS; ++check) {
         struct _stat64 info;
         if (_wstat64(path.c_str(), &info) == 0 && info.st_size > 1)
             return;
@@ -115,7 +111,7 @@ void finish_print_job(uint32_t status) {
     if (pages_printed != 0 && !(ended && output_file_written(wide_output.get()))) {
         ERR_ON(dbch_printproxy, FUNCTION, "output file %s not written\n",
                quote_ansi_string(output_name));
-        send_job_result(JOB_OUTPUT_FAILED, nullptr);
+        send_job_result(STATUS_IO_FAILED, nullptr);
     } else if (pages_printed != 0) {
         send_job_result(status, unix_path.get());
     }

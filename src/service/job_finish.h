@@ -12,7 +12,7 @@
 void finish_print_job(uint32_t status);
 
 // Waits for the output file "c:\<name>" to hold more than one byte, for at
-// most output_file_checks pauses. Run only when FORCE_SLEEP is set.
+// most 120 pauses. Run only when FORCE_SLEEP is set.
 void wait_for_output_file(const char *output_file_name);
 
 // Waits while the printer's queue reports jobs, spending spool_wait_budget.
@@ -21,9 +21,8 @@ void wait_for_spool_queue(const char *printer_name);
 // Pauses of the spool wait left for the whole run of the program; they are
 // never given back, so once they are spent no later job waits.
 extern int spool_wait_budget;
-// The pause of both waits, and the number of output-file checks.
+// The pause of both waits.
 extern DWORD finish_wait_period_ms;
-extern int output_file_checks;
 
 // EnumJobsW by default. Wine 8's is a stub that never reports a job, so
 // tests play a busy queue through this.

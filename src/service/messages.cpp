@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "service/messages.h"
 
 #include "base/byte_order.h"

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 // The buffer that a job's page files are read into. Pages of one job are
 // mostly of one size, and a buffer allocated afresh for every page costs the
 // kernel a fault for each of its memory pages (about 25 ms for an A4 page at

@@ -37,16 +37,16 @@ int read_whole_file(HANDLE file, DWORD size, unsigned char **out_buffer) {
     unsigned char *buffer = page_buffer(size);
     if (!buffer) {
         ERR_ON(dbch_printer, READER, "malloc %lu failed\n", static_cast<unsigned long>(size));
-        return PAGE_NO_MEMORY;
+        return STATUS_OUT_OF_MEMORY;
     }
     DWORD read = 0;
     if (!ReadFile(file, buffer, size, &read, nullptr) || read != size) {
         ERR_ON(dbch_printer, READER, "read file failed, read=%lu expected=%lu\n",
                static_cast<unsigned long>(read), static_cast<unsigned long>(size));
-        return PAGE_FILE_FAILED;
+        return STATUS_IO_FAILED;
     }
     *out_buffer = buffer;
-    return PAGE_PRINTED;
+    return STATUS_OK;
 }
 
 // The file has been read and begins with "BM".
@@ -56,10 +56,10 @@ uint32_t check_and_print(const unsigned char *file, uint32_t size) {
     if (problem != BmpProblem::NONE) {
         ERR_ON(dbch_printproxy, HANDLER, "invalid bmp file: %s, file size %lu\n",
                bmp_problem_text(problem), static_cast<unsigned long>(size));
-        return PAGE_NOT_BMP;
+        return STATUS_NOT_BMP;
     }
     print_bmp_page(file, page);
-    return PAGE_PRINTED;
+    return STATUS_OK;
 }
 
 uint32_t print_page_file(const char *unix_path) {
@@ -71,23 +71,23 @@ uint32_t print_page_file(const char *unix_path) {
     uint16_t signature = bmp_signature(file, size);
     if (signature != BMP_SIGNATURE) {
         ERR_ON(dbch_printproxy, HANDLER, "not bmp file %02x\n", signature);
-        return PAGE_NOT_BMP;
+        return STATUS_NOT_BMP;
     }
     return check_and_print(file, size);
 }
 
 uint32_t page_status(const unsigned char *body, size_t length) {
     if (!body)
-        return PAGE_NO_BODY;
+        return STATUS_NO_BODY;
     if (job_state.load() == JOB_STATE_ACCEPTED)
-        return PAGE_DOCUMENT_NOT_STARTED;
+        return STATUS_DOCUMENT_NOT_STARTED;
     if (!printer_dc)
-        return PAGE_NO_DOCUMENT;
+        return STATUS_INVALID;
     // The path ends at its NUL, which must lie within what was received.
     if (!memchr(body, 0, length)) {
         ERR_ON(dbch_printproxy, HANDLER, "page path without terminating NUL in %lu bytes\n",
                static_cast<unsigned long>(length));
-        return PAGE_BAD_PATH;
+        return STATUS_INVALID;
     }
     return print_page_file(reinterpret_cast<const char *>(body));
 }
@@ -97,11 +97,11 @@ uint32_t page_status(const unsigned char *body, size_t length) {
 int read_one_fram_bmp_from_file(const char *unix_path, unsigned char **out_buffer,
                                 uint32_t *out_size) {
     if (!unix_path || !out_buffer)
-        return PAGE_BAD_PATH;
+        return STATUS_INVALID;
     DosPath dos_path(dos_path_from_unix(unix_path));
     if (!dos_path) {
         ERR_ON(dbch_printer, READER, "wine_get_dos_file_name failed\n");
-        return PAGE_FILE_FAILED;
+        return STATUS_IO_FAILED;
     }
     TRACE_ON(dbch_printer, READER, "File path (unix): %s\n", unix_path);
     HANDLE raw = CreateFileW(dos_path.get(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -110,19 +110,19 @@ int read_one_fram_bmp_from_file(const char *unix_path, unsigned char **out_buffe
         DWORD error = GetLastError();
         ERR_ON(dbch_printer, READER, "open file failed, err=%lu\n",
                static_cast<unsigned long>(error));
-        return PAGE_FILE_FAILED;
+        return STATUS_IO_FAILED;
     }
     FileHandle file(raw);
     DWORD size = GetFileSize(raw, nullptr);
     if (size == 0 || size == INVALID_FILE_SIZE) {
         ERR_ON(dbch_printer, READER, "invalid file size %lu\n", static_cast<unsigned long>(size));
-        return PAGE_FILE_FAILED;
+        return STATUS_IO_FAILED;
     }
     TRACE_ON(dbch_printer, READER, "File path (dos) : %s %ld\n", quote_wide_string(dos_path.get()),
              static_cast<long>(size));
     dos_path.reset();
     int result = read_whole_file(raw, size, out_buffer);
-    if (result == PAGE_PRINTED && out_size)
+    if (result == STATUS_OK && out_size)
         *out_size = size;
     return result;
 }
@@ -136,7 +136,7 @@ int HandlePageFilename(const unsigned char *body, size_t length, uint32_t req_id
     // Outside a job (none started, or ended by action 6) there is nothing to
     // count the page against and no job to finish.
     if (!job_active()) {
-        send_reply(reply_code(ACTION_PAGE_FILENAME), req_id, body ? PAGE_NO_DOCUMENT : PAGE_NO_BODY,
+        send_reply(reply_code(ACTION_PAGE_FILENAME), req_id, body ? STATUS_INVALID : STATUS_NO_BODY,
                    nullptr);
         return 1;
     }
@@ -144,7 +144,7 @@ int HandlePageFilename(const unsigned char *body, size_t length, uint32_t req_id
     post_progress_step(pages_received);
     uint32_t status = page_status(body, length);
     send_reply(reply_code(ACTION_PAGE_FILENAME), req_id, status, nullptr);
-    if (status == PAGE_PRINTED)
+    if (status == STATUS_OK)
         ++pages_printed;
     // The last page message ends the job whether or not any page printed.
     if (current_job && static_cast<uint32_t>(pages_received) == current_job->reserved1) {

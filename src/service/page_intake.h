@@ -4,17 +4,12 @@
 
 #include <cstdint>
 
-// Statuses of the page reply (0x1002).
-enum : uint32_t {
-    PAGE_PRINTED = 0,
-    PAGE_NO_DOCUMENT = 1,
-    PAGE_BAD_PATH = 1, // the body holds no terminated path
-    PAGE_FILE_FAILED = 6,
-    PAGE_NO_MEMORY = 11,
-    PAGE_NOT_BMP = 15, // also a BMP whose headers do not fit the file
-    PAGE_DOCUMENT_NOT_STARTED = 20,
-    PAGE_NO_BODY = 24,
-};
+#include "base/protocol_codes.h"
+
+// The page reply (0x1002) answers STATUS_OK, STATUS_INVALID (no document,
+// or no terminated path in the body), STATUS_IO_FAILED, STATUS_OUT_OF_MEMORY,
+// STATUS_NOT_BMP (also a BMP whose headers do not fit the file),
+// STATUS_DOCUMENT_NOT_STARTED or STATUS_NO_BODY.
 
 // Reads the whole file with one read into the job's page buffer
 // (page_buffer.h), which *out_buffer then points to; it stays valid until the

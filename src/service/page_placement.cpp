@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "service/page_placement.h"
 
 namespace {

@@ -1,6 +1,7 @@
+// Pure: builds natively, no windows.h.
 // Where a page's bitmap goes on the printer: unscaled at the printable area's
 // corner, unscaled on the physical page, or stretched over the printable
-// area. Pure logic.
+// area.
 #pragma once
 
 #include <cstdint>

@@ -58,20 +58,20 @@ int check_request_fields(const PrintRequest *request) {
     if (request->data_type != DATA_TYPE_BITMAP && request->data_type != DATA_TYPE_TEXT) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid data type, %d.\n",
                static_cast<int>(request->data_type));
-        return CHECK_BAD_DATA_TYPE;
+        return STATUS_BAD_DATA_TYPE;
     }
     if (request->output_file_name[0] == '\0' || !output_folder_exists(request->output_file_name)) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid output file name\n");
-        return CHECK_BAD_NAME;
+        return STATUS_BAD_NAME;
     }
     if (!duplex_valid(request)) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid duplex mode %d\n",
                static_cast<int>(request->duplex));
-        return CHECK_BAD_DUPLEX;
+        return STATUS_BAD_DUPLEX;
     }
     if (request->reserved1 == 0) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid reserved1 %d\n", 0);
-        return CHECK_NO_PAGES;
+        return STATUS_BAD_PAGE_COUNT;
     }
     return 0;
 }
@@ -96,21 +96,21 @@ void answer(uint32_t req_id, uint32_t status, const char *text) {
 int check_req_header(const PrintRequest *request) {
     if (!request) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid request header\n");
-        return CHECK_NO_REQUEST;
+        return STATUS_INVALID;
     }
     // The server's record may fill a name field to the last byte; nothing
     // past the field belongs to the name.
     if (!name_field_terminated(request->printer_name)) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid printer name\n");
-        return CHECK_BAD_NAME;
+        return STATUS_BAD_NAME;
     }
     if (!name_field_terminated(request->output_file_name)) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Invalid output file name\n");
-        return CHECK_BAD_NAME;
+        return STATUS_BAD_NAME;
     }
     if (!printer_can_be_opened(request->printer_name)) {
         ERR_ON(dbch_printproxy, CHECK_REQ_HEADER, "Can't open printer %s\n", request->printer_name);
-        return CHECK_PRINTER_NOT_OPENED;
+        return STATUS_PRINTER_NOT_OPENED;
     }
     return check_request_fields(request);
 }
@@ -124,7 +124,7 @@ int HandleStartPrint(PrintRequest *request, uint32_t req_id) {
     }
     // The running job keeps its state, its id and its heartbeat.
     if (job_active()) {
-        answer(req_id, STATUS_PRINT_IN_PROGRESS, "Print in progress");
+        answer(req_id, STATUS_REFUSED, "Print in progress");
         return 1;
     }
     // Active before the id changes and before the heartbeat thread exists,

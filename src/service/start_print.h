@@ -4,17 +4,12 @@
 #include <cstdint>
 
 #include "base/print_request.h"
+#include "base/protocol_codes.h"
 
-// Answer statuses of the start-print handler besides the document start's.
-enum : uint32_t {
-    CHECK_NO_REQUEST = 1,
-    CHECK_BAD_DATA_TYPE = 5,
-    CHECK_PRINTER_NOT_OPENED = 8,
-    CHECK_BAD_NAME = 9,
-    CHECK_BAD_DUPLEX = 14,
-    CHECK_NO_PAGES = 23,
-    STATUS_PRINT_IN_PROGRESS = 21,
-};
+// Besides the document start's, the start-print handler answers
+// STATUS_INVALID (no record), STATUS_BAD_DATA_TYPE, STATUS_PRINTER_NOT_OPENED,
+// STATUS_BAD_NAME, STATUS_BAD_DUPLEX, STATUS_BAD_PAGE_COUNT and STATUS_REFUSED
+// (a job is active).
 
 // 0 when the record may start a job, else the status of the first failed
 // check, which is also logged. A name without its terminator inside its

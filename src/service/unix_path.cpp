@@ -14,8 +14,6 @@
 #include "service/drive_c_path.h"
 #include "base/heap_ptr.h"
 
-ULONG unix_name_first_size = 256;
-
 namespace {
 
 constexpr NTSTATUS NT_SUCCESS_STATUS = 0;
@@ -24,6 +22,8 @@ constexpr NTSTATUS NT_BUFFER_TOO_SMALL = static_cast<NTSTATUS>(0xC0000023);
 constexpr UINT DISPOSITION_OPEN_IF = 3; // FILE_OPEN_IF: the last element need not exist
 // A path that keeps growing between calls is not a path.
 constexpr int UNIX_NAME_ATTEMPTS = 4;
+// The first buffer offered; the platform asks for more when a path does not fit.
+constexpr ULONG UNIX_NAME_FIRST_SIZE = 256;
 
 using DosFromUnix = WCHAR *(CDECL *)(const char *);
 using NtToUnix = NTSTATUS(CDECL *)(const OBJECT_ATTRIBUTES *, char *, ULONG *, UINT);
@@ -50,7 +50,7 @@ UnixPath nt_to_unix(const std::wstring &nt_path) {
     attributes.Length = sizeof(attributes);
     attributes.ObjectName = &object_name;
 
-    ULONG size = unix_name_first_size;
+    ULONG size = UNIX_NAME_FIRST_SIZE;
     for (int attempt = 0; attempt < UNIX_NAME_ATTEMPTS; ++attempt) {
         UnixPath buffer(static_cast<char *>(malloc(size)));
         if (!buffer)

@@ -23,7 +23,3 @@ using DosPath = std::unique_ptr<wchar_t, DosPathDeleter>;
 // or null. A path that Wine gives through its device link to drive C: is
 // given through the real folder instead (see drive_c_path.h).
 char *get_unix_file_name(const wchar_t *name);
-
-// The size of the first buffer offered to wine_nt_to_unix_file_name; the
-// platform asks for more when a path does not fit.
-extern ULONG unix_name_first_size;

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 #include "ui/font_link_list.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Pure: builds natively, no windows.h.
 // The entries of a font link value (REG_MULTI_SZ: "file,face" strings, each
 // NUL-terminated, then an empty one) and the appending of one link. Pure logic.
 #pragma once

@@ -3,7 +3,10 @@
 #include "base/job_state.h"
 #include "ui/progress_window.h"
 
-DWORD progress_join_limit_ms = 60000;
+namespace {
+// A safety net only: after close_progress_window the thread ends by itself.
+constexpr DWORD JOIN_LIMIT_MS = 60000;
+} // namespace
 
 HANDLE start_progress_thread(int total_pages) {
     if (progress_thread) {
@@ -21,7 +24,7 @@ void join_progress_thread() {
     HANDLE thread = progress_thread;
     if (!thread)
         return;
-    if (WaitForSingleObject(thread, progress_join_limit_ms) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(thread, JOIN_LIMIT_MS) != WAIT_OBJECT_0)
         ERR_ON(dbch_printproxy, "join_progress_thread", "progress thread %p did not end\n", thread);
     CloseHandle(thread);
     progress_thread = nullptr;

@@ -15,13 +15,11 @@
 #include "ui/progress_window_data.h"
 
 WNDPROC original_window_proc;
-const wchar_t *progress_window_class = L"#32770";
 
 namespace {
 
-ProgressWindowData *calloc_progress_window_data() {
-    return static_cast<ProgressWindowData *>(calloc(1, sizeof(ProgressWindowData)));
-}
+// The progress window is a dialog-class window with our own procedure.
+const wchar_t WINDOW_CLASS[] = L"#32770";
 
 using DataPtr = HeapPtr<ProgressWindowData>;
 
@@ -35,8 +33,8 @@ constexpr DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE;
 HWND create_frame() {
     int x = (GetSystemMetrics(SM_CXSCREEN) - WINDOW_WIDTH) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - WINDOW_HEIGHT) / 2;
-    return CreateWindowExW(WS_EX_TOPMOST, progress_window_class, nullptr, WINDOW_STYLE, x, y,
-                           WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, nullptr, nullptr);
+    return CreateWindowExW(WS_EX_TOPMOST, WINDOW_CLASS, nullptr, WINDOW_STYLE, x, y, WINDOW_WIDTH,
+                           WINDOW_HEIGHT, nullptr, nullptr, nullptr, nullptr);
 }
 
 struct Placement {
@@ -99,11 +97,9 @@ void run_message_loop() {
 
 } // namespace
 
-ProgressWindowData *(*allocate_progress_window_data)() = calloc_progress_window_data;
-
 DWORD WINAPI ProgressThreadProc(LPVOID total_pages_parameter) {
     int total_pages = static_cast<int>(reinterpret_cast<INT_PTR>(total_pages_parameter));
-    DataPtr data(allocate_progress_window_data());
+    DataPtr data(static_cast<ProgressWindowData *>(calloc(1, sizeof(ProgressWindowData))));
     if (!data)
         return 0;
     // The window takes no typed input. Without an input method its thread

@@ -39,10 +39,9 @@ void close_progress_window();
 HANDLE start_progress_thread(int total_pages);
 
 // Waits for progress_thread (if any) to end, closes its handle and clears it.
-// The wait is bounded by progress_join_limit_ms as a safety net only: after
+// The wait is bounded by a minute as a safety net only: after
 // close_progress_window the thread ends by itself.
 void join_progress_thread();
 
 // Set by close_progress_window, cleared by start_progress_thread.
 extern std::atomic<int> progress_close_requested;
-extern DWORD progress_join_limit_ms;

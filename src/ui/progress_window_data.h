@@ -27,11 +27,3 @@ inline constexpr wchar_t PROGRESS_CONFIRM_CAPTION[] = L"提示";
 
 // The "#32770" dialog class's procedure, replaced by ProgressWndProc.
 extern WNDPROC original_window_proc;
-
-// Zero-filled record, or null when memory is short. A variable so that the
-// shortage can be produced on purpose.
-extern ProgressWindowData *(*allocate_progress_window_data)();
-
-// Class of the progress window itself; a variable so that a failing
-// CreateWindowExW can be produced without taking the display away.
-extern const wchar_t *progress_window_class;

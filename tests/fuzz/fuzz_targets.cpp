@@ -57,11 +57,11 @@ void fuzz_packet(Input in) {
         const uint8_t *start = in.data;
         PacketHeader header = decode_packet_header(in.take(PACKET_HEADER_SIZE).data());
         uint32_t status = check_packet_header(header);
-        CHECK(status == (header.magic != PACKET_MAGIC         ? RECEIVE_BAD_FRAME
-                         : header.version != PROTOCOL_VERSION ? RECEIVE_BAD_VERSION
+        CHECK(status == (header.magic != PACKET_MAGIC         ? STATUS_BAD_FRAME
+                         : header.version != PROTOCOL_VERSION ? STATUS_BAD_VERSION
                                                               : 0));
         uint32_t length = header.length;
-        CHECK(check_body_length(length) == (length > MAX_BODY_LENGTH ? RECEIVE_NO_MEMORY : 0));
+        CHECK(check_body_length(length) == (length > MAX_BODY_LENGTH ? STATUS_OUT_OF_MEMORY : 0));
         if (status || length > MAX_BODY_LENGTH || in.size < length + PACKET_TRAILER_SIZE)
             return;
         Bytes body = in.take(length);

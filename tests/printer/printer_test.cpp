@@ -128,7 +128,7 @@ TEST_F(Printer, DeviceModeFailuresReleaseWhatWasObtained) {
         int result;
     } rows[] = {
         // clang-format off
-        {"built", [](PrintRequest &) {}, DEVMODE_OK},
+        {"built", [](PrintRequest &) {}, STATUS_OK},
         {"printer cannot be opened", [](PrintRequest &) { fake.open_fails = true; }, 8},
         {"name without its NUL", [](PrintRequest &r) { memset(r.printer_name, 'P', 128); }, 8},
         {"size one short of the fixed part", [](PrintRequest &) { fake.size = sizeof(DEVMODEA) - 1; }, 1},
@@ -143,7 +143,7 @@ TEST_F(Printer, DeviceModeFailuresReleaseWhatWasObtained) {
         row.setup(request);
         DEVMODEA *built = nullptr;
         EXPECT_EQ(row.result, get_devmode_by_name(&request, &built));
-        EXPECT_EQ(row.result == DEVMODE_OK, built != nullptr);
+        EXPECT_EQ(row.result == STATUS_OK, built != nullptr);
         if (built) {
             EXPECT_EQ(1, built->dmCopies) << "the driver's record, edited";
             EXPECT_EQ(0, fake.released) << "the buffer is the caller's";

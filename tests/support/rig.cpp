@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "app/session.h"
+#include "base/job_state.h"
 #include "diag/debug_channel.h"
 #include "diag/debug_fallback.h"
 
@@ -85,12 +87,15 @@ std::string Packet::text() const {
     return std::string(body.begin() + 8, body.end());
 }
 
+// The waits below end as soon as what they wait for happens; their bounds
+// only have to outlast a slow machine, whose first session in a new Wine
+// prefix also loads fonts and printer drivers for the first time.
 SessionRun::SessionRun(int receive_buffer) {
     int port = 0;
     listener = loopback_listener(&port, receive_buffer);
     thread = CreateThread(nullptr, 0, run_main_loop, reinterpret_cast<LPVOID>(INT_PTR(port)), 0,
                           nullptr);
-    if (readable(listener, 10000))
+    if (readable(listener, 30000))
         peer = accept(listener, nullptr, nullptr);
 }
 
@@ -99,11 +104,8 @@ SessionRun::SessionRun(int receive_buffer) {
 SessionRun::~SessionRun() {
     close_peer();
     closesocket(listener);
-    if (!ended(10000)) {
-        fprintf(stderr, "FATAL: the session did not end within 10 s of the server closing\n");
-        fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), 3);
-    }
+    if (!ended(30000))
+        die("the session did not end within 30 s of the server closing");
     CloseHandle(thread);
 }
 
@@ -191,7 +193,7 @@ Holdings holdings() {
 
 Holdings settled_holdings(const Holdings &expected, bool own_only) {
     Holdings now = holdings();
-    for (int wait = 0; wait < 50 && (own_only ? now.own != expected.own : !(now == expected));
+    for (int wait = 0; wait < 150 && (own_only ? now.own != expected.own : !(now == expected));
          ++wait) {
         Sleep(100);
         now = holdings();
@@ -218,6 +220,59 @@ bool windows_can_be_created() {
     return probe && DestroyWindow(probe);
 }
 
+namespace {
+
+// While output is captured: the process's own standard error, and the file
+// that stands in for it.
+int real_stderr = -1;
+FILE *capture_sink;
+
+std::string read_back(FILE *sink) {
+    std::string text;
+    rewind(sink);
+    _setmode(_fileno(sink), _O_TEXT);
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), sink)) > 0;)
+        text.append(chunk, n);
+    return text;
+}
+
+} // namespace
+
+// What a capture holds would die with the process: it goes to the real
+// standard error first, then the reason.
+void die(const char *reason) {
+    fflush(stderr);
+    if (real_stderr >= 0) {
+        _dup2(real_stderr, _fileno(stderr));
+        fprintf(stderr, "--- captured debug output so far:\n%s---\n",
+                read_back(capture_sink).c_str());
+    }
+    fprintf(stderr, "FATAL: %s\n", reason);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    abort();
+}
+
+HWND published_progress_window() {
+    HWND window = nullptr;
+    if (!windows_can_be_created())
+        return nullptr;
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && !(window = progress_window.load()); ++i)
+        Sleep(10);
+    return window;
+}
+
+std::wstring control_text(HWND window, const wchar_t *control_class, const wchar_t *expected) {
+    wchar_t text[128] = L"";
+    for (int i = 0; i < WAIT_LIMIT_MS / 10; ++i, Sleep(10)) {
+        GetWindowTextW(FindWindowExW(window, nullptr, control_class, nullptr), text, 128);
+        if (wcscmp(text, expected) == 0)
+            break;
+    }
+    return text;
+}
+
 // Unresolved again, so that the next message of each class asks the
 // fallbacks about the new configuration.
 static void reconfigure(const char *pxq) {
@@ -235,19 +290,16 @@ std::string capture_debug_output(const char *pxq, const std::function<void()> &a
     if (!sink)
         return "(no temporary file)";
     fflush(stderr);
-    int saved_stderr = _dup(_fileno(stderr));
+    real_stderr = _dup(_fileno(stderr));
+    capture_sink = sink;
     _dup2(_fileno(sink), _fileno(stderr));
     action();
     fflush(stderr);
-    _dup2(saved_stderr, _fileno(stderr));
-    _close(saved_stderr);
+    _dup2(real_stderr, _fileno(stderr));
+    _close(real_stderr);
+    real_stderr = -1;
     reconfigure(nullptr);
-    std::string text;
-    rewind(sink);
-    _setmode(_fileno(sink), _O_TEXT);
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), sink)) > 0;)
-        text.append(chunk, n);
+    std::string text = read_back(sink);
     fclose(sink);
     return text;
 }

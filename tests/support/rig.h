@@ -40,7 +40,7 @@ class SessionRun {
     bool send_raw(const Bytes &data);
     void send(uint16_t code, uint32_t req_id, const Bytes &body = {});
     // The next packet but heartbeats (kept in heartbeat_jobs); code 0: none came.
-    Packet next(int timeout_ms = 10000);
+    Packet next(int timeout_ms = 30000);
     // Sends a request; the next packet must be its answer.
     Packet request(uint16_t code, uint32_t req_id, const Bytes &body = {});
     bool ended(int timeout_ms); // MainLoop returned
@@ -76,6 +76,21 @@ bool write_file(const std::wstring &path, const Bytes &bytes);
 std::string drive_c_unix_path(const std::string &name);
 std::string rig_printer(); // "" when the rig is not running
 bool windows_can_be_created();
+
+// Waits here end as soon as what they wait for happens; the bound only has
+// to outlast a busy machine, where a new Wine prefix's first window also
+// waits for the first font cache.
+constexpr int WAIT_LIMIT_MS = 30000;
+// The progress window once its thread has published it; null when no window
+// can be created or none came within the wait limit.
+HWND published_progress_window();
+// The text of `window`'s first `control_class` child once it reads
+// `expected`, else what it reads at the wait limit: posts take time.
+std::wstring control_text(HWND window, const wchar_t *control_class, const wchar_t *expected);
+
+// Ends the process with exit status 3 after writing `reason`, and whatever a
+// capture in progress holds, to the real standard error.
+[[noreturn]] void die(const char *reason);
 
 // Runs `action` with the debug channel's fallbacks configured by PXQ=`pxq`
 // and returns what they wrote to standard error.

@@ -7,30 +7,13 @@
 #include "support/rig.h"
 #include "ui/progress_window.h"
 
-namespace {
-
-// The control's text once it is `expected`, or after 2 s (posts take time).
-std::wstring text_of(HWND window, const wchar_t *control, const wchar_t *expected) {
-    wchar_t text[128] = L"";
-    for (int i = 0; i < 200; ++i, Sleep(10)) {
-        GetWindowTextW(FindWindowExW(window, nullptr, control, nullptr), text, 128);
-        if (wcscmp(text, expected) == 0)
-            break;
-    }
-    return text;
-}
-
-} // namespace
-
 TEST(Progress, WindowFollowsStepsLastPageAndText) {
     if (!windows_can_be_created())
         GTEST_SKIP() << "no X display";
     reset_job_state();
     progress_thread = start_progress_thread(5);
-    HWND window = nullptr;
-    for (int i = 0; i < 500 && !(window = progress_window.load()); ++i)
-        Sleep(10);
-    ASSERT_NE(nullptr, window) << "no window in 5 s";
+    HWND window = published_progress_window();
+    ASSERT_NE(nullptr, window) << "no window within the wait limit";
     const wchar_t *rows[][2] = {{L"STATIC", L"打印预处理进度: 0 / 5"},
                                 {L"STATIC", L"打印预处理进度: 2 / 5"},
                                 {L"BUTTON", L"请稍候..."},
@@ -44,10 +27,11 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
             EXPECT_FALSE(IsWindowEnabled(FindWindowExW(window, nullptr, L"BUTTON", nullptr)));
             post_progress_text(L"预处理失败!");
         }
-        EXPECT_EQ(rows[row][1], text_of(window, rows[row][0], rows[row][1])) << "row " << row;
+        EXPECT_EQ(rows[row][1], control_text(window, rows[row][0], rows[row][1])) << "row " << row;
     }
     close_progress_window();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, 5000)) << "thread still runs";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
+        << "thread still runs";
     join_progress_thread();
     EXPECT_EQ(0, user_cancel_requested.load()) << "a close is not a cancel";
 }
@@ -59,7 +43,8 @@ TEST(Progress, CloseRacingTheWindowsCreationEndsTheThread) {
         progress_thread = start_progress_thread(3);
         Sleep(round % 4);
         close_progress_window();
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, 5000)) << "round " << round;
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
+            << "round " << round;
         join_progress_thread();
     }
     EXPECT_EQ(nullptr, progress_window.load());
