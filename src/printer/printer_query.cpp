@@ -7,13 +7,9 @@
 #include <memory>
 
 #include "printer/driver_capabilities.h"
+#include "printer/printer_handle.h"
 
 namespace {
-
-struct PrinterCloser {
-    void operator()(HANDLE printer) const { ClosePrinter(printer); }
-};
-using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 
 std::wstring text_or_empty(const wchar_t *text) {
     return text ? text : L"";
