@@ -22,8 +22,3 @@ proxy_warnings(test_pure)
 target_include_directories(test_pure PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(test_pure PRIVATE proxy_pure gtest gtest_main)
 add_test(NAME native_pure COMMAND test_pure)
-
-# The program's catalogue of codes against the Linux side's.
-find_program(PYTHON3 python3 REQUIRED)
-add_test(NAME catalogue COMMAND ${PYTHON3} -m unittest discover -s tests/unit -p test_catalogue*.py
-         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
