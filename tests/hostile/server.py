@@ -248,7 +248,7 @@ class Run:
                                               [median(c) for c in zip(*samples[-window:])])
         figures = "RSS %d -> %d kB, descriptors %d -> %d, threads %d -> %d" % (
             rss0, rss1, fd0, fd1, th0, th1)
-        print("hostile_server: soak of %d jobs: %s" % (jobs, figures))
+        print("hostile_server: soak of %d jobs: %s" % (jobs, figures), flush=True)
         if rss1 - rss0 > 4096 or fd1 > fd0 + 2 or th1 > th0:
             session.find("growth", figures)
 
@@ -273,9 +273,8 @@ def main():
     finally:
         shutil.rmtree(run.pages_dir, ignore_errors=True)
         shutil.rmtree(run.out_dir, ignore_errors=True)
-    print("hostile_server: seed %d, %d sessions, %d findings" % (args.seed, len(plan),
-                                                                 len(run.findings)))
-    print("\n".join(run.findings))
+    print("hostile_server: seed %d, %d sessions, %d findings\n%s" % (
+        args.seed, len(plan) + 2 * args.slow, len(run.findings), "\n".join(run.findings)))
     return 1 if run.findings else 0
 
 
