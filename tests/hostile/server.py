@@ -174,8 +174,8 @@ class Session(peer.Session):
             if time.monotonic() - self.gone_at > EXIT_LIMIT + self.allowance:
                 self.find("slow exit", "%.1f s after the server went away"
                           % (time.monotonic() - self.gone_at))
-            if code > 0:
-                self.find("crash", "exit status %d" % code)
+            if code != 0:  # a signal (negative) as well
+                self.find("crash", p.describe_exit(code))
         except subprocess.TimeoutExpired:
             self.find("hang", "still running %.0f s after the server went away" % limit)
             self.process.kill()
