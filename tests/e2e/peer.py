@@ -18,7 +18,6 @@ PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
 from tavri_print import protocol as p  # noqa: E402
 
-frame, reply_body, u32 = p.frame, p.text_body, p.u32
 # Channel settings that show the program's own lines and nothing of Wine's.
 TRACE = "-all,trace+printproxy,err+printproxy,fixme+printproxy"
 ERRORS = "-all,err+printproxy,fixme+printproxy"
@@ -38,34 +37,47 @@ class Packet:
         return "Packet(%#x, %d, %r)" % (self.code, self.req_id, self.body[:64])
 
 
-def program_env(wine_debug=ERRORS, extra=None, no_rpc="1"):
-    env = dict(os.environ, WINEDEBUG=wine_debug, NO_RPC=no_rpc or "")
-    if no_rpc is None:
-        del env["NO_RPC"]
-    return dict(env, **(extra or {}))
+def program_env(wine_debug=ERRORS):
+    return dict(os.environ, WINEDEBUG=wine_debug, NO_RPC="1")
 
 
-def record(job_id, output, printer=PRINTER, **values):
+def record(job_id, output, **values):
     """A start-print record on the rig's printer; `values` as the codec names them."""
-    return p.raw_record(job_id, printer.encode(), output.encode(), **values)
+    return p.raw_record(job_id, PRINTER.encode(), output.encode(), **values)
+
+
+def drive_c():
+    """The unix folder behind drive C: of the rig's Wine prefix."""
+    return os.path.join(os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix")),
+                        "drive_c")
 
 
 class Session:
-    """One run of the program connected to this peer."""
+    """One run of the program connected to this peer; `receive_buffer` makes
+    a server that stops reading fill its buffer soon."""
 
-    def __init__(self, env=None, args=None, accept_timeout=30):
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.port = self.listener.getsockname()[1]
-        self.stderr_path = os.path.join(BUILD_DIR, "logs",
-                                        "e2e-%d-%d.stderr" % (os.getpid(), self.port))
+    def __init__(self, env=None, accept_timeout=30, receive_buffer=None):
+        listener = socket.create_server(("127.0.0.1", 0))
+        if receive_buffer:
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+        port = listener.getsockname()[1]
+        self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(),
+                                                                                port))
         os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen(
-            [WINE_RUN, PROXY_EXE] + (args or ["x", str(self.port)]), env=env or program_env(),
+            [WINE_RUN, PROXY_EXE, "x", str(port)], env=env or program_env(),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr_file)
-        self.listener.settimeout(accept_timeout)
-        self.conn, _ = self.listener.accept()
         self.reader = p.PacketReader()
+        listener.settimeout(accept_timeout)
+        try:
+            self.conn = listener.accept()[0]
+        except OSError:
+            self.process.kill()
+            self.process.wait()
+            raise
+        finally:
+            listener.close()
 
     def send(self, data):
         self.conn.sendall(data)
@@ -74,12 +86,14 @@ class Session:
         self.send(p.frame(code, req_id, body))
 
     def read_packet(self, timeout=10):
-        """The next packet, or None when none arrives (or the peer closed)."""
+        """The next packet, or None when the program closed; TimeoutError when
+        none arrives in time, p.FrameError for a malformed one."""
         deadline = time.monotonic() + timeout
         while (packet := self.reader.next()) is None:
-            ready, _, _ = select.select([self.conn], [], [], max(deadline - time.monotonic(), 0))
+            if not select.select([self.conn], [], [], max(deadline - time.monotonic(), 0))[0]:
+                raise TimeoutError("no packet within %.0f s" % timeout)
             try:  # a program that closed with unread input resets
-                chunk = self.conn.recv(65536) if ready else b""
+                chunk = self.conn.recv(65536)
             except ConnectionResetError:
                 chunk = b""
             if not chunk:
@@ -87,15 +101,14 @@ class Session:
             self.reader.feed(chunk)
         return Packet(*packet)
 
-    def expect(self, code, timeout=10, skip_heartbeats=True):
-        """The next packet, which must have `code` (None: any but a heartbeat)."""
+    def expect(self, code, timeout=10):
+        """The next packet but heartbeats, which must have `code`."""
         while True:
             packet = self.read_packet(timeout)
-            assert packet is not None, "no packet %r arrived" % code
-            if skip_heartbeats and packet.code == p.PROGRAM_HEARTBEAT != code:
-                continue
-            assert code in (None, packet.code), "expected %r, got %r" % (code, packet)
-            return packet
+            assert packet is not None, "the program closed before %#x" % code
+            if packet.code != p.PROGRAM_HEARTBEAT:
+                assert packet.code == code, "expected %#x, got %r" % (code, packet)
+                return packet
 
     def request(self, code, req_id, body=b"", answer=None, timeout=10):
         self.send_packet(code, req_id, body)
@@ -106,13 +119,10 @@ class Session:
     def closed_by_program(self, timeout=10):
         """True when the program closes its end with nothing more sent than
         heartbeats (a job's heartbeat thread sends one as it is stopped)."""
-        while True:
-            packet = self.read_packet(timeout)
-            if packet is None or packet.code != p.PROGRAM_HEARTBEAT:
-                return packet is None
-
-    def wait_exit(self, timeout=20):
-        return self.process.wait(timeout=timeout)
+        while (packet := self.read_packet(timeout)) is not None:
+            if packet.code != p.PROGRAM_HEARTBEAT:
+                return False
+        return True
 
     def stderr(self):
         self.stderr_file.flush()
@@ -121,13 +131,11 @@ class Session:
 
     def close(self):
         self.conn.close()
-        self.listener.close()
-        if self.process.poll() is None:
-            try:
-                self.process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
         self.stderr_file.close()
 
     def __enter__(self):
@@ -139,9 +147,3 @@ class Session:
 
 def main():
     unittest.main(verbosity=2)
-
-
-def drive_c():
-    """The unix folder behind drive C: of the rig's Wine prefix."""
-    prefix = os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
-    return os.path.join(prefix, "drive_c")

@@ -58,29 +58,14 @@ class Printed(unittest.TestCase):
 
 
 class Library(Printed):
-    def program(self):
+    def test_a_refused_job_names_its_status_and_leaves_nothing_running(self):
         program = tavri_print.Program(env=peer.program_env(), log_path=os.path.join(
             peer.BUILD_DIR, "logs", "client-e2e-%d.stderr" % os.getpid()))
         self.addCleanup(lambda: program.process and program.kill())
-        return program
-
-    def test_a_pdf_job_prints_its_pages(self):
-        pdf = make_pdf(os.path.join(self.work, "three.pdf"), 3)
-        settings = tavri_print.JobSettings(printer=os.environ.get("PROXY_TEST_PRINTER",
-                                                                  "TavriTestPDF"),
-                                           output="client-e2e-%d.ps" % os.getpid(), job_id=31)
-        program = self.program()
-        output = tavri_print.print_files(program, settings, [pdf])
-        self.addCleanup(os.remove, output)
-        self.assertEqual(program.process.returncode, 0, "the program's exit status")
-        self.assert_prints_like(output, pdf, [1, 2, 3])
-
-    def test_a_refused_job_names_its_status_and_leaves_nothing_running(self):
-        pdf = make_pdf(os.path.join(self.work, "one.pdf"), 1)
         settings = tavri_print.JobSettings(printer="No Such Wine Printer", output="x.ps")
-        program = self.program()
         with self.assertRaises(tavri_print.StatusError) as raised:
-            tavri_print.print_files(program, settings, [pdf])
+            tavri_print.print_files(program, settings, [make_pdf(os.path.join(self.work,
+                                                                              "one.pdf"), 1)])
         self.assertEqual(raised.exception.status, 8)
         self.assertIn("start-print request failed with status 8 (printer cannot be opened)",
                       str(raised.exception))
@@ -132,7 +117,7 @@ class StandIn(Printed):
         script, log = os.path.join(self.work, "stand_in.py"), os.path.join(self.work, "log")
         with open(script, "w") as f:
             f.write(STAND_IN % (os.path.join(peer.SOURCE_DIR, "client"), log))
-        page = bmp.write_bmp(os.path.join(self.work, "p.bmp"), bmp.Page(4, 4, []))
+        page = bmp.Page(4, 4, []).write(os.path.join(self.work, "p.bmp"))
         program = tavri_print.Program(exe=script, wine=sys.executable, heartbeat=0.3)
         settings = tavri_print.JobSettings(printer="P", output="o.ps")
         self.assertEqual(tavri_print.print_files(program, settings, [page, page]), "/out.ps")

@@ -5,6 +5,7 @@ import unittest
 
 import bmp
 import peer
+from peer import p
 
 DPI = 30  # rendering resolution: one rendered pixel is 10 device pixels
 SCALE = DPI / 300  # the rig's printer has 300
@@ -20,11 +21,12 @@ METRICS = re.compile(r"nPrinterWidth (\d+), nPrinterHeight (\d+) remaining \d+/\
                      r"(-?\d+) (-?\d+), (-?\d+) (-?\d+)")
 
 
-def quadrants(width, height, colours):
+def quadrants(width, height, colours, extra=()):
     """Four blocks covering a width x height page, clockwise from the top left."""
     w, h = width // 2, height // 2
     return [(0, 0, w, h, colours[0]), (w, 0, width - w, h, colours[1]),
-            (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3])]
+            (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3]),
+            *extra]
 
 
 class PrintedPages(unittest.TestCase):
@@ -34,51 +36,51 @@ class PrintedPages(unittest.TestCase):
             raise unittest.SkipTest("ghostscript (gs) is not installed")
         os.makedirs(os.path.join(WORK, "cwd"), exist_ok=True)
 
-    def write(self, name, page, **options):
-        return bmp.write_bmp(os.path.join(WORK, name), page, **options)
-
-    def run_job(self, session, job_id, pages, scale):
-        """One job of `pages` (path, expected status); returns the output's
-        unix path, after checking every answer and the job result."""
+    def run_session(self, job_id, pages, scale, env):
+        """One session of one job of `pages` (path, expected status), every
+        answer and the job result checked; the output's unix path and the
+        program's log."""
         output = "e2e-pages-%d.ps" % job_id
         output_path = os.path.join(peer.drive_c(), output)
         if os.path.exists(output_path):
             os.remove(output_path)
-        record = peer.record(job_id, output, page_count=len(pages), scale=scale)
-        answer = session.request(1, job_id, record).reply()
-        self.assertEqual(answer, (0, b""), "job not started: " + session.stderr()[-2000:])
-        size = session.request(8, job_id + 1, peer.u32(job_id)).body
-        self.assertEqual(size[:4], bytes(4), "page-size status")
-        self.assertNotIn(bytes(2), (size[4:6], size[6:8]), "no printable size")
-        for number, (path, status) in enumerate(pages):
-            packet = session.request(2, job_id + 10 + number, path.encode() + b"\0", timeout=30)
-            self.assertEqual(packet.reply(), (status, b""), "page %d: %s" % (number + 1, path))
-        result = session.expect(0x2001, timeout=30)
-        self.assertEqual(result.reply(), (0, output_path.encode()), "job result")
-        with open(output_path, "rb") as f:
-            self.assertEqual(f.read(4), b"%!PS", "the driver's PostScript")
-        return output_path
+        with peer.Session(env=env) as session:
+            record = peer.record(job_id, output, page_count=len(pages), scale=scale)
+            answer = session.request(1, job_id, record).reply()
+            self.assertEqual(answer, (0, b""), "job not started: " + session.stderr()[-2000:])
+            size = session.request(8, job_id + 1, p.u32(job_id)).body
+            self.assertEqual(size[:4], bytes(4), "page-size status")
+            self.assertNotIn(bytes(2), (size[4:6], size[6:8]), "no printable size")
+            for number, (path, status) in enumerate(pages):
+                packet = session.request(2, job_id + 10 + number, path.encode() + b"\0",
+                                         timeout=30)
+                self.assertEqual(packet.reply(), (status, b""), "page %d: %s" % (number + 1, path))
+            result = session.expect(0x2001, timeout=30)
+            self.assertEqual(result.reply(), (0, output_path.encode()), "job result")
+            session.send_packet(0x3001, 0, p.text_body(0, b"done"))
+            self.assertEqual(session.process.wait(timeout=20), 0)
+            with open(output_path, "rb") as f:
+                self.assertEqual(f.read(4), b"%!PS", "the driver's PostScript")
+            return output_path, session.stderr()
 
     def assert_drawn(self, image, page, origin, scale_x=1.0, scale_y=1.0, label=""):
         """Every block's inner corners and centre, and the paper just right of
         and below the bitmap, where page, origin and scale put them."""
-        def check(x, y, expected, what):
-            px = int((origin[0] + x * scale_x) * SCALE)
-            py = int((origin[1] + y * scale_y) * SCALE)
-            if not (0 <= px < image.width and 0 <= py < image.height):
-                return
-            actual = image.pixel(px, py)
-            self.assertTrue(bmp.close_to(actual, expected, TOLERANCE),
-                            "%s: %s at rendered (%d, %d): actual %r, expected %r"
-                            % (label, what, px, py, actual, expected))
-
         inset_x, inset_y = INSET / scale_x, INSET / scale_y
-        for bx, by, bw, bh, _ in page.blocks:
-            for x, y in ((bx + bw / 2, by + bh / 2), (bx + inset_x, by + inset_y),
-                         (bx + bw - inset_x, by + bh - inset_y)):
-                check(x, y, page.colour_at(int(x), int(y)), "block %r" % ((bx, by, bw, bh),))
-        check(page.width + 2 * inset_x, page.height / 2, bmp.WHITE, "paper right of the bitmap")
-        check(page.width / 2, page.height + 2 * inset_y, bmp.WHITE, "paper below the bitmap")
+        points = [(x, y, page.colour_at(int(x), int(y)), "block %r" % (block[:4],))
+                  for block in page.blocks for x, y in (
+                      (block[0] + block[2] / 2, block[1] + block[3] / 2),
+                      (block[0] + inset_x, block[1] + inset_y),
+                      (block[0] + block[2] - inset_x, block[1] + block[3] - inset_y))]
+        points += [(page.width + 2 * inset_x, page.height / 2, bmp.WHITE, "paper on the right"),
+                   (page.width / 2, page.height + 2 * inset_y, bmp.WHITE, "paper below")]
+        for x, y, expected, what in points:
+            px, py = int((origin[0] + x * scale_x) * SCALE), int((origin[1] + y * scale_y) * SCALE)
+            if 0 <= px < image.width and 0 <= py < image.height:
+                actual = image.pixel(px, py)
+                self.assertTrue(bmp.close_to(actual, expected, TOLERANCE),
+                                "%s: %s at rendered (%d, %d): actual %r, expected %r"
+                                % (label, what, px, py, actual, expected))
 
     def test_every_format_and_placement(self):
         w, h = 400, 300
@@ -94,13 +96,14 @@ class PrintedPages(unittest.TestCase):
                    ("4-bit", [ORANGE, GREY, ORANGE, MAGENTA],
                     dict(bits=4, palette=[GREY, MAGENTA, ORANGE])),
                    ("1-bit", [RED, BLUE, RED, BLUE], dict(bits=1, palette=[BLUE, RED]))]
-        as_is = [(label, bmp.Page(w, h, quadrants(w, h, colours)), options)
-                 for label, colours, options in formats]
-        good = [self.write("as-is-%d.bmp" % i, page, **options)
-                for i, (_, page, options) in enumerate(as_is)]
+        as_is = [(label, bmp.Page(w, h, quadrants(w, h, colours))) for label, colours, _ in formats]
+        good = [page.write(os.path.join(WORK, "as-is-%d.bmp" % i), **options)
+                for i, ((_, page), (_, _, options)) in enumerate(zip(as_is, formats))]
         refused = [(os.path.join(WORK, "missing.bmp"), 6)]
-        for name, data in (("truncated.bmp", open(good[0], "rb").read()[:5000]),
-                           ("not-bmp.bmp", b"\x89PNG\r\n\x1a\n" + bytes(100))):
+        with open(good[0], "rb") as f:
+            truncated = f.read()[:5000]
+        for name, data in (("truncated.bmp", truncated), ("not-bmp.bmp", b"\x89PNG\r\n\x1a\n"
+                                                                         + bytes(100))):
             with open(os.path.join(WORK, name), "wb") as f:
                 f.write(data)
             refused.append((f.name, 15))
@@ -108,18 +111,8 @@ class PrintedPages(unittest.TestCase):
         saved = os.getcwd()
         os.chdir(os.path.join(WORK, "cwd"))
         try:
-            with peer.Session(env=peer.program_env(peer.TRACE)) as session:
-                first = self.run_job(session, 100, refused + [(p, 0) for p in good], scale=0)
-                m = [int(v) for v in METRICS.search(session.stderr()).groups()]
-                printable, physical, offset = m[0:2], m[2:4], m[4:6]
-                fit, refit, page_size, stripes = self.scaled_pages(printable, physical)
-                # Two fit pages of one format in a row: the second reuses the
-                # job's image and must still show only its own pixels.
-                second = self.run_job(session, 200, [(fit[0], 0), (refit[0], 0), (page_size[0], 0),
-                                                     (stripes[0], 0)], scale=1)
-                session.send_packet(0x3001, 0, peer.reply_body(0, b"done"))
-                self.assertEqual(session.wait_exit(), 0)
-                err = session.stderr()
+            first, err = self.run_session(100, refused + [(path, 0) for path in good], 0,
+                                          peer.program_env(peer.TRACE))
         finally:
             os.chdir(saved)
         self.assertEqual(os.listdir(os.path.join(WORK, "cwd")), [], "output in the working folder")
@@ -127,19 +120,42 @@ class PrintedPages(unittest.TestCase):
                      "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2",
                      "dump_fields DM_ORIENTATION DM_PAPERSIZE DM_PAPERLENGTH", "dmCopies: 1\n"):
             self.assertIn(line, err)
-        self.assertEqual(err.count("should not convert the image."), 3,
-                         "fit, refit and shrink only")
-
         images = bmp.render_postscript(first, DPI, WORK)
         self.assertEqual(len(images), len(as_is), "one printed page per page drawn")
-        for image, (label, page, _) in zip(images, as_is):
+        m = [int(v) for v in METRICS.search(err).groups()]
+        printable, physical, offset = m[0:2], m[2:4], m[4:6]
+        for image, (label, page) in zip(images, as_is):
             self.assert_drawn(image, page, offset, label=label)
+
+        # Pages fitted to the printable area, the second of one format reusing
+        # the job's image (and showing only its own pixels), a page of the
+        # physical size (within its slack) and two-pixel stripes a little
+        # wider than the printable area; printed with no display, where the
+        # progress window cannot be created and its thread ends all the same.
+        fit = bmp.Page(260, 350, quadrants(260, 350, [ORANGE, BLUE, GREEN, MAROON],
+                                           [(150, 200, 60, 50, YELLOW)]))
+        refit = bmp.Page(260, 350, quadrants(260, 350, [TEAL, MAGENTA, NAVY, YELLOW]))
+        pw, ph = physical[0] + 9, physical[1] - 9
+        page_size = bmp.Page(pw, ph, [(x, y, 300, 300, c) for x, y, c in (
+            (0, 0, RED), (pw - 300, 0, GREEN), (0, ph - 300, BLUE), (pw - 300, ph - 300, MAGENTA),
+            (pw // 2 - 150, ph // 2 - 150, TEAL))])
+        sw = printable[0] + 121
+        stripes = bmp.Page(sw, 60, [(x, 0, 2, 60, RED) for x in range(0, sw, 4)], background=GREEN)
+        paths = [fit.write(os.path.join(WORK, "fit.bmp"), bits=32, top_down=True),
+                 refit.write(os.path.join(WORK, "refit.bmp"), bits=32, top_down=True),
+                 page_size.write(os.path.join(WORK, "page-size.bmp"), bits=8,
+                                 palette=[bmp.WHITE, RED, GREEN, BLUE, MAGENTA, TEAL]),
+                 stripes.write(os.path.join(WORK, "shrink.bmp"), bits=8, palette=[GREEN, RED])]
+        env = peer.program_env(peer.TRACE)
+        env.pop("DISPLAY", None)
+        second, err = self.run_session(200, [(path, 0) for path in paths], 1, env)
+        self.assertEqual(err.count("should not convert the image."), 3, "fit, refit and shrink")
         images = bmp.render_postscript(second, DPI, WORK)
         self.assertEqual(len(images), 4)
-        for image, (_, page), label in ((images[0], fit, "fit"), (images[1], refit, "refit")):
+        for image, page, label in ((images[0], fit, "fit"), (images[1], refit, "refit")):
             self.assert_drawn(image, page, offset, printable[0] / page.width,
                               printable[1] / page.height, label)
-        self.assert_drawn(images[2], page_size[1], (0, 0), label="physical size")
+        self.assert_drawn(images[2], page_size, (0, 0), label="physical size")
         # Dropping the columns a shrink loses keeps every pixel red or green;
         # merging them (the DC's default stretch mode) would blacken them.
         image = images[3]
@@ -147,35 +163,6 @@ class PrintedPages(unittest.TestCase):
                   for x in range(image.width)
                   if not any(bmp.close_to(image.pixel(x, y), c, TOLERANCE) for c in (RED, GREEN))]
         self.assertEqual(merged[:10], [], "%d pixels neither red nor green" % len(merged))
-
-    def scaled_pages(self, printable, physical):
-        """(path, page) of two pages stretched over the printable area, one of
-        the physical page's size (within its slack) and two-pixel stripes a
-        little wider than the printable area."""
-        fit = bmp.Page(260, 350, quadrants(260, 350, [ORANGE, BLUE, GREEN, MAROON])
-                       + [(150, 200, 60, 50, YELLOW)])
-        w, h = physical[0] + 9, physical[1] - 9
-        page_size = bmp.Page(w, h, [(x, y, 300, 300, c) for x, y, c in (
-            (0, 0, RED), (w - 300, 0, GREEN), (0, h - 300, BLUE), (w - 300, h - 300, MAGENTA),
-            (w // 2 - 150, h // 2 - 150, TEAL))])
-        sw = printable[0] + 121
-        stripes = bmp.Page(sw, 60, [(x, 0, 2, 60, RED) for x in range(0, sw, 4)], background=GREEN)
-        refit = bmp.Page(260, 350, quadrants(260, 350, [TEAL, MAGENTA, NAVY, YELLOW]))
-        return ((self.write("fit.bmp", fit, bits=32, top_down=True), fit),
-                (self.write("refit.bmp", refit, bits=32, top_down=True), refit),
-                (self.write("page-size.bmp", page_size, bits=8,
-                            palette=[bmp.WHITE, RED, GREEN, BLUE, MAGENTA, TEAL]), page_size),
-                (self.write("shrink.bmp", stripes, bits=8, palette=[GREEN, RED]), stripes))
-
-    def test_job_prints_without_a_display(self):
-        """The progress window cannot be created; its thread ends all the same."""
-        page = self.write("no-display.bmp", bmp.Page(40, 30, [(0, 0, 40, 30, GREEN)]))
-        env = peer.program_env(peer.ERRORS)
-        env.pop("DISPLAY", None)
-        with peer.Session(env=env) as session:
-            self.run_job(session, 300, [(page, 0)], scale=0)
-            session.send_packet(0x3001, 0, peer.reply_body(0))
-            self.assertEqual(session.wait_exit(), 0)
 
 
 if __name__ == "__main__":
