@@ -59,8 +59,9 @@ class Printed(unittest.TestCase):
 
 class Library(Printed):
     def test_a_refused_job_names_its_status_and_leaves_nothing_running(self):
-        program = tavri_print.Program(env=peer.program_env(), log_path=os.path.join(
-            peer.BUILD_DIR, "logs", "client-e2e-%d.stderr" % os.getpid()))
+        program = tavri_print.Program(wine=peer.WINE_RUN, env=peer.program_env(),
+                                      log_path=os.path.join(peer.BUILD_DIR, "logs",
+                                                            "client-e2e-%d.stderr" % os.getpid()))
         self.addCleanup(lambda: program.process and program.kill())
         settings = tavri_print.JobSettings(printer="No Such Wine Printer", output="x.ps")
         with self.assertRaises(tavri_print.StatusError) as raised:
@@ -76,8 +77,9 @@ class Command(Printed):
     def test_a_page_range_of_a_pdf_with_one_line_per_page(self):
         pdf = make_pdf(os.path.join(self.work, "four.pdf"), 4)
         output = "client-e2e-command-%d.ps" % os.getpid()
-        result = subprocess.run([sys.executable, TOOL, "--pages", "2-3", "--output", output,
-                                 "--job-id", "4242", pdf], env=peer.program_env(),
+        result = subprocess.run([sys.executable, TOOL, "--wine-run", peer.WINE_RUN, "--pages",
+                                 "2-3", "--output", output, "--job-id", "4242", pdf],
+                                env=peer.program_env(),
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                 timeout=300)
         self.assertEqual(result.returncode, 0, result.stderr)
