@@ -33,16 +33,22 @@ def run_query(owner, args, exe=None):
     elif os.geteuid() != owner.pw.pw_uid:
         raise QueueError("run this as root or as %s, who owns the Wine prefix" % owner.name)
     command = [default_wine(), exe or query_exe()] + args
-    try:
-        result = subprocess.run(command, env=env, cwd="/", stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=QUERY_TIMEOUT, **drop)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        raise QueueError("cannot ask Wine in %s: %s" % (owner.prefix, error))
-    if result.returncode != 0:
-        said = result.stderr.decode("utf-8", "replace").strip().splitlines()
-        raise QueueError("Wine in %s: %s" % (owner.prefix, said[-1] if said else
-                                             "the query failed (%d)" % result.returncode))
-    return result.stdout.decode("utf-8", "replace")
+    # Files, not pipes: the Wine services that a first program starts inherit
+    # its output and outlive it, so a pipe would never reach its end.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        try:
+            code = subprocess.run(command, env=env, cwd="/", stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=err, timeout=QUERY_TIMEOUT,
+                                  **drop).returncode
+        except (OSError, subprocess.TimeoutExpired) as error:
+            raise QueueError("cannot ask Wine in %s: %s" % (owner.prefix, error))
+        out.seek(0)
+        err.seek(0)
+        said = err.read().decode("utf-8", "replace").strip().splitlines()
+        if code != 0:
+            raise QueueError("Wine in %s: %s" % (owner.prefix, said[-1] if said else
+                                                 "the query failed (%d)" % code))
+        return out.read().decode("utf-8", "replace")
 
 
 def list_printers(owner, args):
