@@ -85,7 +85,10 @@ class Options(unittest.TestCase):
                 ("Resolution=300x600dpi print-color-mode=bi-level", C(colour="mono", quality=300,
                                                                       y_resolution=600)),
                 ("Resolution=0dpi InputSlot=Bin99999 sides=sideways Duplex=", C()),
-                ("Resolution=99999dpi InputSlot=Upper 'title=a b", C()))
+                ("Resolution=99999dpi InputSlot=Upper 'title=a b", C()),
+                ("Resolution=9600x9600dpi InputSlot=Bin32767", C(quality=9600, y_resolution=9600,
+                                                                 paper_source=32767)),
+                ("Resolution=9601dpi InputSlot=Bin32768", C()))
         for text, want in rows:
             self.assertEqual(cups_options.choices(cups_options.parse_options(text)), want, text)
         self.assertEqual(cups_options.parse_options("nofit-to-page Collate job-name='a b'"),
