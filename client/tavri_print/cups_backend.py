@@ -18,13 +18,11 @@ import tempfile
 from urllib.parse import urlsplit
 
 from . import cups_worker, device_uri
-from .cups_worker import CANCEL, FAILED, OK, STOP, message
+from .cups_worker import CANCEL, CHUNK, FAILED, MAX_OUTPUT, OK, STOP, message
 from .owner import Owner, die_with_parent
 
 USAGE = "Usage: tavri job-id user title copies options [file]"
 CUPS_CHANNELS = (3, 4)  # the back channel and the side channel that cupsd gives backends
-MAX_OUTPUT = 16 << 30
-CHUNK = 1 << 20
 
 
 class Backend:
