@@ -19,15 +19,10 @@ fail() {
     exit 1
 }
 
-# A launcher that some other checkout's rig wrote into CUPS's folder is not
-# ours to lose: it is put back after the purge.
-[[ -e $BACKEND ]] && ! dpkg -S "$BACKEND" >/dev/null 2>&1 && cp -p "$BACKEND" "$WORK/foreign"
-
 cleanup() {
     lpadmin -x "$QUEUE" 2>/dev/null || true
     [[ -f $WORK/rig ]] && mv -f "$WORK/rig" "$RIG_BACKEND"
     dpkg -s "$NAME" >/dev/null 2>&1 && apt-get purge -y -qq "$NAME" </dev/null >/dev/null
-    [[ -f $WORK/foreign && ! -e $BACKEND ]] && cp -p "$WORK/foreign" "$BACKEND"
     rm -rf "$WORK"
 }
 trap cleanup EXIT
