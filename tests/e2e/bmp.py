@@ -1,5 +1,6 @@
-"""Page files for the end-to-end tests, made of coloured rectangles, and the
-driver's PostScript rendered back with Ghostscript as images."""
+"""Pictures for the end-to-end tests: page files made of coloured
+rectangles, documents made with Ghostscript, and printed output rendered
+back as images and measured."""
 import collections
 import os
 import re
@@ -69,6 +70,29 @@ def ghostscript():
     return shutil.which("gs")
 
 
+def make(device, path, code, size=None):
+    """`code` (PostScript) rendered by one of Ghostscript's devices."""
+    size_args = ["-g%dx%d" % size, "-r72", "-dFIXEDMEDIA"] if size else []
+    subprocess.run([ghostscript(), "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device,
+                    *size_args, "-sOutputFile=" + path, "-c", code],
+                   check=True, stdout=subprocess.DEVNULL, timeout=60)
+    return path
+
+
+# Page n of make_pdf: a band of colour n over a block of colour n + 1, on white.
+COLOURS = [(0.9, 0.1, 0.1), (0.1, 0.6, 0.2), (0.1, 0.2, 0.9), (0.9, 0.8, 0.1)]
+RED_BLOCK = "1 1 1 setrgbcolor clippath fill 1 0 0 setrgbcolor 40 40 320 220 rectfill showpage"
+
+
+def make_pdf(path, pages):
+    """An A4 PDF whose pages differ by colour."""
+    code = "<< /PageSize [595 842] >> setpagedevice " + " ".join(
+        "%g %g %g setrgbcolor 60 560 475 200 rectfill %g %g %g setrgbcolor %d 100 250 380 "
+        "rectfill showpage" % (*COLOURS[n % 4], *COLOURS[(n + 1) % 4], 60 + 40 * n)
+        for n in range(pages))
+    return make("pdfwrite", path, code)
+
+
 def render_postscript(ps_path, dpi, work_dir):
     """Every page of a PostScript file as an Image at `dpi`, in order."""
     base = os.path.join(work_dir, os.path.basename(ps_path))
@@ -91,3 +115,24 @@ def render_postscript(ps_path, dpi, work_dir):
 
 def close_to(actual, expected, tolerance):
     return all(abs(a - e) <= tolerance for a, e in zip(actual, expected))
+
+
+def mean_difference(a, b):
+    assert (a.width, a.height) == (b.width, b.height), "sizes %s, %s" % (a[:2], b[:2])
+    return sum(abs(x - y) for x, y in zip(a.data, b.data)) / len(a.data)
+
+
+def share(image, test):
+    """The share of an Image's pixels for which test(r, g, b) holds."""
+    data = image.data
+    return sum(1 for at in range(0, len(data), 3) if test(*data[at:at + 3])) / (
+        image.width * image.height)
+
+
+def bounding_box(image, test):
+    """(left, top, right, bottom) of the pixels for which test holds."""
+    hits = [(x, y) for y in range(image.height) for x in range(image.width)
+            if test(*image.pixel(x, y))]
+    assert hits, "nothing found on the page"
+    xs, ys = [x for x, _ in hits], [y for _, y in hits]
+    return min(xs), min(ys), max(xs) + 1, max(ys) + 1

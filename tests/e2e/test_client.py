@@ -13,30 +13,6 @@ import peer
 import tavri_print
 
 TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_print_server.py")
-# Page n: a band of colour n over a block of colour n + 1, on white.
-COLOURS = [(0.9, 0.1, 0.1), (0.1, 0.6, 0.2), (0.1, 0.2, 0.9), (0.9, 0.8, 0.1)]
-
-
-def make_pdf(path, pages):
-    """An A4 PDF whose pages differ by colour, made with Ghostscript."""
-    ps = path + ".ps"
-    with open(ps, "w") as f:
-        f.write("%!PS\n<< /PageSize [595 842] >> setpagedevice\n")
-        for n in range(pages):
-            (r1, g1, b1), (r2, g2, b2) = COLOURS[n % 4], COLOURS[(n + 1) % 4]
-            f.write("%g %g %g setrgbcolor 60 560 475 200 rectfill\n"
-                    "%g %g %g setrgbcolor %d 100 250 380 rectfill showpage\n"
-                    % (r1, g1, b1, r2, g2, b2, 60 + 40 * n))
-    subprocess.run([bmp.ghostscript(), "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                    "-sDEVICE=pdfwrite", "-sOutputFile=" + path, ps], check=True)
-    return path
-
-
-def mean_difference(a, b):
-    assert (a.width, a.height) == (b.width, b.height), "sizes %s, %s" % (a[:2], b[:2])
-    return sum(abs(x - y) for x, y in zip(a.data, b.data)) / len(a.data)
-
-
 class Printed(unittest.TestCase):
     """Work folder, and the check of a printed file against a PDF."""
 
@@ -50,9 +26,9 @@ class Printed(unittest.TestCase):
         want = bmp.render_postscript(pdf, 20, self.work)
         self.assertEqual(len(got), len(pages), "pages printed")
         for image, number in zip(got, pages):
-            difference = mean_difference(image, want[number - 1])
+            difference = bmp.mean_difference(image, want[number - 1])
             self.assertLess(difference, 6, "page %d differs by %.1f" % (number, difference))
-            others = [mean_difference(image, w) for i, w in enumerate(want) if i != number - 1]
+            others = [bmp.mean_difference(image, w) for i, w in enumerate(want) if i != number - 1]
             self.assertGreater(min(others, default=99), 3 * difference + 4,
                                "page %d also looks like another page" % number)
 
@@ -65,7 +41,7 @@ class Library(Printed):
         self.addCleanup(lambda: program.process and program.kill())
         settings = tavri_print.JobSettings(printer="No Such Wine Printer", output="x.ps")
         with self.assertRaises(tavri_print.StatusError) as raised:
-            tavri_print.print_files(program, settings, [make_pdf(os.path.join(self.work,
+            tavri_print.print_files(program, settings, [bmp.make_pdf(os.path.join(self.work,
                                                                               "one.pdf"), 1)])
         self.assertEqual(raised.exception.status, 8)
         self.assertIn("start-print request failed with status 8 (printer cannot be opened)",
@@ -75,7 +51,7 @@ class Library(Printed):
 
 class Command(Printed):
     def test_a_page_range_of_a_pdf_with_one_line_per_page(self):
-        pdf = make_pdf(os.path.join(self.work, "four.pdf"), 4)
+        pdf = bmp.make_pdf(os.path.join(self.work, "four.pdf"), 4)
         output = "client-e2e-command-%d.ps" % os.getpid()
         result = subprocess.run([sys.executable, TOOL, "--wine-run", peer.WINE_RUN, "--pages",
                                  "2-3", "--output", output, "--job-id", "4242", pdf],

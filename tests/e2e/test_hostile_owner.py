@@ -9,12 +9,12 @@ import pwd
 import secrets
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 
+import bmp
 import peer
-from test_client import Printed, make_pdf
+from test_client import Printed
 from test_cups_backend import PREFIX, PRINTER, USER, idle, lp, make_queue, owned_folder, wait_until
 
 ATTACK = r"""
@@ -69,7 +69,7 @@ class HostileOwner(Printed):
         attacker = subprocess.Popen(["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK,
                                      secret, folder, PREFIX, loot, stop])
         self.addCleanup(attacker.kill)
-        pdf = make_pdf(os.path.join(self.work, "doc.pdf"), 2)
+        pdf = bmp.make_pdf(os.path.join(self.work, "doc.pdf"), 2)
         for _ in range(3):
             lp(queue, pdf)
         wait_until(lambda: idle(queue), 240, "the jobs ended")

@@ -1,6 +1,7 @@
 """The Linux side's pure parts, without Wine or cupsd: device URIs and
 destinations, job options, the driver's report and the PPD made from it,
-the command's arguments, limits, and heartbeats while pages are made."""
+the command's arguments and progress bar, limits, heartbeats while pages
+are made, and the demo's sample pages."""
 import os
 import shutil
 import subprocess
@@ -8,11 +9,15 @@ import sys
 import tempfile
 import time
 import unittest
-from contextlib import redirect_stderr
+from contextlib import redirect_stderr, redirect_stdout
 from io import StringIO
+from unittest import mock
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
-from tavri_print import capabilities, cli, cups_options, device_uri, job, ppd, render  # noqa: E402
+ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "client"), os.path.join(ROOT, "tools")]
+import sample_pages  # noqa: E402
+from tavri_print import (capabilities, cli, cups_options, device_uri, job, ppd,  # noqa: E402
+                         program, render)
 from tavri_print.errors import RenderError  # noqa: E402
 
 REPORT = """printer\tOffice Laser
@@ -174,6 +179,13 @@ class Command(unittest.TestCase):
             self.assertIn(fault, error.getvalue())
         self.assertEqual(cli.parse_args(["--output", "out\\a.ps", "x"]).output, "out\\a.ps")
 
+    def test_the_progress_bar_counts_pages(self):
+        bar, shown = cli.BarProgress(), StringIO()
+        with redirect_stderr(shown):
+            bar.started(4)
+            bar.printed(1)
+        self.assertRegex(shown.getvalue(), r"^\r\[\.{30}\] 0/4 pages .*\r\[#{7}\.{23}\] 1/4 ")
+
 
 class Heartbeats(unittest.TestCase):
     def test_a_slow_page_keeps_the_program_alive(self):
@@ -191,6 +203,43 @@ class Heartbeats(unittest.TestCase):
         self.assertEqual(list(pages), [("page-1", False)])
         pages.close()
         self.assertGreaterEqual(len(calls), 2)
+
+
+class PrefixLock(unittest.TestCase):
+    def test_a_second_job_waits_for_the_first_then_gives_up_by_name(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            first, told = program.Program(exe="x", wine="y", prefix=prefix), []
+            first._lock_prefix()
+            for on_wait in (None, told.append):
+                second = program.Program(exe="x", wine="y", prefix=prefix, lock_timeout=0.5,
+                                         on_wait=on_wait)
+                with self.assertRaisesRegex(program.PrefixBusy, "busy for 0.5 s"):
+                    second._lock_prefix()
+            self.assertEqual(told, ["waiting for another job in the Wine prefix " + prefix])
+            first._unlock_prefix()
+            second._lock_prefix()
+            second._unlock_prefix()
+
+
+class SamplePages(unittest.TestCase):
+    def test_frame_and_ramp_where_the_layout_puts_them(self):
+        try:
+            from PIL import Image
+        except ImportError:
+            self.skipTest("python3-pil is not installed")
+        with tempfile.TemporaryDirectory() as work, redirect_stdout(StringIO()) as out:
+            argv = ["sample_pages", os.path.join(work, "new", "dir"), "--size", "620x877"]
+            with mock.patch.object(sys, "argv", argv):
+                sample_pages.main()
+            paths = out.getvalue().split()
+            self.assertEqual(len(paths), 2)
+            page = Image.open(paths[1]).convert("RGB")
+        # A quarter of A4: the page's frame at 25, the ramp's white end
+        # from 533 and its frame from 561.
+        black, white = (0, 0, 0), (255, 255, 255)
+        for x, y, colour in ((26, 400, black), (30, 400, white), (558, 290, white),
+                             (563, 290, black)):
+            self.assertEqual(page.getpixel((x, y)), colour, (x, y))
 
 
 if __name__ == "__main__":
