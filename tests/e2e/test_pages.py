@@ -102,11 +102,11 @@ class PrintedPages(unittest.TestCase):
         refused = [(os.path.join(WORK, "missing.bmp"), 6)]
         with open(good[0], "rb") as f:
             truncated = f.read()[:5000]
-        for name, data in (("truncated.bmp", truncated), ("not-bmp.bmp", b"\x89PNG\r\n\x1a\n"
-                                                                         + bytes(100))):
+        for name, data, status in (("truncated.bmp", truncated, 15), ("empty.bmp", b"", 6),
+                                   ("not-bmp.bmp", b"\x89PNG\r\n\x1a\n" + bytes(100), 15)):
             with open(os.path.join(WORK, name), "wb") as f:
                 f.write(data)
-            refused.append((f.name, 15))
+            refused.append((f.name, status))
         # Started elsewhere: the output still goes to the root of drive C:.
         saved = os.getcwd()
         os.chdir(os.path.join(WORK, "cwd"))
@@ -118,6 +118,7 @@ class PrintedPages(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.join(WORK, "cwd")), [], "output in the working folder")
         for line in ("invalid bmp file: pixel data outside the file, file size 5000",
                      "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2",
+                     "invalid file size 0",
                      "dump_fields DM_ORIENTATION DM_PAPERSIZE DM_PAPERLENGTH", "dmCopies: 1\n"):
             self.assertIn(line, err)
         images = bmp.render_postscript(first, DPI, WORK)

@@ -1,5 +1,4 @@
 """The Linux side's codec and page ranges, byte by byte, without Wine."""
-import io
 import os
 import struct
 import sys
@@ -94,26 +93,6 @@ class Record(unittest.TestCase):
                 p.JobSettings(printer=printer, output="o", encoding=encoding).record(1)
         record = p.JobSettings(printer="打印机", output="o", encoding="gbk").record(1)
         self.assertEqual(record[4:11], "打印机".encode("gbk") + b"\0")
-
-
-class Bmp(unittest.TestCase):
-    def read(self, data):
-        try:
-            from PIL import Image
-        except ImportError:
-            self.skipTest("python3-pil is not installed")
-        image = Image.open(io.BytesIO(data))
-        return image.size, list(image.convert("RGB").getdata())
-
-    def test_pillow_reads_what_we_write(self):
-        red, blue = (255, 0, 0), (0, 0, 255)
-        for bits, rows, palette in ((1, [b"\x40", b"\x80"], [red, blue]),
-                                    (8, [b"\x00\x01", b"\x01\x00"], [red, blue]),
-                                    (24, [b"\0\0\xff\xff\0\0", b"\xff\0\0\0\0\xff"], [])):
-            for top_down in (False, True):
-                with self.subTest(bits=bits, top_down=top_down):
-                    data = p.bmp_file(2, 2, bits, rows, palette, top_down)
-                    self.assertEqual(self.read(data), ((2, 2), [red, blue, blue, red]))
 
 
 class PageRanges(unittest.TestCase):
