@@ -20,6 +20,11 @@
 
 namespace {
 
+// `name` in the rig's drive C: folder (not through Wine's device link).
+std::string drive_c(const std::string &name) {
+    return std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "?") + "/drive_c/" + name;
+}
+
 // fields, collate, copies, duplex, scale, source, size, quality, y, pages, colour, type
 Bytes record(uint32_t job, uint32_t pages, std::string output) {
     Bytes out = be32(job);
@@ -41,8 +46,11 @@ class Session : public ::testing::Test {
     void SetUp() override {
         if (rig_printer().empty())
             GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
-        ASSERT_TRUE(write_file(L"C:\\session_page.bmp", build_bmp({})));
-        std::string path = drive_c_unix_path("session_page.bmp");
+        Bytes bmp = build_bmp({});
+        FILE *file = _wfopen(L"C:\\session_page.bmp", L"wb");
+        ASSERT_TRUE(file && fwrite(bmp.data(), 1, bmp.size(), file) == bmp.size());
+        fclose(file);
+        std::string path = drive_c("session_page.bmp");
         page.assign(path.c_str(), path.c_str() + path.size() + 1);
         heartbeat_period_ms = 100;
         finish_wait_period_ms = 1;
@@ -97,7 +105,7 @@ class Session : public ::testing::Test {
         EXPECT_EQ(s.request(2, 23, page).status(), 0u);
         Packet result = s.next();
         EXPECT_EQ(result.code * 100 + result.status(), 0x2001 * 100) << "job result, status 0";
-        EXPECT_EQ(result.text(), drive_c_unix_path("session_done.ps"));
+        EXPECT_EQ(result.text(), drive_c("session_done.ps"));
         EXPECT_EQ(queue_calls, 2) << "pauses of the spool wait: the whole budget";
 
         EXPECT_EQ(s.request(1, 30, record(503, 1, "no_such_folder\\out.ps")).status(), 9u);
