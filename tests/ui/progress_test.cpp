@@ -14,21 +14,18 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
     progress_thread = start_progress_thread(5);
     HWND window = published_progress_window();
     ASSERT_NE(nullptr, window) << "no window within the wait limit";
-    const wchar_t *rows[][2] = {{L"STATIC", L"打印预处理进度: 0 / 5"},
-                                {L"STATIC", L"打印预处理进度: 2 / 5"},
-                                {L"BUTTON", L"请稍候..."},
-                                {L"STATIC", L"预处理失败!"},
-                                {L"BUTTON", L"确定"}};
-    for (int row = 0; row < 5; ++row) {
-        if (row == 1) {
-            post_progress_step(2);
-            post_progress_last_page();
-        } else if (row == 3) {
-            EXPECT_FALSE(IsWindowEnabled(FindWindowExW(window, nullptr, L"BUTTON", nullptr)));
-            post_progress_text(L"预处理失败!");
-        }
-        EXPECT_EQ(rows[row][1], control_text(window, rows[row][0], rows[row][1])) << "row " << row;
-    }
+    auto shows = [&](const wchar_t *control_class, const wchar_t *text) {
+        EXPECT_EQ(text, control_text(window, control_class, text));
+    };
+    shows(L"STATIC", L"打印预处理进度: 0 / 5");
+    post_progress_step(2);
+    post_progress_last_page();
+    shows(L"STATIC", L"打印预处理进度: 2 / 5");
+    shows(L"BUTTON", L"请稍候...");
+    EXPECT_FALSE(IsWindowEnabled(FindWindowExW(window, nullptr, L"BUTTON", nullptr)));
+    post_progress_text(L"预处理失败!");
+    shows(L"STATIC", L"预处理失败!");
+    shows(L"BUTTON", L"确定");
     close_progress_window();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
         << "thread still runs";
