@@ -38,7 +38,7 @@ Bytes record(uint32_t job, uint32_t pages, std::string output) {
     return out;
 }
 
-int queue_calls;
+int queue_calls, wait_labels;
 
 class Session : public ::testing::Test {
   protected:
@@ -53,9 +53,13 @@ class Session : public ::testing::Test {
         page.assign(path.c_str(), path.c_str() + path.size() + 1);
         heartbeat_period_ms = 100;
         finish_wait_period_ms = 1;
-        // A spool queue that always holds a job, counting how often it is asked.
+        // A spool queue that always holds a job, counting how often it is asked
+        // and how often the job's window shows that its last page is in.
         enum_jobs_call = [](HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD needed,
                             LPDWORD returned) -> BOOL {
+            HWND window = progress_window.load();
+            wait_labels += window && control_text(window, L"BUTTON", PROGRESS_WAIT_LABEL) ==
+                                         PROGRESS_WAIT_LABEL;
             return *needed = 0, *returned = 1, ++queue_calls;
         };
     }
@@ -74,7 +78,7 @@ class Session : public ::testing::Test {
         SessionRun s;
         ASSERT_NE(s.peer, INVALID_SOCKET) << "the session did not connect";
         spool_wait_budget = 2;
-        queue_calls = 0;
+        queue_calls = wait_labels = 0;
         DeleteFileW(L"C:\\session_ended.ps");
 
         EXPECT_EQ(s.request(1, 10, record(501, 3, "session_ended.ps")).status(), 0u);
@@ -101,11 +105,13 @@ class Session : public ::testing::Test {
         EXPECT_EQ(s.request(1, 20, record(502, 2, "session_done.ps")).status(), 0u);
         EXPECT_EQ(s.request(2, 21, page).status(), 0u);
         EXPECT_EQ(s.request(1, 22, record(599, 1, "other.ps")).text(), "Print in progress");
+        published_progress_window();
         EXPECT_EQ(s.request(2, 23, page).status(), 0u);
         Packet result = s.next();
         EXPECT_EQ(result.code * 100 + result.status(), 0x2001 * 100) << "job result, status 0";
         EXPECT_EQ(result.text(), drive_c("session_done.ps"));
         EXPECT_EQ(queue_calls, 2) << "pauses of the spool wait: the whole budget";
+        EXPECT_EQ(wait_labels, window ? 2 : 0) << "the last page's label during the wait";
 
         EXPECT_EQ(s.request(1, 30, record(503, 1, "no_such_folder\\out.ps")).status(), 9u);
 
