@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -109,9 +110,7 @@ SessionRun::~SessionRun() {
 }
 
 void SessionRun::close_peer() {
-    if (peer != INVALID_SOCKET)
-        closesocket(peer);
-    peer = INVALID_SOCKET;
+    closesocket(std::exchange(peer, INVALID_SOCKET)); // a second close fails harmlessly
 }
 
 bool SessionRun::send_raw(const Bytes &data) {
