@@ -78,6 +78,7 @@ TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {
     struct Settings {
         DWORD fields;
         short copies, collate, duplex, source, paper, length, width, quality, y, color;
+        bool operator==(const Settings &) const = default; // member by member, not padding
     };
     const DWORD BASE = DM_COPIES | DM_COLOR;
     // clang-format off
@@ -104,7 +105,7 @@ TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {
         Settings actual = {dm.dmFields,        dm.dmCopies,      dm.dmCollate,     dm.dmDuplex,
                            dm.dmDefaultSource, dm.dmPaperSize,   dm.dmPaperLength, dm.dmPaperWidth,
                            dm.dmPrintQuality,  dm.dmYResolution, dm.dmColor};
-        EXPECT_EQ(0, memcmp(&row.expected, &actual, sizeof(Settings))) << row.name;
+        EXPECT_TRUE(row.expected == actual) << row.name;
     }
 }
 
