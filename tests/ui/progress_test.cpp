@@ -26,11 +26,20 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
     post_progress_text(L"预处理失败!");
     shows(L"STATIC", L"预处理失败!");
     shows(L"BUTTON", L"确定");
+    // The title bar's close asks first; "No" leaves the job as it was.
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    HWND box = nullptr;
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && !(box = FindWindowW(L"#32770", L"提示")); ++i)
+        Sleep(10);
+    EXPECT_NE(nullptr, box) << "no question before the close";
+    PostMessageW(box, WM_COMMAND, IDNO, 0);
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && IsWindow(box); ++i)
+        Sleep(10);
     close_progress_window();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
         << "thread still runs";
     join_progress_thread();
-    EXPECT_EQ(0, user_cancel_requested.load()) << "a close is not a cancel";
+    EXPECT_EQ(0, user_cancel_requested.load()) << "neither a close nor a \"No\" is a cancel";
 }
 
 // A close that comes before the window exists still ends the thread.
