@@ -114,6 +114,9 @@ class Session : public ::testing::Test {
         EXPECT_EQ(wait_labels, window ? 2 : 0) << "the last page's label during the wait";
 
         EXPECT_EQ(s.request(1, 30, record(503, 1, "no_such_folder\\out.ps")).status(), 9u);
+        Bytes duplex_9 = record(506, 1, "session_duplex.ps");
+        duplex_9[263] = FIELD_DUPLEX, duplex_9[275] = 9; // fields, duplex
+        EXPECT_EQ(s.request(1, 31, duplex_9).status(), 14u) << "duplex 9";
 
         EXPECT_EQ(s.request(1, 50, record(505, 2, "session_cancelled.ps")).status(), 0u);
         HWND cancel_in = published_progress_window();
