@@ -198,16 +198,15 @@ TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
         bad[at] = value;
         return bad;
     };
+    Bytes huge = with(12, 0x40);
     const struct {
         const char *name;
         Bytes sent;
         uint32_t status;
-    } rows[] = {{"silence", {}, 19},
-                {"magic", with(3, 0x23), 2},
-                {"version", with(5, 1), 4},
-                {"trailer", with(23, 0x45), 2},
-                {"length 1 GiB", with(12, 0x40), 11},
-                {"half a header", {good.begin(), good.begin() + 9}, 19}};
+    } rows[] = {
+        {"silence", {}, 19},        {"magic", with(3, 0x23), 2},
+        {"version", with(5, 1), 4}, {"trailer", with(23, 0x45), 2},
+        {"length 1 GiB", huge, 11}, {"half a header", Bytes(good.begin(), good.begin() + 9), 19}};
     for (const auto &row : rows) {
         SessionRun s;
         s.send_raw(row.sent);
