@@ -1,13 +1,16 @@
 // The device mode and the driver's dialogs over stand-ins for winspool and the
-// allocator: outcomes no real driver gives, and releases on every path.
+// allocator: outcomes no real driver gives, and releases on every path; then
+// the query of the rig's printer through its real driver.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
 #include "printer/devmode.h"
+#include "printer/printer_query.h"
 #include "printer/property_dialogs.h"
 #include "support/rig.h"
 
@@ -18,10 +21,8 @@ namespace {
 HANDLE const FAKE_PRINTER = reinterpret_cast<HANDLE>(0x5150);
 
 struct Fake {
-    bool open_fails = false;
-    bool allocation_fails = false;
-    LONG size = sizeof(DEVMODEA) + 20;
-    LONG prompt_answer = IDOK;
+    bool open_fails = false, allocation_fails = false;
+    LONG size = sizeof(DEVMODEA) + 20, prompt_answer = IDOK;
     BOOL properties_answer = TRUE;
     int opened = 0, closed = 0, allocated = 0, released = 0, stored = 0;
 } fake;
@@ -54,31 +55,21 @@ void fake_release(void *buffer) {
     free(buffer);
 }
 
-class Printer : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        devmode_calls = {fake_open, fake_document_properties, fake_close, fake_allocate,
-                         fake_release};
-        property_dialog_calls = {
-            fake_open,
-            fake_document_properties,
-            [](HANDLE, DWORD level, LPBYTE, DWORD) -> BOOL { return fake.stored += level == 9; },
-            [](HWND, HANDLE) -> BOOL { return SetLastError(1234), fake.properties_answer; },
-            fake_close,
-            fake_allocate,
-            fake_release};
-    }
-    void TearDown() override {
-        devmode_calls = saved_devmode;
-        property_dialog_calls = saved_dialogs;
-    }
-    void expect_released() {
-        EXPECT_EQ(fake.opened, fake.closed) << "printers opened and closed";
-        EXPECT_EQ(fake.allocated, fake.released) << "buffers allocated and released";
-    }
-    DevmodeCalls saved_devmode = devmode_calls;
-    PropertyDialogCalls saved_dialogs = property_dialog_calls;
-};
+// The device mode as a start-print builds it from `request`. The buffer is
+// the caller's: one released before it is handed over would be released twice.
+PrintRequest request;
+int build_devmode(const char *) {
+    DEVMODEA *built = nullptr;
+    int result = get_devmode_by_name(&request, &built);
+    EXPECT_EQ(result == STATUS_OK, built != nullptr);
+    EXPECT_TRUE(!built || built->dmCopies == 1) << "the driver's record, edited";
+    free_devmode(built);
+    return result;
+}
+
+std::string narrow(const std::wstring &text) {
+    return std::string(text.begin(), text.end());
+}
 
 } // namespace
 
@@ -87,6 +78,7 @@ TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {
     struct Settings {
         DWORD fields;
         short copies, collate, duplex, source, paper, length, width, quality, y, color;
+        bool operator==(const Settings &) const = default; // member by member, not padding
     };
     const DWORD BASE = DM_COPIES | DM_COLOR;
     // clang-format off
@@ -94,15 +86,11 @@ TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {
         {"nothing selected: copies reset to 1", {}, 0, {BASE, 1, 0, 0, 0, 0, 0, 0, 0, 0, 2}},
         {"copies alone are collated", {.fields = 0x02, .copies = 0x10003}, 0, {BASE, 3, 1, 0, 0, 0, 0, 0, 0, 0, 2}},
         {"copies, collate 0", {.fields = 0x03, .collate = 0, .copies = 2}, 0, {BASE | DM_COLLATE, 2, 0, 0, 0, 0, 0, 0, 0, 0, 2}},
-        {"duplex and source", {.fields = 0x0C, .duplex = 2, .paper_source = 15}, 0,
-         {BASE | DM_DUPLEX | DM_DEFAULTSOURCE, 1, 0, 2, 15, 0, 0, 0, 0, 0, 2}},
+        {"duplex and source", {.fields = 0x0C, .duplex = 2, .paper_source = 15}, 0, {BASE | DM_DUPLEX | DM_DEFAULTSOURCE, 1, 0, 2, 15, 0, 0, 0, 0, 0, 2}},
         {"Letter", {.fields = 0x10, .paper_size = (612u << 16) | 792}, 0, {BASE | DM_PAPERSIZE, 1, 0, 0, 0, 1, 0, 0, 0, 0, 2}},
-        {"no code: tenths of a millimetre", {.fields = 0x10, .paper_size = (596u << 16) | 842}, 0,
-         {BASE | DM_PAPERLENGTH | DM_PAPERWIDTH, 1, 0, 0, 0, 0, 2972, 2103, 0, 0, 2}},
-        {"quality 600 and Y", {.fields = 0x60, .print_quality = 600, .y_resolution = 1200}, 0,
-         {BASE | DM_PRINTQUALITY | DM_YRESOLUTION, 1, 0, 0, 0, 0, 0, 0, 600, 1200, 2}},
-        {"draft needs no Y", {.fields = 0x60, .print_quality = -1, .y_resolution = 9}, 0,
-         {BASE | DM_PRINTQUALITY, 1, 0, 0, 0, 0, 0, 0, -1, 0, 2}},
+        {"no code: tenths of a millimetre", {.fields = 0x10, .paper_size = (596u << 16) | 842}, 0, {BASE | DM_PAPERLENGTH | DM_PAPERWIDTH, 1, 0, 0, 0, 0, 2972, 2103, 0, 0, 2}},
+        {"quality 600 and Y", {.fields = 0x60, .print_quality = 600, .y_resolution = 1200}, 0, {BASE | DM_PRINTQUALITY | DM_YRESOLUTION, 1, 0, 0, 0, 0, 0, 0, 600, 1200, 2}},
+        {"draft needs no Y", {.fields = 0x60, .print_quality = -1, .y_resolution = 9}, 0, {BASE | DM_PRINTQUALITY, 1, 0, 0, 0, 0, 0, 0, -1, 0, 2}},
         {"quality 0 without Y", {.fields = 0x20, .print_quality = 0}, 12, {BASE | DM_PRINTQUALITY, 1, 0, 0, 0, 0, 0, 0, 0, 0, 2}},
         {"monochrome", {.fields = 0x80, .color = 1}, 0, {BASE, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
         {"colour 3 keeps the driver's", {.fields = 0x80, .color = 3}, 0, {BASE, 1, 0, 0, 0, 0, 0, 0, 0, 0, 2}},
@@ -117,76 +105,100 @@ TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {
         Settings actual = {dm.dmFields,        dm.dmCopies,      dm.dmCollate,     dm.dmDuplex,
                            dm.dmDefaultSource, dm.dmPaperSize,   dm.dmPaperLength, dm.dmPaperWidth,
                            dm.dmPrintQuality,  dm.dmYResolution, dm.dmColor};
-        EXPECT_EQ(0, memcmp(&row.expected, &actual, sizeof(Settings))) << row.name;
+        EXPECT_TRUE(row.expected == actual) << row.name;
     }
 }
 
-TEST_F(Printer, DeviceModeFailuresReleaseWhatWasObtained) {
-    const struct {
-        const char *name;
-        std::function<void(PrintRequest &)> setup;
-        int result;
-    } rows[] = {
-        // clang-format off
-        {"built", [](PrintRequest &) {}, STATUS_OK},
-        {"printer cannot be opened", [](PrintRequest &) { fake.open_fails = true; }, 8},
-        {"name without its NUL", [](PrintRequest &r) { memset(r.printer_name, 'P', 128); }, 8},
-        {"size one short of the fixed part", [](PrintRequest &) { fake.size = sizeof(DEVMODEA) - 1; }, 1},
-        {"out of memory", [](PrintRequest &) { fake.allocation_fails = true; }, 11},
-        {"quality without Y resolution", [](PrintRequest &r) { r.fields = 0x20, r.print_quality = 600; }, 12},
-        // clang-format on
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        fake = Fake();
-        PrintRequest request = {.printer_name = "Fake"};
-        row.setup(request);
-        DEVMODEA *built = nullptr;
-        EXPECT_EQ(row.result, get_devmode_by_name(&request, &built));
-        EXPECT_EQ(row.result == STATUS_OK, built != nullptr);
-        if (built) {
-            EXPECT_EQ(1, built->dmCopies) << "the driver's record, edited";
-            EXPECT_EQ(0, fake.released) << "the buffer is the caller's";
-            free_devmode(built);
-        }
-        expect_released();
-    }
-}
-
-TEST_F(Printer, DialogOutcomesReleaseWhatWasObtained) {
+TEST(PrinterCalls, FailuresAndAnswersReleaseWhatWasObtained) {
+    DevmodeCalls saved_devmode = devmode_calls;
+    PropertyDialogCalls saved_dialogs = property_dialog_calls;
+    devmode_calls = {fake_open, fake_document_properties, fake_close, fake_allocate, fake_release};
+    property_dialog_calls = {
+        fake_open,
+        fake_document_properties,
+        [](HANDLE, DWORD level, LPBYTE, DWORD) -> BOOL { return fake.stored += level == 9; },
+        [](HWND, HANDLE) -> BOOL { return SetLastError(1234), fake.properties_answer; },
+        fake_close,
+        fake_allocate,
+        fake_release};
+    auto devmode = build_devmode;
     auto document = set_printer_DrvDocumentPropertySheets;
     auto device = set_printer_DrvDevicePropertySheets;
+    auto as_is = [](PrintRequest &) {};
     const struct {
         const char *name;
-        int (*dialog)(const char *);
+        int (*call)(const char *);
         const char *printer;
-        std::function<void()> setup;
+        std::function<void(PrintRequest &)> setup;
         int result, stored;
         const char *line;
     } rows[] = {
         // clang-format off
-        {"no name", document, "", [] {}, 9, 0, "err:printproxy:set_printer_DrvDocumentPropertySheets invalid printer name"},
-        {"no name", device, nullptr, [] {}, 9, 0, "err:printproxy:set_printer_DrvDevicePropertySheets invalid printer name"},
-        {"not opened", document, "P", [] { fake.open_fails = true; }, 8, 0, "open printer failed"},
-        {"size too small", document, "P", [] { fake.size = 155; }, 1, 0, "invalid size 155"},
-        {"out of memory", document, "P", [] { fake.allocation_fails = true; }, 11, 0, "out of memory, 176"},
-        {"confirmed", document, "P", [] {}, 0, 1, "set printer ok"},
-        {"cancelled", document, "P", [] { fake.prompt_answer = IDCANCEL; }, 16, 0, "user canele set printer."},
-        {"failed", document, "P", [] { fake.prompt_answer = -1; }, 1, 0, "get printer devmode info failed"},
-        {"device dialog ended", device, "P", [] {}, 0, 0, "\"P\""},
-        {"device dialog failed", device, "P", [] { fake.properties_answer = FALSE; }, 1, 0, "PrinterProperties error: 1234 \n"},
+        {"device mode built", devmode, "", as_is, STATUS_OK, 0, ""},
+        {"device mode: printer not opened", devmode, "", [](PrintRequest &) { fake.open_fails = true; }, 8, 0, ""},
+        {"device mode: name without its NUL", devmode, "", [](PrintRequest &r) { memset(r.printer_name, 'P', 128); }, 8, 0, ""},
+        {"device mode: size one short of the fixed part", devmode, "", [](PrintRequest &) { fake.size = sizeof(DEVMODEA) - 1; }, 1, 0, ""},
+        {"device mode: out of memory", devmode, "", [](PrintRequest &) { fake.allocation_fails = true; }, 11, 0, ""},
+        {"device mode: quality without Y resolution", devmode, "", [](PrintRequest &r) { r.fields = 0x20, r.print_quality = 600; }, 12, 0, ""},
+        {"no name", document, "", as_is, 9, 0, "err:printproxy:set_printer_DrvDocumentPropertySheets invalid printer name"},
+        {"no name", device, nullptr, as_is, 9, 0, "err:printproxy:set_printer_DrvDevicePropertySheets invalid printer name"},
+        {"not opened", document, "P", [](PrintRequest &) { fake.open_fails = true; }, 8, 0, "open printer failed"},
+        {"size too small", document, "P", [](PrintRequest &) { fake.size = 155; }, 1, 0, "invalid size 155"},
+        {"out of memory", document, "P", [](PrintRequest &) { fake.allocation_fails = true; }, 11, 0, "out of memory, 176"},
+        {"confirmed", document, "P", as_is, 0, 1, "set printer ok"},
+        {"cancelled", document, "P", [](PrintRequest &) { fake.prompt_answer = IDCANCEL; }, 16, 0, "user canele set printer."},
+        {"failed", document, "P", [](PrintRequest &) { fake.prompt_answer = -1; }, 1, 0, "get printer devmode info failed"},
+        {"device dialog ended", device, "P", as_is, 0, 0, "\"P\""},
+        {"device dialog failed", device, "P", [](PrintRequest &) { fake.properties_answer = FALSE; }, 1, 0, "PrinterProperties error: 1234 \n"},
         // clang-format on
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         fake = Fake();
-        row.setup();
+        request = {.printer_name = "Fake"};
+        row.setup(request);
         int result = -1;
         std::string out =
-            capture_debug_output("printproxy", [&] { result = row.dialog(row.printer); });
+            capture_debug_output("printproxy", [&] { result = row.call(row.printer); });
         EXPECT_EQ(row.result, result);
         EXPECT_EQ(row.stored, fake.stored) << "stored as the user's default";
         EXPECT_TRUE(contains(out, row.line)) << out;
-        expect_released();
+        EXPECT_EQ(fake.opened, fake.closed) << "printers opened and closed";
+        EXPECT_EQ(fake.allocated, fake.released) << "buffers allocated and released";
     }
+    devmode_calls = saved_devmode;
+    property_dialog_calls = saved_dialogs;
+}
+
+TEST(PrinterQuery, RigPrinterOffersA4AtItsPrintableArea) {
+    std::string rig = rig_printer();
+    if (rig.empty())
+        GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
+    std::vector<PrinterEntry> printers;
+    QueryFailure failure;
+    ASSERT_TRUE(query_printers(&printers, &failure)) << narrow(failure.message);
+    EXPECT_TRUE(std::any_of(printers.begin(), printers.end(),
+                            [&](const PrinterEntry &p) { return narrow(p.name) == rig; }));
+
+    PrinterCapabilities caps;
+    ASSERT_TRUE(query_capabilities(std::wstring(rig.begin(), rig.end()), &caps, &failure))
+        << narrow(failure.message);
+    auto a4 = std::find_if(caps.papers.begin(), caps.papers.end(),
+                           [](const Paper &p) { return p.id == DMPAPER_A4; });
+    ASSERT_NE(caps.papers.end(), a4) << "no A4";
+    const PaperMetrics &m = a4->metrics;
+    EXPECT_NEAR(2100, a4->width, 1);
+    EXPECT_NEAR(2970, a4->height, 1);
+    EXPECT_NEAR(2480, m.physical_width, 2);
+    EXPECT_NEAR(3508, m.physical_height, 2);
+    EXPECT_EQ((std::vector<int>{2479, 3508, 300, 300}),
+              (std::vector<int>{m.printable_width, m.printable_height, m.dpi_x, m.dpi_y}));
+    std::string text = narrow(format_capabilities(caps));
+    EXPECT_TRUE(text.starts_with("printer\t" + rig + "\n") && text.ends_with("\nend\n")) << text;
+
+    PrinterCapabilities none;
+    EXPECT_FALSE(query_capabilities(L"No Such Printer", &none, &failure));
+    EXPECT_EQ(QUERY_CANNOT_OPEN, failure.exit_code);
+    EXPECT_TRUE(narrow(failure.message).starts_with("cannot open printer No Such Printer: error "))
+        << narrow(failure.message);
 }

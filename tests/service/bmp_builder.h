@@ -8,22 +8,17 @@
 #include <vector>
 
 struct BmpLayout {
-    int32_t width = 4;
-    int32_t height = 2; // negative: top-down
+    int32_t width = 4, height = 2; // negative height: top-down
     uint16_t bits = 24;
-    uint32_t compression = 0;
-    uint32_t info_size = 40;
-    uint32_t size_image = 0;
-    uint32_t clr_used = 0;
-    uint32_t clr_important = 0;
+    uint32_t compression = 0, info_size = 40, size_image = 0, clr_used = 0, clr_important = 0;
     std::vector<uint32_t> table; // after the information header: colours or masks
     int64_t bits_offset = -1;    // -1: right after the headers and table
     int64_t pixel_bytes = -1;    // -1: exactly what the dimensions need
 };
 
 // Little-endian, and only where the file has room.
-inline void put32(std::vector<unsigned char> &out, size_t at, uint32_t v, int bytes = 4) {
-    for (int i = 0; i < bytes && at + i < out.size(); ++i)
+inline void put32(std::vector<unsigned char> &out, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4 && at + i < out.size(); ++i)
         out[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
@@ -39,14 +34,14 @@ inline std::vector<unsigned char> build_bmp(const BmpLayout &s) {
     memset(out.data(), 0, std::min(offset, size));
     out[0] = 'B';
     out[1] = 'M';
-    const uint32_t fields[] = {
-        uint32_t(size), 0, uint32_t(offset), s.info_size, uint32_t(s.width), uint32_t(s.height)};
-    for (size_t i = 0; i < 6; ++i)
+    // From bfSize on: the file header, then the information header's 40 bytes.
+    // clang-format off
+    const uint32_t fields[] = {uint32_t(size), 0, uint32_t(offset), s.info_size, uint32_t(s.width),
+                               uint32_t(s.height), 1u | s.bits << 16, s.compression, s.size_image,
+                               2835, 2835, s.clr_used, s.clr_important};
+    // clang-format on
+    for (size_t i = 0; i < std::size(fields); ++i)
         put32(out, 2 + 4 * i, fields[i]);
-    put32(out, 26, 1 | uint32_t(s.bits) << 16);
-    const uint32_t rest[] = {s.compression, s.size_image, 2835, 2835, s.clr_used, s.clr_important};
-    for (size_t i = 0; i < 6; ++i)
-        put32(out, 30 + 4 * i, rest[i]);
     for (size_t i = 0; i < s.table.size(); ++i)
         put32(out, 14 + s.info_size + 4 * i, s.table[i]);
     return out;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,12 +25,6 @@ BmpProblem check_exact(const Bytes &file, BmpPage *page) {
     std::unique_ptr<unsigned char[]> copy(new unsigned char[file.size()]);
     memcpy(copy.get(), file.data(), file.size());
     return check_bmp_page(copy.get(), file.size(), page);
-}
-
-Bytes edited(const std::function<void(BmpLayout &)> &edit) {
-    BmpLayout layout;
-    edit(layout);
-    return build_bmp(layout);
 }
 
 Bytes patched(uint32_t at, uint32_t value, Bytes file = build_bmp({})) {
@@ -58,21 +51,21 @@ TEST(BmpCheck, RefusesFilesItCannotBound) {
         {"file header only", cut(14), P::HEADERS_BEYOND_END},
         {"information header cut", cut(44), P::HEADERS_BEYOND_END},
         {"biSize beyond the file", patched(14, 0xFFFFFFF0), P::HEADERS_BEYOND_END},
-        {"core header", edited([](BmpLayout &s) { s.info_size = 12; }), P::UNSUPPORTED_HEADER},
-        {"zero width", edited([](BmpLayout &s) { s.width = 0; }), P::BAD_DIMENSIONS},
-        {"zero height", edited([](BmpLayout &s) { s.height = 0; }), P::BAD_DIMENSIONS},
+        {"core header", build_bmp({.info_size = 12}), P::UNSUPPORTED_HEADER},
+        {"zero width", build_bmp({.width = 0}), P::BAD_DIMENSIONS},
+        {"zero height", build_bmp({.height = 0}), P::BAD_DIMENSIONS},
         {"height INT32_MIN", patched(22, 0x80000000u), P::BAD_DIMENSIONS},
-        {"bit count 2", edited([](BmpLayout &s) { s.bits = 2; }), P::UNSUPPORTED_FORMAT},
-        {"RLE8", edited([](BmpLayout &s) { s.bits = 8, s.compression = 1; }), P::UNSUPPORTED_FORMAT},
-        {"24-bit bit fields", edited([](BmpLayout &s) { s.compression = 3; }), P::UNSUPPORTED_FORMAT},
+        {"bit count 2", build_bmp({.bits = 2}), P::UNSUPPORTED_FORMAT},
+        {"RLE8", build_bmp({.bits = 8, .compression = 1}), P::UNSUPPORTED_FORMAT},
+        {"24-bit bit fields", build_bmp({.compression = 3}), P::UNSUPPORTED_FORMAT},
         {"scan line beyond 2 GiB", patched(18, 0x7FFFFFFF), P::IMAGE_TOO_LARGE},
-        {"image beyond 2 GiB", patched(22, 0x2000, patched(18, 0x10000, edited([](BmpLayout &s) { s.bits = 32; }))), P::IMAGE_TOO_LARGE},
-        {"pixels past the end", edited([](BmpLayout &s) { s.bits_offset = 4000, s.pixel_bytes = 0; }), P::PIXELS_BEYOND_END},
+        {"image beyond 2 GiB", patched(22, 0x2000, patched(18, 0x10000, build_bmp({.bits = 32}))), P::IMAGE_TOO_LARGE},
+        {"pixels past the end", build_bmp({.bits_offset = 4000, .pixel_bytes = 0}), P::PIXELS_BEYOND_END},
         {"bfOffBits 0xFFFFFFFF", patched(10, 0xFFFFFFFF), P::PIXELS_BEYOND_END},
         {"pixels inside the headers", patched(10, 53), P::PIXELS_BEYOND_END},
         {"pixel data one byte short", cut(54 + 24 - 1), P::PIXELS_BEYOND_END},
         {"top-down, more rows than data", patched(22, uint32_t(-3)), P::PIXELS_BEYOND_END},
-        {"masks missing", edited([](BmpLayout &s) { s.bits = 16, s.compression = 3; }), P::MASKS_BEYOND_PIXELS},
+        {"masks missing", build_bmp({.bits = 16, .compression = 3}), P::MASKS_BEYOND_PIXELS},
         // clang-format on
     };
     for (const auto &row : rows) {

@@ -5,10 +5,11 @@
 #include <io.h>
 #include <winternl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <memory>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,9 @@ bool readable(SOCKET socket, int timeout_ms) {
 
 bool read_exactly(SOCKET socket, unsigned char *out, size_t n, int timeout_ms) {
     for (size_t got = 0; got < n;) {
-        if (!readable(socket, timeout_ms))
-            return false;
-        int count = recv(socket, reinterpret_cast<char *>(out) + got, int(n - got), 0);
+        int count = readable(socket, timeout_ms)
+                        ? recv(socket, reinterpret_cast<char *>(out) + got, int(n - got), 0)
+                        : 0;
         if (count <= 0)
             return false;
         got += count;
@@ -64,10 +65,6 @@ DWORD WINAPI run_main_loop(LPVOID port) {
 
 } // namespace
 
-Bytes be32(uint32_t value) {
-    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-}
-
 uint32_t be32_at(const Bytes &data, size_t offset) {
     return (uint32_t(data[offset]) << 24) | (uint32_t(data[offset + 1]) << 16) |
            (uint32_t(data[offset + 2]) << 8) | data[offset + 3];
@@ -87,15 +84,18 @@ std::string Packet::text() const {
     return std::string(body.begin() + 8, body.end());
 }
 
-// The waits below end as soon as what they wait for happens; their bounds
-// only have to outlast a slow machine, whose first session in a new Wine
-// prefix also loads fonts and printer drivers for the first time.
+int free_port() {
+    int port = 0;
+    closesocket(loopback_listener(&port, 0));
+    return port;
+}
+
 SessionRun::SessionRun(int receive_buffer) {
     int port = 0;
     listener = loopback_listener(&port, receive_buffer);
     thread = CreateThread(nullptr, 0, run_main_loop, reinterpret_cast<LPVOID>(INT_PTR(port)), 0,
                           nullptr);
-    if (readable(listener, 30000))
+    if (readable(listener, WAIT_LIMIT_MS))
         peer = accept(listener, nullptr, nullptr);
 }
 
@@ -104,15 +104,13 @@ SessionRun::SessionRun(int receive_buffer) {
 SessionRun::~SessionRun() {
     close_peer();
     closesocket(listener);
-    if (!ended(30000))
+    if (!ended(WAIT_LIMIT_MS))
         die("the session did not end within 30 s of the server closing");
     CloseHandle(thread);
 }
 
 void SessionRun::close_peer() {
-    if (peer != INVALID_SOCKET)
-        closesocket(peer);
-    peer = INVALID_SOCKET;
+    closesocket(std::exchange(peer, INVALID_SOCKET)); // a second close fails harmlessly
 }
 
 bool SessionRun::send_raw(const Bytes &data) {
@@ -124,10 +122,6 @@ bool SessionRun::send_raw(const Bytes &data) {
         sent += count;
     }
     return true;
-}
-
-void SessionRun::send(uint16_t code, uint32_t req_id, const Bytes &body) {
-    send_raw(test_frame(code, req_id, body));
 }
 
 // After one wait in vain the session is taken for stuck: later waits would
@@ -160,16 +154,6 @@ Packet SessionRun::request(uint16_t code, uint32_t req_id, const Bytes &body) {
     return answer;
 }
 
-int free_port() {
-    int port = 0;
-    closesocket(loopback_listener(&port, 0));
-    return port;
-}
-
-bool SessionRun::ended(int timeout_ms) {
-    return WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
-}
-
 // Wine's GetProcessHandleCount answers 0: the handle values are probed.
 Holdings holdings() {
     using Query = LONG(WINAPI *)(HANDLE, int, PVOID, ULONG, PULONG);
@@ -193,7 +177,7 @@ Holdings holdings() {
 
 Holdings settled_holdings(const Holdings &expected, bool own_only) {
     Holdings now = holdings();
-    for (int wait = 0; wait < 150 && (own_only ? now.own != expected.own : !(now == expected));
+    for (int wait = 0; wait < 150 && (own_only ? now.own != expected.own : now != expected);
          ++wait) {
         Sleep(100);
         now = holdings();
@@ -201,57 +185,9 @@ Holdings settled_holdings(const Holdings &expected, bool own_only) {
     return now;
 }
 
-bool write_file(const std::wstring &path, const Bytes &bytes) {
-    std::unique_ptr<FILE, decltype(&fclose)> stream(_wfopen(path.c_str(), L"wb"), &fclose);
-    return stream && fwrite(bytes.data(), 1, bytes.size(), stream.get()) == bytes.size();
-}
-
-std::string drive_c_unix_path(const std::string &name) {
-    const char *prefix = getenv("WINEPREFIX");
-    return std::string(prefix ? prefix : "(WINEPREFIX unset)") + "/drive_c/" + name;
-}
-
-std::string rig_printer() {
-    return getenv("PROXY_TEST_PRINTER") ? getenv("PROXY_TEST_PRINTER") : "";
-}
-
 bool windows_can_be_created() {
     HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, 0, 0, 0, 0);
     return probe && DestroyWindow(probe);
-}
-
-namespace {
-
-// While output is captured: the process's own standard error, and the file
-// that stands in for it.
-int real_stderr = -1;
-FILE *capture_sink;
-
-std::string read_back(FILE *sink) {
-    std::string text;
-    rewind(sink);
-    _setmode(_fileno(sink), _O_TEXT);
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), sink)) > 0;)
-        text.append(chunk, n);
-    return text;
-}
-
-} // namespace
-
-// What a capture holds would die with the process: it goes to the real
-// standard error first, then the reason.
-void die(const char *reason) {
-    fflush(stderr);
-    if (real_stderr >= 0) {
-        _dup2(real_stderr, _fileno(stderr));
-        fprintf(stderr, "--- captured debug output so far:\n%s---\n",
-                read_back(capture_sink).c_str());
-    }
-    fprintf(stderr, "FATAL: %s\n", reason);
-    fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 3);
-    abort();
 }
 
 HWND published_progress_window() {
@@ -273,16 +209,50 @@ std::wstring control_text(HWND window, const wchar_t *control_class, const wchar
     return text;
 }
 
+namespace {
+
+// While output is captured: the process's own standard error, and the file
+// that stands in for it.
+int real_stderr = -1;
+FILE *capture_sink;
+
+// Standard error is a text stream: read back in text mode, its CR LF line
+// ends are single line feeds again.
+std::string read_back(FILE *sink) {
+    std::string text;
+    rewind(sink);
+    _setmode(_fileno(sink), _O_TEXT);
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), sink)) > 0;)
+        text.append(chunk, n);
+    return text;
+}
+
 // Unresolved again, so that the next message of each class asks the
 // fallbacks about the new configuration.
-static void reconfigure(const char *pxq) {
+void reconfigure(const char *pxq) {
     _putenv_s("PXQ", pxq ? pxq : "");
     fallback_reset_configuration();
     dbch_printer.flags = dbch_printproxy.flags = 0xFF;
 }
 
-// Standard error is a text stream: read back in text mode, its CR LF line
-// ends are single line feeds again.
+} // namespace
+
+// What a capture holds would die with the process: it goes to the real
+// standard error first, then the reason.
+void die(const char *reason) {
+    fflush(stderr);
+    if (real_stderr >= 0) {
+        _dup2(real_stderr, _fileno(stderr));
+        fprintf(stderr, "--- captured debug output so far:\n%s---\n",
+                read_back(capture_sink).c_str());
+    }
+    fprintf(stderr, "FATAL: %s\n", reason);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    abort();
+}
+
 std::string capture_debug_output(const char *pxq, const std::function<void()> &action) {
     debug_use_fallback_primitives();
     reconfigure(pxq);
@@ -302,4 +272,23 @@ std::string capture_debug_output(const char *pxq, const std::function<void()> &a
     std::string text = read_back(sink);
     fclose(sink);
     return text;
+}
+
+// The entry of every Windows test program: a process that dies of an
+// exception or an abort leaves its cause in the output rather than in a
+// buffer, a capture's file or a debugger's dialog that nobody closes.
+int main(int argc, char **argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS *exception) -> LONG {
+        char reason[160];
+        snprintf(reason, sizeof(reason), "unhandled exception %08lx at %p on thread %04lx",
+                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
+                 exception->ExceptionRecord->ExceptionAddress,
+                 static_cast<unsigned long>(GetCurrentThreadId()));
+        die(reason);
+    });
+    signal(SIGABRT,
+           [](int) { die("abort (an uncaught C++ exception or a failed runtime check)"); });
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -1,10 +1,11 @@
 // What the Wine unit tests share: a loopback server for a session run in this
-// process, the handles a process holds, files, the debug channel's output.
+// process, the handles a process holds, the debug channel's output, windows.
 #pragma once
 
 #include <winsock2.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -16,7 +17,14 @@ inline bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-Bytes be32(uint32_t value);
+// Waits end as soon as what they wait for happens; the bound only has to
+// outlast a busy machine, where a new Wine prefix's first session also loads
+// the font cache and the printer drivers.
+constexpr int WAIT_LIMIT_MS = 30000;
+
+inline Bytes be32(uint32_t value) {
+    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
 uint32_t be32_at(const Bytes &data, size_t offset);
 // A packet framed by the test itself, independently of the program's code.
 Bytes test_frame(uint16_t code, uint32_t req_id, const Bytes &body);
@@ -29,31 +37,27 @@ struct Packet {
     std::string text() const;
 };
 
-// A loopback port that nothing listens on.
-int free_port();
+int free_port(); // a loopback port that nothing listens on
 
 // MainLoop run on a thread of this process against a loopback server.
-class SessionRun {
-  public:
+struct SessionRun {
     explicit SessionRun(int receive_buffer = 0); // > 0: SO_RCVBUF of the server's side
     ~SessionRun();
     bool send_raw(const Bytes &data);
-    void send(uint16_t code, uint32_t req_id, const Bytes &body = {});
+    void send(uint16_t code, uint32_t req_id, const Bytes &body = {}) {
+        send_raw(test_frame(code, req_id, body));
+    }
     // The next packet but heartbeats (kept in heartbeat_jobs); code 0: none came.
-    Packet next(int timeout_ms = 30000);
+    Packet next(int timeout_ms = WAIT_LIMIT_MS);
     // Sends a request; the next packet must be its answer.
     Packet request(uint16_t code, uint32_t req_id, const Bytes &body = {});
-    bool ended(int timeout_ms); // MainLoop returned
-
+    bool ended(int timeout_ms) { return WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0; }
     void close_peer();
 
     std::vector<uint32_t> heartbeat_jobs;
-    SOCKET peer = INVALID_SOCKET;
-    bool stuck = false;
-
-  private:
-    SOCKET listener = INVALID_SOCKET;
+    SOCKET peer = INVALID_SOCKET, listener = INVALID_SOCKET;
     HANDLE thread = nullptr;
+    bool stuck = false;
 };
 
 // Kernel handles of this process. The platform's printing keeps files and
@@ -61,26 +65,20 @@ class SessionRun {
 // the kinds of handle the program itself makes: threads and events.
 struct Holdings {
     int handles, own;
-    bool operator==(const Holdings &o) const { return handles == o.handles && own == o.own; }
+    bool operator==(const Holdings &) const = default;
     friend std::ostream &operator<<(std::ostream &out, const Holdings &h) {
         return out << h.handles << " handles, " << h.own << " of them threads and events";
     }
 };
 Holdings holdings();
-// What the process holds once it equals `expected` or 5 s have passed: the
+// What the process holds once it equals `expected` or 15 s have passed: the
 // platform's worker threads end a while after their last work.
 Holdings settled_holdings(const Holdings &expected, bool own_only = false);
 
-bool write_file(const std::wstring &path, const Bytes &bytes);
-// `name` in the rig's drive C: folder (not through Wine's device link).
-std::string drive_c_unix_path(const std::string &name);
-std::string rig_printer(); // "" when the rig is not running
+inline std::string rig_printer() { // "" when the rig is not running
+    return getenv("PROXY_TEST_PRINTER") ? getenv("PROXY_TEST_PRINTER") : "";
+}
 bool windows_can_be_created();
-
-// Waits here end as soon as what they wait for happens; the bound only has
-// to outlast a busy machine, where a new Wine prefix's first window also
-// waits for the first font cache.
-constexpr int WAIT_LIMIT_MS = 30000;
 // The progress window once its thread has published it; null when no window
 // can be created or none came within the wait limit.
 HWND published_progress_window();

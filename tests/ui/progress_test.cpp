@@ -14,26 +14,32 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
     progress_thread = start_progress_thread(5);
     HWND window = published_progress_window();
     ASSERT_NE(nullptr, window) << "no window within the wait limit";
-    const wchar_t *rows[][2] = {{L"STATIC", L"打印预处理进度: 0 / 5"},
-                                {L"STATIC", L"打印预处理进度: 2 / 5"},
-                                {L"BUTTON", L"请稍候..."},
-                                {L"STATIC", L"预处理失败!"},
-                                {L"BUTTON", L"确定"}};
-    for (int row = 0; row < 5; ++row) {
-        if (row == 1) {
-            post_progress_step(2);
-            post_progress_last_page();
-        } else if (row == 3) {
-            EXPECT_FALSE(IsWindowEnabled(FindWindowExW(window, nullptr, L"BUTTON", nullptr)));
-            post_progress_text(L"预处理失败!");
-        }
-        EXPECT_EQ(rows[row][1], control_text(window, rows[row][0], rows[row][1])) << "row " << row;
-    }
+    auto shows = [&](const wchar_t *control_class, const wchar_t *text) {
+        EXPECT_EQ(text, control_text(window, control_class, text));
+    };
+    shows(L"STATIC", L"打印预处理进度: 0 / 5");
+    post_progress_step(2);
+    post_progress_last_page();
+    shows(L"STATIC", L"打印预处理进度: 2 / 5");
+    shows(L"BUTTON", L"请稍候...");
+    EXPECT_FALSE(IsWindowEnabled(FindWindowExW(window, nullptr, L"BUTTON", nullptr)));
+    post_progress_text(L"预处理失败!");
+    shows(L"STATIC", L"预处理失败!");
+    shows(L"BUTTON", L"确定");
+    // The title bar's close asks first; "No" leaves the job as it was.
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    HWND box = nullptr;
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && !(box = FindWindowW(L"#32770", L"提示")); ++i)
+        Sleep(10);
+    EXPECT_NE(nullptr, box) << "no question before the close";
+    PostMessageW(box, WM_COMMAND, IDNO, 0);
+    for (int i = 0; i < WAIT_LIMIT_MS / 10 && IsWindow(box); ++i)
+        Sleep(10);
     close_progress_window();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(progress_thread, WAIT_LIMIT_MS))
         << "thread still runs";
     join_progress_thread();
-    EXPECT_EQ(0, user_cancel_requested.load()) << "a close is not a cancel";
+    EXPECT_EQ(0, user_cancel_requested.load()) << "neither a close nor a \"No\" is a cancel";
 }
 
 // A close that comes before the window exists still ends the thread.
