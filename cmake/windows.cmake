@@ -44,14 +44,19 @@ foreach(area diag service printer ui app)
     set_tests_properties(unit_${area} PROPERTIES TIMEOUT 300)
 endforeach()
 
-# End-to-end tests: a Linux-side peer plays the server for the real program.
+# End-to-end tests: a Linux-side peer plays the server for the real program,
+# and a short seeded pass of the hostile server must find nothing.
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+set(E2E_NAMES e2e_hostile_server)
+add_test(NAME e2e_hostile_server COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/hostile/server.py
+                                         --seed 8 --sessions 150 --soak 20)
 foreach(script ${E2E_TESTS})
     get_filename_component(name ${script} NAME_WE)
     add_test(NAME e2e_${name} COMMAND ${PYTHON3} ${script})
-    set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 600
-        ENVIRONMENT "PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy>;PROXY_SOURCE_DIR=${CMAKE_SOURCE_DIR};PROXY_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    list(APPEND E2E_NAMES e2e_${name})
 endforeach()
+set_tests_properties(${E2E_NAMES} PROPERTIES TIMEOUT 600
+    ENVIRONMENT "PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy>;PROXY_SOURCE_DIR=${CMAKE_SOURCE_DIR};PROXY_BUILD_DIR=${CMAKE_BINARY_DIR}")
 
 # Benchmarks are built, not run by ctest: see bench/README.md.
 file(GLOB BENCH_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
