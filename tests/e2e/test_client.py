@@ -1,6 +1,7 @@
 """The client library and its command against the real program: PDF pages
 rasterised and printed, compared with Ghostscript's own rendering of the
-PDF; failures named with their status; nothing left running."""
+PDF; heartbeats while a slow program works. (A job the program refuses:
+the CUPS tests.)"""
 import os
 import shutil
 import subprocess
@@ -31,22 +32,6 @@ class Printed(unittest.TestCase):
             others = [bmp.mean_difference(image, w) for i, w in enumerate(want) if i != number - 1]
             self.assertGreater(min(others, default=99), 3 * difference + 4,
                                "page %d also looks like another page" % number)
-
-
-class Library(Printed):
-    def test_a_refused_job_names_its_status_and_leaves_nothing_running(self):
-        program = tavri_print.Program(wine=peer.WINE_RUN, env=peer.program_env(),
-                                      log_path=os.path.join(peer.BUILD_DIR, "logs",
-                                                            "client-e2e-%d.stderr" % os.getpid()))
-        self.addCleanup(lambda: program.process and program.kill())
-        settings = tavri_print.JobSettings(printer="No Such Wine Printer", output="x.ps")
-        with self.assertRaises(tavri_print.StatusError) as raised:
-            tavri_print.print_files(program, settings, [bmp.make_pdf(os.path.join(self.work,
-                                                                              "one.pdf"), 1)])
-        self.assertEqual(raised.exception.status, 8)
-        self.assertIn("start-print request failed with status 8 (printer cannot be opened)",
-                      str(raised.exception))
-        self.assertIsNotNone(program.process.poll(), "the program still runs")
 
 
 class Command(Printed):

@@ -24,18 +24,6 @@ WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 os.environ.setdefault("CUPS_SERVER", "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631"))
 
 
-def is_red(r, g, b):
-    return r > 160 and g < 100 and b < 100
-
-
-def is_dark(r, g, b):
-    return r + g + b < 200
-
-
-def is_inked(r, g, b):
-    return r + g + b < 600
-
-
 def run(*command, **options):
     return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL,
                           **options)
@@ -132,15 +120,17 @@ class Queue(Printed):
             pages[kind] = bmp.render_postscript(files[0], 10, self.work)
             self.assertEqual(len(pages[kind]), count, "%s: pages delivered" % kind)
         for kind in ("png", "jpeg"):
-            self.assertGreater(bmp.share(pages[kind][0], is_red), 0.1, kind + ": picture")
-        bar = bmp.bounding_box(pages["landscape"][0], is_dark)
+            self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r > 160 and g < 100 and
+                                         b < 100), 0.1, kind + ": picture")
+        bar = bmp.bounding_box(pages["landscape"][0], lambda r, g, b: r + g + b < 200)
         self.assertGreater(bar[3] - bar[1], 3 * (bar[2] - bar[0]), "landscape bar turned")
         one, two, three, four = pages["copies"]
         self.assertGreater(bmp.mean_difference(one, two), 5, "page 2 follows page 1")
         self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
                         "collated: page 1, page 2, page 1, page 2")
         for kind in ("text", "testpage", "2-up"):
-            self.assertGreater(bmp.share(pages[kind][0], is_inked), 0.001, kind + " inked")
+            self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r + g + b < 600), 0.001,
+                               kind + " inked")
 
     def test_configuration_faults_stop_the_queue_and_name_the_cause(self):
         refused = make_queue(self, self.queue, PRINTER, "queue:" + self.queue)

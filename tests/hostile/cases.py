@@ -1,8 +1,7 @@
-"""What the hostile server sends, one scenario a session, and the soak's jobs.
+"""What the hostile server sends, one scenario a session.
 Every choice comes from the session's seeded generator: a session replays
 byte for byte."""
 import os
-import select
 import struct
 import time
 
@@ -85,15 +84,15 @@ def page_body(session, rng, kind=None):
             }.get(kind, raw + b"\0")
 
 
-def start_job(session, rng, pages, scale=0, tries=3, output=None):
+def start_job(session, rng, pages, scale=0):
     """A real job on the rig's printer; its id, or None when it was refused.
     Wine numbers spool files per process, so a first document collides with
     any other program of the shared prefix that holds the same number open
     (1, a sharing violation): the job is ended and started again."""
     job_id = rng.randrange(1, 1 << 31)
-    body = p.raw_record(job_id, PRINTER.encode(), output or output_name(session, rng, b"job"),
+    body = p.raw_record(job_id, PRINTER.encode(), output_name(session, rng, b"job"),
                         page_count=pages, scale=scale)
-    for _ in range(tries):
+    for _ in range(3):
         answer = session.answer(p.START_PRINT, body)[:4]
         if answer != p.u32(1):
             break
@@ -168,24 +167,6 @@ def end_session(session, rng, how=None):
             expect_failure(session, 6)
 
 
-def flood(session, seconds):
-    """Sends requests without reading a byte, for `seconds` or until blocked
-    for a second."""
-    burst, sent = b"".join(p.frame(3, n, p.u32(n)) for n in range(1000)), 0
-    session.conn.setblocking(False)
-    deadline, stuck = time.monotonic() + seconds, None
-    while time.monotonic() < deadline and time.monotonic() - (stuck or time.monotonic()) < 1:
-        try:
-            sent += session.conn.send(burst[sent % len(burst):])
-            stuck = None
-        except BlockingIOError:
-            stuck = stuck or time.monotonic()
-            select.select([], [session.conn], [], 0.1)
-        except OSError:
-            break
-    session.conn.setblocking(True)
-
-
 # --- scenarios, one a session ---------------------------------------------------
 
 def attack(codes=None, job=False):
@@ -202,51 +183,20 @@ def attack(codes=None, job=False):
 
 
 def fault(session, rng):
-    """The server leaves, or stops reading, in the middle of a real job."""
+    """The server leaves in the middle of a real job."""
     pages, slowest = rng.randrange(2, 6), 0.0
     start_job(session, rng, pages)
     for _ in range(rng.randrange(0, pages)):
         started = time.monotonic()
         session.answer(p.PAGE_FILENAME, page_body(session, rng, "valid"))
         slowest = max(slowest, time.monotonic() - started)
-    how = rng.choice(("close", "reset", "halfclose", "stall", "inflight"))
+    how = rng.choice(("close", "reset", "halfclose", "inflight"))
     if how == "inflight":  # gone before the page's answer: the page may still print first
         session.send(p.frame(p.PAGE_FILENAME, 1, page_body(session, rng, "valid")))
         return session.go_away(rng.choice(("close", "reset")), allowance=max(1.0, 2 * slowest))
-    if how == "stall":
-        session.settle()
-        flood(session, rng.uniform(0.2, 3.0))
-    end_session(session, rng, rng.choice(("close", "reset")) if how == "stall" else how)
+    end_session(session, rng, how)
 
 
-# kind: (weight, small receive buffer, scenario)
-SCENARIOS = {"random": (45, False, attack()), "record": (15, False, attack((1, 1, 1, 2, 6))),
-             "pages": (20, False, attack((2,), job=True)), "fault": (20, True, fault)}
-
-
-def soak_job(session, rng, job, files):
-    """One job of the soak, every 13th refused and every 7th ended early."""
-    def expect(code, body, status, what):
-        answer = session.answer(code, body)
-        assert answer[:4] == p.u32(status), "job %d: %s: %r" % (job, what, answer)
-
-    stray = [(code, body) for code, body in session.notices if code != p.PROGRAM_HEARTBEAT]
-    session.notices = []
-    assert not stray, "notice before job %d: %r" % (job, stray[:1])
-    if job % 13 == 0:
-        missing = ("%s\\missing\\out.ps" % session.run.out_folder).encode()
-        return expect(1, p.raw_record(job, PRINTER.encode(), missing), 9, "a missing folder")
-    output = ("%s\\soak-%d.ps" % (session.run.out_folder, job % 2)).encode()
-    pages = 2 if job % 7 == 0 else 1 + job % 2
-    job_id = start_job(session, rng, pages, scale=int(job % 3 == 0), tries=10, output=output)
-    assert job_id, "job %d did not start" % job
-    if job % 7 == 0:
-        expect(2, files[0], 0, "page 1")
-        expect(6, p.u32(job_id), 0, "end of job")
-        return expect(2, files[1], 1, "page after the end")
-    for page in range(pages):
-        expect(2, files[page % 2], 0, "page %d" % (page + 1))
-    status, path = p.parse_text_body(session.read(p.JOB_RESULT))
-    assert status == 0 and path and os.path.getsize(path), "job %d: result %d %r" % (
-        job, status, path)
-    os.remove(path)
+# kind: (weight, scenario)
+SCENARIOS = {"random": (45, attack()), "record": (15, attack((1, 1, 1, 2, 6))),
+             "pages": (20, attack((2,), job=True)), "fault": (20, fault)}

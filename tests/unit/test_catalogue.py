@@ -30,33 +30,26 @@ def entries(path):
 
 
 class Catalogue(unittest.TestCase):
-    def setUp(self):
-        self.cpp = entries(HEADER)
-
-    def group(self, prefix):
-        return {name: entry for name, entry in self.cpp.items() if name.startswith(prefix)}
-
-    def test_packet_codes_match(self):
-        codes = {name: value for name, (value, _) in self.cpp.items()
+    def test_both_sides_give_each_number_one_name_and_meaning(self):
+        cpp = entries(HEADER)
+        codes = {name: value for name, (value, _) in cpp.items()
                  if not name.startswith(("STATUS_", "EXIT_"))}
         self.assertEqual(len(codes), 16, sorted(codes))
         for name, value in codes.items():
             python_name = PYTHON_NAMES.get(name, re.sub(r"^(ACTION|NOTIFY|MSG)_", "", name))
             self.assertEqual(getattr(protocol, python_name, None), value,
                              "%s = %#x has no equal %s in protocol.py" % (name, value, python_name))
-
-    def test_statuses_and_exit_codes_match_with_one_meaning_each(self):
         for prefix, meanings in (("STATUS_", protocol.STATUS_MEANINGS),
                                  ("EXIT_", protocol.EXIT_MEANINGS)):
-            group = self.group(prefix)
+            group = {name: entry for name, entry in cpp.items() if name.startswith(prefix)}
             values = [value for value, _ in group.values()]
             self.assertEqual(len(values), len(set(values)), "%s: a number with two names" % prefix)
             self.assertEqual(sorted(values), sorted(meanings), prefix)
-            for name, (_, meaning) in group.items():
-                self.assertTrue(meaning, "%s has no meaning on its line" % name)
+            self.assertEqual([name for name, (_, meaning) in group.items() if not meaning], [],
+                             "names without a meaning on their line")
 
     def test_no_other_source_declares_a_catalogue_name(self):
-        names = set(self.cpp)
+        names = set(entries(HEADER))
         for path in sorted((ROOT / "src").rglob("*.[ch]*")):
             if path == HEADER:
                 continue
