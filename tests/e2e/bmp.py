@@ -127,12 +127,3 @@ def share(image, test):
     data = image.data
     return sum(1 for at in range(0, len(data), 3) if test(*data[at:at + 3])) / (
         image.width * image.height)
-
-
-def bounding_box(image, test):
-    """(left, top, right, bottom) of the pixels for which test holds."""
-    hits = [(x, y) for y in range(image.height) for x in range(image.width)
-            if test(*image.pixel(x, y))]
-    assert hits, "nothing found on the page"
-    xs, ys = [x for x, _ in hits], [y for _, y in hits]
-    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
