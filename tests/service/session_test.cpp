@@ -192,21 +192,17 @@ TEST(SessionWithoutServer, RefusedConnectionLeavesNothingBehind) {
 
 TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
     receive_timeout_ms = 300;
-    Bytes good = test_frame(3, 1, be32(0));
-    auto with = [&](size_t at, unsigned char value) {
-        Bytes bad = good;
-        bad[at] = value;
-        return bad;
-    };
-    Bytes huge = with(12, 0x40);
+    // The framing faults that need no time-out are the hostile pass's; these
+    // need the short time-out or the exact status.
+    Bytes good = test_frame(3, 1, be32(0)), huge = good;
+    huge[12] = 0x40;
     const struct {
         const char *name;
         Bytes sent;
         uint32_t status;
-    } rows[] = {
-        {"silence", {}, 19},        {"magic", with(3, 0x23), 2},
-        {"version", with(5, 1), 4}, {"trailer", with(23, 0x45), 2},
-        {"length 1 GiB", huge, 11}, {"half a header", Bytes(good.begin(), good.begin() + 9), 19}};
+    } rows[] = {{"silence", {}, 19},
+                {"length 1 GiB", huge, 11},
+                {"half a header", Bytes(good.begin(), good.begin() + 9), 19}};
     for (const auto &row : rows) {
         SessionRun s;
         s.send_raw(row.sent);
