@@ -14,7 +14,7 @@
 #include "service/dialog_actions.h"
 #include "service/bmp_builder.h"
 #include "service/job_finish.h"
-#include "support/rig.h"
+#include "service/session_peer.h"
 #include "ui/progress_window.h"
 #include "ui/progress_window_data.h"
 
@@ -183,7 +183,8 @@ TEST_F(Session, OutputThatCannotBeWrittenIsReportedAsFailed) {
 }
 
 TEST(SessionWithoutServer, RefusedConnectionLeavesNothingBehind) {
-    int port = free_port();
+    int port = 0;
+    closesocket(loopback_listener(&port)); // nothing listens there
     MainLoop(port);
     Holdings before = holdings();
     EXPECT_EQ(0, MainLoop(port));
