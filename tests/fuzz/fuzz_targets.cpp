@@ -27,8 +27,8 @@ Bytes copy(const uint8_t *data, size_t size, size_t zeros = 0) {
 }
 
 // A byte stream read packet by packet as the receiver reads it: a packet that
-// passes the checks frames back to its own bytes, and its body survives a
-// reply body's build and parse.
+// passes the checks frames back to its own bytes. (Notices are parsed by the
+// messages target; the answers' bodies are compared byte by byte end to end.)
 void fuzz_packet(const uint8_t *data, size_t size) {
     for (size_t at = 0; size - at >= PACKET_HEADER_SIZE;) {
         PacketHeader header = decode_packet_header(copy(data + at, PACKET_HEADER_SIZE).data());
@@ -38,13 +38,9 @@ void fuzz_packet(const uint8_t *data, size_t size) {
             read_be32(data + at + PACKET_HEADER_SIZE + length) != PACKET_TRAILER)
             return;
         Bytes body = copy(data + at + PACKET_HEADER_SIZE, length);
-        Bytes framed(PACKET_OVERHEAD + length), reply(8 + length);
+        Bytes framed(PACKET_OVERHEAD + length);
         frame_packet(framed.data(), header.action, header.req_id, body.data(), length);
         CHECK(!memcmp(framed.data(), data + at, framed.size()));
-        build_reply_body(reply.data(), header.req_id, (const char *)body.data(), length);
-        Notice notice = parse_notice(reply.data(), reply.size());
-        CHECK(notice.status == int32_t(header.req_id) && notice.text_length == length);
-        CHECK(length ? !memcmp(notice.text, body.data(), length) : !notice.text);
         at += framed.size();
     }
 }

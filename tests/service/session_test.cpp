@@ -20,11 +20,6 @@
 
 namespace {
 
-// `name` in the rig's drive C: folder (not through Wine's device link).
-std::string drive_c(const std::string &name) {
-    return std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "?") + "/drive_c/" + name;
-}
-
 // fields, collate, copies, duplex, scale, source, size, quality, y, pages, colour, type
 Bytes record(uint32_t job, uint32_t pages, std::string output) {
     Bytes out = be32(job);
@@ -49,7 +44,9 @@ class Session : public ::testing::Test {
         FILE *file = _wfopen(L"C:\\session_page.bmp", L"wb");
         ASSERT_TRUE(file && fwrite(bmp.data(), 1, bmp.size(), file) == bmp.size());
         fclose(file);
-        std::string path = drive_c("session_page.bmp");
+        // Its unix path in the rig's prefix, not through Wine's device link.
+        std::string path = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "?") +
+                           "/drive_c/session_page.bmp";
         page.assign(path.c_str(), path.c_str() + path.size() + 1);
         heartbeat_period_ms = 100;
         finish_wait_period_ms = 1;
@@ -87,11 +84,8 @@ class Session : public ::testing::Test {
         HWND window = published_progress_window();
         EXPECT_EQ(s.request(2, 12, page).status(), 0u);
         HDC dc = printer_dc;
-        if (window) {
-            EXPECT_EQ(control_text(window, L"STATIC", L"打印预处理进度: 1 / 3"),
-                      L"打印预处理进度: 1 / 3")
-                << "the window's page count";
-        }
+        const wchar_t *count = L"打印预处理进度: 1 / 3";
+        EXPECT_EQ(window ? control_text(window, L"STATIC", count) : count, count) << "page count";
         EXPECT_EQ(s.request(6, 13, be32(501)).text(), "OK");
         EXPECT_EQ(GetObjectType(dc), 0u) << "the ended job's DC is still there";
         EXPECT_EQ(printer_dc, nullptr);
@@ -133,8 +127,7 @@ class Session : public ::testing::Test {
         // thread to the end of the process, which follows at once.
         abandon_document();
         join_progress_thread();
-        EXPECT_NE(std::find(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 501u),
-                  s.heartbeat_jobs.end())
+        EXPECT_TRUE(std::count(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 501u))
             << "no heartbeat carried the first job's id";
     }
 
