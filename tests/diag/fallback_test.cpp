@@ -20,7 +20,7 @@ std::string id(DWORD value) {
 
 } // namespace
 
-TEST(FallbackChannel, ClassesHeadersAndOpenLines) {
+TEST(FallbackChannel, ClassesHeadersOpenLinesKeptStringsAndQuotedPointers) {
     const char *rows[][2] = {{nullptr, "fixme err "},
                              {"trace+printproxy", "fixme err trace "},
                              {"printproxy", "fixme err warn trace "},
@@ -50,9 +50,7 @@ TEST(FallbackChannel, ClassesHeadersAndOpenLines) {
         << out;
     EXPECT_TRUE(contains(out, "] Client running\n")) << out;
     EXPECT_EQ(':', out[out.find('.') + 4]) << "seconds.milliseconds: " << out;
-}
 
-TEST(FallbackChannel, QuotedPointersAndKeptStrings) {
     const char *first = fallback_strdup("first");
     for (int i = 0; i < 31; i++)
         fallback_strdup("filler");

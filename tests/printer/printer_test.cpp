@@ -67,10 +67,6 @@ int build_devmode(const char *) {
     return result;
 }
 
-std::string narrow(const std::wstring &text) {
-    return std::string(text.begin(), text.end());
-}
-
 } // namespace
 
 // The driver's record states copies 5 and colour; what each request leaves.
@@ -173,17 +169,17 @@ TEST(PrinterCalls, FailuresAndAnswersReleaseWhatWasObtained) {
 // The rest of what the query reports is checked through the real queue; the
 // printable area is what a page of the rig's printer is drawn into.
 TEST(PrinterQuery, RigPrinterOffersA4AtItsPrintableArea) {
-    std::string rig = rig_printer();
+    std::string narrow_rig = rig_printer();
+    std::wstring rig(narrow_rig.begin(), narrow_rig.end());
     if (rig.empty())
         GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
     std::vector<PrinterEntry> printers;
     PrinterCapabilities caps;
     QueryFailure failure;
-    ASSERT_TRUE(query_printers(&printers, &failure) &&
-                query_capabilities(std::wstring(rig.begin(), rig.end()), &caps, &failure))
-        << narrow(failure.message);
+    ASSERT_TRUE(query_printers(&printers, &failure) && query_capabilities(rig, &caps, &failure))
+        << testing::PrintToString(failure.message);
     EXPECT_TRUE(std::any_of(printers.begin(), printers.end(),
-                            [&](const PrinterEntry &p) { return narrow(p.name) == rig; }));
+                            [&](const PrinterEntry &p) { return p.name == rig; }));
     auto a4 = std::find_if(caps.papers.begin(), caps.papers.end(),
                            [](const Paper &p) { return p.id == DMPAPER_A4; });
     ASSERT_NE(caps.papers.end(), a4) << "no A4";

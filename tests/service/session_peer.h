@@ -80,8 +80,7 @@ inline SOCKET loopback_listener(int *port, int receive_buffer = 0) {
     if (receive_buffer > 0)
         setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&receive_buffer),
                    sizeof(receive_buffer));
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
+    sockaddr_in address = {AF_INET, 0, {}, {}};
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address));
     listen(listener, 1);

@@ -136,7 +136,7 @@ class Session : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
+TEST_F(Session, JobsEndedEarlyLateRefusedOrFailed) {
     // The first round loads what the platform keeps for the process.
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -148,12 +148,10 @@ TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
             ADD_FAILURE() << "the program's err lines:\n" << err;
         EXPECT_TRUE(contains(err, "check_req_header Invalid output file name\n")) << err;
     }
-}
 
-// Wine's driver fails only at the document's end when the output's folder
-// has gone; the next document of the process may then fail to start, so
-// this job is the process's last.
-TEST_F(Session, OutputThatCannotBeWrittenIsReportedAsFailed) {
+    // Wine's driver fails only at the document's end when the output's folder
+    // has gone; the next document of the process may then fail to start, so
+    // this job is the process's last.
     std::string err = capture_debug_output(nullptr, [&] {
         SessionRun s;
         spool_wait_budget = queue_calls = 0;
