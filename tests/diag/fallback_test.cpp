@@ -10,17 +10,12 @@
 #include "diag/log_line.h"
 #include "support/rig.h"
 
-namespace {
-
-std::string id(DWORD value) {
-    char text[16];
-    snprintf(text, sizeof(text), "%04x:", unsigned(value));
-    return text;
-}
-
-} // namespace
-
 TEST(FallbackChannel, ClassesHeadersOpenLinesKeptStringsAndQuotedPointers) {
+    auto id = [](DWORD value) {
+        char text[16];
+        snprintf(text, sizeof(text), "%04x:", unsigned(value));
+        return std::string(text);
+    };
     const char *rows[][2] = {{nullptr, "fixme err "},
                              {"trace+printproxy", "fixme err trace "},
                              {"printproxy", "fixme err warn trace "},

@@ -46,14 +46,10 @@ BOOL WINAPI fake_close(HANDLE printer) {
     return TRUE;
 }
 
-void *fake_allocate(size_t size) {
+auto fake_allocate = [](size_t size) -> void * {
     return fake.allocation_fails ? nullptr : (fake.allocated++, calloc(1, size));
-}
-
-void fake_release(void *buffer) {
-    fake.released++;
-    free(buffer);
-}
+};
+auto fake_release = [](void *buffer) { fake.released++, free(buffer); };
 
 // The device mode as a start-print builds it from `request`. The buffer is
 // the caller's: one released before it is handed over would be released twice.

@@ -74,8 +74,7 @@ inline bool read_exactly(SOCKET socket, unsigned char *out, size_t n, int timeou
 // the accepted connection inherits.
 inline SOCKET loopback_listener(int *port, int receive_buffer = 0) {
     static WSADATA winsock;
-    static int started = WSAStartup(MAKEWORD(2, 2), &winsock);
-    (void)started;
+    [[maybe_unused]] static int started = WSAStartup(MAKEWORD(2, 2), &winsock);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
     if (receive_buffer > 0)
         setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&receive_buffer),
