@@ -8,7 +8,7 @@
 #include "diag/pxq_options.h"
 #include "diag/quote.h"
 
-TEST(Quote, EscapesAndCutsLongTexts) {
+TEST(LogText, QuotedTextsStampAndLineAreCut) {
     EXPECT_EQ("\"a\\\"b\\r\\n\\t\\\\\\x01\\xff~ \"",
               render_quoted_narrow("a\"b\r\n\t\\\x01\xff~ "));
     EXPECT_EQ("L\"C:\\\\x\\4e2d\"", render_quoted_wide(u"C:\\x\u4e2d"));
@@ -21,9 +21,6 @@ TEST(Quote, EscapesAndCutsLongTexts) {
         << "escapes count toward the limit";
     EXPECT_EQ("L\"" + std::string(289, 'b') + "\"...",
               render_quoted_wide(std::u16string(400, u'b').c_str()));
-}
-
-TEST(LogFormat, StampAndTextCut) {
     char stamp[LOG_STAMP_SIZE];
     EXPECT_EQ(26, format_log_stamp_at(stamp, {2024, 3, 5, 9, 7, 1, 42}));
     EXPECT_STREQ("[2024-03-05 09:07:01.042] ", stamp);

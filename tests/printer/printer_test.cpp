@@ -1,6 +1,6 @@
 // The device mode and the driver's dialogs over stand-ins for winspool and the
 // allocator: outcomes no real driver gives, and releases on every path; then
-// the query of the rig's printer through its real driver.
+// the A4 printable area the rig's real driver reports.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -46,14 +46,10 @@ BOOL WINAPI fake_close(HANDLE printer) {
     return TRUE;
 }
 
-void *fake_allocate(size_t size) {
+auto fake_allocate = [](size_t size) -> void * {
     return fake.allocation_fails ? nullptr : (fake.allocated++, calloc(1, size));
-}
-
-void fake_release(void *buffer) {
-    fake.released++;
-    free(buffer);
-}
+};
+auto fake_release = [](void *buffer) { fake.released++, free(buffer); };
 
 // The device mode as a start-print builds it from `request`. The buffer is
 // the caller's: one released before it is handed over would be released twice.
@@ -65,10 +61,6 @@ int build_devmode(const char *) {
     EXPECT_TRUE(!built || built->dmCopies == 1) << "the driver's record, edited";
     free_devmode(built);
     return result;
-}
-
-std::string narrow(const std::wstring &text) {
-    return std::string(text.begin(), text.end());
 }
 
 } // namespace
@@ -170,35 +162,24 @@ TEST(PrinterCalls, FailuresAndAnswersReleaseWhatWasObtained) {
     property_dialog_calls = saved_dialogs;
 }
 
+// The rest of what the query reports is checked through the real queue; the
+// printable area is what a page of the rig's printer is drawn into.
 TEST(PrinterQuery, RigPrinterOffersA4AtItsPrintableArea) {
-    std::string rig = rig_printer();
+    std::string narrow_rig = rig_printer();
+    std::wstring rig(narrow_rig.begin(), narrow_rig.end());
     if (rig.empty())
         GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
     std::vector<PrinterEntry> printers;
-    QueryFailure failure;
-    ASSERT_TRUE(query_printers(&printers, &failure)) << narrow(failure.message);
-    EXPECT_TRUE(std::any_of(printers.begin(), printers.end(),
-                            [&](const PrinterEntry &p) { return narrow(p.name) == rig; }));
-
     PrinterCapabilities caps;
-    ASSERT_TRUE(query_capabilities(std::wstring(rig.begin(), rig.end()), &caps, &failure))
-        << narrow(failure.message);
+    QueryFailure failure;
+    ASSERT_TRUE(query_printers(&printers, &failure) && query_capabilities(rig, &caps, &failure))
+        << testing::PrintToString(failure.message);
+    EXPECT_TRUE(std::any_of(printers.begin(), printers.end(),
+                            [&](const PrinterEntry &p) { return p.name == rig; }));
     auto a4 = std::find_if(caps.papers.begin(), caps.papers.end(),
                            [](const Paper &p) { return p.id == DMPAPER_A4; });
     ASSERT_NE(caps.papers.end(), a4) << "no A4";
     const PaperMetrics &m = a4->metrics;
-    EXPECT_NEAR(2100, a4->width, 1);
-    EXPECT_NEAR(2970, a4->height, 1);
-    EXPECT_NEAR(2480, m.physical_width, 2);
-    EXPECT_NEAR(3508, m.physical_height, 2);
     EXPECT_EQ((std::vector<int>{2479, 3508, 300, 300}),
               (std::vector<int>{m.printable_width, m.printable_height, m.dpi_x, m.dpi_y}));
-    std::string text = narrow(format_capabilities(caps));
-    EXPECT_TRUE(text.starts_with("printer\t" + rig + "\n") && text.ends_with("\nend\n")) << text;
-
-    PrinterCapabilities none;
-    EXPECT_FALSE(query_capabilities(L"No Such Printer", &none, &failure));
-    EXPECT_EQ(QUERY_CANNOT_OPEN, failure.exit_code);
-    EXPECT_TRUE(narrow(failure.message).starts_with("cannot open printer No Such Printer: error "))
-        << narrow(failure.message);
 }

@@ -14,16 +14,11 @@
 #include "service/dialog_actions.h"
 #include "service/bmp_builder.h"
 #include "service/job_finish.h"
-#include "support/rig.h"
+#include "service/session_peer.h"
 #include "ui/progress_window.h"
 #include "ui/progress_window_data.h"
 
 namespace {
-
-// `name` in the rig's drive C: folder (not through Wine's device link).
-std::string drive_c(const std::string &name) {
-    return std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "?") + "/drive_c/" + name;
-}
 
 // fields, collate, copies, duplex, scale, source, size, quality, y, pages, colour, type
 Bytes record(uint32_t job, uint32_t pages, std::string output) {
@@ -49,7 +44,9 @@ class Session : public ::testing::Test {
         FILE *file = _wfopen(L"C:\\session_page.bmp", L"wb");
         ASSERT_TRUE(file && fwrite(bmp.data(), 1, bmp.size(), file) == bmp.size());
         fclose(file);
-        std::string path = drive_c("session_page.bmp");
+        // Its unix path in the rig's prefix, not through Wine's device link.
+        std::string path = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "?") +
+                           "/drive_c/session_page.bmp";
         page.assign(path.c_str(), path.c_str() + path.size() + 1);
         heartbeat_period_ms = 100;
         finish_wait_period_ms = 1;
@@ -85,19 +82,14 @@ class Session : public ::testing::Test {
         // A step posted before the window exists is not shown: the page
         // waits for the window, which a busy machine may bring up late.
         HWND window = published_progress_window();
-        EXPECT_EQ(s.request(8, 11, be32(501)).status(), 0u) << "page size of the job";
         EXPECT_EQ(s.request(2, 12, page).status(), 0u);
         HDC dc = printer_dc;
-        if (window) {
-            EXPECT_EQ(control_text(window, L"STATIC", L"打印预处理进度: 1 / 3"),
-                      L"打印预处理进度: 1 / 3")
-                << "the window's page count";
-        }
+        const wchar_t *count = L"打印预处理进度: 1 / 3";
+        EXPECT_EQ(window ? control_text(window, L"STATIC", count) : count, count) << "page count";
         EXPECT_EQ(s.request(6, 13, be32(501)).text(), "OK");
         EXPECT_EQ(GetObjectType(dc), 0u) << "the ended job's DC is still there";
         EXPECT_EQ(printer_dc, nullptr);
         EXPECT_FALSE(window && IsWindow(window)) << "the ended job's window is still open";
-        EXPECT_EQ(s.request(2, 14, page).status(), 1u) << "a page after the job's end";
         EXPECT_EQ(GetFileAttributesW(L"C:\\session_ended.ps"), INVALID_FILE_ATTRIBUTES)
             << "the abandoned document has output";
 
@@ -109,7 +101,6 @@ class Session : public ::testing::Test {
         EXPECT_EQ(s.request(2, 23, page).status(), 0u);
         Packet result = s.next();
         EXPECT_EQ(result.code * 100 + result.status(), 0x2001 * 100) << "job result, status 0";
-        EXPECT_EQ(result.text(), drive_c("session_done.ps"));
         EXPECT_EQ(queue_calls, 2) << "pauses of the spool wait: the whole budget";
         EXPECT_EQ(wait_labels, window ? 2 : 0) << "the last page's label during the wait";
 
@@ -136,8 +127,7 @@ class Session : public ::testing::Test {
         // thread to the end of the process, which follows at once.
         abandon_document();
         join_progress_thread();
-        EXPECT_NE(std::find(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 501u),
-                  s.heartbeat_jobs.end())
+        EXPECT_TRUE(std::count(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 501u))
             << "no heartbeat carried the first job's id";
     }
 
@@ -146,7 +136,7 @@ class Session : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
+TEST_F(Session, JobsEndedEarlyLateRefusedOrFailed) {
     // The first round loads what the platform keeps for the process.
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -158,12 +148,10 @@ TEST_F(Session, JobsEndedEarlyOrLateLeaveNothingBehind) {
             ADD_FAILURE() << "the program's err lines:\n" << err;
         EXPECT_TRUE(contains(err, "check_req_header Invalid output file name\n")) << err;
     }
-}
 
-// Wine's driver fails only at the document's end when the output's folder
-// has gone; the next document of the process may then fail to start, so
-// this job is the process's last.
-TEST_F(Session, OutputThatCannotBeWrittenIsReportedAsFailed) {
+    // Wine's driver fails only at the document's end when the output's folder
+    // has gone; the next document of the process may then fail to start, so
+    // this job is the process's last.
     std::string err = capture_debug_output(nullptr, [&] {
         SessionRun s;
         spool_wait_budget = queue_calls = 0;
@@ -182,31 +170,23 @@ TEST_F(Session, OutputThatCannotBeWrittenIsReportedAsFailed) {
         << err;
 }
 
-TEST(SessionWithoutServer, RefusedConnectionLeavesNothingBehind) {
-    int port = free_port();
-    MainLoop(port);
-    Holdings before = holdings();
-    EXPECT_EQ(0, MainLoop(port));
-    EXPECT_EQ(before, settled_holdings(before));
-}
-
-TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
-    receive_timeout_ms = 300;
-    Bytes good = test_frame(3, 1, be32(0));
-    auto with = [&](size_t at, unsigned char value) {
-        Bytes bad = good;
-        bad[at] = value;
-        return bad;
-    };
-    Bytes huge = with(12, 0x40);
+// Reception failures are reported, then the session ends. A server that sends
+// and never reads: the program stops taking messages once the queue is over
+// its limit, gives up after the receive time-out and tears the session down
+// within its grace period, though a send blocks.
+TEST_F(Session, ReceptionFailuresAndAServerThatStopsReadingEndTheSession) {
+    receive_timeout_ms = 500;
+    // The framing faults that need no time-out are the hostile pass's; these
+    // need the short time-out or the exact status.
+    Bytes good = test_frame(3, 1, be32(0)), huge = good;
+    huge[12] = 0x40;
     const struct {
         const char *name;
         Bytes sent;
         uint32_t status;
-    } rows[] = {
-        {"silence", {}, 19},        {"magic", with(3, 0x23), 2},
-        {"version", with(5, 1), 4}, {"trailer", with(23, 0x45), 2},
-        {"length 1 GiB", huge, 11}, {"half a header", Bytes(good.begin(), good.begin() + 9), 19}};
+    } rows[] = {{"silence", {}, 19},
+                {"length 1 GiB", huge, 11},
+                {"half a header", Bytes(good.begin(), good.begin() + 9), 19}};
     for (const auto &row : rows) {
         SessionRun s;
         s.send_raw(row.sent);
@@ -215,14 +195,45 @@ TEST_F(Session, ReceptionFailuresAreReportedThenTheSessionEnds) {
         EXPECT_EQ(report.body, Bytes({0, 0, 0, uint8_t(row.status), 0, 0, 0, 0})) << row.name;
         EXPECT_TRUE(s.ended(10000)) << row.name;
     }
+
+    send_queue_limit_bytes = 32 << 10;
+    send_drain_grace_ms = 200;
+    int64_t most = 0;
+    DWORD took = 0;
+    std::string err = capture_debug_output(nullptr, [&] {
+        SessionRun s(4096);
+        auto send_forever = [](LPVOID session) -> DWORD {
+            for (uint32_t id = 0;; ++id)
+                if (!static_cast<SessionRun *>(session)->send_raw(test_frame(0x0F, id, {})))
+                    return 0;
+        };
+        HANDLE sender = CreateThread(nullptr, 0, send_forever, &s, 0, nullptr);
+        DWORD start = GetTickCount();
+        while (!s.ended(5) && GetTickCount() - start < 60000)
+            most = std::max(most, send_queue_bytes.load());
+        took = GetTickCount() - start;
+        s.close_peer();
+        WaitForSingleObject(sender, 10000);
+        CloseHandle(sender);
+    });
+    EXPECT_LT(took, 30000u) << "the session went on though the server read nothing";
+    EXPECT_LE(most, (32 << 10) + 256) << "memory queued for a server that does not read";
+    EXPECT_TRUE(contains(err, "server read nothing for 500 ms")) << err;
 }
 
-// Everything answered before the end of the session reaches the server: a
-// burst of requests ended by the shutdown action, which the platform is
-// asked for after its answer is queued.
+// A connection refused leaves nothing behind. Everything answered before the
+// end of a session reaches the server: a burst of requests ended by the
+// shutdown action, which the platform is asked for after its answer is queued.
 static UINT shutdown_flags;
 
-TEST(SessionTeardown, AnswersQueuedBeforeTheEndAreAllSent) {
+TEST(SessionTeardown, RefusedOrShutDownLeavesNothingBehindAndAllAnswersSent) {
+    int port = 0;
+    closesocket(loopback_listener(&port)); // nothing listens there
+    MainLoop(port);
+    Holdings before = holdings();
+    EXPECT_EQ(0, MainLoop(port));
+    EXPECT_EQ(before, settled_holdings(before));
+
     request_session_end = [](UINT flags, DWORD) -> BOOL { return shutdown_flags = flags, TRUE; };
     SessionRun s;
     Bytes burst;
@@ -238,39 +249,4 @@ TEST(SessionTeardown, AnswersQueuedBeforeTheEndAreAllSent) {
     EXPECT_TRUE(s.ended(10000)) << "the session went on after the shutdown";
     EXPECT_EQ(shutdown_flags, UINT(EWX_SHUTDOWN));
     request_session_end = ExitWindowsEx;
-}
-
-// A server that sends and never reads: the program stops taking messages
-// once the queue is over its limit, gives up after the receive time-out and
-// tears the session down within its grace period, though a send blocks.
-TEST_F(Session, ServerThatStopsReadingIsCutOffInBoundedTime) {
-    send_queue_limit_bytes = 32 << 10;
-    receive_timeout_ms = 500;
-    send_drain_grace_ms = 200;
-    int64_t most = 0;
-    DWORD took = 0;
-    std::string err = capture_debug_output(nullptr, [&] {
-        static Bytes burst; // the sender's, sent over and over
-        for (int i = 0; i < 1000; ++i) {
-            Bytes packet = test_frame(0x0F, i, {});
-            burst.insert(burst.end(), packet.begin(), packet.end());
-        }
-        SessionRun s(4096);
-        auto send_forever = [](LPVOID session) -> DWORD {
-            while (static_cast<SessionRun *>(session)->send_raw(burst)) {
-            }
-            return 0;
-        };
-        HANDLE sender = CreateThread(nullptr, 0, send_forever, &s, 0, nullptr);
-        DWORD start = GetTickCount();
-        while (!s.ended(5) && GetTickCount() - start < 60000)
-            most = std::max(most, send_queue_bytes.load());
-        took = GetTickCount() - start;
-        s.close_peer();
-        WaitForSingleObject(sender, 10000);
-        CloseHandle(sender);
-    });
-    EXPECT_LT(took, 30000u) << "the session went on though the server read nothing";
-    EXPECT_LE(most, (32 << 10) + 256) << "memory queued for a server that does not read";
-    EXPECT_TRUE(contains(err, "server read nothing for 500 ms")) << err;
 }

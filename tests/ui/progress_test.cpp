@@ -7,7 +7,7 @@
 #include "support/rig.h"
 #include "ui/progress_window.h"
 
-TEST(Progress, WindowFollowsStepsLastPageAndText) {
+TEST(Progress, WindowFollowsStepsLastPageAndTextAndEndsWhenClosed) {
     if (!windows_can_be_created())
         GTEST_SKIP() << "no X display";
     reset_job_state();
@@ -40,11 +40,8 @@ TEST(Progress, WindowFollowsStepsLastPageAndText) {
         << "thread still runs";
     join_progress_thread();
     EXPECT_EQ(0, user_cancel_requested.load()) << "neither a close nor a \"No\" is a cancel";
-}
 
-// A close that comes before the window exists still ends the thread.
-TEST(Progress, CloseRacingTheWindowsCreationEndsTheThread) {
-    reset_job_state();
+    // A close that comes before the window exists still ends the thread.
     for (int round = 0; round < 20; ++round) {
         progress_thread = start_progress_thread(3);
         Sleep(round % 4);
