@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "diag/pxq_options.h"
 #include "net/packet.h"
 #include "service/bmp_file.h"
 #include "service/messages.h"
@@ -82,25 +81,6 @@ void fuzz_bmp(const uint8_t *data, size_t size) {
           uint64_t(page.bits_offset) + h.biSizeImage <= file.size());
     CHECK((h.biClrUsed == 0) == (h.biBitCount > 8) && h.biClrImportant <= h.biClrUsed &&
           (h.biBitCount > 8 || h.biClrUsed <= 1u << h.biBitCount));
-}
-
-// The debug options string, parsed into one configuration before and after an
-// unset one: the table stays sorted and bounded, each entry found by name.
-void fuzz_pxq(const uint8_t *data, size_t size) {
-    Bytes text = copy(data, size, 1);
-    const char *given = (const char *)text.data();
-    PxqConfig config{-1, PXQ_DEFAULT_FLAGS, 0, nullptr};
-    for (const char *options : {given, (const char *)nullptr, given}) {
-        pxq_parse(&config, options);
-        CHECK(config.count >= 0 && config.count <= config.capacity);
-        for (int i = 0; i < config.count; i++) {
-            const char *name = config.options[i].name;
-            CHECK(strnlen(name, 15) - 1 < 14 && strcmp(name, "all") != 0);
-            CHECK(i == 0 || strcmp(config.options[i - 1].name, name) < 0);
-            CHECK(pxq_find(&config, name) == &config.options[i]);
-        }
-    }
-    free(config.options);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -4,9 +4,11 @@ the command's arguments and progress bar, limits, heartbeats while pages
 are made, and the demo's sample pages."""
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 from contextlib import redirect_stderr, redirect_stdout
@@ -18,6 +20,7 @@ sys.path[:0] = [os.path.join(ROOT, "client"), os.path.join(ROOT, "tools")]
 import sample_pages  # noqa: E402
 from tavri_print import (capabilities, cli, cups_options, device_uri, job, ppd,  # noqa: E402
                          program, render)
+from tavri_print import protocol as p  # noqa: E402
 from tavri_print.errors import RenderError  # noqa: E402
 
 REPORT = """printer\tOffice Laser
@@ -207,6 +210,23 @@ class Heartbeats(unittest.TestCase):
         self.assertEqual(list(pages), [("page-1", False)])
         pages.close()
         self.assertGreaterEqual(len(calls), 2)
+
+
+class Waiting(unittest.TestCase):
+    def test_a_slow_program_gets_heartbeats_until_its_result(self):
+        ours, theirs = socket.socketpair()
+        waiting = program.Program(exe="x", wine="y", heartbeat=0.05, answer_timeout=10)
+        waiting.conn, waiting.last_sent = ours, time.monotonic()
+
+        def answer_after_three_heartbeats():
+            reader, beats = p.PacketReader(), 0
+            while beats < 3:
+                reader.feed(theirs.recv(4096))
+                while (packet := reader.next()) is not None:
+                    beats += packet[0] == p.SERVER_HEARTBEAT
+            theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/out.ps")))
+        threading.Thread(target=answer_after_three_heartbeats, daemon=True).start()
+        self.assertEqual(waiting.job_result(), "/out.ps")
 
 
 class PrefixLock(unittest.TestCase):
