@@ -212,6 +212,36 @@ class Heartbeats(unittest.TestCase):
         self.assertGreaterEqual(len(calls), 2)
 
 
+class Pages(unittest.TestCase):
+    def test_bmp_files_go_as_they_are_and_stay_made_pages_go_once_printed(self):
+        try:
+            from PIL import Image
+        except ImportError:
+            self.skipTest("python3-pil is not installed")
+        sent = []
+
+        class Program:
+            start_print = keep_alive = lambda *args: None
+            page_size = lambda self: (40, 40)
+            job_result = lambda self: "/out.ps"
+            print_page = lambda self, path, number: sent.append(path)
+
+        with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory() as made:
+            docs = [mock.Mock(path=os.path.join(work, name), kind=kind)
+                    for name, kind in (("a.bmp", "bmp"), ("b.png", "png"))]
+            Image.new("RGB", (8, 8), "red").save(docs[1].path)
+            open(docs[0].path, "wb").close()
+            for doc, passthrough in zip(docs, (True, False)):
+                self.assertEqual(job.run_pages(
+                    Program(), mock.Mock(y_resolution=0), [doc], [(doc, 1), (doc, 1)],
+                    passthrough, (True, "color", 300, 1), job.Progress(),
+                    render.Ghostscript(), made), "/out.ps")
+            self.assertEqual(sorted(os.listdir(work)), ["a.bmp", "b.png"])
+            self.assertEqual(sent[:2], [docs[0].path] * 2)
+            self.assertEqual(len(set(sent[2:])), 2, "each made page a file of its own")
+            self.assertEqual(os.listdir(made), [], "made pages left behind")
+
+
 class Waiting(unittest.TestCase):
     def test_a_slow_program_gets_heartbeats_until_its_result(self):
         ours, theirs = socket.socketpair()
