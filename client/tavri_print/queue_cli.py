@@ -42,12 +42,12 @@ def run_query(owner, args, exe=None):
                                   **drop).returncode
         except (OSError, subprocess.TimeoutExpired) as error:
             raise QueueError("cannot ask Wine in %s: %s" % (owner.prefix, error))
-        out.seek(0)
-        err.seek(0)
-        said = err.read().decode("utf-8", "replace").strip().splitlines()
         if code != 0:
+            err.seek(0)
+            said = err.read().decode("utf-8", "replace").strip().splitlines()
             raise QueueError("Wine in %s: %s" % (owner.prefix, said[-1] if said else
                                                  "the query failed (%d)" % code))
+        out.seek(0)
         return out.read().decode("utf-8", "replace")
 
 
