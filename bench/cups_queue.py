@@ -30,7 +30,7 @@ BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 os.environ.setdefault("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
 import test_cups_backend as rig  # noqa: E402  (the CUPS tests' user, prefix and queue)
-from test_client import make_pdf  # noqa: E402
+from bmp import make_pdf  # noqa: E402
 
 WORK = os.path.join(BUILD_DIR, "bench-cups")
 QUEUE = "TavriBench"
