@@ -11,6 +11,7 @@ import subprocess
 from peer import p
 
 WHITE = (255, 255, 255)
+GS = shutil.which("gs")
 
 
 def row_bytes(colours, bits, palette):
@@ -66,14 +67,10 @@ class Image(collections.namedtuple("Image", "width height data")):
         return tuple(self.data[at:at + 3])
 
 
-def ghostscript():
-    return shutil.which("gs")
-
-
 def make(device, path, code, size=None):
     """`code` (PostScript) rendered by one of Ghostscript's devices."""
     size_args = ["-g%dx%d" % size, "-r72", "-dFIXEDMEDIA"] if size else []
-    subprocess.run([ghostscript(), "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device,
+    subprocess.run([GS, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device,
                     *size_args, "-sOutputFile=" + path, "-c", code],
                    check=True, stdout=subprocess.DEVNULL, timeout=60)
     return path
@@ -99,7 +96,7 @@ def render_postscript(ps_path, dpi, work_dir):
     for old in os.listdir(work_dir):
         if old.startswith(os.path.basename(ps_path) + "-") and old.endswith(".ppm"):
             os.remove(os.path.join(work_dir, old))
-    subprocess.run([ghostscript(), "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw",
+    subprocess.run([GS, "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw",
                     "-r%d" % dpi, "-sOutputFile=" + base + "-%d.ppm", ps_path], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
     images = []

@@ -1,6 +1,7 @@
 """A Linux-side stand-in for the print server for end-to-end tests: it starts
 the program under Wine with "x PORT" and exchanges packets with it through
 the client's codec, which the codec's own unit tests pin byte by byte."""
+import collections
 import os
 import select
 import socket
@@ -23,18 +24,11 @@ TRACE = "-all,trace+printproxy,err+printproxy,fixme+printproxy"
 ERRORS = "-all,err+printproxy,fixme+printproxy"
 
 
-class Packet:
-    def __init__(self, code, req_id, body):
-        self.code, self.req_id, self.body = code, req_id, body
-        self.raw = p.frame(code, req_id, body)
-
+class Packet(collections.namedtuple("Packet", "code req_id body")):
     def reply(self):
         status, text = p.parse_text_body(self.body)
         assert len(self.body) == 8 + len(text), "reply text length in %r" % self.body
         return status, text
-
-    def __repr__(self):
-        return "Packet(%#x, %d, %r)" % (self.code, self.req_id, self.body[:64])
 
 
 def program_env(wine_debug=ERRORS):
@@ -53,13 +47,10 @@ def drive_c():
 
 
 class Session:
-    """One run of the program connected to this peer; `receive_buffer` makes
-    a server that stops reading fill its buffer soon."""
+    """One run of the program connected to this peer."""
 
-    def __init__(self, env=None, accept_timeout=30, receive_buffer=None):
+    def __init__(self, env=None, accept_timeout=30):
         listener = socket.create_server(("127.0.0.1", 0))
-        if receive_buffer:
-            listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
         port = listener.getsockname()[1]
         self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(),
                                                                                 port))
@@ -110,9 +101,9 @@ class Session:
                 assert packet.code == code, "expected %#x, got %r" % (code, packet)
                 return packet
 
-    def request(self, code, req_id, body=b"", answer=None, timeout=10):
+    def request(self, code, req_id, body=b"", timeout=10):
         self.send_packet(code, req_id, body)
-        packet = self.expect((p.ANSWER + code) & 0xFFFF if answer is None else answer, timeout)
+        packet = self.expect((p.ANSWER + code) & 0xFFFF, timeout)
         assert packet.req_id == req_id, "answer carries req_id %d, not %d" % (packet.req_id, req_id)
         return packet
 

@@ -1,10 +1,12 @@
 """Queues for a Wine printer on the rig's cupsd, as in production: made by
 the queue command from what the driver reports, the backend run by cupsd
 as root, the Wine prefix owned by an ordinary user, cupsd's own umask.
-Every kind of document is printed and the delivered output rendered."""
+Every kind of document is printed and the delivered output rendered; and
+the prefix's owner attacks while jobs print."""
 import glob
 import os
 import pwd
+import secrets
 import socket
 import subprocess
 import sys
@@ -13,7 +15,7 @@ import time
 
 import bmp
 import peer
-from test_client import Printed
+from test_program import Printed
 
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_cups_queue.py")
 QUERY_EXE = os.path.join(os.path.dirname(peer.PROXY_EXE), "tavri-printer-query.exe")
@@ -46,6 +48,35 @@ def wait_until(check, seconds, what):
 
 def idle(queue):
     return not run("lpstat", "-W", "not-completed", "-o", queue).stdout
+
+
+ATTACK = r"""
+import glob, os, sys, time
+secret, folder, prefix, loot, stop = sys.argv[1:6]
+drive_c = os.path.join(prefix, "drive_c")
+def swap(path):  # for a link to the secret; planted where nothing is
+    try:
+        os.symlink(secret, path + ".swap")
+        os.replace(path + ".swap", path)
+    except OSError:
+        pass
+while not os.path.exists(stop):
+    for name in glob.glob(os.path.join(drive_c, "tavri-cups-*")) + glob.glob(
+            os.path.join(folder, "*")) + glob.glob("/dev/shm/tavri-print-*/*") + [
+            os.path.join(prefix, ".tavri-print.lock")]:
+        if not name.endswith(".swap"):
+            swap(name)
+    for job in range(1, 60):
+        swap(os.path.join(folder, "%d-doc.pdf.ps.part" % job))
+        swap(os.path.join(drive_c, "tavri-cups-%d-%d.prn" % (job, job)))
+    for name in glob.glob(os.path.join(folder, "*")) + glob.glob(os.path.join(drive_c, "*.prn")):
+        try:
+            with open(name, "rb") as f, open(loot, "ab") as out:
+                out.write(f.read())
+        except OSError:
+            pass
+    time.sleep(0.05)
+"""
 
 
 def make_queue(case, name, printer, to, *extra):
@@ -87,25 +118,22 @@ class Queue(Printed):
         sizes = options["PageSize/Media Size"].split()
         self.assertEqual(len(sizes), len(papers), "one PageSize a driver paper: %s" % papers)
         self.assertIn("*A4", sizes, "the driver's default paper is the default")
-        colour = "color\t1" in caps
-        self.assertEqual("ColorModel/Color Mode" in options, colour)
+        self.assertEqual("ColorModel/Color Mode" in options, "color\t1" in caps)
         self.assertEqual("Duplex/2-Sided Printing" in options, "duplex\t1" in caps)
         again = make_queue(self, self.queue, PRINTER, self.folder)
         self.assertIn("exists already", again.stderr)
 
     def test_every_kind_of_document_prints_through_cups_filters(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        picture = os.path.join(self.work, "picture")
-        for device, suffix in (("png16m", ".png"), ("jpeg", ".jpg")):
-            bmp.make(device, picture + suffix, bmp.RED_BLOCK, (400, 300))
+        picture = bmp.make("png16m", os.path.join(self.work, "picture.png"), bmp.RED_BLOCK,
+                           (400, 300))
         two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
         text = os.path.join(self.work, "notes.txt")
         with open(text, "w") as f:
             f.write("A line of plain text.\n" * 20)
         jobs = {"text": (lp(self.queue, text), 1), "testpage": (lp(
             self.queue, "/usr/share/cups/data/testprint"), 1),
-            "png": (lp(self.queue, picture + ".png"), 1),
-            "jpeg": (lp(self.queue, picture + ".jpg"), 1),
+            "png": (lp(self.queue, picture), 1),
             "2-up": (lp(self.queue, two, "number-up=2"), 1),
             "copies": (lp(self.queue, two, "copies=2", "collate=true"), 4)}
         wait_until(lambda: idle(self.queue), 240, "every job printed")
@@ -115,9 +143,8 @@ class Queue(Printed):
             self.assertEqual(len(files), 1, "%s job %s delivered once" % (kind, job))
             pages[kind] = bmp.render_postscript(files[0], 10, self.work)
             self.assertEqual(len(pages[kind]), count, "%s: pages delivered" % kind)
-        for kind in ("png", "jpeg"):
-            self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r > 160 and g < 100 and
-                                         b < 100), 0.1, kind + ": picture")
+        self.assertGreater(bmp.share(pages["png"][0], lambda r, g, b: r > 160 and g < 100 and
+                                     b < 100), 0.1, "the picture")
         one, two, three, four = pages["copies"]
         self.assertGreater(bmp.mean_difference(one, two), 5, "page 2 follows page 1")
         self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
@@ -171,6 +198,55 @@ class Queue(Printed):
         owner = pwd.getpwnam(USER).pw_uid
         self.assertEqual([p for p in glob.glob("/dev/shm/tavri-print-*")
                           if os.stat(p).st_uid == owner], [])
+
+    # Every file the prefix's owner can reach in the prefix, drive C:, the
+    # destination folder and its page folders is replaced by a symlink to a
+    # root-only file, and dangling links are planted where root once wrote.
+    # Root must neither change that file nor let any of it reach the owner,
+    # nor leave a file of its own in the owner's places.
+    def test_root_keeps_out_of_what_the_owner_can_change(self):
+        secret = os.path.join(self.work, "secret")
+        payload = b"ROOT-ONLY-" + secrets.token_hex(16).encode()
+        with open(secret, "wb") as f:
+            f.write(payload)
+        os.chmod(secret, 0o600)
+        before = os.stat(secret)
+        folder, queue = self.folder, self.queue
+        loot, stop = os.path.join(folder, "loot"), os.path.join(self.work, "stop")
+        self.assertEqual(make_queue(self, queue, PRINTER, folder).returncode, 0)
+        attacker = subprocess.Popen(["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK,
+                                     secret, folder, PREFIX, loot, stop])
+        self.addCleanup(attacker.kill)
+        pdf = bmp.make_pdf(os.path.join(self.work, "doc.pdf"), 2)
+        for _ in range(3):
+            lp(queue, pdf)
+        wait_until(lambda: idle(queue), 240, "the jobs ended")
+        time.sleep(1)
+        open(stop, "w").close()
+        attacker.wait(timeout=30)
+        for planted in glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-*")):
+            os.remove(planted)
+        after = os.stat(secret)
+        self.assertEqual((after.st_mode, after.st_uid, after.st_size, after.st_mtime_ns),
+                         (before.st_mode, before.st_uid, before.st_size, before.st_mtime_ns))
+        with open(secret, "rb") as f:
+            self.assertEqual(f.read(), payload)
+        for place in (folder, os.path.join(PREFIX, "drive_c"), PREFIX, "/dev/shm"):
+            for path in owned_paths(place):
+                self.assertNotEqual(os.lstat(path).st_uid, 0, "root left %s" % path)
+                if os.path.isfile(path) and not os.path.islink(path):
+                    with open(path, "rb") as f:
+                        self.assertNotIn(payload, f.read(), "the secret reached %s" % path)
+
+
+def owned_paths(place):
+    """What is directly in `place`; in /dev/shm, what is in the owner's page folders."""
+    if place != "/dev/shm":
+        return [os.path.join(place, name) for name in os.listdir(place)]
+    owner = pwd.getpwnam(USER).pw_uid
+    folders = [d for d in glob.glob("/dev/shm/tavri-print-*") if os.lstat(d).st_uid == owner]
+    return folders + [os.path.join(d, n) for d in folders if os.path.isdir(d)
+                      for n in os.listdir(d)]
 
 
 class Listener(threading.Thread):

@@ -25,9 +25,23 @@ Bytes copy(const uint8_t *data, size_t size, size_t zeros = 0) {
     return out;
 }
 
+// A notice long enough to be handled has its text wholly inside its body.
+void check_notice(uint16_t code, const Bytes &body) {
+    if ((code != NOTIFY_PRINT_DONE && code != NOTIFY_CANCEL_PRINT_DONE) ||
+        body.size() < size_t(minimum_body_length(code)))
+        return;
+    Notice notice = parse_notice(body.data(), body.size());
+    uint32_t claimed = read_be32(&body[4]);
+    bool inside = claimed && claimed <= body.size() - 8;
+    CHECK(notice.status == int32_t(read_be32(&body[0])) &&
+          notice.text_length == (inside ? claimed : 0));
+    CHECK(notice.text == (inside ? (const char *)&body[8] : nullptr));
+}
+
 // A byte stream read packet by packet as the receiver reads it: a packet that
-// passes the checks frames back to its own bytes. (Notices are parsed by the
-// messages target; the answers' bodies are compared byte by byte end to end.)
+// passes the checks frames back to its own bytes, and a notice among them is
+// parsed as the dispatcher parses it. (The answers' bodies are compared byte
+// by byte end to end.)
 void fuzz_packet(const uint8_t *data, size_t size) {
     for (size_t at = 0; size - at >= PACKET_HEADER_SIZE;) {
         PacketHeader header = decode_packet_header(copy(data + at, PACKET_HEADER_SIZE).data());
@@ -40,27 +54,8 @@ void fuzz_packet(const uint8_t *data, size_t size) {
         Bytes framed(PACKET_OVERHEAD + length);
         frame_packet(framed.data(), header.action, header.req_id, body.data(), length);
         CHECK(!memcmp(framed.data(), data + at, framed.size()));
+        check_notice(header.action, body);
         at += framed.size();
-    }
-}
-
-// A message as the dispatcher takes it, a code and then the body: a notice
-// that is long enough to be handled has its text wholly inside its body.
-void fuzz_messages(const uint8_t *data, size_t size) {
-    if (size < 2)
-        return;
-    uint16_t code = uint16_t(data[0] << 8 | data[1]);
-    Bytes body = copy(data + 2, size - 2);
-    int minimum = minimum_body_length(code);
-    if (minimum > 0 && body.size() < size_t(minimum))
-        return;
-    if (code == NOTIFY_PRINT_DONE || code == NOTIFY_CANCEL_PRINT_DONE) {
-        Notice notice = parse_notice(body.data(), body.size());
-        uint32_t claimed = read_be32(&body[4]);
-        bool inside = claimed && claimed <= body.size() - 8;
-        CHECK(notice.status == int32_t(read_be32(&body[0])) &&
-              notice.text_length == (inside ? claimed : 0));
-        CHECK(notice.text == (inside ? (const char *)&body[8] : nullptr));
     }
 }
 

@@ -161,7 +161,7 @@ def end_session(session, rng, how=None):
                      + rng.randbytes(rng.randrange(0, min(length, 4096))))
         end_session(session, rng, rng.choice(("close", "reset", "halfclose")))
     else:
-        session.settle()
+        session.read("answers")
         session.go_away(how)
         if how == "halfclose":
             expect_failure(session, 6)
@@ -177,7 +177,7 @@ def attack(codes=None, job=False):
         for _ in range(rng.randrange(1, 8 if job else 40)):
             session.request(*random_message(session, rng, codes))
             if rng.random() < 0.7:
-                session.settle()
+                session.read("answers")
         end_session(session, rng)
     return scenario
 

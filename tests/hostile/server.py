@@ -5,7 +5,7 @@
 time-outs and what a process holds after many jobs are met in-process,
 where periods can be shortened: tests/service/session_test.cpp.)
 Findings (exit status 1): crashes (Wine's exception lines, exit codes), hangs,
-exits over 2 s after the server went away, malformed or unexpected packets,
+exits over 2 s after the server went away, malformed or unexpected packets.
 """
 import argparse
 import os
@@ -100,7 +100,7 @@ class Session(peer.Session):
     def answer(self, code, body):
         """The body of the answer to a request, once every answer due is in."""
         self.request(code, body)
-        self.settle()  # ours is due last
+        self.read("answers")  # ours is due last
         return self.last_answer
 
     def handle(self, packet):
@@ -142,9 +142,6 @@ class Session(peer.Session):
                     return self.notices
                 raise Closed("end of stream")
             self.handle(packet)
-
-    def settle(self):
-        self.read("answers")
 
     def go_away(self, how="close", allowance=0.0):
         """The server leaves: close, reset (RST) or half-close."""

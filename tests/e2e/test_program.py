@@ -1,6 +1,16 @@
-"""Pages printed on the rig's queue, rendered back and compared with those sent."""
+"""The program under Wine with the test as its server: replies byte by byte
+(malformed packets: the hostile server), the messages after which it ends
+the session, pages printed on the rig's queue, rendered back and compared
+with those sent; and a PDF printed by the client's command, compared with
+Ghostscript's own rendering of it. (A job the program refuses: the CUPS tests.)"""
 import os
 import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
 import unittest
 
 import bmp
@@ -12,13 +22,60 @@ SCALE = DPI / 300  # the rig's printer has 300
 TOLERANCE = 24  # per colour channel
 INSET = 15  # device pixels inside a block's corner where its colour is checked
 WORK = os.path.join(peer.BUILD_DIR, "e2e-pages")
+TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_print_server.py")
 
 RED, GREEN, BLUE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
 CYAN, MAGENTA, ORANGE, GREY = (0, 255, 255), (255, 0, 255), (255, 128, 0), (64, 64, 64)
 NAVY, OLIVE, TEAL, MAROON = (0, 0, 128), (128, 128, 0), (0, 128, 128), (128, 0, 0)
 
+OK, NOT_IMPLEMENTED = p.text_body(0, b"OK"), p.text_body(21, b"Action not implemented")
+PRINTER = peer.PRINTER.encode() + b"\0"
 METRICS = re.compile(r"nPrinterWidth (\d+), nPrinterHeight (\d+) remaining \d+/\d+ pages, "
                      r"(-?\d+) (-?\d+), (-?\d+) (-?\d+)")
+
+
+class Session(unittest.TestCase):
+    def test_replies_byte_exact_and_the_messages_that_end_a_session(self):
+        # (what, [(code, body, answer body, None for a notice)], log lines); the
+        # first packet goes one byte at a time: still one packet. (Short bodies
+        # and unknown codes: the hostile pass.)
+        replies = [(3, p.u32(12345), OK), (0xF005, b"x", NOT_IMPLEMENTED), (6, p.u32(99), OK),
+                   (6, p.u32(99), OK),  # a job ended twice
+                   # page size: status little-endian; 25 for another job, 1 for a short body
+                   (8, p.u32(0), bytes(8)), (8, p.u32(7), b"\x19" + bytes(7)),
+                   (8, b"\x00\x07", b"\x01" + bytes(7)),
+                   (2, b"/tmp/x.bmp\0", p.text_body(1))]  # a page outside a job: no document
+        text_job = peer.record(77, "dialogs-job.ps", data_type=2)
+        for what, steps, lines in (
+                ("done", replies + [(0x3001, p.text_body(5), None)],
+                 ("print done: 5, msg: (null)", "Client exited")),
+                ("done with text", [(0x3001, struct.pack(">iI", -3, 4) + b"ab\x00d", None)],
+                 ('print done: -3, msg: "ab"', "Client exited")),
+                ("cancel", [(0x3003, struct.pack(">II", 7, 100) + b"short", None)],
+                 ("cancel print done: 7, msg: (null)", "Client exited")),
+                # Wine 8 has no printer-properties dialog: PrinterProperties
+                # fails with ERROR_CALL_NOT_IMPLEMENTED.
+                ("device dialog", [(5, PRINTER, p.text_body(1))],
+                 ("err:printproxy:set_printer_DrvDevicePropertySheets PrinterProperties "
+                  "error: 120 \n",)),
+                # A text job is accepted, and runs, though no document can
+                # start for it: nothing is left open when the session ends.
+                ("dialog in a job", [(1, text_job, p.text_body(1)),
+                                     (4, PRINTER, p.text_body(13, b"Printing in progress"))], ())):
+            with self.subTest(what), peer.Session(env=peer.program_env(peer.TRACE)) as session:
+                for req_id, (code, body, answer) in enumerate(steps, 1):
+                    data = p.frame(code, req_id if answer is not None else 0, body)
+                    for piece in [bytes((b,)) for b in data] if req_id == 1 else [data]:
+                        session.send(piece)
+                        time.sleep(0.002)
+                    if answer is not None:
+                        got = session.expect((p.ANSWER + code) & 0xFFFF, timeout=30)
+                        self.assertEqual((got.req_id, got.body), (req_id, answer), what)
+                self.assertTrue(session.closed_by_program(), "more after the end")
+                self.assertEqual(session.process.wait(timeout=10), 0)
+                for line in lines:
+                    self.assertIn(line, session.stderr())
+
 
 
 def quadrants(width, height, colours, extra=()):
@@ -32,9 +89,9 @@ def quadrants(width, height, colours, extra=()):
 class PrintedPages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if bmp.ghostscript() is None:
+        if bmp.GS is None:
             raise unittest.SkipTest("ghostscript (gs) is not installed")
-        os.makedirs(os.path.join(WORK, "cwd"), exist_ok=True)
+        os.makedirs(WORK, exist_ok=True)
 
     def run_session(self, job_id, pages, scale, env):
         """One session of one job of `pages` (path, expected status), every
@@ -107,15 +164,8 @@ class PrintedPages(unittest.TestCase):
             with open(os.path.join(WORK, name), "wb") as f:
                 f.write(data)
             refused.append((f.name, status))
-        # Started elsewhere: the output still goes to the root of drive C:.
-        saved = os.getcwd()
-        os.chdir(os.path.join(WORK, "cwd"))
-        try:
-            first, err = self.run_session(100, refused + [(path, 0) for path in good], 0,
-                                          peer.program_env(peer.TRACE))
-        finally:
-            os.chdir(saved)
-        self.assertEqual(os.listdir(os.path.join(WORK, "cwd")), [], "output in the working folder")
+        first, err = self.run_session(100, refused + [(path, 0) for path in good], 0,
+                                      peer.program_env(peer.TRACE))
         for line in ("invalid bmp file: pixel data outside the file, file size 5000",
                      "not bmp file 5089", "read_one_fram_bmp_from_file open file failed, err=2",
                      "invalid file size 0",
@@ -164,6 +214,44 @@ class PrintedPages(unittest.TestCase):
                   for x in range(image.width)
                   if not any(bmp.close_to(image.pixel(x, y), c, TOLERANCE) for c in (RED, GREEN))]
         self.assertEqual(merged[:10], [], "%d pixels neither red nor green" % len(merged))
+
+
+class Printed(unittest.TestCase):
+    """Work folder, and the check of a printed file against a PDF."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="client-e2e-", dir=peer.BUILD_DIR)
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def assert_prints_like(self, printed, pdf, pages):
+        """`printed` (PostScript) shows `pages` of `pdf`, in order, at 20 dpi."""
+        got = bmp.render_postscript(printed, 20, self.work)
+        want = bmp.render_postscript(pdf, 20, self.work)
+        self.assertEqual(len(got), len(pages), "pages printed")
+        for image, number in zip(got, pages):
+            difference = bmp.mean_difference(image, want[number - 1])
+            self.assertLess(difference, 6, "page %d differs by %.1f" % (number, difference))
+            others = [bmp.mean_difference(image, w) for i, w in enumerate(want) if i != number - 1]
+            self.assertGreater(min(others, default=99), 3 * difference + 4,
+                               "page %d also looks like another page" % number)
+
+
+class Command(Printed):
+    def test_a_page_range_of_a_pdf_with_one_line_per_page(self):
+        pdf = bmp.make_pdf(os.path.join(self.work, "four.pdf"), 4)
+        output = "client-e2e-command-%d.ps" % os.getpid()
+        result = subprocess.run([sys.executable, TOOL, "--wine-run", peer.WINE_RUN, "--pages",
+                                 "2-3", "--output", output, "--job-id", "4242", pdf],
+                                env=peer.program_env(),
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        printed = result.stdout.strip()
+        self.addCleanup(os.remove, printed)
+        self.assertEqual(printed, os.path.join(peer.drive_c(), output))
+        self.assertRegex(result.stderr, r"page 1/2 printed \(0:\d\d\)\n.*page 2/2 printed")
+        self.assert_prints_like(printed, pdf, [2, 3])
+
 
 
 if __name__ == "__main__":
