@@ -38,12 +38,11 @@ def lp(queue, path, *options):
 
 def wait_until(check, seconds, what):
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
+    while not (value := check()):
+        if time.monotonic() > deadline:
+            raise AssertionError("not within %d s: %s" % (seconds, what))
         time.sleep(0.2)
-    raise AssertionError("not within %d s: %s" % (seconds, what))
+    return value
 
 
 def idle(queue):

@@ -54,8 +54,6 @@ class Framing(unittest.TestCase):
         with self.assertRaises(p.FrameError):  # the 100 before it were never whole
             reader.next()
 
-
-class Bodies(unittest.TestCase):
     def test_page_size_answer_has_a_little_endian_status(self):
         for body, parsed in ((bytes.fromhex("19000000 09b0 0db4"), (25, 2480, 3508)),
                              (bytes.fromhex("00000000 0001 0002") + b"x", (0, 1, 2)),
