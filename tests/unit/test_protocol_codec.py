@@ -114,7 +114,8 @@ class PageRanges(unittest.TestCase):
 
 HEADER = ROOT / "src" / "base" / "protocol_codes.h"
 # name = value, // meaning
-ENTRY = re.compile(r"^[ \t]*([A-Z][A-Z0-9_]*) = (0x[0-9A-Fa-f]+|\d+),[ \t]*(?://[ \t]*(.*))?$", re.M)
+ENTRY = re.compile(r"^[ \t]*([A-Z][A-Z0-9_]*) = (0x[0-9A-Fa-f]+|\d+),[ \t]*(?://[ \t]*(.*))?$",
+                   re.M)
 # Any constant or enumerator given a number, elsewhere in the sources.
 DECLARATION = re.compile(r"\b([A-Z][A-Z0-9_]*)\s*=\s*(?:0x[0-9A-Fa-f]+|\d+)\w*\s*[,;]")
 # Names that differ beyond the C++ prefix (ACTION_, NOTIFY_, MSG_).
@@ -137,7 +138,8 @@ class Catalogue(unittest.TestCase):
             values = [value for value, _ in group.values()]
             self.assertEqual(len(values), len(set(values)), "%s: a number with two names" % prefix)
             self.assertEqual(sorted(values), sorted(meanings), prefix)
-            self.assertNotIn("", [meaning for _, meaning in group.values()], "no meaning")
+            self.assertEqual([name for name, (_, meaning) in group.items() if not meaning], [],
+                             "names without a meaning on their line")
         for path in sorted((ROOT / "src").rglob("*.[ch]*")):
             twins = set(cpp) & set(DECLARATION.findall(path.read_text(encoding="utf-8")))
             self.assertFalse(path != HEADER and twins, "%s declares %s again" % (path, twins))
