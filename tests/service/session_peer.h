@@ -51,9 +51,7 @@ struct Packet {
 };
 
 inline bool readable(SOCKET socket, int timeout_ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
+    fd_set set = {1, {socket}}; // Winsock's: a count, then the sockets
     timeval timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
     return select(0, &set, nullptr, nullptr, &timeout) == 1;
 }

@@ -12,13 +12,11 @@ from tavri_print import protocol as p  # noqa: E402
 from tavri_print.errors import RenderError  # noqa: E402
 from tavri_print.render import parse_ranges  # noqa: E402
 
-HEADER_3 = bytes.fromhex("aabb1122 0002 0003 00000007 00000004".replace(" ", ""))
-
 
 class Framing(unittest.TestCase):
     def test_frame_layout(self):
-        self.assertEqual(p.frame(3, 7, b"\0\0\0\x05"),
-                         HEADER_3 + b"\0\0\0\x05" + bytes.fromhex("ccdd3344"))
+        self.assertEqual(p.frame(3, 7, b"\0\0\0\x05"), bytes.fromhex(
+            "aabb1122 0002 0003 00000007 00000004 00000005 ccdd3344"))
         self.assertEqual(p.text_body(21, b"OK"), bytes.fromhex("00000015 00000002") + b"OK")
 
     def test_round_trip_in_pieces_of_any_size(self):
