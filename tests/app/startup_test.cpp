@@ -17,7 +17,7 @@ namespace {
 
 struct Fake {
     int starts_needed;
-    bool query_fails, manager_fails;
+    bool query_fails, manager_fails, service_fails;
     int wsa_result;
     int queries, starts, pauses, closed, session_port;
 } fake;
@@ -32,7 +32,7 @@ TEST(Startup, CommandLineSpoolerStepAndSocketLibrary) {
     startup_calls = {
         [](LPCWSTR, LPCWSTR, DWORD) { return fake.manager_fails ? nullptr : SC_HANDLE(1); },
         [](SC_HANDLE, LPCWSTR name, DWORD) {
-            return wcscmp(name, L"Spooler") ? nullptr : SC_HANDLE(2);
+            return wcscmp(name, L"Spooler") || fake.service_fails ? nullptr : SC_HANDLE(2);
         },
         [](SC_HANDLE, LPSERVICE_STATUS status) -> BOOL {
             fake.queries++;
@@ -60,6 +60,7 @@ TEST(Startup, CommandLineSpoolerStepAndSocketLibrary) {
         {"never running: 52 calls", L"x 9000", "", {.starts_needed = 1000}, 5, 52, 51, 52, 2, 0, "wWinMain start Spooler failed, eror 17\n"},
         {"status query fails", L"x 9000", "", {.query_fails = true}, 5, 0, 0, 1, 2, 0, "eror 17"},
         {"no service manager", L"x 9000", "", {.manager_fails = true}, 5, 0, 0, 0, 0, 0, "eror 17"},
+        {"no spooler service", L"x 9000", "", {.service_fails = true}, 5, 0, 0, 0, 1, 0, "eror 17"},
         {"socket library fails", L"x 9000", "", {.wsa_result = WSASYSNOTREADY}, 6, 0, 0, 1, 2, 0, ""},
     };
     // clang-format on

@@ -210,16 +210,15 @@ class Queue(Printed):
             f.write(payload)
         os.chmod(secret, 0o600)
         before = os.stat(secret)
-        folder, queue = self.folder, self.queue
-        loot, stop = os.path.join(folder, "loot"), os.path.join(self.work, "stop")
-        self.assertEqual(make_queue(self, queue, PRINTER, folder).returncode, 0)
+        loot, stop = os.path.join(self.folder, "loot"), os.path.join(self.work, "stop")
+        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         attacker = subprocess.Popen(["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK,
-                                     secret, folder, PREFIX, loot, stop])
+                                     secret, self.folder, PREFIX, loot, stop])
         self.addCleanup(attacker.kill)
         pdf = bmp.make_pdf(os.path.join(self.work, "doc.pdf"), 2)
         for _ in range(3):
-            lp(queue, pdf)
-        wait_until(lambda: idle(queue), 240, "the jobs ended")
+            lp(self.queue, pdf)
+        wait_until(lambda: idle(self.queue), 240, "the jobs ended")
         time.sleep(1)
         open(stop, "w").close()
         attacker.wait(timeout=30)
@@ -230,7 +229,7 @@ class Queue(Printed):
                          (before.st_mode, before.st_uid, before.st_size, before.st_mtime_ns))
         with open(secret, "rb") as f:
             self.assertEqual(f.read(), payload)
-        for place in (folder, os.path.join(PREFIX, "drive_c"), PREFIX, "/dev/shm"):
+        for place in (self.folder, os.path.join(PREFIX, "drive_c"), PREFIX, "/dev/shm"):
             for path in owned_paths(place):
                 self.assertNotEqual(os.lstat(path).st_uid, 0, "root left %s" % path)
                 if os.path.isfile(path) and not os.path.islink(path):

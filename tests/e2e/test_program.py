@@ -35,9 +35,8 @@ METRICS = re.compile(r"nPrinterWidth (\d+), nPrinterHeight (\d+) remaining \d+/\
 
 class Session(unittest.TestCase):
     def test_replies_byte_exact_and_the_messages_that_end_a_session(self):
-        # (what, [(code, body, answer body, None for a notice)], log lines); the
-        # first packet goes one byte at a time: still one packet. (Short bodies
-        # and unknown codes: the hostile pass.)
+        # Rows: what, [(code, body, answer body; None: a notice)], log lines. The
+        # first packet goes a byte at a time. (Short bodies: the hostile pass.)
         replies = [(3, p.u32(12345), OK), (0xF005, b"x", NOT_IMPLEMENTED), (6, p.u32(99), OK),
                    (6, p.u32(99), OK),  # a job ended twice
                    # page size: status little-endian; 25 for another job, 1 for a short body

@@ -50,12 +50,10 @@ mv "$RIG_BACKEND" "$WORK/rig"
 ln -s "$BACKEND" "$RIG_BACKEND"
 chmod 755 "$WORK"
 install -d -o "$PROXY_E2E_USER" "$WORK/out"
-gs -q -sDEVICE=pdfwrite -o "$WORK/one.pdf" \
-    -c '/Helvetica findfont 48 scalefont setfont 100 500 moveto (Package) show showpage'
 env -u PROXY_EXE -u PROXY_BUILD_DIR /usr/bin/tavri-cups-queue "$QUEUE" "$PROXY_TEST_PRINTER" \
     --user "$PROXY_E2E_USER" --prefix "$PROXY_BUILD_DIR/e2e-home/.wine" --to "$WORK/out" ||
     fail "the installed tavri-cups-queue made no queue"
-lp -d "$QUEUE" -t one "$WORK/one.pdf" >/dev/null
+lp -d "$QUEUE" -t one /usr/share/cups/data/testprint >/dev/null
 for ((tries = 0; tries < 600 && $(lpstat -W not-completed -o "$QUEUE" | wc -l) > 0; tries++)); do
     sleep 0.2
 done

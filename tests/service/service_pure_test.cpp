@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <memory>
 #include <string>
 
+#include "net/packet.h"
 #include "service/bmp_builder.h"
 #include "service/bmp_file.h"
 #include "service/drive_c_path.h"
@@ -98,6 +98,11 @@ TEST(BmpCheck, RefusesWhatItCannotBoundAndBoundsWhatItTakes) {
     const unsigned char one[] = {'B'};
     EXPECT_EQ(std::vector<int>({0x42, 0}),
               std::vector<int>({bmp_signature(one, 1), bmp_signature(one, 0)}));
+}
+
+TEST(PacketLength, BodiesUpToTheLimitAreTaken) {
+    EXPECT_EQ(0u, check_body_length(MAX_BODY_LENGTH));
+    EXPECT_EQ(uint32_t(STATUS_OUT_OF_MEMORY), check_body_length(MAX_BODY_LENGTH + 1));
 }
 
 TEST(PagePlacement, ScaleAndPageSizeChooseTheMode) {
