@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built with scripts/package, installed
-# with apt, its files root's and unwritable by others, one PDF printed through
-# the INSTALLED backend and program on the rig's private cupsd (scripts/services
-# must be running), then purged without leaving anything behind. As root:
+# with apt, its files root's and unwritable by others, CUPS's test page printed
+# through the INSTALLED backend and program on the rig's private cupsd
+# (scripts/services must be running), then purged with nothing left. As root:
 #   tests/package/test_package.sh
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"

@@ -1,6 +1,6 @@
-// Page file checks and the drawing header built from a file, the choice of
-// placement and the drive C: folder: pure logic, also run natively under
-// ASan/UBSan, where any read past a buffer fails.
+// Page file checks and the drawing header built from a file, the body-length
+// limit, placement and the drive C: folder: pure logic, also run natively
+// under ASan/UBSan, where any read past a buffer fails.
 #include <gtest/gtest.h>
 
 #include <algorithm>
