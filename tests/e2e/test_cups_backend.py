@@ -21,7 +21,7 @@ QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_cups_queue.py")
 QUERY_EXE = os.path.join(os.path.dirname(peer.PROXY_EXE), "tavri-printer-query.exe")
 USER = os.environ.get("PROXY_E2E_USER", "tavri-e2e")
 PREFIX = os.path.join(peer.BUILD_DIR, "e2e-home", ".wine")
-PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
+PRINTER = peer.PRINTER
 WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 os.environ.setdefault("CUPS_SERVER", "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631"))
 

@@ -75,7 +75,6 @@ class Session(unittest.TestCase):
                     self.assertIn(line, session.stderr())
 
 
-
 def quadrants(width, height, colours, extra=()):
     """Four blocks covering a width x height page, clockwise from the top left."""
     w, h = width // 2, height // 2

@@ -182,7 +182,7 @@ class Run:
         self.out_folder = "tavri-hostile-%d-%d" % (os.getpid(), seed)
         self.out_dir = os.path.join(peer.drive_c(), self.out_folder)
         os.makedirs(self.out_dir, exist_ok=True)
-        self.env = dict(os.environ, WINEDEBUG=WINE_DEBUG, NO_RPC="1")
+        self.env = peer.program_env(WINE_DEBUG)
 
     def session(self, index):
         """Plays one session; a seed and an index replay it."""
