@@ -29,13 +29,17 @@ target_link_options(tavri-printer-query PRIVATE -municode ${PROXY_LINK_OPTIONS})
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
 
-# The unit tests of each room, each with the helpers they share (their entry too).
+# The unit tests of each room, with the helpers they share (their entry too),
+# built once.
+add_library(test_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/rig.cpp)
+proxy_warnings(test_support)
+target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(test_support PUBLIC proxy_core gtest)
 foreach(area diag service printer ui app)
     file(GLOB AREA_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*.cpp)
-    add_executable(test_${area} ${AREA_TESTS} ${CMAKE_SOURCE_DIR}/tests/support/rig.cpp)
+    add_executable(test_${area} ${AREA_TESTS})
     proxy_warnings(test_${area})
-    target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(test_${area} PRIVATE proxy_core gtest)
+    target_link_libraries(test_${area} PRIVATE test_support)
     target_link_options(test_${area} PRIVATE ${PROXY_LINK_OPTIONS})
     add_test(NAME unit_${area} COMMAND ${WINE_RUN} --report $<TARGET_FILE:test_${area}>)
     set_tests_properties(unit_${area} PROPERTIES TIMEOUT 300)
