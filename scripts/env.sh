@@ -15,6 +15,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export DISPLAY=${PROXY_DISPLAY:-:87}
 export PROXY_CUPS_PORT=${PROXY_CUPS_PORT:-6631}
 export CUPS_SERVER=127.0.0.1:$PROXY_CUPS_PORT
+# Where the queue command keeps destination passwords, as cupsd tells its backends.
+export CUPS_SERVERROOT=$PROXY_BUILD_DIR/cups
 export PROXY_TEST_PRINTER=${PROXY_TEST_PRINTER:-TavriTestPDF}
 # The unprivileged owner of the prefix that the CUPS tests print through.
 export PROXY_E2E_USER=${PROXY_E2E_USER:-tavri-e2e}

@@ -15,10 +15,12 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 from urllib.parse import urlsplit
 
-from . import cups_worker, device_uri
-from .cups_worker import CANCEL, CHUNK, FAILED, MAX_OUTPUT, OK, STOP, message
+from . import credentials, cups_worker, device_uri
+from .cups_worker import (CANCEL, CHUNK, FAILED, MAX_MESSAGE, MAX_OUTPUT, MESSAGE_KINDS, OK,
+                          STOP, message)
 from .owner import Owner, die_with_parent
 
 USAGE = "Usage: tavri job-id user title copies options [file]"
@@ -74,14 +76,9 @@ def main(argv):
 def refuse_loop(dest):
     """A destination that would bring the output back into this queue, or
     into another Wine printer's queue, would print for ever."""
-    queue = device_uri.local_queue(dest)
-    if queue is None:
-        return
-    if queue == os.environ.get("PRINTER"):
-        raise ValueError("the destination %s leads back to this queue" % dest.where)
-    uri = device_uri.queue_device(queue)
-    if uri.startswith("tavri:"):
-        raise ValueError("the destination queue %s prints through Wine again" % queue)
+    why = device_uri.leads_back(dest, os.environ.get("PRINTER", ""))
+    if why:
+        raise ValueError("the destination " + why)
 
 
 def print_and_hand_on(backend, argv, job, owner, target, dest):
@@ -93,7 +90,8 @@ def print_and_hand_on(backend, argv, job, owner, target, dest):
         output.seek(0)
         if dest.kind == "queue":
             return to_queue(dest.where, job, output)
-        return to_backend(backend, dest.where, job, output)
+        uri = credentials.join(dest.where, credentials.load(os.environ.get("PRINTER", "")))
+        return to_backend(backend, uri, job, output)
 
 
 def open_document(argv):
@@ -104,9 +102,11 @@ def open_document(argv):
 
 
 def run_as_owner(backend, job, owner, target, document_fd, output):
-    """The worker, as the owner, in a process group of its own; its exit
-    code. What it writes to its stdout lands in `output`."""
+    """The worker, as the owner, in a session of its own; its exit code.
+    What it writes to its stdout lands in `output`; its messages reach
+    cupsd only through `forward`."""
     read_end, write_end = os.pipe()
+    said, says = os.pipe()
     parent = os.getpid()
     sys.stderr.flush()
     pid = os.fork()
@@ -114,12 +114,7 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
         code = FAILED
         try:
             signal.signal(signal.SIGTERM, signal.SIG_DFL)
-            os.close(read_end)
-            if output is not None:
-                output.close()  # root's file: the owner's side only writes the pipe
-            for fd in CUPS_CHANNELS:  # cupsd's channels stay with root
-                if fd not in (document_fd, write_end) and open_fd(fd):
-                    os.close(fd)
+            document_fd = keep_only(document_fd, write_end, says)
             os.setsid()
             owner.become()
             die_with_parent(parent)
@@ -134,17 +129,48 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
             os._exit(code)
     backend.children.append(pid)
     os.close(write_end)
+    os.close(says)
+    forwarder = threading.Thread(target=forward, args=(said,), daemon=True)
+    forwarder.start()
     try:
         collected = collect(read_end, output)
     finally:
         os.close(read_end)
     code = exit_code(os.waitpid(pid, 0)[1])
     backend.children.remove(pid)
+    forwarder.join(5)  # a descendant that kept the pipe gets no more say
     if not collected:
         message("ERROR", "The printer driver's output of %s is larger than %d GiB"
                 % (job.label, MAX_OUTPUT >> 30))
         return CANCEL
     return code
+
+
+def keep_only(document_fd, output_fd, messages_fd):
+    """In the child: no descriptor of root's but the document, the output
+    pipe and the message pipe, which becomes stderr; stdin and stdout lead
+    nowhere."""
+    null = os.open(os.devnull, os.O_RDWR)
+    document_fd = os.dup(document_fd) if document_fd <= 2 else document_fd
+    for fd in (0, 1):
+        os.dup2(null, fd)
+    os.dup2(messages_fd, 2)
+    keep = sorted({0, 1, 2, document_fd, output_fd})
+    for low, high in zip(keep, keep[1:] + [os.sysconf("SC_OPEN_MAX")]):
+        os.closerange(low + 1, high)
+    return document_fd
+
+
+def forward(said):
+    """Each line the worker writes to stderr, as one message of a kind that
+    a backend may send; anything else is only logged."""
+    with os.fdopen(said, "rb") as lines:
+        for line in iter(lambda: lines.readline(MAX_MESSAGE), b""):
+            kind, colon, text = line.decode("utf-8", "replace").partition(":")
+            if colon and kind in MESSAGE_KINDS:
+                message(kind, text)
+            else:
+                message("DEBUG", line.decode("utf-8", "replace"))
 
 
 def collect(read_end, output):
@@ -169,7 +195,8 @@ def exit_code(status):
 
 def to_queue(queue, job, output):
     command = ["lp", "-d", queue, "-o", "raw", "-t", job.title or "job", "-U", job.user]
-    result = subprocess.run(command, stdin=output, capture_output=True, text=True)
+    result = subprocess.run(command, stdin=output, capture_output=True, text=True,
+                            env=device_uri.cups_env())
     if result.returncode == 0:
         message("INFO", "Handed to queue %s: %s" % (queue, result.stdout.strip()))
         return OK

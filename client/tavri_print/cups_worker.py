@@ -19,7 +19,7 @@ from .errors import (PrefixBusy, PrintError, ProgramDidNotConnect, RenderError, 
 from .job import Progress, page_folder, print_files
 from .program import Program, default_exe, default_wine
 from .protocol import JobSettings
-from .render import Ghostscript
+from .render import HEAD, Ghostscript, kind_of
 
 OK, FAILED, STOP, CANCEL = 0, 1, 4, 5  # CUPS_BACKEND_OK, _FAILED, _STOP, _CANCEL
 MAX_DOCUMENT = 4 << 30
@@ -28,8 +28,21 @@ GS_MEMORY = 4 << 30  # address space of one Ghostscript
 CHUNK = 1 << 20
 
 
+# What a backend's stderr line may start with; cupsd takes STATE, ATTR, PPD
+# and others as commands, so texts from documents never choose the kind.
+MESSAGE_KINDS = ("INFO", "WARNING", "ERROR", "DEBUG", "PAGE")
+MAX_MESSAGE = 1000
+CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f\u2028\u2029]+")
+
+
+def one_line(text):
+    """A text fit for one message line to cupsd: a newline in it would start
+    a command of its own."""
+    return CONTROL.sub(" ", str(text)).strip()[:MAX_MESSAGE]
+
+
 def message(kind, text):
-    print("%s: %s" % (kind, text), file=sys.stderr, flush=True)
+    print("%s: %s" % (kind, one_line(text)), file=sys.stderr, flush=True)
 
 
 class ConfigError(Exception):
@@ -48,13 +61,37 @@ class Job:
         return '"%s"' % (self.title or "job %s" % self.id)
 
 
+class LimitExceeded(KeyboardInterrupt):
+    """The job went past one of its queue's limits; like a cancel, it gets
+    through every handler on its way out."""
+
+
 class CupsProgress(Progress):
+    """Tells cupsd how far the job is, and ends it when the driver's output
+    grows past `max_output` bytes."""
+
+    def __init__(self, output, max_output):
+        self.output, self.max_output = output, max_output
+
     def started(self, total):
         super().started(total)
         message("INFO", "Printing %d pages on the Wine printer" % total)
 
     def printed(self, number):
+        if self.output.size() > self.max_output:
+            raise LimitExceeded("the driver's output grew past %d MiB by page %d"
+                                % (self.max_output >> 20, number))
         message("INFO", "Printed page %d of %d" % (number, self.total))
+
+
+def end_after(seconds):
+    """Ends the job once it has run for `seconds`: a document that keeps
+    Ghostscript busy for ever would hold the prefix for every later job."""
+    def over_time(signum, frame):
+        signal.signal(signal.SIGALRM, signal.SIG_IGN)
+        raise LimitExceeded("it ran for longer than %d s" % seconds)
+    signal.signal(signal.SIGALRM, over_time)
+    signal.alarm(seconds)
 
 
 def run(job, owner, target, document_fd, output_fd):
@@ -65,19 +102,21 @@ def run(job, owner, target, document_fd, output_fd):
     work_dir = None
     try:
         check_setup(owner, target)
+        end_after(target.limit("max_seconds"))
         sweep_leftovers(owner.prefix)
         work_dir = page_folder()
-        document = take_document(document_fd, work_dir)
-        output = print_document(job, owner, target, document, work_dir)
-        try:
+        document = take_document(document_fd, work_dir, job)
+        with OwnOutput(owner.prefix, job) as output:
+            print_document(job, owner, target, document, work_dir, output)
             pages = deliver(output, target, job, output_fd)
-        finally:
-            os.remove(output)
         message("PAGE", "total %d" % pages)
         return OK
     except ConfigError as error:
         message("ERROR", str(error))
         return STOP
+    except LimitExceeded as error:
+        message("ERROR", "%s was cancelled: %s" % (job.label, error))
+        return CANCEL
     except KeyboardInterrupt:
         message("INFO", "Job cancelled")
         return CANCEL
@@ -87,6 +126,7 @@ def run(job, owner, target, document_fd, output_fd):
         message("ERROR", "Printing %s failed: %s" % (job.label, error.strerror or error))
         return FAILED
     finally:
+        signal.alarm(0)
         if work_dir:
             shutil.rmtree(work_dir, ignore_errors=True)
 
@@ -145,12 +185,18 @@ def remove_own(path):
         pass
 
 
-def take_document(document_fd, work_dir):
+def take_document(document_fd, work_dir, job):
+    """The document copied into the page folder, once its first bytes show
+    a kind that prints."""
     path = os.path.join(work_dir, "document")
-    size = 0
+    size, head = 0, b""
     with open(path, "xb") as out:
         while True:
             chunk = os.read(document_fd, CHUNK)
+            if len(head) < HEAD:
+                head += chunk[:HEAD - len(head)]
+                if not chunk or len(head) == HEAD:
+                    kind_of(head, job.label)
             if not chunk:
                 return path
             size += len(chunk)
@@ -159,31 +205,71 @@ def take_document(document_fd, work_dir):
             out.write(chunk)
 
 
-def print_document(job, owner, target, document, work_dir):
-    """Prints on the Wine printer; the unix path of the driver's output."""
+def print_document(job, owner, target, document, work_dir, output):
+    """Prints on the Wine printer into the output file that `output` names."""
     found = cups_options.choices(cups_options.parse_options(job.options))
-    output_name = "tavri-cups-%s-%d.prn" % (job.id, os.getpid())
-    settings = cups_options.apply(JobSettings(printer=target.printer, output=output_name,
+    settings = cups_options.apply(JobSettings(printer=target.printer, output=output.name,
                                               job_id=int(job.id) % 2**32), found)
     env = owner.env(target, job.id, os.environ)
     program = Program(exe=target.exe or None, wine=default_wine(), env=env,
                       prefix=owner.prefix, on_wait=lambda text: message("INFO", text))
     gs = Ghostscript(env, limits=["prlimit", "--as=%d" % GS_MEMORY, "--"])
     message("INFO", "Starting the Wine printer %s" % target.printer)
-    try:
-        return print_files(program, settings, [document], fit=True,
-                           colour=found.colour or "color", progress=CupsProgress(),
-                           work_dir=work_dir, gs=gs, names=[job.label],
-                           paper_from_document=True)
-    except BaseException:
-        remove_own(os.path.join(owner.prefix, "drive_c", output_name))
-        raise
+    progress = CupsProgress(output, target.limit("max_output_mib") << 20)
+    print_files(program, settings, [document], fit=True, colour=found.colour or "color",
+                progress=progress, work_dir=work_dir, gs=gs, names=[job.label],
+                paper_from_document=True, max_page=target.limit("max_page_mib") << 20)
+
+
+class OwnOutput:
+    """The driver's output file that this job names itself, on drive C: of
+    the prefix, reached without following a link: whatever a job result
+    says, only this file is read and only this file is removed."""
+
+    def __init__(self, prefix, job):
+        self.name = "tavri-cups-%s-%d.prn" % (job.id, os.getpid())
+        top = os.open(prefix, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        try:
+            self.drive_c = os.open("drive_c", os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW
+                                   | os.O_CLOEXEC, dir_fd=top)
+        finally:
+            os.close(top)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *failure):
+        try:
+            os.unlink(self.name, dir_fd=self.drive_c)
+        except FileNotFoundError:
+            pass
+        finally:
+            os.close(self.drive_c)
+
+    def open(self):
+        """The file, opened once: a link, a FIFO, a device or a file of over
+        MAX_OUTPUT bytes is no output a printer driver wrote."""
+        fd = os.open(self.name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC,
+                     dir_fd=self.drive_c)
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode) or info.st_size > MAX_OUTPUT:
+            os.close(fd)
+            raise RenderError("the driver's output %s is no regular file of at most %d GiB"
+                              % (self.name, MAX_OUTPUT >> 30))
+        os.set_blocking(fd, True)
+        return os.fdopen(fd, "rb")
+
+    def size(self):
+        try:
+            return os.stat(self.name, dir_fd=self.drive_c, follow_symlinks=False).st_size
+        except FileNotFoundError:
+            return 0
 
 
 def deliver(output, target, job, output_fd):
     """Writes the output into the folder or the pipe; its page count."""
     dest = destination(target.to)
-    with open_output(output) as source:
+    with output.open() as source:
         if dest.kind == "folder":
             final = write_into_folder(source, dest.where, job, extension(source))
             message("INFO", "Delivered to %s" % final)
@@ -191,19 +277,6 @@ def deliver(output, target, job, output_fd):
             shutil.copyfileobj(source, os.fdopen(output_fd, "wb", closefd=False), CHUNK)
         source.seek(0)
         return sum(1 for line in source if line.startswith(b"%%Page:"))
-
-
-def open_output(path):
-    """The driver's output file, opened once: a link, a FIFO, a device or a
-    file of over MAX_OUTPUT bytes is no output a printer driver wrote."""
-    fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC)
-    info = os.fstat(fd)
-    if not stat.S_ISREG(info.st_mode) or info.st_size > MAX_OUTPUT:
-        os.close(fd)
-        raise RenderError("the driver's output %s is no regular file of at most %d GiB"
-                          % (path, MAX_OUTPUT >> 30))
-    os.set_blocking(fd, True)
-    return os.fdopen(fd, "rb")
 
 
 def extension(source):
@@ -234,6 +307,11 @@ def write_into_folder(source, folder, job, suffix):
     return final
 
 
+# What the program refuses in these requests comes from the document: its
+# pages, or a paper too large to answer for.
+DOCUMENT_REQUESTS = ("page ", "the page-size query")
+
+
 def print_failure(error, job, owner, target, work_dir):
     """Tells CUPS what failed, in the user's terms; its exit code."""
     text = str(error)
@@ -243,6 +321,9 @@ def print_failure(error, job, owner, target, work_dir):
         message("ERROR", "The Wine printer %s cannot be opened in %s (status 8): is it "
                 "installed there?" % (target.printer, owner.prefix))
         return STOP
+    if isinstance(error, StatusError) and error.what.startswith(DOCUMENT_REQUESTS):
+        message("ERROR", "Cannot print %s: %s" % (job.label, text))
+        return CANCEL
     if isinstance(error, ProgramDidNotConnect):
         message("ERROR", "The program did not start in %s: %s" % (owner.prefix, text))
         return FAILED

@@ -7,13 +7,23 @@ Each value is percent-encoded. `user` owns the Wine prefix (default
 ~user/.wine) and is whom the job runs as; `to` is a folder (/path or
 file:///path), a CUPS queue (queue:NAME) or another backend's URI
 (socket://..., ipp://..., usb://...)."""
+import ipaddress
+import os
 import re
+import socket
 import subprocess
 from dataclasses import dataclass
 from urllib.parse import parse_qs, quote, unquote, urlencode, urlsplit
 
-SETTINGS = ("user", "to", "prefix", "display", "xauthority", "exe")
-LOCAL_HOSTS = ("localhost", "127.0.0.1", "[::1]", "localhost.localdomain")
+SETTINGS = ("user", "to", "prefix", "display", "xauthority", "exe", "max_seconds",
+            "max_output_mib", "max_page_mib")
+# A job's limits, unless the queue sets its own: its run time, the driver's
+# output while it grows, and one page image.
+LIMITS = {"max_seconds": 3600, "max_output_mib": 4096, "max_page_mib": 1024}
+# Where a job sent to this host's own address lands in a queue or class.
+CUPS_PATH = r"/(?:printers|classes)/([^/?]+)/?"
+QUEUE_PATHS = {"ipp": CUPS_PATH, "ipps": CUPS_PATH, "http": CUPS_PATH, "https": CUPS_PATH,
+               "lpd": r"/([^/?]+)/?"}
 
 
 @dataclass
@@ -25,6 +35,16 @@ class Target:
     display: str = ""
     xauthority: str = ""
     exe: str = ""
+    max_seconds: str = ""
+    max_output_mib: str = ""
+    max_page_mib: str = ""
+
+    def limit(self, name):
+        """One of LIMITS: the queue's own, else the default."""
+        text = getattr(self, name) or str(LIMITS[name])
+        if not re.fullmatch(r"[1-9][0-9]{0,8}", text):
+            raise ValueError("%s=%s is no positive whole number" % (name, text))
+        return int(text)
 
 
 @dataclass
@@ -54,7 +74,10 @@ def parse(uri):
     for needed in ("user", "to"):
         if not values.get(needed):
             raise ValueError("device URI names no %s= (needed)" % needed)
-    return Target(printer, **values)
+    target = Target(printer, **values)
+    for name in LIMITS:
+        target.limit(name)
+    return target
 
 
 def make(target):
@@ -87,21 +110,76 @@ def destination(to):
 
 
 def local_queue(dest):
-    """The name of a queue of this CUPS that `dest` prints to, or None."""
+    """The name of a queue or class of this host that `dest` prints to, or
+    None. The host counts as this one by any of its addresses."""
     if dest.kind == "queue":
         return dest.where
     parts = urlsplit(dest.where)
-    if parts.scheme in ("ipp", "ipps", "http") and (parts.hostname or "") in LOCAL_HOSTS:
-        match = re.fullmatch(r"/(?:printers|classes)/([^/?]+)/?", parts.path)
+    pattern = QUEUE_PATHS.get(parts.scheme.lower())
+    if pattern and is_local_host(parts.hostname or "localhost"):
+        match = re.fullmatch(pattern, parts.path)
         return unquote(match.group(1)) if match else None
     return None
 
 
+def is_local_host(host):
+    """True when `host` names an address of this machine: any loopback
+    spelling, a mapped IPv4 address, the host's own name or interfaces."""
+    try:
+        found = socket.getaddrinfo(host, None, type=socket.SOCK_STREAM)
+    except (socket.gaierror, UnicodeError):
+        return False
+    return any(is_local_address(info[4][0]) for info in found)
+
+
+def is_local_address(text):
+    address = ipaddress.ip_address(text.split("%")[0])
+    address = getattr(address, "ipv4_mapped", None) or address
+    if address.is_loopback or address.is_unspecified:
+        return True
+    family = socket.AF_INET if address.version == 4 else socket.AF_INET6
+    with socket.socket(family, socket.SOCK_DGRAM) as probe:
+        try:  # only an address of one of our interfaces can be bound
+            probe.bind((str(address), 0))
+            return True
+        except OSError:
+            return False
+
+
+def cups_env():
+    """The environment of root's CUPS commands: a HOME that only root can
+    change (theirs may read ~/.cups), and only the settings that say which
+    cupsd to ask."""
+    env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/", "LANG": "C.UTF-8"}
+    for name in ("CUPS_SERVER", "IPP_PORT", "CUPS_SERVERROOT", "CUPS_ENCRYPTION"):
+        if os.environ.get(name):
+            env[name] = os.environ[name]
+    return env
+
+
+def lpstat(*args):
+    result = subprocess.run(["lpstat", *args], capture_output=True, text=True, env=cups_env(),
+                            stdin=subprocess.DEVNULL, timeout=60)
+    return result.stdout if result.returncode == 0 else ""
+
+
 def queue_device(queue):
     """The device URI of a queue of the CUPS we talk to; "" when it has none."""
-    result = subprocess.run(["lpstat", "-v", queue], capture_output=True, text=True,
-                            stdin=subprocess.DEVNULL, timeout=60)
-    return result.stdout.partition(": ")[2].strip() if result.returncode == 0 else ""
+    return lpstat("-v", queue).partition(": ")[2].strip()
+
+
+def leads_back(dest, queue):
+    """Why `dest` would bring a job of `queue` back through Wine, following
+    a class to its members; None when it does not."""
+    target = local_queue(dest)
+    if target is None:
+        return None
+    members = [line.strip() for line in lpstat("-c", target).splitlines()[1:]] or [target]
+    if queue in [target] + members:
+        return "%s leads back to the queue %s" % (public(dest.where), queue)
+    if any(queue_device(name).startswith("tavri:") for name in members):
+        return "%s leads to a queue that prints through Wine again" % public(dest.where)
+    return None
 
 
 def public(uri):

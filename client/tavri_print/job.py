@@ -5,8 +5,8 @@ import tempfile
 import time
 
 from .errors import RenderError
-from .render import (Document, Ghostscript, Layout, PageMaker, Prefetch, estimate_dpi,
-                     parse_ranges, sniff)
+from .render import (DEPTHS, MAX_PAGE_BYTES, Document, Ghostscript, Layout, PageMaker,
+                     Prefetch, bmp_geometry, check_page, estimate_dpi, parse_ranges, sniff)
 
 
 class Progress:
@@ -59,7 +59,7 @@ def paper_of(doc):
 
 def print_files(program, settings, files, ranges=None, fit=None, colour="color", dpi=None,
                 ahead=1, progress=None, work_dir=None, gs=None, names=None,
-                paper_from_document=False):
+                paper_from_document=False, max_page=MAX_PAGE_BYTES):
     """Prints `files` (PDF, PostScript, BMP, PNG, JPEG) as one job on a
     started-or-not `program`; returns the unix path of the output file.
 
@@ -67,7 +67,8 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
     `fit`; anything else is rasterised to the printable size (fitted unless
     `fit` is False), the next page while the current one prints. Messages
     call the files `names` when given; `paper_from_document` asks the
-    printer for the paper of the first PDF or PostScript page."""
+    printer for the paper of the first PDF or PostScript page. No page
+    image of more than `max_page` bytes is made or passed on."""
     progress = progress or Progress()
     gs = gs or Ghostscript()
     own_dir = work_dir is None
@@ -77,6 +78,9 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
         kinds = [sniff(path, name) for path, name in zip(files, names)]
         if not kinds:
             raise RenderError("nothing to print")
+        passthrough = all(kind == "bmp" for kind in kinds)
+        for path, name in zip(files, names) if passthrough else ():
+            check_page(*bmp_geometry(path, name), max_page, name)
         if program.process is None:
             program.launch()  # Wine starts while the documents are measured
         try:
@@ -88,11 +92,11 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
         except BaseException:
             program.kill()
             raise
-        passthrough = all(kind == "bmp" for kind in kinds)
         settings.scale = int(bool(fit)) if passthrough else 0
         with program:
             return run_pages(program, settings, documents, pages, passthrough,
-                             (fit is not False, colour, dpi, ahead), progress, gs, work_dir)
+                             (fit is not False, colour, dpi, ahead, max_page), progress, gs,
+                             work_dir)
     finally:
         gs.cancel()
         if own_dir:
@@ -100,9 +104,11 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
 
 
 def run_pages(program, settings, documents, pages, passthrough, how, progress, gs, work_dir):
-    fit, colour, dpi, ahead = how
+    fit, colour, dpi, ahead, max_page = how
     program.start_print(settings, len(pages))
     width, height = program.page_size()
+    if not passthrough:
+        check_page(width, height, DEPTHS[colour], max_page, "the printer's page")
     dpi = dpi or settings.y_resolution or estimate_dpi(width, height, documents)
     maker = PageMaker(gs, work_dir, Layout(width, height, dpi, colour, fit), passthrough)
     progress.started(len(pages))

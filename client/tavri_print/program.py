@@ -11,6 +11,7 @@ import time
 from . import protocol as p
 from .errors import (AnswerTimeout, ConnectionLost, PrefixBusy, ProgramDidNotConnect,
                      ProtocolError, StatusError, UserCancelled)
+from .loopback import peer_uid
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -55,8 +56,9 @@ class Program:
         self.process = self.conn = self.listener = None
         self.reader = p.PacketReader()
         self.next_req_id = 1
-        self.job_id = None
+        self.job_id = self.output = None
         self.ended = False
+        self.refused = 0  # connections of other users
 
     # --- start and end -------------------------------------------------
 
@@ -72,7 +74,7 @@ class Program:
             self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
             self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             self.listener.bind(("127.0.0.1", port))
-            self.listener.listen(1)
+            self.listener.listen(16)  # others' connections must not crowd the program's out
             self.port = self.listener.getsockname()[1]
             self.process = self._launch()
         except BaseException:
@@ -102,13 +104,21 @@ class Program:
                 log.close()
 
     def _accept(self, listener):
+        """The program's connection: one from a socket of our own user. Any
+        other local user could connect first; theirs are closed at once."""
         deadline = time.monotonic() + self.connect_timeout
         listener.settimeout(0.2)
         while time.monotonic() < deadline:
             try:
                 conn, _ = listener.accept()
-                conn.settimeout(None)
-                return conn
+                uid = peer_uid(conn)
+                if uid == os.geteuid():
+                    conn.settimeout(None)
+                    return conn
+                conn.close()
+                self.refused += 1
+                if self.on_wait:
+                    self.on_wait("refused a connection of uid %s to the program's port" % uid)
             except socket.timeout:
                 if self.process.poll() is not None:
                     raise ProgramDidNotConnect("the program exited before connecting: %s"
@@ -291,7 +301,7 @@ class Program:
 
     def start_print(self, settings, page_count):
         self.call_checked(p.START_PRINT, settings.record(page_count), "the start-print request")
-        self.job_id = settings.job_id
+        self.job_id, self.output = settings.job_id, settings.output
 
     def page_size(self):
         answer = p.parse_page_size(self.call(p.GET_PRINT_PAGE, p.u32(self.job_id),
@@ -315,7 +325,23 @@ class Program:
             raise StatusError("the job", status)
         if not text:
             raise ProtocolError("the job result names no output file")
-        return os.fsdecode(text)
+        reported, ours = os.fsdecode(text), self.output_path()
+        if ours is not None and os.path.realpath(reported) != os.path.realpath(ours):
+            raise ProtocolError("the job result names %s, not the output file %s"
+                                % (reported, ours))
+        return reported
+
+    def output_path(self):
+        """The unix path of the job's output name, as Wine maps a drive: the
+        only file a job result may name. None for a network path."""
+        name = (self.output or "").replace("/", "\\")
+        if name.startswith("\\\\"):
+            return None
+        drive = "c:"
+        if name[1:2] == ":":
+            drive, name = name[:2].lower(), name[2:]
+        parts = [part for part in name.split("\\") if part]
+        return os.path.join(self.prefix, "dosdevices", drive, *parts)
 
     def end_job(self):
         self.call_checked(p.END_JOB, p.u32(self.job_id or 0), "ending the job")

@@ -3,16 +3,19 @@ CUPS queue that prints on one of them, with a PPD made from what the
 printer's driver reports."""
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
 
-from . import capabilities, device_uri, ppd
+from . import capabilities, credentials, device_uri, ppd
+from .cups_worker import one_line
 from .owner import Owner, OwnerError
 from .program import default_exe, default_wine
 
 NAME = "tavri-cups-queue"
 QUERY_TIMEOUT = 180
+MAX_ANSWER = 16 << 20  # a driver's report is a few KiB
 
 
 class QueueError(Exception):
@@ -23,15 +26,22 @@ def query_exe():
     return os.path.join(os.path.dirname(default_exe()), "tavri-printer-query.exe")
 
 
-def run_query(owner, args, exe=None):
-    """The query program's output, run in the owner's prefix as the owner."""
-    env = owner.env(device_uri.Target("", owner.name, ""), "query", os.environ)
-    drop = {}
+def as_owner(owner):
+    """How root starts a process as the owner: the owner's groups and ids,
+    and a session of its own, so that nothing it runs can reach root's
+    terminal (to push keystrokes into root's shell)."""
     if os.geteuid() == 0:
-        drop = {"user": owner.pw.pw_uid, "group": owner.pw.pw_gid,
+        return {"user": owner.pw.pw_uid, "group": owner.pw.pw_gid, "start_new_session": True,
                 "extra_groups": os.getgrouplist(owner.name, owner.pw.pw_gid)}
-    elif os.geteuid() != owner.pw.pw_uid:
+    if os.geteuid() != owner.pw.pw_uid:
         raise QueueError("run this as root or as %s, who owns the Wine prefix" % owner.name)
+    return {"start_new_session": True}
+
+
+def run_query(owner, args, exe=None):
+    """The query program's output, run in the owner's prefix as the owner;
+    an answer of over MAX_ANSWER bytes is refused unread."""
+    env = owner.env(device_uri.Target("", owner.name, ""), "query", os.environ)
     command = [default_wine(), exe or query_exe()] + args
     # Files, not pipes: the Wine services that a first program starts inherit
     # its output and outlive it, so a pipe would never reach its end.
@@ -39,63 +49,108 @@ def run_query(owner, args, exe=None):
         try:
             code = subprocess.run(command, env=env, cwd="/", stdin=subprocess.DEVNULL,
                                   stdout=out, stderr=err, timeout=QUERY_TIMEOUT,
-                                  **drop).returncode
+                                  **as_owner(owner)).returncode
         except (OSError, subprocess.TimeoutExpired) as error:
             raise QueueError("cannot ask Wine in %s: %s" % (owner.prefix, error))
         if code != 0:
-            err.seek(0)
-            said = err.read().decode("utf-8", "replace").strip().splitlines()
-            raise QueueError("Wine in %s: %s" % (owner.prefix, said[-1] if said else
-                                                 "the query failed (%d)" % code))
+            said = tail(err).splitlines()
+            raise QueueError("Wine in %s: %s" % (owner.prefix, one_line(
+                said[-1] if said else "the query failed (%d)" % code)))
+        if os.fstat(out.fileno()).st_size > MAX_ANSWER:
+            raise QueueError("Wine in %s answered with more than %d MiB" % (owner.prefix,
+                                                                             MAX_ANSWER >> 20))
         out.seek(0)
-        return out.read().decode("utf-8", "replace")
+        return out.read(MAX_ANSWER).decode("utf-8", "replace")
+
+
+def tail(file, size=4096):
+    file.seek(max(0, os.fstat(file.fileno()).st_size - size))
+    return file.read(size).decode("utf-8", "replace").strip()
+
+
+def check_prefix(owner):
+    """Wine would make a new prefix of a mistyped one, at 700 MB a time."""
+    if not os.path.isfile(os.path.join(owner.prefix, "system.reg")):
+        raise QueueError("%s has no Wine prefix %s: run Wine there once as %s, or name the "
+                         "prefix with --prefix" % (owner.name, owner.prefix, owner.name))
 
 
 def list_printers(owner, args):
     print("Wine printers of %s (prefix %s):" % (owner.name, owner.prefix))
     for line in run_query(owner, ["printers"], args.query_exe).splitlines():
         name, driver = (line.split("\t") + ["", ""])[:2]
-        uri = device_uri.make(device_uri.Target(name, owner.name, args.to or "DESTINATION",
+        to = device_uri.public(args.to) if args.to else "DESTINATION"
+        uri = device_uri.make(device_uri.Target(name, owner.name, to,
                                                 args.prefix or ""))
         print("  %s  (%s)\n    %s" % (name, driver, uri))
     return 0
 
 
-def check_destination(queue, to):
-    """ValueError for a destination that would bring a job back here."""
+def check_destination(owner, queue, to):
+    """QueueError for a destination that no job could reach, or that would
+    bring a job back here."""
     dest = device_uri.destination(to)
-    target = device_uri.local_queue(dest)
-    if target == queue:
-        raise QueueError("--to %s would bring every job back to the queue %s" % (to, queue))
-    if target and device_uri.queue_device(target).startswith("tavri:"):
-        raise QueueError("--to %s is a queue that prints through Wine again" % to)
-    if dest.kind == "folder" and not os.path.isdir(dest.where):
-        raise QueueError("the destination folder %s does not exist" % dest.where)
+    why = device_uri.leads_back(dest, queue)
+    if why:
+        raise QueueError("--to %s" % why)
+    if dest.kind == "folder":
+        probe = subprocess.run(["test", "-d", dest.where, "-a", "-w", dest.where, "-a", "-x",
+                                dest.where], stdin=subprocess.DEVNULL, **as_owner(owner))
+        if probe.returncode != 0:
+            raise QueueError("the destination folder %s is no folder that %s can write: "
+                             "create it, or give it to %s" % (dest.where, owner.name, owner.name))
+    elif dest.kind == "queue" and not device_uri.queue_device(dest.where):
+        raise QueueError("--to queue:%s: CUPS has no such queue (lpstat -v lists them)"
+                         % dest.where)
+    elif dest.kind == "backend" and not os.path.exists(backend_path(dest.scheme)):
+        raise QueueError("--to %s: CUPS has no backend for %s: (lpinfo -v lists them)"
+                         % (device_uri.public(to), dest.scheme))
+
+
+def backend_path(scheme):
+    return os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
+
+
+def check_queue_name(queue):
+    if not re.fullmatch(r"[^\s/#\\.\x00-\x1f][^\s/#\\\x00-\x1f]{0,126}", queue):
+        raise QueueError("%r is no CUPS queue name (at most 127 characters, no spaces, "
+                         "/ or #)" % queue)
 
 
 def create_queue(owner, args):
-    check_destination(args.queue, args.to)
+    check_queue_name(args.queue)
+    check_destination(owner, args.queue, args.to)
     if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
     caps = capabilities.parse(run_query(owner, ["capabilities", args.wine_printer],
                                         args.query_exe))
     run_query(owner, ["font-link"], args.query_exe)
-    target = device_uri.Target(args.wine_printer, owner.name, args.to, args.prefix or "",
-                               args.display or "", args.xauthority or "", args.exe or "")
+    to, userinfo = credentials.split(args.to)
+    target = device_uri.Target(args.wine_printer, owner.name, to, args.prefix or "",
+                               args.display or "", args.xauthority or "", args.exe or "",
+                               *(str(value or "") for value in (args.max_seconds,
+                                                                args.max_output, args.max_page)))
     with tempfile.NamedTemporaryFile("w", suffix=".ppd", encoding="ascii") as text:
         text.write(ppd.ppd_text(caps, args.queue))
         text.flush()
         command = ["lpadmin", "-p", args.queue, "-E", "-v", device_uri.make(target),
                    "-P", text.name, "-D", "Wine printer %s" % args.wine_printer]
         result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                                text=True)
+                                text=True, env=device_uri.cups_env())
     if result.returncode != 0:
-        raise QueueError("lpadmin: %s" % (result.stderr.strip() or "failed"))
+        raise QueueError("lpadmin: %s" % one_line(result.stderr or "failed"))
+    credentials.store(args.queue, userinfo)
     print("%s prints on the Wine printer %s of %s: %d papers, %s, %s"
           % (args.queue, args.wine_printer, owner.name, len(caps.papers),
              "colour" if caps.color else "monochrome",
              "duplex" if caps.duplex else "one-sided"))
     return 0
+
+
+def positive(text):
+    if not re.fullmatch(r"[1-9][0-9]{0,8}", text):
+        raise argparse.ArgumentTypeError("expected a positive whole number")
+    return int(text)
 
 
 def parse_args(argv):
@@ -116,6 +171,14 @@ def parse_args(argv):
     parser.add_argument("--exe", help="the program (default: %s)" % default_exe())
     parser.add_argument("--query-exe", help=argparse.SUPPRESS)
     parser.add_argument("--replace", action="store_true", help="change an existing queue")
+    limits = device_uri.LIMITS
+    parser.add_argument("--max-seconds", type=positive, help="a job that runs longer is "
+                        "cancelled (default %d)" % limits["max_seconds"])
+    parser.add_argument("--max-output", type=positive, metavar="MIB", help="a job whose "
+                        "driver output grows larger is cancelled (default %d)"
+                        % limits["max_output_mib"])
+    parser.add_argument("--max-page", type=positive, metavar="MIB", help="a job with a larger "
+                        "page image is cancelled (default %d)" % limits["max_page_mib"])
     args = parser.parse_args(argv)
     if not args.list and not (args.queue and args.wine_printer and args.to):
         parser.error("QUEUE, WINE-PRINTER and --to are needed (or --list)")
@@ -129,6 +192,7 @@ def main(argv=None):
     args = parse_args(argv)
     try:
         owner = Owner(args.user, args.prefix or "")
+        check_prefix(owner)
         return list_printers(owner, args) if args.list else create_queue(owner, args)
     except (QueueError, OwnerError, capabilities.CapabilitiesError, ValueError) as error:
         print("%s: %s" % (NAME, error), file=sys.stderr)

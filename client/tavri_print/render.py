@@ -5,6 +5,7 @@ import importlib.util
 import os
 import queue
 import shutil
+import struct
 import subprocess
 import threading
 
@@ -13,6 +14,10 @@ from .errors import RenderError
 PICTURES = ("bmp", "png", "jpeg")
 # Colours of the page files: 24 bits, 8-bit grey, 1 bit.
 GS_DEVICES = {"color": "bmp16m", "grey": "bmpgray", "mono": "bmpmono"}
+DEPTHS = {"color": 24, "grey": 8, "mono": 1}
+MAX_PAGE_BYTES = 1 << 30  # one page image, made or passed through
+MAX_PICTURE_PIXELS = 1 << 26  # a picture's own pixels, before it is decoded
+HEAD = 1024  # bytes that tell a document's kind
 COMMON_DPI = (72, 75, 96, 100, 120, 150, 180, 200, 240, 300, 360, 400, 600, 720, 1200, 2400)
 
 
@@ -22,9 +27,14 @@ def sniff(path, name=None):
     name = name or path
     try:
         with open(path, "rb") as f:
-            head = f.read(1024)
+            head = f.read(HEAD)
     except OSError as error:
         raise RenderError("cannot read %s: %s" % (name, error.strerror))
+    return kind_of(head, name)
+
+
+def kind_of(head, name):
+    """The kind of a document from its first HEAD bytes."""
     if head.startswith(b"%!") or head.startswith(b"\x04%!"):
         return "ps"
     if b"%PDF-" in head:
@@ -33,6 +43,35 @@ def sniff(path, name=None):
         if head.startswith(magic):
             return kind
     raise RenderError("%s is neither PDF, PostScript, BMP, PNG nor JPEG" % name)
+
+
+def bmp_geometry(path, name):
+    """(width, height, bits per pixel) from a BMP file's header."""
+    try:
+        with open(path, "rb") as f:
+            header = f.read(30)
+        width, height = struct.unpack("<ii", header[18:26])
+        (bits,) = struct.unpack("<H", header[28:30])
+    except (OSError, struct.error):
+        raise RenderError("%s is no BMP file that can be printed" % name)
+    return width, abs(height), bits
+
+
+def page_bytes(width, height, bits):
+    """The size of a page image: rows padded to 32 bits, as in a BMP file."""
+    return (width * bits + 31) // 32 * 4 * height
+
+
+def check_page(width, height, bits, limit, what):
+    """Refuses a page whose image would not fit into `limit` bytes, before
+    any of it is made: its pixels, not its points, cost memory."""
+    if width <= 0 or height <= 0:
+        raise RenderError("%s has no pixels (%d x %d)" % (what, width, height))
+    size = page_bytes(width, height, bits)
+    if size > limit:
+        raise RenderError("%s of %d x %d pixels at %d bits takes %d MiB, more than the %d MiB "
+                          "a page may take: choose a lower resolution or a smaller paper"
+                          % (what, width, height, bits, size >> 20, limit >> 20))
 
 
 def parse_ranges(text, total):
@@ -239,8 +278,12 @@ def render_picture_with_pillow(path, layout, out):
     from PIL import Image, ImageOps
     try:
         with Image.open(path) as original:
+            if original.width * original.height > MAX_PICTURE_PIXELS:
+                raise RenderError("the picture %s has %d x %d pixels, more than %d million"
+                                  % (path, original.width, original.height,
+                                     MAX_PICTURE_PIXELS // 10**6))
             picture = ImageOps.exif_transpose(original).convert("RGBA")
-    except OSError as error:
+    except (OSError, ValueError, Image.DecompressionBombError) as error:
         raise RenderError("cannot read the picture %s: %s" % (path, error))
     white = Image.new("RGBA", picture.size, "white")
     picture = Image.alpha_composite(white, picture).convert("RGB")

@@ -33,8 +33,15 @@ Notice parse_notice(const unsigned char *body, size_t length) {
     return notice;
 }
 
+bool page_size_fits_answer(int width, int height) {
+    return width >= 0 && width <= 0xFFFF && height >= 0 && height <= 0xFFFF;
+}
+
 void build_page_size_answer(unsigned char *out, uint32_t status, int width, int height) {
-    write_le32(out, status);
-    write_be16(out + 4, static_cast<uint16_t>(width));
-    write_be16(out + 6, static_cast<uint16_t>(height));
+    // Low 16 bits of a larger size would have the server draw a strip of
+    // the page and report success: such a size is refused instead.
+    const bool fits = page_size_fits_answer(width, height);
+    write_le32(out, fits ? status : STATUS_INVALID);
+    write_be16(out + 4, static_cast<uint16_t>(fits ? width : 0));
+    write_be16(out + 6, static_cast<uint16_t>(fits ? height : 0));
 }

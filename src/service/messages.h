@@ -23,7 +23,11 @@ struct Notice {
 // non-zero and lies wholly inside the body.
 Notice parse_notice(const unsigned char *body, size_t length);
 
-// The page-size answer: status little-endian, then the low 16 bits of
-// width and height big-endian.
+// The page-size answer: status little-endian, then width and height as
+// 16-bit big-endian numbers.
 constexpr size_t PAGE_SIZE_ANSWER_SIZE = 8;
+// True when both sizes fit the answer's 16-bit fields.
+bool page_size_fits_answer(int width, int height);
+// The 8-byte answer to action 8; a size that does not fit is answered with
+// status 1 and zero sizes.
 void build_page_size_answer(unsigned char *out, uint32_t status, int width, int height);

@@ -20,6 +20,9 @@ int HandleGetPrintPage(const unsigned char *body, size_t length, uint32_t req_id
                      static_cast<int>(job_id), static_cast<int>(current_job_id.load()));
         status = STATUS_OTHER_JOB;
     }
+    if (!page_size_fits_answer(page_width, page_height))
+        ERR_ON(dbch_printproxy, "HandleGetPrintPage", "page of %d x %d pixels does not fit\n",
+               page_width, page_height);
     unsigned char answer[PAGE_SIZE_ANSWER_SIZE];
     build_page_size_answer(answer, status, page_width, page_height);
     send_packet(reply_code(ACTION_GET_PRINT_PAGE), req_id, answer, sizeof(answer));

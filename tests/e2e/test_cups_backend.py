@@ -3,18 +3,22 @@ the queue command from what the driver reports, the backend run by cupsd
 as root, the Wine prefix owned by an ordinary user, cupsd's own umask.
 Every kind of document is printed and the delivered output rendered; and
 the prefix's owner attacks while jobs print."""
+import fcntl
 import glob
 import os
 import pwd
 import secrets
+import signal
 import socket
 import subprocess
 import sys
+import termios
 import threading
 import time
 
 import bmp
 import peer
+from PIL import Image
 from test_program import Printed
 
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_cups_queue.py")
@@ -158,7 +162,7 @@ class Queue(Printed):
         self.assertEqual(make_queue(self, self.queue, "No Such Wine Printer", self.folder)
                          .returncode, 1, "the query refuses a printer Wine does not have")
         for printer, to, cause in (
-                (PRINTER, "queue:" + self.queue, "leads back to this queue"),
+                (PRINTER, "queue:" + self.queue, "leads back to the queue"),
                 ("No Such Wine Printer", self.folder, "cannot be opened in %s" % PREFIX)):
             uri = "tavri:/%s?user=%s&to=%s&prefix=%s&exe=%s" % (
                 printer.replace(" ", "%20"), USER, to, PREFIX, peer.PROXY_EXE)
@@ -180,9 +184,11 @@ class Queue(Printed):
         printer.join(10)
         self.assertTrue(printer.data.startswith(b"%!") and b"%%Page: 1" in printer.data)
         self.assertEqual(len(printer.peers), 1, "one socket backend ran")
-        uid, command = printer.peers[0]
+        uid, command, environ = printer.peers[0]
         self.assertEqual(uid, pwd.getpwnam("lp").pw_uid, "a 0755 backend runs as lp")
         self.assertNotIn("s3cret", command)
+        self.assertIn(b"DEVICE_URI=" + to.encode(), environ, "the password reaches it alone")
+        self.assertNotIn("s3cret", run("lpstat", "-v", self.queue).stdout)
 
     def test_a_cancelled_job_ends_the_program_and_leaves_nothing(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
@@ -237,6 +243,114 @@ class Queue(Printed):
                         self.assertNotIn(payload, f.read(), "the secret reached %s" % path)
 
 
+# Another local user connects to every port on which the owner listens, to
+# play the program: it answers the first request with "printer cannot be
+# opened" (which stops a queue) and a text that would be cupsd's commands.
+RACE = r"""
+import os, socket, struct, sys, time
+owner, stop, tried, got = int(sys.argv[1]), sys.argv[2], 0, 0
+text = b"x\nPPD: DefaultPageSize=Letter\nSTATE: +media-empty-error"
+while not os.path.exists(stop):
+    for row in [line.split() for line in open("/proc/net/tcp")][1:]:
+        if row[3] == "0A" and row[7] == str(owner) and row[1].startswith("0100007F:"):
+            try:
+                with socket.create_connection(("127.0.0.1", int(row[1][9:], 16)), 2) as c:
+                    tried += 1
+                    data = c.recv(65536)
+                    got += len(data)
+                    body = struct.pack(">II", 8, len(text)) + text
+                    c.sendall(struct.pack(">IHHII", 0xAABB1122, 2, 0x1001, int.from_bytes(
+                        data[8:12], "big"), len(body)) + body + struct.pack(">I", 0xCCDD3344))
+                    time.sleep(1)
+            except OSError:
+                pass
+    time.sleep(0.002)
+print(tried, got)
+"""
+# A stand-in for Wine that reports what root's query hands it, then answers
+# far more than any driver's report.
+STAND_IN = """#!/usr/bin/python3
+import os, sys
+fds = sorted(os.listdir("/proc/self/fd"))
+try:
+    os.close(os.open("/dev/tty", os.O_RDWR))
+    tty = "a terminal"
+except OSError:
+    tty = "no terminal"
+with open(sys.argv[0] + ".said", "w") as said:
+    said.write("%s %s %s" % (tty, os.getsid(0) == os.getpid(), fds))
+sys.stdout.write("printer\\tX\\n" * (2 << 20))
+"""
+
+
+class Attacks(Printed):
+    """Another user, a submitter and the owner try each way in; none gains."""
+
+    def setUp(self):
+        super().setUp()
+        self.folder = owned_folder(self, "delivered")
+        self.queue = "TavriAttack%d%s" % (os.getpid(), self._testMethodName[5:12])
+
+    def test_another_user_cannot_play_the_program(self):
+        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
+        stop = os.path.join(self.work, "stop")
+        ppd = os.path.join(peer.BUILD_DIR, "cups", "ppd", self.queue + ".ppd")
+        with open(ppd, "rb") as f:
+            before = f.read()
+        racer = subprocess.Popen(["runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c", RACE,
+                                  str(pwd.getpwnam(USER).pw_uid), stop], stdout=subprocess.PIPE,
+                                 text=True, start_new_session=True)
+        self.addCleanup(lambda: racer.poll() is None and os.killpg(racer.pid, signal.SIGKILL))
+        jobs = [lp(self.queue, bmp.make_pdf(os.path.join(self.work, "one.pdf"), 1))
+                for _ in range(2)]
+        wait_until(lambda: idle(self.queue), 120, "the jobs ended")
+        open(stop, "w").close()
+        tried, got = map(int, racer.communicate(timeout=30)[0].split())
+        self.assertGreater(tried, 0, "the race was run")
+        self.assertEqual(got, 0, "bytes the other user was sent")
+        self.assertEqual([len(glob.glob(os.path.join(self.folder, "%s-*" % job)))
+                          for job in jobs], [1, 1])
+        self.assertNotIn("media-empty", run("lpstat", "-p", self.queue, "-l").stdout)
+        with open(ppd, "rb") as f:
+            self.assertEqual(f.read(), before, "the queue's PPD was changed")
+
+    def test_bad_raw_documents_cancel_their_jobs_and_a_loop_ends_in_time(self):
+        made = make_queue(self, self.queue, PRINTER, self.folder, "--max-seconds", "8")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        bomb = os.path.join(self.work, "bomb.png")
+        Image.new("1", (20000, 20000)).save(bomb)
+        documents = {"garbage": b"\0garbage" * 99, "broken.bmp": b"BM" + b"\xff" * 99,
+                     "loop.ps": b"%!PS\n{} loop\n"}
+        for name, data in documents.items():
+            with open(os.path.join(self.work, name), "wb") as f:
+                f.write(data)
+        begun = time.monotonic()
+        for path in [bomb] + [os.path.join(self.work, name) for name in documents]:
+            run("lp", "-d", self.queue, "-o", "raw", path, check=True)
+        wait_until(lambda: idle(self.queue), 120, "the jobs ended")
+        self.assertLess(time.monotonic() - begun, 60, "the looping document was ended")
+        self.assertNotIn("disabled", run("lpstat", "-p", self.queue).stdout)
+        self.assertEqual(os.listdir(self.folder), [])
+
+    def test_root_shares_no_terminal_and_reads_a_bounded_answer(self):
+        stand_in = os.path.join(self.work, "wine")
+        with open(stand_in, "w") as f:
+            f.write(STAND_IN)
+        os.chmod(stand_in, 0o755)
+        os.chmod(self.work, 0o777)
+        ours, theirs = os.openpty()
+        result = subprocess.run(
+            [sys.executable, QUEUE_TOOL, "--list", "--user", USER, "--prefix", PREFIX],
+            env=dict(os.environ, WINE=stand_in), stdin=theirs, stdout=theirs,
+            stderr=subprocess.PIPE, text=True, start_new_session=True, timeout=120,
+            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        os.close(theirs)
+        os.close(ours)
+        self.assertIn("answered with more than 16 MiB", result.stderr)
+        with open(stand_in + ".said") as f:
+            self.assertEqual(f.read(), "no terminal True ['0', '1', '2', '3']")
+
+
 def owned_paths(place):
     """What is directly in `place`; in /dev/shm, what is in the owner's page folders."""
     if place != "/dev/shm":
@@ -257,19 +371,24 @@ class Listener(threading.Thread):
 
     def run(self):
         conn, _ = self.server.accept()
-        self.peers = [(os.stat("/proc/" + pid).st_uid, cmdline(pid)) for pid in os.listdir(
-            "/proc") if pid.isdigit() and cmdline(pid).startswith("socket://")]
+        self.peers = [(os.stat("/proc/" + pid).st_uid, cmdline(pid), read("/proc/%s/environ" % pid))
+                      for pid in os.listdir("/proc") if pid.isdigit()
+                      and cmdline(pid).startswith("socket://")]
         while chunk := conn.recv(1 << 16):
             self.data += chunk
         conn.close()
 
 
-def cmdline(pid):
+def read(path):
     try:
-        with open("/proc/%s/cmdline" % pid, "rb") as f:
-            return f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        with open(path, "rb") as f:
+            return f.read()
     except OSError:
-        return ""
+        return b""
+
+
+def cmdline(pid):
+    return read("/proc/%s/cmdline" % pid).replace(b"\0", b" ").decode("utf-8", "replace")
 
 
 def program_pids(job):

@@ -11,6 +11,7 @@
 #include "service/bmp_builder.h"
 #include "service/bmp_file.h"
 #include "service/drive_c_path.h"
+#include "service/messages.h"
 #include "service/page_buffer.h"
 #include "service/page_placement.h"
 
@@ -103,6 +104,23 @@ TEST(BmpCheck, RefusesWhatItCannotBoundAndBoundsWhatItTakes) {
 TEST(PacketLength, BodiesUpToTheLimitAreTaken) {
     EXPECT_EQ(0u, check_body_length(MAX_BODY_LENGTH));
     EXPECT_EQ(uint32_t(STATUS_OUT_OF_MEMORY), check_body_length(MAX_BODY_LENGTH + 1));
+}
+
+TEST(PageSizeAnswer, SizesBeyond16BitsAreRefusedNotWrapped) {
+    const struct {
+        int width, height;
+        uint32_t status;
+        Bytes bytes;
+    } rows[] = {{4960, 7016, 0, {0, 0, 0, 0, 0x13, 0x60, 0x1B, 0x68}},
+                {65535, 65535, 25, {25, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+                {65536, 100, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
+                {100, 70000, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
+                {-1, 100, 0, {1, 0, 0, 0, 0, 0, 0, 0}}};
+    for (const auto &row : rows) {
+        Bytes answer(PAGE_SIZE_ANSWER_SIZE);
+        build_page_size_answer(answer.data(), row.status, row.width, row.height);
+        EXPECT_EQ(row.bytes, answer) << row.width << " x " << row.height;
+    }
 }
 
 TEST(PagePlacement, ScaleAndPageSizeChooseTheMode) {
