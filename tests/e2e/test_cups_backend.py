@@ -157,10 +157,20 @@ class Queue(Printed):
                                kind + " inked")
 
     def test_configuration_faults_stop_the_queue_and_name_the_cause(self):
-        refused = make_queue(self, self.queue, PRINTER, "queue:" + self.queue)
-        self.assertIn("back to the queue", refused.stderr)
         self.assertEqual(make_queue(self, self.queue, "No Such Wine Printer", self.folder)
                          .returncode, 1, "the query refuses a printer Wine does not have")
+        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
+        run("lpadmin", "-p", self.queue, "-c", self.queue + "C", check=True)
+        self.addCleanup(run, "lpadmin", "-x", self.queue + "C")
+        port = os.environ["CUPS_SERVER"].rsplit(":", 1)[1]
+        for to, extra, fault in (
+                ("queue:%s2" % self.queue, (), "back to the queue"),
+                ("ipp://127.1:%s/classes/%sC" % (port, self.queue), (), "through Wine again"),
+                ("queue:NoSuchQueue", (), "CUPS has no such queue"),
+                ("foo://bar", (), "no backend for foo"), (self.work, (), "that %s can write" % USER),
+                (self.folder, ("--prefix", self.work + "/typo"), "has no Wine prefix")):
+            refused = make_queue(self, self.queue + "2", PRINTER, to, *extra)
+            self.assertIn(fault, refused.stderr, to)
         for printer, to, cause in (
                 (PRINTER, "queue:" + self.queue, "leads back to the queue"),
                 ("No Such Wine Printer", self.folder, "cannot be opened in %s" % PREFIX)):
