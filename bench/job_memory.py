@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Peak memory of a whole CUPS job, all its processes together (the backend
+as root, the worker, Ghostscript, Wine and the program), for an ordinary
+page and for the worst documents a submitter can send: raw jobs skip CUPS's
+filters, so they reach the backend as they are.
+
+Each input prints through one queue with --max-seconds 20; reported are its
+end (delivered, or cancelled and why) and the peak of the summed resident
+memory, sampled every 20 ms, against the ordinary one-page PDF. Run with
+the rig's services up (scripts/services start), as root:
+    python3 bench/job_memory.py
+"""
+import glob
+import os
+import pwd
+import shutil
+import subprocess
+import sys
+import time
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
+os.environ.setdefault("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
+import test_cups_backend as rig  # noqa: E402  (the CUPS tests' user, prefix and queue)
+from bmp import make_pdf  # noqa: E402
+from PIL import Image  # noqa: E402
+
+WORK = os.path.join(BUILD_DIR, "bench-memory")
+QUEUE = "TavriBenchMemory"
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
+def job_processes(job):
+    """The backend and worker (argv[1] is the job's id) and everything they
+    started (TAVRI_CUPS_JOB in the environment)."""
+    mark = b"\0TAVRI_CUPS_JOB=%s\0" % job.encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        argv = read("/proc/%s/cmdline" % pid).split(b"\0")
+        if (argv[0].startswith(b"tavri:") and argv[1:2] == [job.encode()]) or \
+                mark in b"\0" + read("/proc/%s/environ" % pid):
+            yield pid
+
+
+def resident_kib(pid):
+    for line in read("/proc/%s/status" % pid).decode().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    return 0
+
+
+def peak_of(path, raw, folder):
+    """(peak MiB, how the job ended) of one job."""
+    options = ["-o", "raw"] if raw else []
+    out = subprocess.run(["lp", "-d", QUEUE, *options, path], check=True, capture_output=True,
+                         text=True).stdout
+    job, peak = out.split()[3].rsplit("-", 1)[1], 0
+    while rig.run("lpstat", "-W", "not-completed", "-o", QUEUE).stdout:
+        peak = max(peak, sum(resident_kib(pid) for pid in job_processes(job)))
+        time.sleep(0.02)
+    delivered = glob.glob(os.path.join(folder, "%s-*" % job))
+    ended = "delivered" if delivered else rig.run("lpstat", "-p", QUEUE).stdout.split(
+        "\n", 1)[-1].strip()[:70]
+    for path in delivered:
+        os.remove(path)
+    return peak / 1024, ended
+
+
+def inputs():
+    one = make_pdf(os.path.join(WORK, "one.pdf"), 1)
+    twelve = make_pdf(os.path.join(WORK, "twelve.pdf"), 12)
+    bomb = os.path.join(WORK, "bomb.png")
+    Image.new("1", (20000, 20000)).save(bomb)
+    huge = os.path.join(WORK, "huge-page.ps")
+    loop = os.path.join(WORK, "loop.ps")
+    for path, text in ((huge, "%!PS\n<</PageSize [14400 14400]>> setpagedevice showpage\n"),
+                       (loop, "%!PS\n{} loop\n")):
+        with open(path, "w") as f:
+            f.write(text)
+    return [("1-page PDF", one, False), ("12-page PDF", twelve, False),
+            ("raw PNG of 20000 x 20000 pixels", bomb, True),
+            ("raw page of 200 x 200 inches", huge, True), ("raw looping PostScript", loop, True)]
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK, mode=0o755)
+    folder = os.path.join(WORK, "delivered")
+    os.mkdir(folder)
+    owner = pwd.getpwnam(rig.USER)
+    os.chown(folder, owner.pw_uid, owner.pw_gid)
+    rig.run(sys.executable, rig.QUEUE_TOOL, QUEUE, rig.PRINTER, "--user", rig.USER, "--prefix",
+            rig.PREFIX, "--to", folder, "--exe", os.environ["PROXY_EXE"], "--replace",
+            "--max-seconds", "20", check=True)
+    try:
+        results = [(name,) + peak_of(path, raw, folder) for name, path, raw in inputs()]
+    finally:
+        subprocess.run(["lpadmin", "-x", QUEUE])
+    base = results[0][1] or 1
+    print("%-34s %9s %6s  %s" % ("input", "peak MiB", "ratio", "end"))
+    for name, peak, ended in results:
+        print("%-34s %9.0f %6.2f  %s" % (name, peak, peak / base, ended))
+
+
+if __name__ == "__main__":
+    main()
