@@ -218,7 +218,10 @@ def to_backend(backend, uri, job, output):
     if mode & 0o005 == 0o005:  # CUPS runs a backend others may read and run as lp
         lp = pwd.getpwnam("lp")
         as_lp = {"user": lp.pw_uid, "group": lp.pw_gid, "extra_groups": []}
-    env = dict(os.environ, DEVICE_URI=uri)
+    # The driver's output, not what cupsd made for us: an IPP backend sends
+    # the document under this format.
+    kind = cups_worker.output_format(output)[0]
+    env = dict(os.environ, DEVICE_URI=uri, CONTENT_TYPE=kind, FINAL_CONTENT_TYPE=kind)
     # argv[0] is what ps shows: the URI without user and password.
     command = [device_uri.public(uri), job.id, job.user, job.title, "1", ""]
     process = subprocess.Popen(command, executable=path, env=env, stdin=output,

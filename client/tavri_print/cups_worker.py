@@ -2,6 +2,7 @@
 document arrives on a descriptor, is printed through the program on the
 Wine printer, and the driver's output goes into the destination folder or
 back to the backend through a pipe. Nothing here runs as root."""
+import mmap
 import os
 import pwd
 import re
@@ -105,9 +106,9 @@ def run(job, owner, target, document_fd, output_fd):
         end_after(target.limit("max_seconds"))
         sweep_leftovers(owner.prefix)
         work_dir = page_folder()
-        document = take_document(document_fd, work_dir, job)
+        documents = split_documents(take_document(document_fd, work_dir, job))
         with OwnOutput(owner.prefix, job) as output:
-            print_document(job, owner, target, document, work_dir, output)
+            print_document(job, owner, target, documents, work_dir, output)
             pages = deliver(output, target, job, output_fd)
         message("PAGE", "total %d" % pages)
         return OK
@@ -205,7 +206,35 @@ def take_document(document_fd, work_dir, job):
             out.write(chunk)
 
 
-def print_document(job, owner, target, document, work_dir, output):
+def split_documents(path):
+    """The documents of a job: cupsd writes the PDF that its filters make of
+    each document (banner pages too) one after another into one stream, and
+    a PDF reader would see only the last. Each PDF ends in %%EOF, the next
+    begins with %PDF-; a document with no other PDF after it stays whole."""
+    if os.path.getsize(path) == 0:
+        return [path]
+    with open(path, "rb") as whole, mmap.mmap(whole.fileno(), 0, access=mmap.ACCESS_READ) as data:
+        starts, end = [0], data.find(b"%%EOF")
+        while end != -1:
+            after = end + 5
+            while data[after:after + 1] in (b"\r", b"\n", b" ", b"\t") and after < len(data):
+                after += 1
+            if data[after:after + 5] == b"%PDF-":
+                starts.append(after)
+            end = data.find(b"%%EOF", after)
+        if len(starts) == 1:
+            return [path]
+        parts = []
+        for number, (start, stop) in enumerate(zip(starts, starts[1:] + [len(data)]), 1):
+            parts.append("%s-%d" % (path, number))
+            with open(parts[-1], "xb") as part:
+                for at in range(start, stop, CHUNK):
+                    part.write(data[at:min(at + CHUNK, stop)])
+    os.remove(path)
+    return parts
+
+
+def print_document(job, owner, target, documents, work_dir, output):
     """Prints on the Wine printer into the output file that `output` names."""
     found = cups_options.choices(cups_options.parse_options(job.options))
     settings = cups_options.apply(JobSettings(printer=target.printer, output=output.name,
@@ -216,8 +245,10 @@ def print_document(job, owner, target, document, work_dir, output):
     gs = Ghostscript(env, limits=["prlimit", "--as=%d" % GS_MEMORY, "--"])
     message("INFO", "Starting the Wine printer %s" % target.printer)
     progress = CupsProgress(output, target.limit("max_output_mib") << 20)
-    print_files(program, settings, [document], fit=True, colour=found.colour or "color",
-                progress=progress, work_dir=work_dir, gs=gs, names=[job.label],
+    names = [job.label] if len(documents) == 1 else [
+        "document %d of %s" % (number, job.label) for number in range(1, len(documents) + 1)]
+    print_files(program, settings, documents, fit=True, colour=found.colour or "color",
+                progress=progress, work_dir=work_dir, gs=gs, names=names,
                 paper_from_document=True, max_page=target.limit("max_page_mib") << 20)
 
 
@@ -271,7 +302,7 @@ def deliver(output, target, job, output_fd):
     dest = destination(target.to)
     with output.open() as source:
         if dest.kind == "folder":
-            final = write_into_folder(source, dest.where, job, extension(source))
+            final = write_into_folder(source, dest.where, job, output_format(source)[1])
             message("INFO", "Delivered to %s" % final)
         else:
             shutil.copyfileobj(source, os.fdopen(output_fd, "wb", closefd=False), CHUNK)
@@ -279,10 +310,15 @@ def deliver(output, target, job, output_fd):
         return sum(1 for line in source if line.startswith(b"%%Page:"))
 
 
-def extension(source):
-    head = source.read(8)
-    source.seek(0)
-    return ".pdf" if head.startswith(b"%PDF") else ".ps" if b"%!" in head else ".prn"
+def output_format(source):
+    """(MIME type, file name extension) of the driver's output; where the
+    file is read next does not move."""
+    head = os.pread(source.fileno(), 8, 0)
+    if head.startswith(b"%PDF"):
+        return "application/pdf", ".pdf"
+    if b"%!" in head:
+        return "application/postscript", ".ps"
+    return "application/octet-stream", ".prn"
 
 
 def write_into_folder(source, folder, job, suffix):

@@ -36,7 +36,10 @@ def run(*command, **options):
 
 
 def lp(queue, path, *options):
-    out = run("lp", "-d", queue, *sum((["-o", o] for o in options), []), path, check=True)
+    """Prints `path` and what of `options` names no option: more documents."""
+    more = [o for o in options if "=" not in o]
+    options = sum((["-o", o] for o in options if o not in more), [])
+    out = run("lp", "-d", queue, *options, path, *more, check=True)
     return out.stdout.split()[3].rsplit("-", 1)[1]  # "request id is QUEUE-7 (1 file(s))"
 
 
@@ -138,7 +141,8 @@ class Queue(Printed):
             self.queue, "/usr/share/cups/data/testprint"), 1),
             "png": (lp(self.queue, picture), 1),
             "2-up": (lp(self.queue, two, "number-up=2"), 1),
-            "copies": (lp(self.queue, two, "copies=2", "collate=true"), 4)}
+            "copies": (lp(self.queue, two, "copies=2", "collate=true"), 4),
+            "banner and 2 documents": (lp(self.queue, picture, "job-sheets=standard", two), 4)}
         wait_until(lambda: idle(self.queue), 240, "every job printed")
         pages = {}
         for kind, (job, count) in jobs.items():
@@ -146,8 +150,11 @@ class Queue(Printed):
             self.assertEqual(len(files), 1, "%s job %s delivered once" % (kind, job))
             pages[kind] = bmp.render_postscript(files[0], 10, self.work)
             self.assertEqual(len(pages[kind]), count, "%s: pages delivered" % kind)
-        self.assertGreater(bmp.share(pages["png"][0], lambda r, g, b: r > 160 and g < 100 and
-                                     b < 100), 0.1, "the picture")
+        red = lambda r, g, b: r > 160 and g < 100 and b < 100  # noqa: E731
+        self.assertGreater(bmp.share(pages["png"][0], red), 0.1, "the picture")
+        banner, picture, first, second = pages["banner and 2 documents"]
+        self.assertEqual([bmp.share(page, red) > 0.1 for page in (banner, picture)], [False, True])
+        self.assertLess(bmp.mean_difference(first, pages["copies"][0]), 2, "in order")
         one, two, three, four = pages["copies"]
         self.assertGreater(bmp.mean_difference(one, two), 5, "page 2 follows page 1")
         self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
@@ -199,6 +206,18 @@ class Queue(Printed):
         self.assertNotIn("s3cret", command)
         self.assertIn(b"DEVICE_URI=" + to.encode(), environ, "the password reaches it alone")
         self.assertNotIn("s3cret", run("lpstat", "-v", self.queue).stdout)
+        # An IPP destination that is a real queue, which reads the format it is told.
+        printer, dest = Listener(), self.queue + "Dest"
+        printer.start()
+        run("lpadmin", "-p", dest, "-E", "-v", "socket://127.0.0.1:%d" % printer.port, "-m",
+            "drv:///sample.drv/generic.ppd", check=True)
+        self.addCleanup(run, "lpadmin", "-x", dest)
+        to = "ipp://%s/printers/%s" % (os.environ["CUPS_SERVER"], dest)
+        self.assertEqual(make_queue(self, self.queue, PRINTER, to, "--replace").returncode, 0)
+        lp(self.queue, bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2))
+        wait_until(lambda: idle(self.queue) and idle(dest), 120, "job handed on and printed")
+        printer.join(10)
+        self.assertEqual(printer.data.count(b"\n%%Page: "), 2)
 
     def test_a_cancelled_job_ends_the_program_and_leaves_nothing(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
