@@ -68,7 +68,7 @@ def baseline_job(pages):
     run("runuser", "-u", rig.USER, "--", "env", "-i", "HOME=" + home, "PATH=/usr/bin:/bin",
         "WINEPREFIX=" + rig.PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=",
         "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "DISPLAY=" + os.environ.get("DISPLAY", ""),
-        "/usr/bin/python3", os.path.join(SOURCE_DIR, "tools", "tavri_print_server.py"),
+        "/usr/bin/python3", os.path.join(SOURCE_DIR, "tools", "tavri-print"),
         "--printer", rig.PRINTER, "--exe", os.environ["PROXY_EXE"], "--wine-run",
         rig.WINE, "--output", "tavri-bench.ps", "--scale", "as-is", *pages)
     return time.monotonic() - start

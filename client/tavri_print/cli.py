@@ -11,7 +11,7 @@ from .errors import PrintError
 from .job import Progress, print_files
 from .program import Program, default_exe, default_wine
 
-NAME = "tavri_print_server"
+NAME = "tavri-print"
 DUPLEX_MODES = {"simplex": 1, "vertical": 2, "long-edge": 2, "horizontal": 3, "short-edge": 3}
 QUALITIES = {"draft": -1, "low": -2, "medium": -3, "high": -4}
 COLOURS = {"color": ("color", 2), "colour": ("color", 2), "grey": ("grey", 1),
@@ -145,11 +145,13 @@ def add_document_options(parser):
 
 def add_job_options(parser):
     job = parser.add_argument_group("job")
-    job.add_argument("--printer", default=os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF"),
-                     help="Wine printer (default %(default)s)")
+    job.add_argument("--printer", help="Wine printer (default: the Wine prefix's default "
+                     "printer)")
     job.add_argument("--output", type=output_name,
                      help="output file name on drive C:, relative to its root (default "
-                          "tavri-job-ID.ps)")
+                          "tavri-print-DATE-TIME.ps, never one that exists)")
+    job.add_argument("--overwrite", action="store_true",
+                     help="replace an --output file that exists (default: refuse)")
     job.add_argument("--job-id", type=U32, default=1, help="job number (default %(default)s)")
     job.add_argument("--copies", type=U32, metavar="N", help="number of copies (default: "
                      "the printer's)")
@@ -208,8 +210,41 @@ def parse_args(argv):
     args = parser.parse_args(argv)
     if not 0 < args.heartbeat <= 20:
         parser.error("--heartbeat must be more than 0 and at most 20 seconds")
-    args.output = args.output or "tavri-job-%d.ps" % args.job_id
     return args
+
+
+def default_printer(prefix):
+    """The Wine prefix's default printer, as Wine keeps it in user.reg."""
+    section = "[software\\\\microsoft\\\\windows nt\\\\currentversion\\\\windows]"
+    try:
+        with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as reg:
+            inside = False
+            for line in reg:
+                if line.startswith("["):
+                    inside = line.lower().startswith(section)
+                elif inside and line.lower().startswith('"device"="'):
+                    return line.split('"')[3].split(",")[0]
+    except OSError:
+        pass
+    raise SystemExit("%s: the Wine prefix %s has no default printer: name one with --printer"
+                     % (NAME, prefix))
+
+
+def choose_output(program, args):
+    """The output name: the one asked for, unless it exists and may not be
+    replaced, else a new one that names the time."""
+    if args.output:
+        program.output = args.output
+        if os.path.exists(program.output_path()) and not args.overwrite:
+            raise SystemExit("%s: %s exists: choose another --output, or --overwrite"
+                             % (NAME, program.output_path()))
+        return args.output
+    stamp = time.strftime("tavri-print-%Y%m%d-%H%M%S")
+    for number in range(1, 1000):
+        program.output = stamp + ("-%d" % number if number > 1 else "") + ".ps"
+        if not os.path.exists(program.output_path()):
+            return program.output
+    raise SystemExit("%s: no free output name %s-N.ps on drive C:" % (NAME, stamp))
 
 
 def settings_from(args):
@@ -232,6 +267,11 @@ def main(argv=None):
     for path in args.files:
         if not os.path.isfile(path):
             raise SystemExit("%s: no such file: %s" % (NAME, path))
+    program = Program(exe=args.exe, wine=args.wine_run, log_path=args.program_log,
+                      answer_timeout=args.timeout, connect_timeout=args.connect_timeout,
+                      heartbeat=args.heartbeat)
+    args.printer = args.printer or default_printer(program.prefix)
+    args.output = choose_output(program, args)
     colour, settings = settings_from(args)
     try:
         settings.record(1)
@@ -239,16 +279,13 @@ def main(argv=None):
         raise SystemExit("%s: %s" % (NAME, error))
     signal.signal(signal.SIGTERM, terminate)
     signal.signal(signal.SIGHUP, terminate)
-    program = Program(exe=args.exe, wine=args.wine_run, log_path=args.program_log,
-                      answer_timeout=args.timeout, connect_timeout=args.connect_timeout,
-                      heartbeat=args.heartbeat)
     progress = BarProgress() if sys.stderr.isatty() else LineProgress()
     fit = {"auto": None, "as-is": False, "fit": True}[args.scale]
     try:
         output = print_files(program, settings, args.files, ranges=args.pages, fit=fit,
                              colour=colour, dpi=args.dpi, ahead=args.ahead, progress=progress)
     except PrintError as failure:
-        say("failed: %s" % failure)
+        say("printing on the Wine printer %s failed: %s" % (args.printer, failure))
         return 1
     except KeyboardInterrupt:
         say("interrupted; the job was ended")

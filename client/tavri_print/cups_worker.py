@@ -8,6 +8,7 @@ import pwd
 import re
 import shutil
 import signal
+import socket
 import stat
 import subprocess
 import sys
@@ -198,12 +199,32 @@ def take_document(document_fd, work_dir, job):
                 head += chunk[:HEAD - len(head)]
                 if not chunk or len(head) == HEAD:
                     kind_of(head, job.label)
+            if not chunk and size == 0:
+                raise RenderError("%s reached the printer empty: CUPS's filters made nothing "
+                                  "of it (the job's log says why)" % job.label)
             if not chunk:
                 return path
             size += len(chunk)
             if size > MAX_DOCUMENT:
                 raise RenderError("the document is larger than %d GiB" % (MAX_DOCUMENT >> 30))
             out.write(chunk)
+
+
+def display_usable(env):
+    """Whether the owner can reach the local X server of env's DISPLAY
+    with env's authority file (a remote display is taken on trust)."""
+    match = re.fullmatch(r"(?:unix)?:(\d+)(?:\.\d+)?", env["DISPLAY"])
+    if not match:
+        return True
+    xauthority = env.get("XAUTHORITY")
+    if xauthority and not os.access(xauthority, os.R_OK):
+        return False
+    with socket.socket(socket.AF_UNIX) as probe:
+        try:
+            probe.connect("/tmp/.X11-unix/X" + match.group(1))
+            return True
+        except OSError:
+            return False
 
 
 def split_documents(path):
@@ -243,6 +264,9 @@ def print_document(job, owner, target, documents, work_dir, output):
     program = Program(exe=target.exe or None, wine=default_wine(), env=env,
                       prefix=owner.prefix, on_wait=lambda text: message("INFO", text))
     gs = Ghostscript(env, limits=["prlimit", "--as=%d" % GS_MEMORY, "--"])
+    if target.display and not display_usable(env):
+        message("WARNING", "The progress window cannot open on the display %s (no X server "
+                "there, or %s may not use it): printing without it" % (target.display, owner.name))
     message("INFO", "Starting the Wine printer %s" % target.printer)
     progress = CupsProgress(output, target.limit("max_output_mib") << 20)
     names = [job.label] if len(documents) == 1 else [

@@ -21,7 +21,7 @@ import peer
 from PIL import Image
 from test_program import Printed
 
-QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_cups_queue.py")
+QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri-cups-queue")
 QUERY_EXE = os.path.join(os.path.dirname(peer.PROXY_EXE), "tavri-printer-query.exe")
 USER = os.environ.get("PROXY_E2E_USER", "tavri-e2e")
 PREFIX = os.path.join(peer.BUILD_DIR, "e2e-home", ".wine")
@@ -130,7 +130,8 @@ class Queue(Printed):
         self.assertIn("exists already", again.stderr)
 
     def test_every_kind_of_document_prints_through_cups_filters(self):
-        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
+        made = make_queue(self, self.queue, PRINTER, self.folder, "--display", ":99")
+        self.assertEqual(made.returncode, 0)
         picture = bmp.make("png16m", os.path.join(self.work, "picture.png"), bmp.RED_BLOCK,
                            (400, 300))
         two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
@@ -159,6 +160,9 @@ class Queue(Printed):
         self.assertGreater(bmp.mean_difference(one, two), 5, "page 2 follows page 1")
         self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
                         "collated: page 1, page 2, page 1, page 2")
+        with open(os.path.join(peer.BUILD_DIR, "logs", "cups_error_log")) as log:
+            self.assertEqual(log.read().count("[Job %s] The progress window cannot open on the "
+                                              "display :99" % jobs["text"][0]), 1)
         for kind in ("text", "testpage", "2-up"):
             self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r + g + b < 600), 0.001,
                                kind + " inked")

@@ -21,7 +21,7 @@ SCALE = DPI / 300  # the rig's printer has 300
 TOLERANCE = 24  # per colour channel
 INSET = 15  # device pixels inside a block's corner where its colour is checked
 WORK = os.path.join(peer.BUILD_DIR, "e2e-pages")
-TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri_print_server.py")
+TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri-print")
 
 RED, GREEN, BLUE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
 CYAN, MAGENTA, ORANGE, GREY = (0, 255, 255), (255, 0, 255), (255, 128, 0), (64, 64, 64)

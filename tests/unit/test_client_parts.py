@@ -221,6 +221,27 @@ class Command(unittest.TestCase):
             self.assertIn(fault, error.getvalue())
         self.assertEqual(cli.parse_args(["--output", "out\\a.ps", "x"]).output, "out\\a.ps")
 
+    def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            with open(os.path.join(prefix, "user.reg"), "w") as f:
+                f.write('[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Windows] 1\n'
+                        '"Device"="Office Laser,winspool,LPT1:"\n')
+            self.assertEqual(cli.default_printer(prefix), "Office Laser")
+            drive_c = os.path.join(prefix, "dosdevices", "c:")
+            os.makedirs(drive_c)
+            ours, args = program.Program(prefix=prefix), cli.parse_args(["--output", "a.ps", "x"])
+            open(os.path.join(drive_c, "a.ps"), "w").close()
+            self.assertRaisesRegex(SystemExit, "a.ps exists", cli.choose_output, ours, args)
+            args.overwrite = True
+            self.assertEqual(cli.choose_output(ours, args), "a.ps")
+            args.output = None
+            first = cli.choose_output(ours, args)
+            open(os.path.join(drive_c, first), "w").close()
+            self.assertRegex(cli.choose_output(ours, args), r"^tavri-print-\d{8}-\d{6}(-2)?\.ps$")
+            self.assertNotEqual(cli.choose_output(ours, args), first)
+        self.assertRaisesRegex(SystemExit, "no default printer: name one with --printer",
+                               cli.default_printer, prefix)
+
     def test_the_progress_bar_counts_pages(self):
         bar, shown = cli.BarProgress(), StringIO()
         with redirect_stderr(shown):
