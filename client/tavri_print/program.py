@@ -17,6 +17,7 @@ SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")
 
 
 INSTALLED_EXE = "/usr/lib/tavri-printer-proxy/tavri-printer-proxy.exe"
+CANCEL_GRACE = 0.1  # seconds: the program sends a cancel right behind its answer
 
 
 def default_exe():
@@ -144,7 +145,7 @@ class Program:
             self.ended = True
             try:
                 self.send(notice, 0, p.text_body(status, text))
-            except ConnectionLost:
+            except (ConnectionLost, UserCancelled):  # it has gone already
                 pass
         self.wait_exit()
 
@@ -228,12 +229,39 @@ class Program:
             self.send(p.SERVER_HEARTBEAT)
 
     def _lost(self, what):
+        """The error for a connection that ended: the user's cancel when the
+        program said so before it closed (its notice may still wait unread
+        behind the answer we had), else the loss."""
+        self.ended = True
+        if self._user_cancelled(0):
+            return UserCancelled()
         try:
             self.process.wait(timeout=5)
         except subprocess.TimeoutExpired:
             pass
-        self.ended = True
         return ConnectionLost(what, self.process.poll())
+
+    def _user_cancelled(self, wait):
+        """Whether a user-cancel notice arrives within `wait` seconds; what
+        arrives meanwhile is read, and nothing is sent."""
+        deadline = time.monotonic() + wait
+        while True:
+            try:
+                while (packet := self._take_packet()) is not None:
+                    if packet[0] == p.USER_CANCEL:
+                        return True
+            except ProtocolError:
+                return False
+            left = deadline - time.monotonic()
+            try:
+                if not select.select([self.conn], [], [], max(left, 0))[0]:
+                    return False
+                chunk = self.conn.recv(1 << 16)
+            except OSError:
+                return False
+            if not chunk:
+                return False
+            self.reader.feed(chunk)
 
     def _take_packet(self):
         try:
@@ -323,6 +351,10 @@ class Program:
         self.job_id = None
         if status != 0:
             raise StatusError("the job", status)
+        # A cancel clicked while the last page printed follows the result.
+        if self._user_cancelled(CANCEL_GRACE):
+            self.ended = True
+            raise UserCancelled()
         if not text:
             raise ProtocolError("the job result names no output file")
         reported, ours = os.fsdecode(text), self.output_path()
