@@ -114,6 +114,9 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
         code = FAILED
         try:
             signal.signal(signal.SIGTERM, signal.SIG_DFL)
+            # A program that ended its session (its Cancel clicked) must be
+            # an error the worker can read, not a signal that kills it.
+            signal.signal(signal.SIGPIPE, signal.SIG_IGN)
             document_fd = keep_only(document_fd, write_end, says)
             os.setsid()
             owner.become()

@@ -39,6 +39,26 @@ def default_wine():
     return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
 
 
+FONT_LINKS = "[software\\\\microsoft\\\\windows nt\\\\currentversion\\\\fontlink\\\\systemlink]"
+
+
+def font_linked(prefix):
+    """Whether the prefix's registry links WenQuanYi Micro Hei to both
+    interface fonts; True when the prefix has no registry to tell."""
+    try:
+        with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as reg:
+            lines = reg.readlines()
+    except OSError:
+        return True
+    linked, inside = set(), False
+    for line in lines:
+        if line.startswith("["):
+            inside = line.lower().startswith(FONT_LINKS)
+        elif inside and "wqy-microhei.ttc" in line:
+            linked.add(line.split("=", 1)[0].lower())
+    return {'"system"', '"tahoma"'} <= linked
+
+
 class Program:
     """Use as a context manager: on leaving, the program is told that the
     session is over (cancelled, when an exception leaves) and is waited
@@ -72,6 +92,7 @@ class Program:
         work; `connect` then waits for it."""
         self._lock_prefix()
         try:
+            self._link_cjk_font()
             self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
             self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             self.listener.bind(("127.0.0.1", port))
@@ -93,6 +114,21 @@ class Program:
             self.listener.close()
         self.last_sent = time.monotonic()
         return self
+
+    def _link_cjk_font(self):
+        """The progress window's Chinese labels need a font that has them
+        linked to the interface fonts of the prefix, in the locale the
+        program runs in (Wine drops Tahoma's links when the code page
+        changes): the query program links them, once."""
+        query = os.path.join(os.path.dirname(self.exe), "tavri-printer-query.exe")
+        if font_linked(self.prefix) or not os.path.exists(query):
+            return
+        try:
+            subprocess.run([self.wine, query, "font-link"], env=self.env, timeout=120,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, start_new_session=True)
+        except (OSError, subprocess.TimeoutExpired):
+            pass  # the labels may show as boxes; the job prints all the same
 
     def _launch(self):
         log = open(self.log_path, "ab") if self.log_path else subprocess.DEVNULL

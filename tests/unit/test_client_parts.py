@@ -1,6 +1,7 @@
 """The Linux side's pure parts, without Wine or cupsd, and the demo's sample
 pages."""
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -113,6 +114,23 @@ class Boundaries(unittest.TestCase):
             "INFO: page [2J 1", "DEBUG: PPD: *DefaultPageSize: Letter", "DEBUG: STATE: +x",
             "PAGE: total 3", "ERROR: a ATTR: marker-names=x b"])
         self.assertEqual([len(line) for line in lines[3:-2]], [1000, 1007, 1007, 14])
+
+    def test_the_worker_hears_of_a_closed_connection_instead_of_dying(self):
+        def write_to_a_closed_pipe(*args):
+            ours, theirs = socket.socketpair()
+            theirs.close()
+            try:
+                ours.sendall(b"x" * 1000000)
+            except OSError:
+                return cups_worker.CANCEL
+            return cups_worker.OK
+        self.addCleanup(signal.signal, signal.SIGPIPE, signal.SIG_IGN)
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # as the backend runs
+        with mock.patch.object(cups_worker, "run", write_to_a_closed_pipe), \
+                mock.patch.object(cups_backend, "die_with_parent"):
+            self.assertEqual(cups_backend.run_as_owner(mock.Mock(children=[]), None, mock.Mock(),
+                                                       None, os.open(os.devnull, os.O_RDONLY),
+                                                       None), cups_worker.CANCEL)
 
     def test_pages_are_bounded_by_their_pixels(self):
         limit = render.page_bytes(2479, 3508, 24)
@@ -316,6 +334,18 @@ class Wine(unittest.TestCase):
         threading.Thread(target=answer_after_three_heartbeats, daemon=True).start()
         self.assertEqual(waiting.job_result(), "/dosdevices/c:/out.ps")
         self.assertRaisesRegex(program.ProtocolError, "names /etc/shadow", waiting.job_result)
+
+    def test_the_window_font_is_linked_once_for_both_interface_fonts(self):
+        section = "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\SystemLink] 1\n"
+        link = '=str(7):"wqy-microhei.ttc,WenQuanYi Micro Hei"\n'
+        with tempfile.TemporaryDirectory() as prefix:
+            self.assertTrue(program.font_linked(prefix), "no registry: nothing to link")
+            for text, linked in ((section + '"System"' + link, False),
+                                 ("[Other] 1\n" + '"System"' + link + '"Tahoma"' + link, False),
+                                 (section + '"System"' + link + '"Tahoma"' + link, True)):
+                with open(os.path.join(prefix, "system.reg"), "w") as reg:
+                    reg.write("WINE REGISTRY Version 2\n" + text)
+                self.assertEqual(program.font_linked(prefix), linked, text)
 
     def test_a_second_job_waits_for_the_first_then_gives_up_by_name(self):
         with tempfile.TemporaryDirectory() as prefix:
