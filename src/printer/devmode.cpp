@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "diag/debug_channel.h"
 #include "printer/devmode_dump.h"
@@ -58,15 +59,42 @@ void apply_paper_source(DEVMODEA *dm, const PrintRequest *request) {
     TRACE_ON(dbch_printer, SET_DEVMODE, "papersource %d\n", dm->dmDefaultSource);
 }
 
-// A standard code where one fits; otherwise an explicit size, which drivers
-// only honour with paper code 0 and DM_PAPERSIZE cleared.
+// The printer's own papers, as its driver lists them; none when it cannot.
+std::vector<DriverPaper> driver_papers(const char *printer) {
+    int count = DeviceCapabilitiesA(printer, nullptr, DC_PAPERS, nullptr, nullptr);
+    if (count <= 0 ||
+        DeviceCapabilitiesA(printer, nullptr, DC_PAPERSIZE, nullptr, nullptr) != count)
+        return {};
+    std::vector<WORD> codes(count);
+    std::vector<POINT> sizes(count);
+    if (DeviceCapabilitiesA(printer, nullptr, DC_PAPERS, reinterpret_cast<LPSTR>(codes.data()),
+                            nullptr) != count ||
+        DeviceCapabilitiesA(printer, nullptr, DC_PAPERSIZE, reinterpret_cast<LPSTR>(sizes.data()),
+                            nullptr) != count)
+        return {};
+    std::vector<DriverPaper> papers;
+    for (int i = 0; i < count; i++)
+        papers.push_back({codes[i], sizes[i].x, sizes[i].y});
+    return papers;
+}
+
+// The driver's own paper of that size where it lists one (drivers ignore
+// explicit sizes, and standard codes they do not list), else a standard code
+// where one fits; otherwise an explicit size, which drivers only honour with
+// paper code 0 and DM_PAPERSIZE cleared.
 void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     if (!(request->fields & FIELD_PAPER_SIZE))
         return;
     uint32_t width = request->paper_size >> 16;
     uint32_t height = request->paper_size & 0xFFFF;
     TRACE_ON(dbch_printer, SET_DEVMODE, "paper_sizes %d,%d\n", int(width), int(height));
-    if (std::optional<int32_t> code = find_paper_code(width, height)) {
+    std::optional<int32_t> code = find_paper_code(width, height);
+    if (name_field_terminated(request->printer_name)) {
+        if (auto listed = find_driver_paper(width, height, driver_papers(request->printer_name),
+                                            code))
+            code = listed;
+    }
+    if (code) {
         dm->dmPaperSize = short(*code);
         dm->dmFields |= DM_PAPERSIZE;
         return;

@@ -1,6 +1,8 @@
 // Pure: builds natively, no windows.h.
 #include "printer/paper_table.h"
 
+#include <cmath>
+
 #include <algorithm>
 
 // The names are carried as data only; the lookup uses the first row without
@@ -131,6 +133,29 @@ std::optional<int32_t> find_paper_code(uint32_t width, uint32_t height) {
             return row->paper_code;
     }
     return std::nullopt;
+}
+
+std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
+                                         const std::vector<DriverPaper> &papers,
+                                         std::optional<int32_t> preferred) {
+    // Tenths of a millimetre exactly (254 per 72 points), not the 3.53 that
+    // custom sizes are stored with.
+    const double want_width = width * 254.0 / 72, want_height = height * 254.0 / 72;
+    std::optional<int32_t> nearest;
+    double nearest_distance = 0;
+    for (const DriverPaper &paper : papers) {
+        const double off_width = std::abs(paper.width - want_width);
+        const double off_height = std::abs(paper.height - want_height);
+        if (off_width > DRIVER_PAPER_TOLERANCE || off_height > DRIVER_PAPER_TOLERANCE)
+            continue;
+        if (paper.code == preferred)
+            return paper.code;
+        if (!nearest || off_width + off_height < nearest_distance) {
+            nearest = paper.code;
+            nearest_distance = off_width + off_height;
+        }
+    }
+    return nearest;
 }
 
 int16_t points_to_tenths_mm(uint32_t points) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 struct PaperSize {
     const char *name; // null only in the terminating row
@@ -27,6 +28,26 @@ constexpr double TENTHS_MM_PER_POINT = 3.53;
 // The code of the first row whose size equals width x height exactly; no
 // tolerance and no rotation.
 std::optional<int32_t> find_paper_code(uint32_t width, uint32_t height);
+
+// One of a driver's own papers (DC_PAPERS, DC_PAPERSIZE).
+struct DriverPaper {
+    int32_t code;
+    int32_t width;  // tenths of a millimetre
+    int32_t height; // tenths of a millimetre
+};
+
+// How far a requested size may lie from a driver's paper, in tenths of a
+// millimetre on each side: sizes in whole points are up to half a point
+// (0.18 mm) off, and some drivers round their papers to whole millimetres.
+constexpr int32_t DRIVER_PAPER_TOLERANCE = 20;
+
+// The code of the driver's paper nearest to width x height points, when one
+// lies within the tolerance on both sides; `preferred` (the standard code of
+// that size) wins among papers within it, as drivers list one paper under
+// several names (Letter and ANSI A).
+std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
+                                         const std::vector<DriverPaper> &papers,
+                                         std::optional<int32_t> preferred = std::nullopt);
 
 // points x 3.53, truncated toward zero and clamped to what the signed 16-bit
 // device-mode fields can hold (sizes above about 9282 points).

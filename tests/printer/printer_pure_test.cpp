@@ -55,6 +55,18 @@ TEST(PaperTable, ExactSizesFindTheFirstCodeOthersAreConverted) {
     for (const auto &row : rows)
         EXPECT_EQ(row.code, find_paper_code(row.width, row.height).value_or(0))
             << row.width << " x " << row.height;
+    // A driver's papers in tenths of a millimetre: the nearest within 2 mm.
+    const std::vector<DriverPaper> papers = {{11, 1480, 2100}, {256, 2032, 2540},
+                                             {9, 2100, 2970}, {300, 2110, 2980}};
+    const struct {
+        uint32_t width, height;
+        int32_t code;
+    } near[] = {{421, 595, 11}, {576, 720, 256}, {420, 600, 11}, {420, 601, 0},
+                {595, 842, 9},  {598, 845, 300}, {283, 425, 0}};
+    for (const auto &row : near)
+        EXPECT_EQ(row.code, find_driver_paper(row.width, row.height, papers).value_or(0))
+            << row.width << " x " << row.height;
+    EXPECT_EQ(300, find_driver_paper(595, 842, papers, 300).value_or(0)) << "the preferred";
     const struct {
         uint32_t points;
         int16_t tenths;

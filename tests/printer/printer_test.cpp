@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -182,4 +183,36 @@ TEST(PrinterQuery, RigPrinterOffersA4AtItsPrintableArea) {
     const PaperMetrics &m = a4->metrics;
     EXPECT_EQ((std::vector<int>{2479, 3508, 300, 300}),
               (std::vector<int>{m.printable_width, m.printable_height, m.dpi_x, m.dpi_y}));
+}
+
+// Every paper the rig's driver lists, asked for in whole points as a server
+// would, reaches the driver as a paper of that size: its own where the
+// standard table has none (A5 at 421 points, 8x10, ...).
+TEST(SetDevmode, EveryDriverPaperIsSelectedBySize) {
+    PrintRequest request = {.fields = FIELD_PAPER_SIZE};
+    std::string rig = rig_printer();
+    if (rig.empty())
+        GTEST_SKIP() << "PROXY_TEST_PRINTER is unset: start the rig (scripts/services start)";
+    strncpy(request.printer_name, rig.c_str(), sizeof(request.printer_name) - 1);
+    const int count = DeviceCapabilitiesA(rig.c_str(), nullptr, DC_PAPERS, nullptr, nullptr);
+    ASSERT_GT(count, 20);
+    std::vector<WORD> codes(count);
+    std::vector<POINT> sizes(count);
+    DeviceCapabilitiesA(rig.c_str(), nullptr, DC_PAPERS, (LPSTR)codes.data(), nullptr);
+    DeviceCapabilitiesA(rig.c_str(), nullptr, DC_PAPERSIZE, (LPSTR)sizes.data(), nullptr);
+    auto size_of = [&](int code) {
+        auto at = std::find(codes.begin(), codes.end(), code);
+        return at == codes.end() ? POINT{0, 0} : sizes[at - codes.begin()];
+    };
+    for (int i = 0; i < count; i++) {
+        request.paper_size = uint32_t(lround(sizes[i].x * 72 / 254.0)) << 16 |
+                             uint32_t(lround(sizes[i].y * 72 / 254.0));
+        DEVMODEA dm = {};
+        ASSERT_EQ(STATUS_OK, set_devmode(&dm, &request));
+        POINT chosen = size_of(dm.dmPaperSize);
+        EXPECT_TRUE((dm.dmFields & DM_PAPERSIZE) && std::abs(chosen.x - sizes[i].x) <= 20 &&
+                    std::abs(chosen.y - sizes[i].y) <= 20)
+            << "paper " << codes[i] << " of " << sizes[i].x << " x " << sizes[i].y
+            << " became code " << dm.dmPaperSize;
+    }
 }
