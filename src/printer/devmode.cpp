@@ -90,8 +90,8 @@ void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     TRACE_ON(dbch_printer, SET_DEVMODE, "paper_sizes %d,%d\n", int(width), int(height));
     std::optional<int32_t> code = find_paper_code(width, height);
     if (name_field_terminated(request->printer_name)) {
-        if (auto listed = find_driver_paper(width, height, driver_papers(request->printer_name),
-                                            code))
+        if (auto listed =
+                find_driver_paper(width, height, driver_papers(request->printer_name), code))
             code = listed;
     }
     if (code) {

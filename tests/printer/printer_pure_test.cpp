@@ -56,8 +56,8 @@ TEST(PaperTable, ExactSizesFindTheFirstCodeOthersAreConverted) {
         EXPECT_EQ(row.code, find_paper_code(row.width, row.height).value_or(0))
             << row.width << " x " << row.height;
     // A driver's papers in tenths of a millimetre: the nearest within 2 mm.
-    const std::vector<DriverPaper> papers = {{11, 1480, 2100}, {256, 2032, 2540},
-                                             {9, 2100, 2970}, {300, 2110, 2980}};
+    const std::vector<DriverPaper> papers = {
+        {11, 1480, 2100}, {256, 2032, 2540}, {9, 2100, 2970}, {300, 2110, 2980}};
     const struct {
         uint32_t width, height;
         int32_t code;
