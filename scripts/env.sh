@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared environment of the test rig. Source it: . scripts/env.sh
 # Everything lives under the build tree; nothing outside it is touched.
 PROXY_SOURCE_DIR=${PROXY_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
