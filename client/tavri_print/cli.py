@@ -9,7 +9,7 @@ import time
 from . import protocol as p
 from .errors import PrintError
 from .job import Progress, print_files
-from .program import Program, default_exe, default_wine
+from .program import Program, default_wine
 
 NAME = "tavri-print"
 DUPLEX_MODES = {"simplex": 1, "vertical": 2, "long-edge": 2, "horizontal": 3, "short-edge": 3}
@@ -180,7 +180,8 @@ def add_program_options(parser):
     run = parser.add_argument_group("program")
     run.add_argument("--port", type=number(0, 65535), default=0,
                      help="port to listen on (default: a free one)")
-    run.add_argument("--exe", default=default_exe(), help="the program (default %(default)s)")
+    run.add_argument("--exe", help="the program (default: $PROXY_EXE, else the installed one, "
+                     "or a checkout's own build)")
     run.add_argument("--wine-run", default=default_wine(),
                      help="Wine or a launcher (default %(default)s)")
     run.add_argument("--program-log", metavar="FILE",

@@ -168,7 +168,8 @@ def parse_args(argv):
     parser.add_argument("--display", help="X display for the progress window, e.g. :0")
     parser.add_argument("--xauthority", help="the display's authority file (default: "
                         "~USER/.Xauthority)")
-    parser.add_argument("--exe", help="the program (default: %s)" % default_exe())
+    parser.add_argument("--exe", help="the program (default: $PROXY_EXE, else the installed "
+                        "one, or a checkout's own build)")
     parser.add_argument("--query-exe", help=argparse.SUPPRESS)
     parser.add_argument("--replace", action="store_true", help="change an existing queue")
     limits = device_uri.LIMITS
