@@ -25,6 +25,10 @@ class Choices:
     quality: Optional[int] = None
     y_resolution: Optional[int] = None
     paper_source: Optional[int] = None
+    # Reverse landscape and reverse portrait: CUPS's PDF filter lays them out
+    # as landscape and portrait, and a PostScript queue's filters then turn
+    # the page over; here the pages are turned when they are made.
+    turned: bool = False
 
 
 def parse_options(text):
@@ -60,6 +64,7 @@ def choices(options):
             found.quality, found.y_resolution = x, y
     elif options.get("print-quality", "").lower() in QUALITY:
         found.quality = QUALITY[options["print-quality"].lower()]
+    found.turned = options.get("orientation-requested") in ("5", "6")
     slot = re.fullmatch(r"bin(\d{1,5})", options.get("inputslot", "").lower())
     if slot and int(slot.group(1)) <= 0x7FFF:
         found.paper_source = int(slot.group(1))

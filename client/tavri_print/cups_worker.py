@@ -273,7 +273,8 @@ def print_document(job, owner, target, documents, work_dir, output):
         "document %d of %s" % (number, job.label) for number in range(1, len(documents) + 1)]
     print_files(program, settings, documents, fit=True, colour=found.colour or "color",
                 progress=progress, work_dir=work_dir, gs=gs, names=names,
-                paper_from_document=True, max_page=target.limit("max_page_mib") << 20)
+                paper_from_document=True, max_page=target.limit("max_page_mib") << 20,
+                turned=found.turned)
 
 
 class OwnOutput:

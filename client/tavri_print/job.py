@@ -59,7 +59,7 @@ def paper_of(doc):
 
 def print_files(program, settings, files, ranges=None, fit=None, colour="color", dpi=None,
                 ahead=1, progress=None, work_dir=None, gs=None, names=None,
-                paper_from_document=False, max_page=MAX_PAGE_BYTES):
+                paper_from_document=False, max_page=MAX_PAGE_BYTES, turned=False):
     """Prints `files` (PDF, PostScript, BMP, PNG, JPEG) as one job on a
     started-or-not `program`; returns the unix path of the output file.
 
@@ -68,7 +68,8 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
     `fit` is False), the next page while the current one prints. Messages
     call the files `names` when given; `paper_from_document` asks the
     printer for the paper of the first PDF or PostScript page. No page
-    image of more than `max_page` bytes is made or passed on."""
+    image of more than `max_page` bytes is made or passed on; `turned` pages
+    are made upside down."""
     progress = progress or Progress()
     gs = gs or Ghostscript()
     own_dir = work_dir is None
@@ -94,8 +95,8 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
             raise
         settings.scale = int(bool(fit)) if passthrough else 0
         with program:
-            return run_pages(program, settings, documents, pages, passthrough,
-                             (fit is not False, colour, dpi, ahead, max_page), progress, gs,
+            how = (fit is not False, colour, dpi, ahead, max_page, turned)
+            return run_pages(program, settings, documents, pages, passthrough, how, progress, gs,
                              work_dir)
     finally:
         gs.cancel()
@@ -104,13 +105,14 @@ def print_files(program, settings, files, ranges=None, fit=None, colour="color",
 
 
 def run_pages(program, settings, documents, pages, passthrough, how, progress, gs, work_dir):
-    fit, colour, dpi, ahead, max_page = how
+    fit, colour, dpi, ahead, max_page, turned = how
     program.start_print(settings, len(pages))
     width, height = program.page_size()
     if not passthrough:
         check_page(width, height, DEPTHS[colour], max_page, "the printer's page")
     dpi = dpi or settings.y_resolution or estimate_dpi(width, height, documents)
-    maker = PageMaker(gs, work_dir, Layout(width, height, dpi, colour, fit), passthrough)
+    maker = PageMaker(gs, work_dir, Layout(width, height, dpi, colour, fit, turned),
+                      passthrough)
     progress.started(len(pages))
     prefetch = Prefetch(maker, pages, ahead, waiting=program.keep_alive)
     try:

@@ -183,9 +183,9 @@ class Layout:
     """How pages are made: printable size in device pixels, resolution,
     colour and placement."""
 
-    def __init__(self, width, height, dpi, colour, fit):
+    def __init__(self, width, height, dpi, colour, fit, turned=False):
         self.width, self.height, self.dpi = width, height, dpi
-        self.colour, self.fit = colour, fit
+        self.colour, self.fit, self.turned = colour, fit, turned
 
 
 def estimate_dpi(width, height, documents):
@@ -313,6 +313,14 @@ def render_picture_with_imagemagick(path, layout, out):
                           % (path, result.stderr.decode("utf-8", "replace").strip()))
 
 
+def turn_over(path):
+    """Turns a page file upside down, in place."""
+    from PIL import Image
+    with Image.open(path) as page:
+        turned = page.rotate(180)
+    turned.save(path, "BMP")
+
+
 class PageMaker:
     """Makes page n of the job into a file; `passthrough` sends BMP files
     as they are."""
@@ -329,10 +337,13 @@ class PageMaker:
         if doc.kind in PICTURES:
             out = os.path.join(self.work_dir, "page-%d.bmp" % index)
             render_picture(doc.path, self.layout, out)
-            return out, True
-        if doc not in self.sessions:
-            self.sessions[doc] = PdfPages(self.gs, doc, self.layout, self.work_dir)
-        return self.sessions[doc].render(number), True
+        else:
+            if doc not in self.sessions:
+                self.sessions[doc] = PdfPages(self.gs, doc, self.layout, self.work_dir)
+            out = self.sessions[doc].render(number)
+        if self.layout.turned:
+            turn_over(out)
+        return out, True
 
     def close(self):
         for session in self.sessions.values():

