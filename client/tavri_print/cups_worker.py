@@ -2,6 +2,7 @@
 document arrives on a descriptor, is printed through the program on the
 Wine printer, and the driver's output goes into the destination folder or
 back to the backend through a pipe. Nothing here runs as root."""
+import grp
 import mmap
 import os
 import pwd
@@ -327,7 +328,8 @@ def deliver(output, target, job, output_fd):
     dest = destination(target.to)
     with output.open() as source:
         if dest.kind == "folder":
-            final = write_into_folder(source, dest.where, job, output_format(source)[1])
+            final = write_into_folder(source, dest.where, job, output_format(source)[1],
+                                      target.group)
             message("INFO", "Delivered to %s" % final)
         else:
             shutil.copyfileobj(source, os.fdopen(output_fd, "wb", closefd=False), CHUNK)
@@ -346,7 +348,14 @@ def output_format(source):
     return "application/octet-stream", ".prn"
 
 
-def write_into_folder(source, folder, job, suffix):
+def group_id(group):
+    try:
+        return grp.getgrnam(group).gr_gid
+    except KeyError:
+        raise ConfigError("The queue's group %s does not exist" % group)
+
+
+def write_into_folder(source, folder, job, suffix, group=""):
     if not os.path.isdir(folder):
         raise ConfigError("The destination folder %s does not exist" % folder)
     safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in job.title)[:60]
@@ -359,6 +368,9 @@ def write_into_folder(source, folder, job, suffix):
         raise ConfigError("The destination folder %s is not writable for %s"
                           % (folder, pwd.getpwuid(os.getuid()).pw_name))
     try:
+        if group:  # the queue's readers: the group, never others
+            os.fchown(fd, -1, group_id(group))
+            os.fchmod(fd, 0o640)
         with os.fdopen(fd, "wb") as out:
             shutil.copyfileobj(source, out, CHUNK)
         os.replace(part, final)

@@ -16,7 +16,7 @@ from dataclasses import dataclass
 from urllib.parse import parse_qs, quote, unquote, urlencode, urlsplit
 
 SETTINGS = ("user", "to", "prefix", "display", "xauthority", "exe", "max_seconds",
-            "max_output_mib", "max_page_mib")
+            "max_output_mib", "max_page_mib", "group")
 # A job's limits, unless the queue sets its own: its run time, the driver's
 # output while it grows, and one page image.
 LIMITS = {"max_seconds": 3600, "max_output_mib": 4096, "max_page_mib": 1024}
@@ -38,6 +38,7 @@ class Target:
     max_seconds: str = ""
     max_output_mib: str = ""
     max_page_mib: str = ""
+    group: str = ""  # may read what is delivered into a folder
 
     def limit(self, name):
         """One of LIMITS: the queue's own, else the default."""

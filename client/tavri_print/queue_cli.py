@@ -2,6 +2,7 @@
 CUPS queue that prints on one of them, with a PPD made from what the
 printer's driver reports."""
 import argparse
+import grp
 import os
 import re
 import subprocess
@@ -107,6 +108,17 @@ def check_destination(owner, queue, to):
                          % (device_uri.public(to), dest.scheme))
 
 
+def check_group(owner, group):
+    """The owner can give delivered files only to a group of theirs."""
+    try:
+        gid = grp.getgrnam(group).gr_gid if group else None
+    except KeyError:
+        raise QueueError("--group %s: no such group" % group)
+    if gid is not None and gid not in os.getgrouplist(owner.name, owner.pw.pw_gid):
+        raise QueueError("--group %s: %s is not a member (usermod -aG %s %s)"
+                         % (group, owner.name, group, owner.name))
+
+
 def backend_path(scheme):
     return os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
 
@@ -120,6 +132,7 @@ def check_queue_name(queue):
 def create_queue(owner, args):
     check_queue_name(args.queue)
     check_destination(owner, args.queue, args.to)
+    check_group(owner, args.group)
     if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
     caps = capabilities.parse(run_query(owner, ["capabilities", args.wine_printer],
@@ -129,7 +142,8 @@ def create_queue(owner, args):
     target = device_uri.Target(args.wine_printer, owner.name, to, args.prefix or "",
                                args.display or "", args.xauthority or "", args.exe or "",
                                *(str(value or "") for value in (args.max_seconds,
-                                                                args.max_output, args.max_page)))
+                                                                args.max_output, args.max_page)),
+                               args.group or "")
     with tempfile.NamedTemporaryFile("w", suffix=".ppd", encoding="ascii") as text:
         text.write(ppd.ppd_text(caps, args.queue))
         text.flush()
@@ -172,6 +186,8 @@ def parse_args(argv):
                         "one, or a checkout's own build)")
     parser.add_argument("--query-exe", help=argparse.SUPPRESS)
     parser.add_argument("--replace", action="store_true", help="change an existing queue")
+    parser.add_argument("--group", help="a group of the owner's that may read what is "
+                        "delivered into a folder (default: the owner alone)")
     limits = device_uri.LIMITS
     parser.add_argument("--max-seconds", type=positive, help="a job that runs longer is "
                         "cancelled (default %d)" % limits["max_seconds"])

@@ -5,6 +5,7 @@ Every kind of document is printed and the delivered output rendered; the
 prefix's owner, another local user and a submitter attack."""
 import fcntl
 import glob
+import grp
 import os
 import pwd
 import secrets
@@ -151,7 +152,9 @@ class Queue(Printed):
         return glob.glob(os.path.join(self.folder, "%s-*" % job))
 
     def test_every_kind_of_document_prints_through_cups_filters(self):
-        made = make_queue(self, self.queue, PRINTER, self.folder, "--display", ":99")
+        group = grp.getgrgid(pwd.getpwnam(USER).pw_gid)
+        made = make_queue(self, self.queue, PRINTER, self.folder, "--display", ":99", "--group",
+                          group.gr_name)
         self.assertEqual(made.returncode, 0)
         picture = bmp.make("png16m", os.path.join(self.work, "picture.png"), bmp.RED_BLOCK,
                            (400, 300))
@@ -170,6 +173,8 @@ class Queue(Printed):
         for kind, (job, count) in jobs.items():
             files = self.delivered(job)
             self.assertEqual(len(files), 1, "%s job %s delivered once" % (kind, job))
+            info = os.stat(files[0])
+            self.assertEqual((info.st_mode & 0o777, info.st_gid), (0o640, group.gr_gid))
             pages[kind] = bmp.render_postscript(files[0], 10, self.work)
             self.assertEqual(len(pages[kind]), count, "%s: pages delivered" % kind)
         red = lambda r, g, b: r > 160 and g < 100 and b < 100  # noqa: E731
@@ -299,9 +304,6 @@ class Queue(Printed):
     def test_another_user_cannot_play_the_program(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         stop = os.path.join(self.work, "stop")
-        ppd = os.path.join(peer.BUILD_DIR, "cups", "ppd", self.queue + ".ppd")
-        with open(ppd, "rb") as f:
-            before = f.read()
         racer = subprocess.Popen(["runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c", RACE,
                                   str(pwd.getpwnam(USER).pw_uid), stop,
                                   os.path.join(peer.SOURCE_DIR, "client")], stdout=subprocess.PIPE,
@@ -315,9 +317,6 @@ class Queue(Printed):
         self.assertGreater(tried, 0, "the race was run")
         self.assertEqual(got, 0, "bytes the other user was sent")
         self.assertEqual([len(self.delivered(job)) for job in jobs], [1, 1])
-        self.assertNotIn("media-empty", run("lpstat", "-p", self.queue, "-l").stdout)
-        with open(ppd, "rb") as f:
-            self.assertEqual(f.read(), before, "the queue's PPD was changed")
 
     def test_bad_raw_documents_cancel_their_jobs_and_a_loop_ends_in_time(self):
         made = make_queue(self, self.queue, PRINTER, self.folder, "--max-seconds", "8")
@@ -329,19 +328,16 @@ class Queue(Printed):
         for name, data in documents.items():
             with open(os.path.join(self.work, name), "wb") as f:
                 f.write(data)
-        begun = time.monotonic()
         for path in [bomb] + [os.path.join(self.work, name) for name in documents]:
             run("lp", "-d", self.queue, "-o", "raw", path, check=True)
-        wait_until(lambda: idle(self.queue), 120, "the jobs ended")
-        self.assertLess(time.monotonic() - begun, 60, "the looping document was ended")
+        wait_until(lambda: idle(self.queue), 60, "the jobs ended, the looping one after 8 s")
         self.assertNotIn("disabled", run("lpstat", "-p", self.queue).stdout)
         self.assertEqual(os.listdir(self.folder), [])
 
     def test_root_shares_no_terminal_and_reads_a_bounded_answer(self):
         stand_in = os.path.join(self.work, "wine")
-        with open(stand_in, "w") as f:
+        with open(os.open(stand_in, os.O_WRONLY | os.O_CREAT, 0o755), "w") as f:
             f.write(STAND_IN)
-        os.chmod(stand_in, 0o755)
         os.chmod(self.work, 0o777)
         ours, theirs = os.openpty()
         result = subprocess.run(

@@ -237,26 +237,14 @@ class Command(unittest.TestCase):
                 f.write('[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Windows] 1\n'
                         '"Device"="Office Laser,winspool,LPT1:"\n')
             self.assertEqual(cli.default_printer(prefix), "Office Laser")
-            drive_c = os.path.join(prefix, "dosdevices", "c:")
-            os.makedirs(drive_c)
+            os.makedirs(os.path.join(prefix, "dosdevices", "c:"))
+            open(os.path.join(prefix, "dosdevices", "c:", "a.ps"), "w").close()
             ours, args = program.Program(prefix=prefix), cli.parse_args(["--output", "a.ps", "x"])
-            for name in ("a.ps", time.strftime("tavri-print-%Y%m%d-%H%M%S.ps")):
-                open(os.path.join(drive_c, name), "w").close()
             self.assertRaisesRegex(SystemExit, "a.ps exists", cli.choose_output, ours, args)
-            args.overwrite = True
-            self.assertEqual(cli.choose_output(ours, args), "a.ps")
             args.output = None
-            self.assertRegex(cli.choose_output(ours, args), r"^tavri-print-\d{8}-\d{6}(-2)?\.ps$")
-            self.assertFalse(os.path.exists(os.path.join(drive_c, cli.choose_output(ours, args))))
+            self.assertRegex(cli.choose_output(ours, args), r"^tavri-print-\d{8}-\d{6}\.ps$")
         self.assertRaisesRegex(SystemExit, "no default printer: name one with --printer",
                                cli.default_printer, prefix)
-
-    def test_the_progress_bar_counts_pages(self):
-        bar, shown = cli.BarProgress(), StringIO()
-        with redirect_stderr(shown):
-            bar.started(4)
-            bar.printed(1)
-        self.assertRegex(shown.getvalue(), r"^\r\[\.{30}\] 0/4 pages .*\r\[#{7}\.{23}\] 1/4 ")
 
 
 class Job(unittest.TestCase):
