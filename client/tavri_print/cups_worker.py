@@ -81,10 +81,16 @@ class CupsProgress(Progress):
         message("INFO", "Printing %d pages on the Wine printer" % total)
 
     def printed(self, number):
-        if self.output.size() > self.max_output:
-            raise LimitExceeded("the driver's output grew past %d MiB by page %d"
-                                % (self.max_output >> 20, number))
+        self.check("by page %d" % number)
         message("INFO", "Printed page %d of %d" % (number, self.total))
+
+    def finished(self):  # the driver holds back what it writes, the last pages too
+        self.check("by the end")
+
+    def check(self, when):
+        if self.output.size() > self.max_output:
+            raise LimitExceeded("the driver's output grew past %d MiB %s"
+                                % (self.max_output >> 20, when))
 
 
 def end_after(seconds):

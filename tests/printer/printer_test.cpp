@@ -185,9 +185,8 @@ TEST(PrinterQuery, RigPrinterOffersA4AtItsPrintableArea) {
               (std::vector<int>{m.printable_width, m.printable_height, m.dpi_x, m.dpi_y}));
 }
 
-// Every paper the rig's driver lists, asked for in whole points as a server
-// would, reaches the driver as a paper of that size: its own where the
-// standard table has none (A5 at 421 points, 8x10, ...).
+// Every paper the rig's driver lists, asked for in whole points, reaches the
+// driver as a paper of that size (A5 at 421 points, 8x10, ANSI C ...).
 TEST(SetDevmode, EveryDriverPaperIsSelectedBySize) {
     std::string rig = rig_printer();
     if (rig.empty())

@@ -136,15 +136,6 @@ class Boundaries(unittest.TestCase):
                 render.check_page(width, height, bits, limit, "A4")
         self.assertEqual([render.page_bytes(33, 2, bits) for bits in (1, 8, 24)], [16, 72, 200])
 
-    def test_a_job_ends_past_its_output_limit(self):
-        output = mock.Mock(**{"size.side_effect": [2 << 20, (2 << 20) + 1]})
-        progress = cups_worker.CupsProgress(output, 2 << 20)
-        with redirect_stderr(StringIO()):
-            progress.started(3)
-            progress.printed(1)
-            self.assertRaisesRegex(cups_worker.LimitExceeded, "past 2 MiB by page 2",
-                                   progress.printed, 2)
-
     def test_only_our_own_users_connection_and_output_file_are_taken(self):
         prog = program.Program(exe="x", wine="y", prefix="/pfx", connect_timeout=20)
         prog.process = mock.Mock(**{"poll.return_value": None})
