@@ -30,27 +30,19 @@ WORK = os.path.join(BUILD_DIR, "bench-memory")
 QUEUE = "TavriBenchMemory"
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError:
-        return b""
-
-
 def job_processes(job):
     """The backend and worker (argv[1] is the job's id) and everything they
     started (TAVRI_CUPS_JOB in the environment)."""
     mark = b"\0TAVRI_CUPS_JOB=%s\0" % job.encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
-        argv = read("/proc/%s/cmdline" % pid).split(b"\0")
+        argv = rig.read("/proc/%s/cmdline" % pid).split(b"\0")
         if (argv[0].startswith(b"tavri:") and argv[1:2] == [job.encode()]) or \
-                mark in b"\0" + read("/proc/%s/environ" % pid):
+                mark in b"\0" + rig.read("/proc/%s/environ" % pid):
             yield pid
 
 
 def resident_kib(pid):
-    for line in read("/proc/%s/status" % pid).decode().splitlines():
+    for line in rig.read("/proc/%s/status" % pid).decode().splitlines():
         if line.startswith("VmRSS:"):
             return int(line.split()[1])
     return 0
