@@ -23,8 +23,7 @@ BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 os.environ.setdefault("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
 import test_cups_backend as rig  # noqa: E402  (the CUPS tests' user, prefix and queue)
-from bmp import make_pdf  # noqa: E402
-from PIL import Image  # noqa: E402
+from bmp import make, make_pdf  # noqa: E402
 
 WORK = os.path.join(BUILD_DIR, "bench-memory")
 QUEUE = "TavriBenchMemory"
@@ -68,8 +67,7 @@ def peak_of(path, raw, folder):
 def inputs():
     one = make_pdf(os.path.join(WORK, "one.pdf"), 1)
     twelve = make_pdf(os.path.join(WORK, "twelve.pdf"), 12)
-    bomb = os.path.join(WORK, "bomb.png")
-    Image.new("1", (20000, 20000)).save(bomb)
+    bomb = make("pngmono", os.path.join(WORK, "bomb.png"), "showpage", (20000, 20000))
     huge = os.path.join(WORK, "huge-page.ps")
     loop = os.path.join(WORK, "loop.ps")
     for path, text in ((huge, "%!PS\n<</PageSize [14400 14400]>> setpagedevice showpage\n"),

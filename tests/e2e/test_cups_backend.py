@@ -19,7 +19,6 @@ import time
 
 import bmp
 import peer
-from PIL import Image
 from test_program import Printed
 
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri-cups-queue")
@@ -179,8 +178,9 @@ class Queue(Printed):
         self.assertGreater(bmp.mean_difference(one, two), 5, "page 2 follows page 1")
         self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
                         "collated: page 1, page 2, page 1, page 2")
-        self.assertEqual(read(os.path.join(peer.BUILD_DIR, "logs", "cups_error_log")).count(
-            b"[Job %s] The progress window cannot open on the display :99" % jobs["text"][0].encode()), 1)
+        log = read(os.path.join(peer.BUILD_DIR, "logs", "cups_error_log")).decode()
+        self.assertEqual(log.count("[Job %s] The progress window cannot open on the display :99"
+                                   % jobs["text"][0]), 1)
         for kind in ("text", "testpage", "2-up"):
             self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r + g + b < 600), 0.001,
                                kind + " inked")
@@ -196,7 +196,8 @@ class Queue(Printed):
                 ("queue:%s2" % self.queue, (), "back to the queue"),
                 ("ipp://127.1:%s/classes/%sC" % (port, self.queue), (), "through Wine again"),
                 ("queue:NoSuchQueue", (), "CUPS has no such queue"),
-                ("foo://bar", (), "no backend for foo"), (self.work, (), "that %s can write" % USER),
+                ("foo://bar", (), "no backend for foo"),
+                (self.work, (), "that %s can write" % USER),
                 (self.folder, ("--prefix", self.work + "/typo"), "has no Wine prefix")):
             refused = make_queue(self, self.queue + "2", PRINTER, to, *extra)
             self.assertIn(fault, refused.stderr, to)
@@ -314,8 +315,7 @@ class Queue(Printed):
         made = make_queue(self, self.queue, PRINTER, self.folder, "--max-seconds", "8",
                           "--max-output", "1")  # a page of the rig's driver takes 12 MB
         self.assertEqual(made.returncode, 0, made.stderr)
-        bomb = os.path.join(self.work, "bomb.png")
-        Image.new("1", (20000, 20000)).save(bomb)
+        bomb = bmp.make("pngmono", os.path.join(self.work, "bomb.png"), "showpage", (20000, 20000))
         documents = {"garbage": b"\0garbage" * 99, "broken.bmp": b"BM" + b"\xff" * 99,
                      "loop.ps": b"%!PS\n{} loop\n"}
         for name, data in documents.items():

@@ -306,7 +306,8 @@ class Wine(unittest.TestCase):
         self.assertRaisesRegex(program.ProtocolError, "names /etc/shadow", waiting.job_result)
 
     def test_the_window_font_is_linked_once_for_both_interface_fonts(self):
-        section = "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\SystemLink] 1\n"
+        section = ("[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\"
+                   "SystemLink] 1\n")
         link = '=str(7):"wqy-microhei.ttc,WenQuanYi Micro Hei"\n'
         with tempfile.TemporaryDirectory() as prefix:
             self.assertTrue(program.font_linked(prefix), "no registry: nothing to link")
