@@ -15,6 +15,8 @@ SIDES = {"one-sided": p.DUPLEX_SIMPLEX, "two-sided-long-edge": p.DUPLEX_LONG_EDG
 COLOURS = {"monochrome": "grey", "gray": "grey", "grey": "grey", "bi-level": "mono",
            "color": "color", "rgb": "color", "auto": "color"}
 QUALITY = {"3": -1, "4": -3, "5": -4, "draft": -1, "normal": -3, "high": -4}
+POINTS_PER = {"pt": 1, "in": 72, "cm": 72 / 2.54, "mm": 72 / 25.4}
+CUSTOM = re.compile(r"custom\.(\d{1,4}(?:\.\d+)?)x(\d{1,4}(?:\.\d+)?)(pt|in|cm|mm)?")
 MAX_DPI = 9600
 
 
@@ -29,6 +31,10 @@ class Choices:
     # as landscape and portrait, and a PostScript queue's filters then turn
     # the page over; here the pages are turned when they are made.
     turned: bool = False
+    # A custom paper (media=Custom.100x150mm), width << 16 | height in points:
+    # the queue's PPD offers none, so CUPS lays the pages out on its default
+    # paper, and the printer is asked for the paper meant.
+    paper: Optional[int] = None
 
 
 def parse_options(text):
@@ -65,6 +71,12 @@ def choices(options):
     elif options.get("print-quality", "").lower() in QUALITY:
         found.quality = QUALITY[options["print-quality"].lower()]
     found.turned = options.get("orientation-requested") in ("5", "6")
+    custom = CUSTOM.fullmatch((options.get("media") or options.get("pagesize") or "").lower())
+    if custom:
+        scale = POINTS_PER[custom.group(3) or "pt"]
+        width, height = sorted(round(float(side) * scale) for side in custom.group(1, 2))
+        if 0 < width and height <= 0xFFFF:
+            found.paper = width << 16 | height
     slot = re.fullmatch(r"bin(\d{1,5})", options.get("inputslot", "").lower())
     if slot and int(slot.group(1)) <= 0x7FFF:
         found.paper_source = int(slot.group(1))

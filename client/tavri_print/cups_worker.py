@@ -266,7 +266,8 @@ def print_document(job, owner, target, documents, work_dir, output):
     """Prints on the Wine printer into the output file that `output` names."""
     found = cups_options.choices(cups_options.parse_options(job.options))
     settings = cups_options.apply(JobSettings(printer=target.printer, output=output.name,
-                                              job_id=int(job.id) % 2**32), found)
+                                              job_id=int(job.id) % 2**32, paper=found.paper),
+                                  found)
     env = owner.env(target, job.id, os.environ)
     program = Program(exe=target.exe or None, wine=default_wine(), env=env,
                       prefix=owner.prefix, on_wait=lambda text: message("INFO", text))
@@ -280,7 +281,7 @@ def print_document(job, owner, target, documents, work_dir, output):
         "document %d of %s" % (number, job.label) for number in range(1, len(documents) + 1)]
     print_files(program, settings, documents, fit=True, colour=found.colour or "color",
                 progress=progress, work_dir=work_dir, gs=gs, names=names,
-                paper_from_document=True, max_page=target.limit("max_page_mib") << 20,
+                paper_from_document=not found.paper, max_page=target.limit("max_page_mib") << 20,
                 turned=found.turned)
 
 

@@ -80,8 +80,9 @@ std::vector<DriverPaper> driver_papers(const char *printer) {
 
 // The driver's own paper of that size where it lists one (drivers ignore
 // explicit sizes, and standard codes they do not list), else a standard code
-// where one fits; otherwise an explicit size, which drivers only honour with
-// paper code 0 and DM_PAPERSIZE cleared.
+// where one fits, else the driver's smallest paper that holds the page;
+// otherwise an explicit size, which drivers only honour with paper code 0 and
+// DM_PAPERSIZE cleared.
 void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     if (!(request->fields & FIELD_PAPER_SIZE))
         return;
@@ -90,9 +91,11 @@ void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     TRACE_ON(dbch_printer, SET_DEVMODE, "paper_sizes %d,%d\n", int(width), int(height));
     std::optional<int32_t> code = find_paper_code(width, height);
     if (name_field_terminated(request->printer_name)) {
-        if (auto listed =
-                find_driver_paper(width, height, driver_papers(request->printer_name), code))
+        std::vector<DriverPaper> papers = driver_papers(request->printer_name);
+        if (auto listed = find_driver_paper(width, height, papers, code))
             code = listed;
+        else if (!code)
+            code = find_enclosing_driver_paper(width, height, papers);
     }
     if (code) {
         dm->dmPaperSize = short(*code);

@@ -158,6 +158,21 @@ std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
     return nearest;
 }
 
+std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t height,
+                                                   const std::vector<DriverPaper> &papers) {
+    const double want_width = width * 254.0 / 72, want_height = height * 254.0 / 72;
+    const DriverPaper *smallest = nullptr;
+    for (const DriverPaper &paper : papers) {
+        if (paper.width + DRIVER_PAPER_TOLERANCE < want_width ||
+            paper.height + DRIVER_PAPER_TOLERANCE < want_height)
+            continue;
+        if (!smallest ||
+            double(paper.width) * paper.height < double(smallest->width) * smallest->height)
+            smallest = &paper;
+    }
+    return smallest ? std::optional<int32_t>(smallest->code) : std::nullopt;
+}
+
 int16_t points_to_tenths_mm(uint32_t points) {
     double tenths = points * TENTHS_MM_PER_POINT;
     // Clamped rather than wrapped: a wrapped size would turn negative or tiny.

@@ -49,6 +49,12 @@ std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
                                          const std::vector<DriverPaper> &papers,
                                          std::optional<int32_t> preferred = std::nullopt);
 
+// The code of the smallest of the driver's papers that holds width x height
+// points (within the tolerance): where a driver ignores explicit sizes, a
+// page of a size it lacks is fitted onto that paper.
+std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t height,
+                                                   const std::vector<DriverPaper> &papers);
+
 // points x 3.53, truncated toward zero and clamped to what the signed 16-bit
 // device-mode fields can hold (sizes above about 9282 points).
 int16_t points_to_tenths_mm(uint32_t points);

@@ -67,6 +67,9 @@ TEST(PaperTable, ExactSizesFindTheFirstCodeOthersAreConverted) {
         EXPECT_EQ(row.code, find_driver_paper(row.width, row.height, papers).value_or(0))
             << row.width << " x " << row.height;
     EXPECT_EQ(300, find_driver_paper(595, 842, papers, 300).value_or(0)) << "the preferred";
+    // 100 x 150 mm fits A5, 8x10 and A4: the smallest, A5. Nothing holds 300 mm.
+    EXPECT_EQ(11, find_enclosing_driver_paper(283, 425, papers).value_or(0));
+    EXPECT_EQ(0, find_enclosing_driver_paper(283, 851, papers).value_or(0));
     const struct {
         uint32_t points;
         int16_t tenths;

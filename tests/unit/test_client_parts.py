@@ -172,7 +172,9 @@ class Options(unittest.TestCase):
                                                                  paper_source=32767)),
                 ("Resolution=9601dpi InputSlot=Bin32768 orientation-requested=4", C()),
                 ("orientation-requested=5", C(turned=True)), ("orientation-requested=6",
-                                                              C(turned=True)))
+                                                              C(turned=True)),
+                ("media=Custom.100x150mm", C(paper=283 << 16 | 425)),
+                ("PageSize=Custom.8x4in", C(paper=288 << 16 | 576)))
         for text, want in rows:
             self.assertEqual(cups_options.choices(cups_options.parse_options(text)), want, text)
         self.assertEqual(cups_options.parse_options("nofit-to-page Collate job-name='a b'"),
