@@ -6,6 +6,8 @@ import os
 import stat
 from urllib.parse import urlsplit
 
+from .device_uri import public
+
 
 def folder():
     """Beside cupsd's own configuration, which cupsd names to its backends."""
@@ -14,11 +16,7 @@ def folder():
 
 def split(uri):
     """(the URI without user and password, "user:password" or "")."""
-    parts = urlsplit(uri)
-    if "@" not in parts.netloc:
-        return uri, ""
-    userinfo, host = parts.netloc.rsplit("@", 1)
-    return parts._replace(netloc=host).geturl(), userinfo
+    return public(uri), urlsplit(uri).netloc.rpartition("@")[0]
 
 
 def join(uri, userinfo):
