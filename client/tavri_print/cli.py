@@ -9,7 +9,7 @@ import time
 from . import protocol as p
 from .errors import PrintError
 from .job import Progress, print_files
-from .program import Program, default_wine
+from .program import Program, default_wine, registry_values
 
 NAME = "tavri-print"
 DUPLEX_MODES = {"simplex": 1, "vertical": 2, "long-edge": 2, "horizontal": 3, "short-edge": 3}
@@ -216,19 +216,13 @@ def parse_args(argv):
 
 def default_printer(prefix):
     """The Wine prefix's default printer, as Wine keeps it in user.reg."""
-    section = "[software\\\\microsoft\\\\windows nt\\\\currentversion\\\\windows]"
-    try:
-        with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as reg:
-            inside = False
-            for line in reg:
-                if line.startswith("["):
-                    inside = line.lower().startswith(section)
-                elif inside and line.lower().startswith('"device"="'):
-                    return line.split('"')[3].split(",")[0]
-    except OSError:
-        pass
-    raise SystemExit("%s: the Wine prefix %s has no default printer: name one with --printer"
-                     % (NAME, prefix))
+    device = (registry_values(os.path.join(prefix, "user.reg"),
+                              r"Software\Microsoft\Windows NT\CurrentVersion\Windows")
+              or {}).get("device", "")
+    if not device:
+        raise SystemExit("%s: the Wine prefix %s has no default printer: name one with "
+                         "--printer" % (NAME, prefix))
+    return device.strip('"').split(",")[0]
 
 
 def choose_output(program, args):

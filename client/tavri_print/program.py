@@ -39,24 +39,33 @@ def default_wine():
     return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
 
 
-FONT_LINKS = "[software\\\\microsoft\\\\windows nt\\\\currentversion\\\\fontlink\\\\systemlink]"
+def registry_values(path, key):
+    """The values of one key in a Wine registry file (user.reg, system.reg)
+    as {lower-case name: the text after '='}; None when it cannot be read."""
+    header = "[%s]" % key.replace("\\", "\\\\").lower()
+    try:
+        with open(path, encoding="utf-8", errors="replace") as reg:
+            values, inside = {}, False
+            for line in reg:
+                if line.startswith("["):
+                    inside = line.lower().startswith(header)
+                elif inside and line.startswith('"'):
+                    name, _, value = line.rstrip("\n").partition('"=')
+                    values[name[1:].lower()] = value
+            return values
+    except OSError:
+        return None
+
+
+FONT_LINKS = r"Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
 
 
 def font_linked(prefix):
     """Whether the prefix's registry links WenQuanYi Micro Hei to both
     interface fonts; True when the prefix has no registry to tell."""
-    try:
-        with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as reg:
-            lines = reg.readlines()
-    except OSError:
-        return True
-    linked, inside = set(), False
-    for line in lines:
-        if line.startswith("["):
-            inside = line.lower().startswith(FONT_LINKS)
-        elif inside and "wqy-microhei.ttc" in line:
-            linked.add(line.split("=", 1)[0].lower())
-    return {'"system"', '"tahoma"'} <= linked
+    links = registry_values(os.path.join(prefix, "system.reg"), FONT_LINKS)
+    return links is None or all("wqy-microhei.ttc" in links.get(face, "")
+                                for face in ("system", "tahoma"))
 
 
 class Program:
