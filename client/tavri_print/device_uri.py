@@ -20,6 +20,7 @@ SETTINGS = ("user", "to", "prefix", "display", "xauthority", "exe", "max_seconds
 # A job's limits, unless the queue sets its own: its run time, the driver's
 # output while it grows, and one page image.
 LIMITS = {"max_seconds": 3600, "max_output_mib": 4096, "max_page_mib": 1024}
+LIMIT = re.compile(r"[1-9][0-9]{0,8}")  # how a limit is written, in the URI and by the command
 # Where a job sent to this host's own address lands in a queue or class.
 CUPS_PATH = r"/(?:printers|classes)/([^/?]+)/?"
 QUEUE_PATHS = {"ipp": CUPS_PATH, "ipps": CUPS_PATH, "http": CUPS_PATH, "https": CUPS_PATH,
@@ -43,7 +44,7 @@ class Target:
     def limit(self, name):
         """One of LIMITS: the queue's own, else the default."""
         text = getattr(self, name) or str(LIMITS[name])
-        if not re.fullmatch(r"[1-9][0-9]{0,8}", text):
+        if not LIMIT.fullmatch(text):
             raise ValueError("%s=%s is no positive whole number" % (name, text))
         return int(text)
 

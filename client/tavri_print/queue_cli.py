@@ -162,7 +162,7 @@ def create_queue(owner, args):
 
 
 def positive(text):
-    if not re.fullmatch(r"[1-9][0-9]{0,8}", text):
+    if not device_uri.LIMIT.fullmatch(text):
         raise argparse.ArgumentTypeError("expected a positive whole number")
     return int(text)
 
