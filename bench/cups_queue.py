@@ -18,19 +18,12 @@ build in $PROXY_BUILD_DIR:
 import argparse
 import glob
 import os
-import pwd
-import shutil
 import statistics
 import subprocess
-import sys
 import time
 
-SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
-os.environ.setdefault("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
-import test_cups_backend as rig  # noqa: E402  (the CUPS tests' user, prefix and queue)
-from bmp import make_pdf  # noqa: E402
+from queue_rig import BUILD_DIR, SOURCE_DIR, fresh_work, make_queue, rig
+from bmp import make_pdf  # noqa: E402  (on the path queue_rig sets)
 
 WORK = os.path.join(BUILD_DIR, "bench-cups")
 QUEUE = "TavriBench"
@@ -88,19 +81,12 @@ def main():
     parser.add_argument("--pages", type=int, default=10)
     parser.add_argument("--repeats", type=int, default=5)
     args = parser.parse_args()
-    shutil.rmtree(WORK, ignore_errors=True)
-    os.makedirs(WORK, mode=0o755)
-    folder = os.path.join(WORK, "delivered")
-    os.mkdir(folder)
-    owner = pwd.getpwnam(rig.USER)
-    os.chown(folder, owner.pw_uid, owner.pw_gid)
+    folder = fresh_work(WORK)
     pdf = make_pdf(os.path.join(WORK, "doc.pdf"), args.pages)
     pages = rasterise(pdf)
     for path in pages + [pdf]:
         os.chmod(path, 0o644)
-    run(sys.executable, rig.QUEUE_TOOL, QUEUE, rig.PRINTER, "--user", rig.USER, "--prefix",
-        rig.PREFIX, "--to", folder, "--display", os.environ.get("DISPLAY", ""), "--exe",
-        os.environ["PROXY_EXE"], "--replace")
+    make_queue(QUEUE, folder, "--display", os.environ.get("DISPLAY", ""))
     try:
         queue_job(pdf, folder)  # warm: the first Wine start of a prefix costs more
         queued, firsts, bare = [], [], []

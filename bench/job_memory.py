@@ -12,18 +12,11 @@ the rig's services up (scripts/services start), as root:
 """
 import glob
 import os
-import pwd
-import shutil
 import subprocess
-import sys
 import time
 
-SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
-os.environ.setdefault("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
-import test_cups_backend as rig  # noqa: E402  (the CUPS tests' user, prefix and queue)
-from bmp import make, make_pdf  # noqa: E402
+from queue_rig import BUILD_DIR, fresh_work, make_queue, rig
+from bmp import make, make_pdf  # noqa: E402  (on the path queue_rig sets)
 
 WORK = os.path.join(BUILD_DIR, "bench-memory")
 QUEUE = "TavriBenchMemory"
@@ -80,15 +73,8 @@ def inputs():
 
 
 def main():
-    shutil.rmtree(WORK, ignore_errors=True)
-    os.makedirs(WORK, mode=0o755)
-    folder = os.path.join(WORK, "delivered")
-    os.mkdir(folder)
-    owner = pwd.getpwnam(rig.USER)
-    os.chown(folder, owner.pw_uid, owner.pw_gid)
-    rig.run(sys.executable, rig.QUEUE_TOOL, QUEUE, rig.PRINTER, "--user", rig.USER, "--prefix",
-            rig.PREFIX, "--to", folder, "--exe", os.environ["PROXY_EXE"], "--replace",
-            "--max-seconds", "20", check=True)
+    folder = fresh_work(WORK)
+    make_queue(QUEUE, folder, "--max-seconds", "20")
     try:
         results = [(name,) + peak_of(path, raw, folder) for name, path, raw in inputs()]
     finally:
