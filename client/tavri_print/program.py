@@ -48,6 +48,8 @@ def registry_values(path, key):
             values, inside = {}, False
             for line in reg:
                 if line.startswith("["):
+                    if inside:  # a key's values stand together; the rest is not read
+                        break
                     inside = line.lower().startswith(header)
                 elif inside and line.startswith('"'):
                     name, _, value = line.rstrip("\n").partition('"=')

@@ -135,12 +135,20 @@ std::optional<int32_t> find_paper_code(uint32_t width, uint32_t height) {
     return std::nullopt;
 }
 
+namespace {
+
+// Tenths of a millimetre exactly (254 per 72 points), as drivers list their
+// papers; not the 3.53 that explicit sizes are stored with.
+double exact_tenths_mm(uint32_t points) {
+    return points * 254.0 / 72;
+}
+
+} // namespace
+
 std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
                                          const std::vector<DriverPaper> &papers,
                                          std::optional<int32_t> preferred) {
-    // Tenths of a millimetre exactly (254 per 72 points), not the 3.53 that
-    // custom sizes are stored with.
-    const double want_width = width * 254.0 / 72, want_height = height * 254.0 / 72;
+    const double want_width = exact_tenths_mm(width), want_height = exact_tenths_mm(height);
     std::optional<int32_t> nearest;
     double nearest_distance = 0;
     for (const DriverPaper &paper : papers) {
@@ -160,7 +168,7 @@ std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
 
 std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t height,
                                                    const std::vector<DriverPaper> &papers) {
-    const double want_width = width * 254.0 / 72, want_height = height * 254.0 / 72;
+    const double want_width = exact_tenths_mm(width), want_height = exact_tenths_mm(height);
     const DriverPaper *smallest = nullptr;
     for (const DriverPaper &paper : papers) {
         if (paper.width + DRIVER_PAPER_TOLERANCE < want_width ||
