@@ -210,8 +210,7 @@ def to_queue(queue, job, output):
 
 def to_backend(backend, uri, job, output):
     """Runs the destination's backend as CUPS would; its exit code."""
-    scheme = urlsplit(uri).scheme
-    path = os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
+    path = device_uri.backend_path(urlsplit(uri).scheme)
     try:
         mode = os.stat(path).st_mode
     except OSError:

@@ -148,6 +148,11 @@ def is_local_address(text):
             return False
 
 
+def backend_path(scheme):
+    """Where the CUPS we run under keeps the backend of `scheme`."""
+    return os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
+
+
 def cups_env():
     """The environment of root's CUPS commands: a HOME that only root can
     change (theirs may read ~/.cups), and only the settings that say which

@@ -103,7 +103,7 @@ def check_destination(owner, queue, to):
     elif dest.kind == "queue" and not device_uri.queue_device(dest.where):
         raise QueueError("--to queue:%s: CUPS has no such queue (lpstat -v lists them)"
                          % dest.where)
-    elif dest.kind == "backend" and not os.path.exists(backend_path(dest.scheme)):
+    elif dest.kind == "backend" and not os.path.exists(device_uri.backend_path(dest.scheme)):
         raise QueueError("--to %s: CUPS has no backend for %s: (lpinfo -v lists them)"
                          % (device_uri.public(to), dest.scheme))
 
@@ -117,10 +117,6 @@ def check_group(owner, group):
     if gid is not None and gid not in os.getgrouplist(owner.name, owner.pw.pw_gid):
         raise QueueError("--group %s: %s is not a member (usermod -aG %s %s)"
                          % (group, owner.name, group, owner.name))
-
-
-def backend_path(scheme):
-    return os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
 
 
 def check_queue_name(queue):
@@ -139,11 +135,11 @@ def create_queue(owner, args):
                                         args.query_exe))
     run_query(owner, ["font-link"], args.query_exe)
     to, userinfo = credentials.split(args.to)
-    target = device_uri.Target(args.wine_printer, owner.name, to, args.prefix or "",
-                               args.display or "", args.xauthority or "", args.exe or "",
-                               *(str(value or "") for value in (args.max_seconds,
-                                                                args.max_output, args.max_page)),
-                               args.group or "")
+    target = device_uri.Target(
+        args.wine_printer, owner.name, to, prefix=args.prefix or "", display=args.display or "",
+        xauthority=args.xauthority or "", exe=args.exe or "", group=args.group or "",
+        max_seconds=str(args.max_seconds or ""), max_output_mib=str(args.max_output or ""),
+        max_page_mib=str(args.max_page or ""))
     with tempfile.NamedTemporaryFile("w", suffix=".ppd", encoding="ascii") as text:
         text.write(ppd.ppd_text(caps, args.queue))
         text.flush()
