@@ -31,8 +31,12 @@ class Packet(collections.namedtuple("Packet", "code req_id body")):
         return status, text
 
 
+PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+
+
 def program_env(wine_debug=ERRORS):
-    return dict(os.environ, WINEDEBUG=wine_debug, NO_RPC="1")
+    """The rig's prefix named for the library as for scripts/wine-run, which defaults to it."""
+    return dict(os.environ, WINEDEBUG=wine_debug, NO_RPC="1", WINEPREFIX=PREFIX)
 
 
 def record(job_id, output, **values):
@@ -42,8 +46,7 @@ def record(job_id, output, **values):
 
 def drive_c():
     """The unix folder behind drive C: of the rig's Wine prefix."""
-    return os.path.join(os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix")),
-                        "drive_c")
+    return os.path.join(PREFIX, "drive_c")
 
 
 class Session:

@@ -368,7 +368,7 @@ class Listener(threading.Thread):
         conn, _ = self.server.accept()
         self.peers = [(os.stat("/proc/" + pid).st_uid, cmdline(pid), read("/proc/%s/environ" % pid))
                       for pid in os.listdir("/proc") if pid.isdigit()
-                      and cmdline(pid).startswith("socket://")]
+                      and cmdline(pid).startswith("socket://127.0.0.1:%d " % self.port)]
         while chunk := conn.recv(1 << 16):
             self.data += chunk
         conn.close()
