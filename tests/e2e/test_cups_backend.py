@@ -27,6 +27,8 @@ PREFIX = os.path.join(peer.BUILD_DIR, "e2e-home", ".wine")
 PRINTER = peer.PRINTER
 WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 os.environ.setdefault("CUPS_SERVER", "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631"))
+# The rig's cupsd's own folder, where the queue command keeps passwords for its backend.
+os.environ.setdefault("CUPS_SERVERROOT", os.path.join(peer.BUILD_DIR, "cups"))
 
 
 def run(*command, **options):
