@@ -48,10 +48,12 @@ def plan_pages(documents, ranges):
 
 
 def paper_of(doc):
-    """width << 16 | height in points of a document's first page, portrait,
-    for a start-print record; RenderError when it is no sane paper."""
-    width, height = sorted(round(side) for side in doc.size)
-    if not 0 < width <= height <= MAX_PAPER_POINTS:
+    """width << 16 | height in points of a document's first page, as it
+    stands (the program takes a landscape page on the driver's landscape
+    paper, else upright), for a start-print record; RenderError when it is
+    no sane paper."""
+    width, height = (round(side) for side in doc.size)
+    if not 0 < min(width, height) <= max(width, height) <= MAX_PAPER_POINTS:
         raise RenderError("the pages of %s are %d x %d points: no paper is that size"
                           % (doc.name, width, height))
     return width << 16 | height

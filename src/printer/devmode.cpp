@@ -78,10 +78,8 @@ std::vector<DriverPaper> driver_papers(const char *printer) {
     return papers;
 }
 
-// The driver's own paper of that size where it lists one (drivers ignore
-// explicit sizes, and standard codes they do not list), else a standard code
-// where one fits, else the driver's smallest paper that holds the page;
-// otherwise an explicit size, which drivers only honour with paper code 0 and
+// A paper code where the driver or the standard table has one; otherwise an
+// explicit size, which drivers only honour with paper code 0 and
 // DM_PAPERSIZE cleared.
 void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     if (!(request->fields & FIELD_PAPER_SIZE))
@@ -89,14 +87,10 @@ void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     uint32_t width = request->paper_size >> 16;
     uint32_t height = request->paper_size & 0xFFFF;
     TRACE_ON(dbch_printer, SET_DEVMODE, "paper_sizes %d,%d\n", int(width), int(height));
-    std::optional<int32_t> code = find_paper_code(width, height);
-    if (name_field_terminated(request->printer_name)) {
-        std::vector<DriverPaper> papers = driver_papers(request->printer_name);
-        if (auto listed = find_driver_paper(width, height, papers, code))
-            code = listed;
-        else if (!code)
-            code = find_enclosing_driver_paper(width, height, papers);
-    }
+    const std::optional<int32_t> code =
+        name_field_terminated(request->printer_name)
+            ? choose_driver_paper(width, height, driver_papers(request->printer_name))
+            : find_paper_code(width, height);
     if (code) {
         dm->dmPaperSize = short(*code);
         dm->dmFields |= DM_PAPERSIZE;

@@ -181,6 +181,16 @@ std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t heig
     return smallest ? std::optional<int32_t>(smallest->code) : std::nullopt;
 }
 
+std::optional<int32_t> choose_driver_paper(uint32_t width, uint32_t height,
+                                           const std::vector<DriverPaper> &papers) {
+    const std::optional<int32_t> code = find_paper_code(width, height);
+    if (auto listed = find_driver_paper(width, height, papers, code))
+        return listed;
+    if (auto turned = find_driver_paper(height, width, papers, find_paper_code(height, width)))
+        return turned;
+    return code ? code : find_enclosing_driver_paper(width, height, papers);
+}
+
 int16_t points_to_tenths_mm(uint32_t points) {
     double tenths = points * TENTHS_MM_PER_POINT;
     // Clamped rather than wrapped: a wrapped size would turn negative or tiny.

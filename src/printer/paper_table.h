@@ -55,6 +55,14 @@ std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
 std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t height,
                                                    const std::vector<DriverPaper> &papers);
 
+// The paper code for a page of width x height points: the driver's own paper
+// of that size (drivers ignore explicit sizes, and standard codes they do not
+// list), else its paper of the turned size (a landscape page on the paper it
+// lists upright), else the standard code, else its smallest paper that holds
+// the page.
+std::optional<int32_t> choose_driver_paper(uint32_t width, uint32_t height,
+                                           const std::vector<DriverPaper> &papers);
+
 // points x 3.53, truncated toward zero and clamped to what the signed 16-bit
 // device-mode fields can hold (sizes above about 9282 points).
 int16_t points_to_tenths_mm(uint32_t points);

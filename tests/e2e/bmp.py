@@ -68,10 +68,11 @@ class Image(collections.namedtuple("Image", "width height data")):
 
 
 def make(device, path, code, size=None):
-    """`code` (PostScript) rendered by one of Ghostscript's devices."""
+    """`code` (PostScript, read from a pipe: any length) rendered by one of
+    Ghostscript's devices."""
     size_args = ["-g%dx%d" % size, "-r72", "-dFIXEDMEDIA"] if size else []
     subprocess.run([GS, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device,
-                    *size_args, "-sOutputFile=" + path, "-c", code],
+                    *size_args, "-sOutputFile=" + path, "-"], input=code.encode(),
                    check=True, stdout=subprocess.DEVNULL, timeout=60)
     return path
 

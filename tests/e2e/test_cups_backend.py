@@ -330,6 +330,49 @@ class Queue(Printed):
         self.assertNotIn("disabled", run("lpstat", "-p", self.queue).stdout)
         self.assertEqual(os.listdir(self.folder), [])
 
+    # The same documents and options through a native PostScript queue with
+    # the queue's own PPD: the same pages, in the same order, orientation
+    # and place. Papers up to A3 (larger ones take minutes a page).
+    def test_prints_what_a_native_postscript_queue_prints(self):
+        self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
+        ppd, native = os.path.join(self.work, "native.ppd"), self.queue + "N"
+        with open(os.path.join(os.environ["CUPS_SERVERROOT"], "ppd", self.queue + ".ppd")) as f:
+            lines = f.readlines()
+        with open(ppd, "w") as f:
+            f.writelines(line for line in lines if not line.startswith("*cupsFilter2"))
+        papers = [words[1].split("/")[0] for words in map(str.split, lines) if words[0] ==
+                  "*PaperDimension" and float(words[-2].strip('"')) * float(words[-1].strip('"'))
+                  <= 842 * 1191]
+        six = bmp.make_pdf(os.path.join(self.work, "six.pdf"), 6)
+        letter = bmp.make("pdfwrite", os.path.join(self.work, "letter.pdf"),
+                          bmp.RED_BLOCK.replace("320", "520"), (612, 792))
+        cases = [(six, "copies=2", "collate=true"), (six, "copies=2", "collate=false"),
+                 (six, "number-up=2"), (six, "number-up=4"), (six, "number-up=6"),
+                 (six, "page-ranges=2-3,5"), (six, "mirror=true"), (letter, "fit-to-page=true", "media=A5"),
+                 (six, "ColorModel=Gray"), (six, "Resolution=600dpi", "number-up=2")] + [
+                 (six, "page-ranges=1-2", "orientation-requested=%d" % n) for n in (3, 4, 5, 6)] + [
+                 (letter, "Resolution=150dpi", "media=" + paper) for paper in papers]
+        printer = Listener(len(cases))
+        printer.start()
+        run("lpadmin", "-p", native, "-E", "-v", "socket://127.0.0.1:%d" % printer.port, "-P",
+            ppd, check=True)
+        self.addCleanup(run, "lpadmin", "-x", native)
+        jobs = [lp(self.queue, *case) for case in cases]
+        for case in cases:
+            lp(native, *case)
+        wait_until(lambda: idle(self.queue) and idle(native), 900, "every job printed")
+        printer.join(10)
+        for case, job, theirs in zip(cases, jobs, printer.outputs):
+            with open(os.path.join(self.work, "native.ps"), "wb") as f:
+                f.write(theirs)
+            expected = bmp.render_postscript(f.name, 20, self.work)
+            got = bmp.render_postscript(self.delivered(job)[0], 20, self.work)
+            self.assertEqual(len(got), len(expected), case)
+            for n, (page, native_page) in enumerate(zip(got, expected), 1):
+                self.assertLess(ink_mismatch(page, native_page), 0.04, (case, n))
+                colour = bmp.share(page, lambda r, g, b: max(r, g, b) - min(r, g, b) > 40)
+                self.assertEqual(colour == 0, "ColorModel=Gray" in case, (case, n))
+
     def test_root_shares_no_terminal_and_reads_a_bounded_answer(self):
         stand_in = os.path.join(self.work, "wine")
         with open(os.open(stand_in, os.O_WRONLY | os.O_CREAT, 0o755), "w") as f:
@@ -348,6 +391,17 @@ class Queue(Printed):
             self.assertEqual(f.read(), "no terminal True ['0', '1', '2', '3']")
 
 
+def ink_mismatch(a, b):
+    """The share of pixels inked on one page and not the other; sizes that
+    differ by more than a pixel (a rounded paper size) count as all."""
+    width, height = min(a.width, b.width), min(a.height, b.height)
+    if max(a.width, b.width) - width > 1 or max(a.height, b.height) - height > 1:
+        return 1
+    inked = [[min(page.data[3 * (y * page.width + x):3 * (y * page.width + x) + 3]) < 230
+              for y in range(height) for x in range(width)] for page in (a, b)]
+    return sum(p != q for p, q in zip(*inked)) / (width * height)
+
+
 def owned_paths(place):
     """What is directly in `place`; in /dev/shm, what is in the owner's page folders."""
     if place != "/dev/shm":
@@ -359,21 +413,27 @@ def owned_paths(place):
 
 
 class Listener(threading.Thread):
-    """A socket printer that notes who connects: uid and command line."""
+    """A socket printer that takes `jobs` connections, noting what each sent
+    and who made the first: uid and command line."""
 
-    def __init__(self):
+    def __init__(self, jobs=1):
         super().__init__(daemon=True)
         self.server = socket.create_server(("127.0.0.1", 0))
-        self.port, self.data, self.peers = self.server.getsockname()[1], b"", []
+        self.port, self.jobs, self.outputs, self.peers = self.server.getsockname()[1], jobs, [], []
 
     def run(self):
-        conn, _ = self.server.accept()
-        self.peers = [(os.stat("/proc/" + pid).st_uid, cmdline(pid), read("/proc/%s/environ" % pid))
-                      for pid in os.listdir("/proc") if pid.isdigit()
-                      and cmdline(pid).startswith("socket://127.0.0.1:%d " % self.port)]
-        while chunk := conn.recv(1 << 16):
-            self.data += chunk
-        conn.close()
+        for _ in range(self.jobs):
+            conn, _ = self.server.accept()
+            self.peers = self.peers or [
+                (os.stat("/proc/" + pid).st_uid, cmdline(pid), read("/proc/%s/environ" % pid))
+                for pid in os.listdir("/proc") if pid.isdigit()
+                and cmdline(pid).startswith("socket://127.0.0.1:%d " % self.port)]
+            with conn:
+                self.outputs.append(b"".join(iter(lambda: conn.recv(1 << 16), b"")))
+
+    @property
+    def data(self):
+        return b"".join(self.outputs)
 
 
 def read(path):

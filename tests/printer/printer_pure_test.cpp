@@ -70,6 +70,14 @@ TEST(PaperTable, ExactSizesFindTheFirstCodeOthersAreConverted) {
     // 100 x 150 mm fits A5, 8x10 and A4: the smallest, A5. Nothing holds 300 mm.
     EXPECT_EQ(11, find_enclosing_driver_paper(283, 425, papers).value_or(0));
     EXPECT_EQ(0, find_enclosing_driver_paper(283, 851, papers).value_or(0));
+    // Chosen: listed in that orientation, listed turned, the table's, enclosing.
+    std::vector<DriverPaper> with_ledger = papers;
+    with_ledger.insert(with_ledger.end(), {{3, 2794, 4318}, {4, 4318, 2794}});
+    const uint32_t chosen[][3] = {{1224, 792, 4}, {792, 1224, 3}, {842, 595, 9},
+                                  {612, 792, 1},  {283, 425, 11}, {2000, 3000, 0}};
+    for (const auto &[width, height, code] : chosen)
+        EXPECT_EQ(code, uint32_t(choose_driver_paper(width, height, with_ledger).value_or(0)))
+            << width << " x " << height;
     const struct {
         uint32_t points;
         int16_t tenths;

@@ -245,7 +245,7 @@ class Job(unittest.TestCase):
 
     def test_jobs_beyond_sane_limits_are_refused_before_any_work(self):
         doc = mock.Mock(pages=10 ** 9, size=(842, 595))
-        self.assertEqual(job.paper_of(doc), 595 << 16 | 842)
+        self.assertEqual(job.paper_of(doc), 842 << 16 | 595)
         with self.assertRaisesRegex(RenderError, "has 1000000000 pages"):
             job.plan_pages([doc], None)
         for size in ((7200000, 7200000), (0, 842), (14401, 100)):
