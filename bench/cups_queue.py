@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """A PDF printed through a CUPS queue against the program printing the same
-pages pre-rasterised.
+pages pre-rasterised, and against a native PostScript queue.
 
   - queue: `lp` until the output is delivered into the destination folder:
     cupsd, pdftopdf, the backend as root, the job as the prefix's owner
@@ -13,20 +13,22 @@ Runs alternate; reported are the medians, their ratio, pages per second and
 the queue's first-page delay (from `lp` to "Printed page 1" in the queue's
 state). Run with the rig's services up (scripts/services start) and the
 build in $PROXY_BUILD_DIR:
-    python3 bench/cups_queue.py [--pages 10] [--repeats 5]
+    python3 bench/cups_queue.py [--pages 1,10,100] [--repeats 3]
 """
 import argparse
 import glob
 import os
+import socket
 import statistics
 import subprocess
+import threading
 import time
 
 from queue_rig import BUILD_DIR, SOURCE_DIR, fresh_work, make_queue, rig
 from bmp import make_pdf  # noqa: E402  (on the path queue_rig sets)
 
 WORK = os.path.join(BUILD_DIR, "bench-cups")
-QUEUE = "TavriBench"
+QUEUE, NATIVE = "TavriBench", "TavriBenchNative"
 PRINTABLE = (2479, 3508, 300)  # the rig's A4 printable area
 
 
@@ -63,46 +65,96 @@ def baseline_job(pages):
         "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "DISPLAY=" + os.environ.get("DISPLAY", ""),
         "/usr/bin/python3", os.path.join(SOURCE_DIR, "tools", "tavri-print"),
         "--printer", rig.PRINTER, "--exe", os.environ["PROXY_EXE"], "--wine-run",
-        rig.WINE, "--output", "tavri-bench.ps", "--scale", "as-is", *pages)
+        rig.WINE, "--output", "tavri-bench.ps", "--overwrite", "--scale", "as-is", *pages)
     return time.monotonic() - start
+
+
+class SocketPrinter(threading.Thread):
+    """The native queue's printer: reads each job to its end, notes when."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.server = socket.create_server(("127.0.0.1", 0))
+        self.port, self.last_end = self.server.getsockname()[1], 0.0
+
+    def run(self):
+        while True:
+            conn, _ = self.server.accept()
+            with conn:
+                while conn.recv(1 << 20):
+                    pass
+            self.last_end = time.monotonic()
+
+
+def native_queue():
+    """A PostScript queue with our queue's PPD, printing to a SocketPrinter."""
+    printer = SocketPrinter()
+    printer.start()
+    with open(os.path.join(os.environ["CUPS_SERVERROOT"], "ppd", QUEUE + ".ppd")) as f:
+        ppd = [line for line in f if not line.startswith("*cupsFilter2")]
+    path = os.path.join(WORK, "native.ppd")
+    with open(path, "w") as f:
+        f.writelines(ppd)
+    run("lpadmin", "-p", NATIVE, "-E", "-v", "socket://127.0.0.1:%d" % printer.port, "-P", path)
+    return printer
+
+
+def native_job(pdf, printer):
+    """Seconds from `lp` until the socket printer has read the whole job."""
+    start = time.monotonic()
+    run("lp", "-d", NATIVE, pdf)
+    while "printing" in state(NATIVE) or printer.last_end < start:
+        time.sleep(0.02)
+    return printer.last_end - start
 
 
 def rasterise(pdf):
     width, height, dpi = PRINTABLE
-    pattern = os.path.join(WORK, "page-%02d.bmp")
+    for old in glob.glob(os.path.join(WORK, "page-*.bmp")):
+        os.remove(old)
+    pattern = os.path.join(WORK, "page-%03d.bmp")
     run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=bmp16m", "-r%d" % dpi,
         "-g%dx%d" % (width, height), "-dFIXEDMEDIA", "-dPDFFitPage", "-sOutputFile=" + pattern,
         pdf)
     return sorted(glob.glob(os.path.join(WORK, "page-*.bmp")))
 
 
+def measure(pages, repeats, folder, printer):
+    """Median seconds (queue, its first page, baseline, native) for a PDF of `pages`."""
+    pdf = make_pdf(os.path.join(WORK, "doc.pdf"), pages)
+    bmps = rasterise(pdf)
+    for path in bmps + [pdf]:
+        os.chmod(path, 0o644)
+    queue_job(pdf, folder)  # warm: the first Wine start of a prefix costs more
+    queued, firsts, bare, native = [], [], [], []
+    for _ in range(repeats):
+        whole, first = queue_job(pdf, folder)
+        queued.append(whole)
+        firsts.append(first or whole)
+        bare.append(baseline_job(bmps))
+        native.append(native_job(pdf, printer))
+    return [statistics.median(v) for v in (queued, firsts, bare, native)]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--pages", type=int, default=10)
-    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--pages", default="1,10,100", help="page counts, comma-separated")
+    parser.add_argument("--repeats", type=int, default=3)
     args = parser.parse_args()
     folder = fresh_work(WORK)
-    pdf = make_pdf(os.path.join(WORK, "doc.pdf"), args.pages)
-    pages = rasterise(pdf)
-    for path in pages + [pdf]:
-        os.chmod(path, 0o644)
     make_queue(QUEUE, folder, "--display", os.environ.get("DISPLAY", ""))
     try:
-        queue_job(pdf, folder)  # warm: the first Wine start of a prefix costs more
-        queued, firsts, bare = [], [], []
-        for _ in range(args.repeats):
-            whole, first = queue_job(pdf, folder)
-            queued.append(whole)
-            firsts.append(first or whole)
-            bare.append(baseline_job(pages))
+        printer = native_queue()
+        print("medians of %d runs, seconds from lp to delivered" % args.repeats)
+        print("%6s %8s %8s %8s %11s %9s %10s" % ("pages", "queue", "baseline", "native",
+                                                 "q/baseline", "q/native", "1st page"))
+        for pages in map(int, args.pages.split(",")):
+            q, first, b, n = measure(pages, args.repeats, folder, printer)
+            print("%6d %8.2f %8.2f %8.2f %11.2f %9.2f %10.2f" % (pages, q, b, n, q / b, q / n,
+                                                                 first), flush=True)
     finally:
-        subprocess.run(["lpadmin", "-x", QUEUE])
-    q, b = statistics.median(queued), statistics.median(bare)
-    print("%d pages, %d runs each (median seconds)" % (args.pages, args.repeats))
-    print("  queue (lp to delivered):      %.2f s  %.2f pages/s" % (q, args.pages / q))
-    print("  baseline (pre-rasterised):    %.2f s  %.2f pages/s" % (b, args.pages / b))
-    print("  ratio queue / baseline:       %.2f" % (q / b))
-    print("  queue's first page after lp:  %.2f s" % statistics.median(firsts))
+        for queue in (QUEUE, NATIVE):
+            subprocess.run(["lpadmin", "-x", queue])
 
 
 if __name__ == "__main__":

@@ -4,7 +4,7 @@ as root, the worker, Ghostscript, Wine and the program), for an ordinary
 page and for the worst documents a submitter can send: raw jobs skip CUPS's
 filters, so they reach the backend as they are.
 
-Each input prints through one queue with --max-seconds 20; reported are its
+Each input prints through one queue with --max-seconds 90; reported are its
 end (delivered, or cancelled and why) and the peak of the summed resident
 memory, sampled every 20 ms, against the ordinary one-page PDF. Run with
 the rig's services up (scripts/services start), as root:
@@ -58,8 +58,8 @@ def peak_of(path, raw, folder):
 
 
 def inputs():
-    one = make_pdf(os.path.join(WORK, "one.pdf"), 1)
-    twelve = make_pdf(os.path.join(WORK, "twelve.pdf"), 12)
+    pdfs = [("%d-page PDF" % n, make_pdf(os.path.join(WORK, "%d.pdf" % n), n), False)
+            for n in (1, 10, 100)]
     bomb = make("pngmono", os.path.join(WORK, "bomb.png"), "showpage", (20000, 20000))
     huge = os.path.join(WORK, "huge-page.ps")
     loop = os.path.join(WORK, "loop.ps")
@@ -67,14 +67,14 @@ def inputs():
                        (loop, "%!PS\n{} loop\n")):
         with open(path, "w") as f:
             f.write(text)
-    return [("1-page PDF", one, False), ("12-page PDF", twelve, False),
-            ("raw PNG of 20000 x 20000 pixels", bomb, True),
-            ("raw page of 200 x 200 inches", huge, True), ("raw looping PostScript", loop, True)]
+    return pdfs + [("raw PNG of 20000 x 20000 pixels", bomb, True),
+                   ("raw page of 200 x 200 inches", huge, True),
+                   ("raw looping PostScript", loop, True)]
 
 
 def main():
     folder = fresh_work(WORK)
-    make_queue(QUEUE, folder, "--max-seconds", "20")
+    make_queue(QUEUE, folder, "--max-seconds", "90")
     try:
         results = [(name,) + peak_of(path, raw, folder) for name, path, raw in inputs()]
     finally:

@@ -39,10 +39,15 @@ def as_owner(owner):
     return {"start_new_session": True}
 
 
-def run_query(owner, args, exe=None):
+def run_query(owner, args, exe=None, display=("", "")):
     """The query program's output, run in the owner's prefix as the owner;
-    an answer of over MAX_ANSWER bytes is refused unread."""
-    env = owner.env(device_uri.Target("", owner.name, ""), "query", os.environ)
+    an answer of over MAX_ANSWER bytes is refused unread. With the queue's
+    `display` and its authority file: the Wine desktop that a first program starts stays up a moment
+    after it, and a job's progress window opens only on a desktop that has
+    a display."""
+    screen, xauthority = display
+    env = owner.env(device_uri.Target("", owner.name, "", display=screen, xauthority=xauthority),
+                    "query", os.environ)
     command = [default_wine(), exe or query_exe()] + args
     # Files, not pipes: the Wine services that a first program starts inherit
     # its output and outlive it, so a pipe would never reach its end.
@@ -131,9 +136,10 @@ def create_queue(owner, args):
     check_group(owner, args.group)
     if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
+    display = (args.display or "", args.xauthority or "")
     caps = capabilities.parse(run_query(owner, ["capabilities", args.wine_printer],
-                                        args.query_exe))
-    run_query(owner, ["font-link"], args.query_exe)
+                                        args.query_exe, display))
+    run_query(owner, ["font-link"], args.query_exe, display)
     to, userinfo = credentials.split(args.to)
     target = device_uri.Target(
         args.wine_printer, owner.name, to, prefix=args.prefix or "", display=args.display or "",

@@ -259,6 +259,25 @@ class Queue(Printed):
         self.assertEqual([p for p in glob.glob("/dev/shm/tavri-print-*")
                           if os.stat(p).st_uid == owner], [])
 
+    # Cancel (取消) clicked in the progress window at moments from the first
+    # page on: every job ends cancelled and nothing comes out.
+    def test_a_click_on_cancel_cancels_the_job_every_time(self):
+        made = make_queue(self, self.queue, PRINTER, self.folder, "--display",
+                          os.environ["DISPLAY"])
+        self.assertEqual(made.returncode, 0, made.stderr)
+        pdf = bmp.make_pdf(os.path.join(self.work, "twenty.pdf"), 20)
+        for delay in (0, 0.5, 1.5, 3, 5, 8):
+            job = lp(self.queue, pdf)
+            window = wait_until(lambda: job_windows(job), 60, "job %s's window" % job)[0]
+            time.sleep(delay)
+            run("xdotool", "mousemove", "--window", window, "150", "105", "click", "1")
+            wait_until(lambda: idle(self.queue), 30, "job %s ended" % job)
+            said = [line for line in read(os.path.join(peer.BUILD_DIR, "logs", "cups_error_log"))
+                    .decode().splitlines() if "[Job %s]" % job in line]
+            self.assertIn("Job canceled at printer.", said[-1], (delay, said[-3:]))
+            self.assertEqual(self.delivered(job), [])
+        self.assertNotIn("disabled", run("lpstat", "-p", self.queue).stdout)
+
     # Every file the prefix's owner can reach in the prefix, drive C:, the
     # destination folder and its page folders is replaced by a symlink to a
     # root-only file, and dangling links are planted where root once wrote.
@@ -446,6 +465,14 @@ def read(path):
 
 def cmdline(pid):
     return read("/proc/%s/cmdline" % pid).replace(b"\0", b" ").decode("utf-8", "replace")
+
+
+def job_windows(job):
+    """The shown X windows of the program of CUPS job `job`."""
+    pids = program_pids(job)
+    return [window for window in run("xdotool", "search", "--onlyvisible", "--class",
+                                     "tavri-printer-proxy").stdout.split()
+            if run("xdotool", "getwindowpid", window).stdout.strip() in pids]
 
 
 def program_pids(job):
