@@ -95,7 +95,9 @@ def native_queue():
     path = os.path.join(WORK, "native.ppd")
     with open(path, "w") as f:
         f.writelines(ppd)
-    run("lpadmin", "-p", NATIVE, "-E", "-v", "socket://127.0.0.1:%d" % printer.port, "-P", path)
+    # snmp=false: the socket backend would wait 4 s for an SNMP answer.
+    run("lpadmin", "-p", NATIVE, "-E", "-v", "socket://127.0.0.1:%d/?snmp=false" % printer.port,
+        "-P", path)
     return printer
 
 
