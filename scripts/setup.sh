@@ -14,6 +14,7 @@ PACKAGES=(
     ninja-build cmake googletest clang libclang-rt-14-dev llvm
     debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-wheel
     build-essential dpkg-dev lintian help2man pyflakes3 shellcheck
+    libpappl-dev cups-ipp-utils pkg-config
 )
 
 step() { echo "== $*"; }

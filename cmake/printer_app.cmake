@@ -1,0 +1,38 @@
+# tavri-printer-app: the Wine printers of a prefix as driverless IPP printers,
+# built on PAPPL where pkg-config finds it, with the tests of its pure parts.
+find_package(PkgConfig)
+if(PKG_CONFIG_FOUND)
+    pkg_check_modules(PAPPL IMPORTED_TARGET pappl)
+endif()
+if(NOT PAPPL_FOUND)
+    message(STATUS "PAPPL not found: tavri-printer-app is not built")
+    return()
+endif()
+
+set(APP_DIR ${CMAKE_SOURCE_DIR}/printer_app)
+# The parts that need neither PAPPL nor a running system: tested with the
+# sanitizers, as the program's own pure logic is.
+set(APP_PURE_SOURCES
+    ${APP_DIR}/query_report.cpp ${APP_DIR}/driver_data.cpp ${APP_DIR}/page_image.cpp
+    ${APP_DIR}/printer_names.cpp ${APP_DIR}/loopback.cpp ${APP_DIR}/child_process.cpp
+    ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp
+    ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)
+
+add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
+               ${APP_DIR}/wine_query.cpp ${APP_DIR}/printer_driver.cpp ${APP_DIR}/raster_job.cpp
+               ${APP_DIR}/printer_sync.cpp
+               ${APP_DIR}/main.cpp)
+proxy_warnings(tavri-printer-app)
+target_include_directories(tavri-printer-app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(tavri-printer-app PRIVATE PkgConfig::PAPPL)
+
+file(GLOB APP_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/printer_app/*_test.cpp)
+# The program's own BMP check judges the pages made here.
+add_executable(test_printer_app ${APP_TESTS} ${APP_PURE_SOURCES}
+               ${CMAKE_SOURCE_DIR}/src/service/bmp_file.cpp)
+proxy_warnings(test_printer_app)
+target_include_directories(test_printer_app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(test_printer_app PRIVATE ${SANITIZE})
+target_link_options(test_printer_app PRIVATE ${SANITIZE})
+target_link_libraries(test_printer_app PRIVATE gtest gtest_main cups)
+add_test(NAME native_printer_app COMMAND test_printer_app)

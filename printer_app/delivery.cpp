@@ -1,0 +1,109 @@
+#include "delivery.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+std::string failure(const std::string &what) {
+    return what + ": " + strerror(errno);
+}
+
+bool copy_all(int from, int to) {
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = write(to, buffer + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return false;
+            done += put;
+        }
+    }
+}
+
+// A new file in `folder` named STEM.EXT, or STEM-N.EXT when that is taken.
+int create_unique(const std::string &folder, const std::string &stem, const std::string &ext,
+                  std::string &path) {
+    for (int n = 1; n < 1000; ++n) {
+        path = folder + "/" + stem + (n > 1 ? "-" + std::to_string(n) : "") + ext;
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::string output_file_stem(int job_id, std::string_view title) {
+    std::string safe;
+    for (char c : title.substr(0, 60)) {
+        bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_' || (c == '.' && !safe.empty());
+        safe += kept ? c : '_';
+    }
+    return "job-" + std::to_string(job_id) + (safe.empty() ? "" : "-" + safe);
+}
+
+std::string output_extension(std::string_view head) {
+    if (head.substr(0, 4) == "%PDF")
+        return ".pdf";
+    // PostScript, also behind the PJL or Ctrl-D that drivers put in front.
+    if (head.substr(0, 2) == "%!" || head.substr(0, 3) == "\x04%!" ||
+        (head.substr(0, 9) == "\x1b%-12345X" && head.find("%!") != std::string_view::npos))
+        return ".ps";
+    return ".prn";
+}
+
+bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,
+                    const std::string &stem, std::string &delivered, std::string &error) {
+    Fd top, drive_c, source, target;
+    top.fd = open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    drive_c.fd = top.fd < 0
+                     ? -1
+                     : openat(top.fd, "drive_c", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    source.fd = drive_c.fd < 0 ? -1
+                               : openat(drive_c.fd, name.c_str(),
+                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (source.fd < 0 || fstat(source.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = source.fd < 0 ? failure("the driver's output " + name)
+                              : "the driver's output " + name + " is no regular file";
+        return false;
+    }
+    char head[512];
+    ssize_t got = pread(source.fd, head, sizeof head, 0);
+    std::string ext = output_extension(std::string_view(head, got > 0 ? size_t(got) : 0));
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = failure("the output folder " + folder);
+        return false;
+    }
+    target.fd = create_unique(folder, stem, ext, delivered);
+    if (target.fd < 0 || !copy_all(source.fd, target.fd) || fsync(target.fd) != 0) {
+        error = failure("writing " + delivered);
+        if (target.fd >= 0)
+            unlink(delivered.c_str());
+        return false;
+    }
+    unlinkat(drive_c.fd, name.c_str(), 0);
+    return true;
+}

@@ -1,0 +1,19 @@
+// The driver's output of a finished job, moved from drive C: of the prefix
+// into the owner's output folder. Only the job's own file is read and
+// removed, reached from the prefix without following a link.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A file name for a job's output: "job-ID-TITLE" with the title made safe
+// (letters, digits, '-', '_' and '.'; at most 60 bytes), without extension.
+std::string output_file_stem(int job_id, std::string_view title);
+
+// The extension that the output's first bytes call for: ".ps", ".pdf" or ".prn".
+std::string output_extension(std::string_view head);
+
+// Moves PREFIX/drive_c/NAME into `folder` (made when missing) as
+// STEM.EXT, never replacing a file; `delivered` is the new path.
+bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,
+                    const std::string &stem, std::string &delivered, std::string &error);

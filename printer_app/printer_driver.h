@@ -1,0 +1,51 @@
+// The printer system's view of a Wine printer: one driver, "wine", whose
+// data come from the printer's driver report; a device scheme "wine" whose
+// URI names the Wine printer (wine://localhost/NAME, percent-encoded), since
+// every byte goes through the Windows program and none through a device.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <pappl/pappl.h>
+
+#include "app_config.h"
+#include "driver_data.h"
+#include "query_report.h"
+
+constexpr const char *WINE_DRIVER_NAME = "wine";
+
+// Shared by every callback of the application.
+struct AppState {
+    AppConfig config;
+    std::mutex mutex; // guards reports and the rescan requests
+    // By Wine printer name: the prefix's printers found at the last scan.
+    std::map<std::string, DriverReport> reports;
+    std::thread rescanner; // started by the first rescan
+    std::condition_variable rescan_wanted;
+    bool rescan_requested = false, stopping = false;
+};
+
+// What a printer keeps as its driver extension; released with the printer.
+struct PrinterSetup {
+    AppState *app = nullptr;
+    std::string wine_name;
+    DriverChoices choices;
+};
+
+void register_wine_device_scheme();
+std::string wine_device_uri(const std::string &wine_name);
+// The Wine printer a device URI names; empty when it names none.
+std::string wine_name_from_uri(const char *device_uri);
+
+// The driver callback: `data` is the AppState.
+bool wine_driver_callback(pappl_system_t *system, const char *driver_name, const char *device_uri,
+                          const char *device_id, pappl_pr_driver_data_t *driver_data,
+                          ipp_t **driver_attrs, void *data);
+
+// Fills the driver data from the choices, whose strings it points to: they
+// must live as long as the printer.
+void fill_driver_data(const DriverChoices &choices, pappl_pr_driver_data_t *data);

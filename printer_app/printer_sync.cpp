@@ -1,0 +1,165 @@
+#include "printer_sync.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "printer_names.h"
+#include "wine_query.h"
+
+namespace {
+
+constexpr const char *DEVICE_ID = "MFG:Wine;";
+
+std::vector<std::string> names_of(const std::vector<WinePrinter> &printers) {
+    std::vector<std::string> names;
+    for (const WinePrinter &p : printers)
+        names.push_back(p.name);
+    return names;
+}
+
+bool is_wine_default(const std::vector<WinePrinter> &printers, const std::string &wine_name) {
+    for (const WinePrinter &p : printers)
+        if (p.name == wine_name)
+            return p.is_default;
+    return false;
+}
+
+void collect_printer(pappl_printer_t *printer, void *data) {
+    static_cast<std::vector<ServedPrinter> *>(data)->push_back(
+        {papplPrinterGetID(printer), papplPrinterGetName(printer),
+         wine_name_from_uri(papplPrinterGetDeviceURI(printer)),
+         papplPrinterGetNumberOfActiveJobs(printer) > 0});
+}
+
+void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &printers) {
+    std::vector<ServedPrinter> served;
+    papplSystemIteratePrinters(system, collect_printer, &served);
+    PrinterChanges changes = plan_printer_changes(names_of(printers), served);
+    for (int id : changes.remove)
+        if (pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr)) {
+            papplLog(system, PAPPL_LOGLEVEL_INFO, "Printer %s removed: its Wine printer is gone",
+                     papplPrinterGetName(printer));
+            papplPrinterDelete(printer);
+        }
+    // The owner's default printer, restored, stays; else Wine's default is taken.
+    int kept_default = papplSystemGetDefaultPrinterID(system);
+    bool has_default = std::any_of(served.begin(), served.end(), [&](const ServedPrinter &p) {
+        return p.id == kept_default &&
+               !std::count(changes.remove.begin(), changes.remove.end(), p.id);
+    });
+    for (const auto &[wine_name, name] : changes.add) {
+        pappl_printer_t *printer =
+            papplPrinterCreate(system, 0, name.c_str(), WINE_DRIVER_NAME, DEVICE_ID,
+                               wine_device_uri(wine_name).c_str());
+        if (!printer)
+            continue;
+        papplLog(system, PAPPL_LOGLEVEL_INFO, "Wine printer %s served as %s", wine_name.c_str(),
+                 name.c_str());
+        if (!has_default && is_wine_default(printers, wine_name))
+            papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
+    }
+}
+
+bool save_state(pappl_system_t *system, void *data) {
+    return papplSystemSaveState(system, static_cast<AppState *>(data)->config.state_file.c_str());
+}
+
+// On the rescan thread, while the system runs: no request, and no shutdown,
+// waits for the Wine programs it starts.
+void rescan(pappl_system_t *system, AppState &app) {
+    std::vector<WinePrinter> printers;
+    std::vector<std::string> errors;
+    bool scanned = scan_wine_printers(app, printers, errors);
+    for (const std::string &error : errors)
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    if (scanned)
+        sync_printers(system, printers);
+}
+
+void rescan_loop(pappl_system_t *system, AppState *app) {
+    std::unique_lock<std::mutex> hold(app->mutex);
+    for (;;) {
+        app->rescan_wanted.wait(hold, [&] { return app->rescan_requested || app->stopping; });
+        if (app->stopping)
+            return;
+        app->rescan_requested = false;
+        hold.unlock();
+        rescan(system, *app);
+        hold.lock();
+    }
+}
+
+// A timer of the printer system, run under its lock: it only wakes the scan.
+bool request_rescan(pappl_system_t *system, void *data) {
+    auto &app = *static_cast<AppState *>(data);
+    std::lock_guard<std::mutex> hold(app.mutex);
+    if (!app.rescanner.joinable())
+        app.rescanner = std::thread(rescan_loop, system, &app);
+    app.rescan_requested = true;
+    app.rescan_wanted.notify_one();
+    return true;
+}
+
+} // namespace
+
+bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
+                        std::vector<std::string> &errors) {
+    std::vector<WinePrinter> found;
+    std::string error;
+    if (!query_wine_printers(app.config, found, error)) {
+        errors.push_back(error);
+        return false;
+    }
+    std::map<std::string, DriverReport> reports;
+    for (const WinePrinter &p : found) {
+        {
+            std::lock_guard<std::mutex> hold(app.mutex);
+            auto known = app.reports.find(p.name);
+            if (known != app.reports.end())
+                reports[p.name] = known->second;
+        }
+        if (!reports.count(p.name) &&
+            !query_driver_report(app.config, p.name, reports[p.name], error)) {
+            reports.erase(p.name);
+            errors.push_back(error);
+            continue;
+        }
+        printers.push_back(p);
+    }
+    std::lock_guard<std::mutex> hold(app.mutex);
+    app.reports = std::move(reports);
+    return true;
+}
+
+bool restore_printers(pappl_system_t *system, AppState &app) {
+    std::vector<WinePrinter> printers;
+    std::vector<std::string> errors;
+    bool scanned = scan_wine_printers(app, printers, errors);
+    for (const std::string &error : errors)
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    if (!scanned)
+        return false;
+    if (!make_parent_folders(app.config.state_file))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "No folder for the state file %s",
+                 app.config.state_file.c_str());
+    papplSystemLoadState(system, app.config.state_file.c_str());
+    papplSystemSetSaveCallback(system, save_state, &app);
+    sync_printers(system, printers);
+    return true;
+}
+
+void schedule_rescans(pappl_system_t *system, AppState &app) {
+    if (app.config.rescan_seconds > 0)
+        papplSystemAddTimerCallback(system, time(nullptr) + app.config.rescan_seconds,
+                                    app.config.rescan_seconds, request_rescan, &app);
+}
+
+void stop_rescans(AppState &app) {
+    {
+        std::lock_guard<std::mutex> hold(app.mutex);
+        app.stopping = true;
+        app.rescan_wanted.notify_one();
+    }
+    if (app.rescanner.joinable())
+        app.rescanner.join();
+}

@@ -1,0 +1,219 @@
+#include "raster_job.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <unistd.h>
+
+#include "delivery.h"
+#include "page_image.h"
+#include "printer_driver.h"
+#include "wine_job.h"
+
+namespace {
+
+// A heartbeat is considered after this many lines: a line takes far less
+// than the program's patience.
+constexpr unsigned LINES_PER_KEEP_ALIVE = 64;
+
+struct RasterJob {
+    WineJob wine;
+    std::string folder; // the job's page files
+    PageFile page;
+    unsigned pages_made = 0;
+    bool failed = false;
+};
+
+PrinterSetup *setup_of(pappl_job_t *job) {
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+    return static_cast<PrinterSetup *>(data.extension);
+}
+
+uint32_t hundredths_mm_to_points(int hundredths) {
+    return uint32_t(std::lround(hundredths * 72.0 / 2540.0));
+}
+
+// The start-print settings of a job: its paper, source, sides, colour and
+// resolution in the driver's terms; what the printer lacks stays its own.
+JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &o, const PrinterSetup &s) {
+    const DriverChoices &c = s.choices;
+    JobSettings js;
+    js.job_id = uint32_t(papplJobGetID(job));
+    js.printer = s.wine_name;
+    js.output_name =
+        "tavri-app-" + std::to_string(getpid()) + "-" + std::to_string(papplJobGetID(job)) + ".prn";
+    js.paper = hundredths_mm_to_points(o.media.size_width) << 16 |
+               hundredths_mm_to_points(o.media.size_length);
+    for (const MediaChoice &m : c.media)
+        if (m.pwg_name == o.media.size_name)
+            js.paper = m.points;
+    for (const SourceChoice &source : c.sources)
+        if (source.keyword == o.media.source && source.bin_id > 0)
+            js.paper_source = uint32_t(source.bin_id);
+    if (c.duplex)
+        js.duplex = o.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 2u
+                    : o.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 3u
+                                                                  : 1u;
+    if (c.color)
+        js.color = o.header.cupsColorSpace == CUPS_CSPACE_SRGB ||
+                           o.header.cupsColorSpace == CUPS_CSPACE_RGB
+                       ? JOB_COLOR_COLOR
+                       : JOB_COLOR_MONO;
+    if (o.header.HWResolution[0] > 0 && o.header.HWResolution[1] > 0) {
+        js.x_dpi = o.header.HWResolution[0];
+        js.y_dpi = o.header.HWResolution[1];
+    }
+    return js;
+}
+
+bool fail(pappl_job_t *job, RasterJob &rj, const std::string &why) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    if (!rj.failed)
+        wine_job_abandon(rj.wine, why);
+    rj.failed = true;
+    return false;
+}
+
+void release(pappl_job_t *job, RasterJob *rj) {
+    page_file_discard(rj->page);
+    if (rj->wine.peer.pid > 0 || rj->wine.lock_fd >= 0)
+        wine_job_abandon(rj->wine, "the job ended");
+    std::error_code ignored;
+    if (!rj->folder.empty())
+        std::filesystem::remove_all(rj->folder, ignored);
+    papplJobSetData(job, nullptr);
+    delete rj;
+}
+
+bool is_cancelled(void *job) {
+    return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
+}
+
+bool start_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) {
+    PrinterSetup *setup = setup_of(job);
+    if (!setup)
+        return false;
+    auto rj = std::make_unique<RasterJob>();
+    const AppConfig &config = setup->app->config;
+    rj->wine.setup = {config.wine, config.exe, config.prefix, wine_environment(config),
+                      config.timeouts};
+    rj->wine.settings = settings_for(job, *options, *setup);
+    rj->folder = make_page_folder("tavri-app");
+    if (rj->folder.empty()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No folder for the page images");
+        return false;
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Starting the Wine printer %s", setup->wine_name.c_str());
+    RasterJob *raw = rj.release();
+    papplJobSetData(job, raw);
+    if (!wine_job_launch(raw->wine, -1)) {
+        fail(job, *raw, raw->wine.error);
+        release(job, raw);
+        return false;
+    }
+    return true;
+}
+
+bool start_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+    auto *rj = static_cast<RasterJob *>(papplJobGetData(job));
+    if (!rj || rj->failed)
+        return false;
+    const cups_page_header2_t &h = options->header;
+    std::optional<PixelKind> kind =
+        pixel_kind(h.cupsColorSpace, h.cupsBitsPerColor, h.cupsBitsPerPixel);
+    if (!kind)
+        return fail(job, *rj,
+                    "a raster of colour space " + std::to_string(h.cupsColorSpace) + " at " +
+                        std::to_string(h.cupsBitsPerPixel) + " bits per pixel cannot be printed");
+    RasterFormat format{h.cupsWidth,       h.cupsHeight,      h.cupsBytesPerLine,
+                        h.HWResolution[0], h.HWResolution[1], *kind};
+    std::string error;
+    if (!page_file_create(rj->page, rj->folder, rj->pages_made + 1, format,
+                          setup_of(job)->app->config.max_page_bytes, error))
+        return fail(job, *rj, "page " + std::to_string(rj->pages_made + 1) + ": " + error);
+    if (!peer_keep_alive(rj->wine.peer))
+        return fail(job, *rj, rj->wine.peer.error);
+    return true;
+}
+
+bool write_line(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
+                const unsigned char *line) {
+    auto *rj = static_cast<RasterJob *>(papplJobGetData(job));
+    if (!rj || rj->failed)
+        return false;
+    if (!page_file_write_line(rj->page, y, line, options->header.cupsBytesPerLine))
+        return fail(job, *rj, "a raster line cannot be written");
+    if (y % LINES_PER_KEEP_ALIVE == 0 && !peer_keep_alive(rj->wine.peer))
+        return fail(job, *rj, rj->wine.peer.error);
+    return true;
+}
+
+bool end_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+    auto *rj = static_cast<RasterJob *>(papplJobGetData(job));
+    if (!rj || rj->failed)
+        return false;
+    std::string path = rj->page.path;
+    if (!page_file_finish(rj->page))
+        return fail(job, *rj, "a page image cannot be written");
+    rj->page.path.clear();
+    rj->wine.pending.push_back(path);
+    ++rj->pages_made;
+    // With the page total known in advance, pages print as they come;
+    // otherwise they wait for the job's end.
+    if (!rj->wine.started && options->num_pages > 0 &&
+        !wine_job_start(rj->wine, options->num_pages))
+        return fail(job, *rj, rj->wine.error);
+    if (!wine_job_send_pages(rj->wine, is_cancelled, job))
+        return fail(job, *rj, rj->wine.error);
+    return true;
+}
+
+bool finish_job(pappl_job_t *job, RasterJob &rj) {
+    if (rj.failed)
+        return false;
+    if (papplJobIsCanceled(job))
+        return fail(job, rj, "the job was cancelled");
+    if (!rj.wine.started && !wine_job_start(rj.wine, uint32_t(rj.wine.pending.size())))
+        return fail(job, rj, rj.wine.error);
+    if (!wine_job_send_pages(rj.wine, is_cancelled, job))
+        return fail(job, rj, rj.wine.error);
+    if (rj.wine.sent != rj.wine.announced)
+        return fail(job, rj,
+                    "the job had " + std::to_string(rj.wine.sent) + " pages, not the " +
+                        std::to_string(rj.wine.announced) + " it announced");
+    std::string output;
+    if (!wine_job_finish(rj.wine, output))
+        return fail(job, rj, rj.wine.error);
+    PrinterSetup *setup = setup_of(job);
+    std::string stem = output_file_stem(papplJobGetID(job), papplJobGetName(job) ?: "");
+    std::string delivered, error;
+    if (!deliver_output(rj.wine.setup.prefix, rj.wine.settings.output_name,
+                        setup->app->config.output_dir, stem, delivered, error)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+        return false;
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Delivered to %s", delivered.c_str());
+    return true;
+}
+
+bool end_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+    auto *rj = static_cast<RasterJob *>(papplJobGetData(job));
+    if (!rj)
+        return false;
+    bool fine = finish_job(job, *rj);
+    release(job, rj);
+    return fine;
+}
+
+} // namespace
+
+void set_raster_callbacks(pappl_pr_driver_data_t *data) {
+    data->rstartjob_cb = start_job;
+    data->rstartpage_cb = start_page;
+    data->rwriteline_cb = write_line;
+    data->rendpage_cb = end_page;
+    data->rendjob_cb = end_job;
+}

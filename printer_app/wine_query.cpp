@@ -1,0 +1,38 @@
+#include "wine_query.h"
+
+namespace {
+
+constexpr size_t MAX_REPORT = 16u << 20; // no real report comes near it
+
+bool run_query(const AppConfig &config, std::vector<std::string> args, std::string &text,
+               std::string &error) {
+    args.insert(args.begin(), {config.wine, config.query_exe});
+    if (!run_for_output(args, wine_environment(config), config.query_timeout_ms, MAX_REPORT, text,
+                        error)) {
+        error = "asking Wine in " + config.prefix + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool query_wine_printers(const AppConfig &config, std::vector<WinePrinter> &printers,
+                         std::string &error) {
+    std::string text;
+    if (!run_query(config, {"printers"}, text, error))
+        return false;
+    error = parse_printer_list(text, printers);
+    return error.empty();
+}
+
+bool query_driver_report(const AppConfig &config, const std::string &printer, DriverReport &report,
+                         std::string &error) {
+    std::string text;
+    if (!run_query(config, {"capabilities", printer}, text, error))
+        return false;
+    error = parse_driver_report(text, report);
+    if (!error.empty())
+        error = "the driver report of " + printer + ": " + error;
+    return error.empty();
+}

@@ -1,0 +1,163 @@
+// The query program's reports, the choices made from them, and printer names.
+#include <gtest/gtest.h>
+
+#include "driver_data.h"
+#include "printer_names.h"
+#include "query_report.h"
+
+namespace {
+
+const char *const REPORT = "printer\tOffice\n"
+                           "driver\tHP LaserJet\n"
+                           "color\t1\nduplex\t1\ncopies\t99\ncollate\t1\n"
+                           "resolution\t150\t150\nresolution\t300\t300\nresolution\t600\t600\n"
+                           "resolution\t1200\t1200\nresolution\t2400\t2400\nresolution\t600\t600\n"
+                           "bin\t7\tAutomatically Select\nbin\t4\tManual\nbin\t260\tTray 3\n"
+                           "bin\t261\tTray 4\n"
+                           // A4 at 600 dpi, margins 50 px left/top, 100 px right/bottom
+                           "paper\t9\t2100\t2970\t4960\t7016\t50\t50\t4810\t6866\t600\t600\tA4\n"
+                           "paper\t1\t2159\t2794\t5100\t6600\t0\t0\t5100\t6600\t600\t600\tLetter\n"
+                           "paper\t70\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\t0\tA4 again\n"
+                           "paper\t256\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\tUser defined\n"
+                           "default\tpaper\t70\ndefault\tresolution\t1200\t1200\n"
+                           "default\tbin\t4\ndefault\tduplex\t3\ndefault\tcolor\t1\n"
+                           "default\torientation\t1\nend\n";
+
+} // namespace
+
+TEST(QueryReport, DriverReportReadAndBrokenOnesNamed) {
+    DriverReport r;
+    ASSERT_EQ("", parse_driver_report(REPORT, r));
+    EXPECT_EQ("HP LaserJet", r.driver);
+    EXPECT_TRUE(r.color && r.duplex && r.collate);
+    EXPECT_EQ(99, r.copies);
+    ASSERT_EQ(4u, r.papers.size());
+    EXPECT_EQ("A4 again", r.papers[2].name);
+    EXPECT_TRUE(r.papers[0].has_printable_area());
+    EXPECT_FALSE(r.papers[2].has_printable_area());
+    EXPECT_EQ(70, r.defaults.paper.value_or(0));
+    EXPECT_EQ(1200, r.defaults.resolution->y);
+
+    const struct {
+        const char *text, *error;
+    } broken[] = {
+        {"printer\tP\npaper\t9\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\t0\tA4\n",
+         "the report is cut off (no end line)"},
+        {"printer\tP\nend\n", "the driver of P reports no paper"},
+        {"end\nprinter\tP\n", "line 2 follows the end"},
+        {"colour\t1\nend\n", "line 1 is not understood: colour\t1"},
+        {"resolution\t300\nend\n", "line 1 is not understood: resolution\t300"},
+        {"copies\t1x\nend\n", "line 1 is not understood: copies\t1x"},
+        {"copies\t99999999999\nend\n", "line 1 is not understood: copies\t99999999999"},
+        {"paper\t9\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\tA4\nend\n",
+         "line 1 is not understood: paper\t9\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\tA4"},
+        {"default\tpaper\nend\n", "line 1 is not understood: default\tpaper"},
+        {"\nend\n", "line 1 is not understood: "},
+    };
+    for (const auto &row : broken)
+        EXPECT_EQ(row.error, parse_driver_report(row.text, r)) << row.text;
+}
+
+TEST(QueryReport, PrinterListNeedsFourFieldsAndItsLastLineEnd) {
+    std::vector<WinePrinter> list;
+    ASSERT_EQ("", parse_printer_list("A\tdrv\tLPT1:\t-\r\nB b\tdrv\tFILE:\tdefault\n", list));
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ("A", list[0].name);
+    EXPECT_EQ("-", std::string(list[0].is_default ? "default" : "-"));
+    EXPECT_TRUE(list[1].is_default);
+    EXPECT_EQ("", parse_printer_list("", list));
+    EXPECT_TRUE(list.empty());
+    EXPECT_NE("", parse_printer_list("A\tdrv\tLPT1:\t-", list));
+    EXPECT_NE("", parse_printer_list("A\tdrv\t-\n", list));
+    EXPECT_NE("", parse_printer_list("\tdrv\tLPT1:\t-\n", list));
+    EXPECT_NE("", parse_printer_list("A\tdrv\tLPT1:\tyes\n", list));
+}
+
+TEST(DriverData, ChoicesFromAReport) {
+    DriverReport r;
+    ASSERT_EQ("", parse_driver_report(REPORT, r));
+    DriverChoices c = choose_driver_settings(r);
+    EXPECT_EQ("HP LaserJet", c.make_and_model);
+    // Two sizes: the second A4 and the paper without a size are dropped; the
+    // default names the dropped A4, which is the first one's size.
+    ASSERT_EQ(2u, c.media.size());
+    EXPECT_EQ("iso_a4_210x297mm", c.media[0].pwg_name);
+    EXPECT_EQ("na_letter_8.5x11in", c.media[1].pwg_name);
+    EXPECT_EQ(0u, c.default_media);
+    EXPECT_EQ(595u << 16 | 842u, c.media[0].points);
+    EXPECT_EQ(612u << 16 | 792u, c.media[1].points);
+    // The widest margins of any paper: 100 px at 600 dpi, rounded up.
+    EXPECT_EQ(424, c.left_right);
+    EXPECT_EQ(424, c.bottom_top);
+    // The driver's 1200 dpi is offered, but 600 is the default; 2400 is left out.
+    ASSERT_EQ(4u, c.resolutions.size());
+    EXPECT_EQ(150, c.resolutions[0].x);
+    EXPECT_EQ(1200, c.resolutions[3].x);
+    EXPECT_EQ(600, c.default_resolution.x);
+    EXPECT_TRUE(c.color);
+    EXPECT_FALSE(c.color_default); // the driver's default is monochrome
+    EXPECT_EQ(SidesChoice::SHORT_EDGE, c.sides_default);
+    ASSERT_EQ(4u, c.sources.size());
+    EXPECT_EQ("auto", c.sources[0].keyword);
+    EXPECT_EQ("manual", c.sources[1].keyword);
+    EXPECT_EQ("tray-1", c.sources[2].keyword);
+    EXPECT_EQ(261, c.sources[3].bin_id);
+    EXPECT_EQ(1u, c.default_source);
+}
+
+TEST(DriverData, AReportOfLittleStillMakesAPrinter) {
+    DriverReport r;
+    ASSERT_EQ("", parse_driver_report("paper\t1\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\tNone\n"
+                                      "resolution\t-3\t-3\nduplex\t1\ndefault\tduplex\t2\nend\n",
+                                      r));
+    r.duplex = false; // a duplex default without duplex is ignored
+    DriverChoices c = choose_driver_settings(r);
+    ASSERT_EQ(1u, c.media.size());
+    EXPECT_EQ("iso_a4_210x297mm", c.media[0].pwg_name);
+    ASSERT_EQ(1u, c.resolutions.size());
+    EXPECT_EQ(300, c.default_resolution.x);
+    EXPECT_EQ(SidesChoice::ONE_SIDED, c.sides_default);
+    ASSERT_EQ(1u, c.sources.size());
+    EXPECT_EQ(0, c.sources[0].bin_id);
+    EXPECT_EQ(0, c.left_right);
+    // Only fine resolutions: the driver's default stays the default.
+    r.resolutions = {{1200, 1200}, {2400, 2400}};
+    r.defaults.resolution = DeviceResolution{2400, 2400};
+    EXPECT_EQ(2400, choose_driver_settings(r).default_resolution.x);
+    r.defaults.resolution.reset();
+    EXPECT_EQ(1200, choose_driver_settings(r).default_resolution.x);
+}
+
+TEST(PrinterNames, PredictableAndUnique) {
+    const struct {
+        const char *wine, *name;
+    } rows[] = {
+        {"HP LaserJet 4", "HP_LaserJet_4"},
+        {"  Office / 2nd floor  ", "Office_2nd_floor"},
+        {"Bürodrucker", "B_rodrucker"},
+        {"3D printer", "printer-3D_printer"},
+        {".hidden", "printer-.hidden"},
+        {"///", "printer"},
+        {"", "printer"},
+        {"a-b_c.d", "a-b_c.d"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(row.name, printer_name_for(row.wine)) << row.wine;
+    EXPECT_EQ(100u, printer_name_for(std::string(300, 'x')).size());
+    std::vector<std::string> names = unique_printer_names({"A B", "A/B", "A_B", "C"});
+    EXPECT_EQ((std::vector<std::string>{"A_B", "A_B-2", "A_B-3", "C"}), names);
+}
+
+TEST(PrinterNames, ScanAddsTheNewRemovesTheGoneUnlessBusy) {
+    std::vector<ServedPrinter> served = {{1, "Office", "Office", false},
+                                         {2, "gone", "Gone", false},
+                                         {3, "busy", "Busy gone", true},
+                                         {4, "mine", "", false}, // not a Wine printer's
+                                         {5, "A_B", "A B", false}};
+    PrinterChanges changes =
+        plan_printer_changes({"Office", "A/B", "a b", "A B", "A/B", "New"}, served);
+    EXPECT_EQ(std::vector<int>{2}, changes.remove);
+    using Add = std::pair<std::string, std::string>;
+    // Names are unique without regard to case, also against printers that go.
+    EXPECT_EQ((std::vector<Add>{{"A/B", "A_B-2"}, {"a b", "a_b-3"}, {"New", "New"}}), changes.add);
+}
