@@ -65,7 +65,7 @@ void redirect(posix_spawn_file_actions_t &actions, int fd, int target) {
 } // namespace
 
 pid_t spawn_child(const std::vector<std::string> &argv, const EnvironmentChanges &changes,
-                  int stdout_fd, int stderr_fd, std::string &error) {
+                  int stdout_fd, int stderr_fd, std::string &error, int stdin_fd) {
     SpawnSetup setup;
     // A session of its own: the group can be killed, and no terminal's
     // signals reach it.
@@ -76,7 +76,7 @@ pid_t spawn_child(const std::vector<std::string> &argv, const EnvironmentChanges
     sigfillset(&all);
     posix_spawnattr_setsigmask(&setup.attr, &none);
     posix_spawnattr_setsigdefault(&setup.attr, &all);
-    redirect(setup.actions, -1, 0);
+    redirect(setup.actions, stdin_fd, 0);
     redirect(setup.actions, stdout_fd, 1);
     redirect(setup.actions, stderr_fd, 2);
     // The server's sockets must not live on in wineserver after a job.

@@ -12,11 +12,11 @@
 // same name.
 using EnvironmentChanges = std::vector<std::string>;
 
-// Starts argv[0] (looked up in PATH) with standard input from /dev/null and
-// the given descriptors (-1: /dev/null) as standard output and error.
-// Returns the pid, or -1 with `error` set.
+// Starts argv[0] (looked up in PATH) with the given descriptors (-1:
+// /dev/null) as standard input, output and error. Returns the pid, or -1
+// with `error` set.
 pid_t spawn_child(const std::vector<std::string> &argv, const EnvironmentChanges &changes,
-                  int stdout_fd, int stderr_fd, std::string &error);
+                  int stdout_fd, int stderr_fd, std::string &error, int stdin_fd = -1);
 
 // Whether the child has exited within timeout_ms (0: just look); its wait
 // status in `status`. A child that has exited is reaped.

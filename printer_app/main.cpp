@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include "pdf_job.h"
 #include "printer_driver.h"
 #include "printer_sync.h"
 
@@ -67,9 +68,13 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     // Local users only, unless the listen address says otherwise.
     papplSystemAddListeners(system, option("listen-hostname", num_options, options, "localhost"));
     papplSystemSetHostName(system, "localhost");
+    // PAPPL 1.3 looks the footer up without checking for one: every page of
+    // the web interface would crash the server without it.
+    papplSystemSetFooterHTML(system, "Tavri Printer App");
     papplSystemSetPrinterDrivers(system, int(std::size(drivers)), drivers, nullptr, nullptr,
                                  wine_driver_callback, &app);
     register_wine_device_scheme();
+    add_pdf_filter(system, app);
     // Our save callback also keeps papplMainloop from loading a state file of
     // its own after this callback, over the printers made here.
     if (!restore_printers(system, app)) {

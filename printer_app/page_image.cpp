@@ -1,5 +1,6 @@
 #include "page_image.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,6 @@
 namespace {
 
 constexpr uint32_t FILE_HEADER_SIZE = 14, INFO_HEADER_SIZE = 40;
-constexpr double INCHES_PER_METRE = 1 / 0.0254;
 
 void put16(std::vector<unsigned char> &out, uint16_t v) {
     out.push_back(uint8_t(v));
@@ -39,6 +39,12 @@ uint16_t file_bits(PixelKind kind) {
 // Bytes a raster line needs for `width` pixels of this kind.
 uint64_t line_bytes(PixelKind kind, uint32_t width) {
     return (uint64_t(width) * file_bits(kind) + 7) / 8;
+}
+
+// A resolution from the network in the header's pixels per metre: a signed
+// 32-bit field, which an absurd resolution must not overflow.
+uint32_t pixels_per_metre(uint32_t dpi) {
+    return uint32_t(std::min<uint64_t>((uint64_t(dpi) * 10000 + 127) / 254, INT32_MAX));
 }
 
 // Grey level of palette entry i.
@@ -122,8 +128,8 @@ std::vector<unsigned char> bmp_headers(const RasterFormat &format, const BmpLayo
     put16(out, layout.bits);
     put32(out, 0); // BI_RGB
     put32(out, uint32_t(layout.file_size - layout.pixel_offset));
-    put32(out, uint32_t(format.x_dpi * INCHES_PER_METRE + 0.5));
-    put32(out, uint32_t(format.y_dpi * INCHES_PER_METRE + 0.5));
+    put32(out, pixels_per_metre(format.x_dpi));
+    put32(out, pixels_per_metre(format.y_dpi));
     put32(out, layout.palette_size);
     put32(out, 0);
     for (uint32_t i = 0; i < layout.palette_size; ++i) {

@@ -64,15 +64,20 @@ bool save_state(pappl_system_t *system, void *data) {
     return papplSystemSaveState(system, static_cast<AppState *>(data)->config.state_file.c_str());
 }
 
-// On the rescan thread, while the system runs: no request, and no shutdown,
-// waits for the Wine programs it starts.
-void rescan(pappl_system_t *system, AppState &app) {
-    std::vector<WinePrinter> printers;
+// The prefix's printers with their reports; what could not be asked, logged.
+bool scan_logged(pappl_system_t *system, AppState &app, std::vector<WinePrinter> &printers) {
     std::vector<std::string> errors;
     bool scanned = scan_wine_printers(app, printers, errors);
     for (const std::string &error : errors)
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
-    if (scanned)
+    return scanned;
+}
+
+// On the rescan thread, while the system runs: no request, and no shutdown,
+// waits for the Wine programs it starts.
+void rescan(pappl_system_t *system, AppState &app) {
+    std::vector<WinePrinter> printers;
+    if (scan_logged(system, app, printers))
         sync_printers(system, printers);
 }
 
@@ -133,11 +138,7 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
 
 bool restore_printers(pappl_system_t *system, AppState &app) {
     std::vector<WinePrinter> printers;
-    std::vector<std::string> errors;
-    bool scanned = scan_wine_printers(app, printers, errors);
-    for (const std::string &error : errors)
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
-    if (!scanned)
+    if (!scan_logged(system, app, printers))
         return false;
     if (!make_parent_folders(app.config.state_file))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "No folder for the state file %s",

@@ -1,15 +1,13 @@
 #include "raster_job.h"
 
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include <unistd.h>
 
-#include "delivery.h"
+#include "job_common.h"
 #include "page_image.h"
-#include "printer_driver.h"
 #include "wine_job.h"
 
 namespace {
@@ -25,49 +23,6 @@ struct RasterJob {
     unsigned pages_made = 0;
     bool failed = false;
 };
-
-PrinterSetup *setup_of(pappl_job_t *job) {
-    pappl_pr_driver_data_t data;
-    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
-    return static_cast<PrinterSetup *>(data.extension);
-}
-
-uint32_t hundredths_mm_to_points(int hundredths) {
-    return uint32_t(std::lround(hundredths * 72.0 / 2540.0));
-}
-
-// The start-print settings of a job: its paper, source, sides, colour and
-// resolution in the driver's terms; what the printer lacks stays its own.
-JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &o, const PrinterSetup &s) {
-    const DriverChoices &c = s.choices;
-    JobSettings js;
-    js.job_id = uint32_t(papplJobGetID(job));
-    js.printer = s.wine_name;
-    js.output_name =
-        "tavri-app-" + std::to_string(getpid()) + "-" + std::to_string(papplJobGetID(job)) + ".prn";
-    js.paper = hundredths_mm_to_points(o.media.size_width) << 16 |
-               hundredths_mm_to_points(o.media.size_length);
-    for (const MediaChoice &m : c.media)
-        if (m.pwg_name == o.media.size_name)
-            js.paper = m.points;
-    for (const SourceChoice &source : c.sources)
-        if (source.keyword == o.media.source && source.bin_id > 0)
-            js.paper_source = uint32_t(source.bin_id);
-    if (c.duplex)
-        js.duplex = o.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 2u
-                    : o.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 3u
-                                                                  : 1u;
-    if (c.color)
-        js.color = o.header.cupsColorSpace == CUPS_CSPACE_SRGB ||
-                           o.header.cupsColorSpace == CUPS_CSPACE_RGB
-                       ? JOB_COLOR_COLOR
-                       : JOB_COLOR_MONO;
-    if (o.header.HWResolution[0] > 0 && o.header.HWResolution[1] > 0) {
-        js.x_dpi = o.header.HWResolution[0];
-        js.y_dpi = o.header.HWResolution[1];
-    }
-    return js;
-}
 
 bool fail(pappl_job_t *job, RasterJob &rj, const std::string &why) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
@@ -98,8 +53,7 @@ bool start_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) 
         return false;
     auto rj = std::make_unique<RasterJob>();
     const AppConfig &config = setup->app->config;
-    rj->wine.setup = {config.wine, config.exe, config.prefix, wine_environment(config),
-                      config.timeouts};
+    rj->wine.setup = wine_setup_for(config);
     rj->wine.settings = settings_for(job, *options, *setup);
     rj->folder = make_page_folder("tavri-app");
     if (rj->folder.empty()) {
@@ -184,18 +138,10 @@ bool finish_job(pappl_job_t *job, RasterJob &rj) {
         return fail(job, rj,
                     "the job had " + std::to_string(rj.wine.sent) + " pages, not the " +
                         std::to_string(rj.wine.announced) + " it announced");
-    std::string output;
-    if (!wine_job_finish(rj.wine, output))
-        return fail(job, rj, rj.wine.error);
-    PrinterSetup *setup = setup_of(job);
-    std::string stem = output_file_stem(papplJobGetID(job), papplJobGetName(job) ?: "");
-    std::string delivered, error;
-    if (!deliver_output(rj.wine.setup.prefix, rj.wine.settings.output_name,
-                        setup->app->config.output_dir, stem, delivered, error)) {
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    if (!finish_and_deliver(job, rj.wine)) {
+        rj.failed = true; // wine_job_finish has ended the session
         return false;
     }
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Delivered to %s", delivered.c_str());
     return true;
 }
 

@@ -11,10 +11,11 @@ import signal
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
+import urllib.request
 
 import peer
+from test_cups_backend import run, wait_until
 
 APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native"),
                    "tavri-printer-app")
@@ -31,20 +32,6 @@ JOB_OPERATION = """{ OPERATION %s
  ATTR name requesting-user-name $user
  STATUS successful-ok }
 """
-
-
-def run(*command, **options):
-    return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL,
-                          **options)
-
-
-def wait_until(check, seconds, what):
-    deadline = time.monotonic() + seconds
-    while not (value := check()):
-        if time.monotonic() > deadline:
-            raise AssertionError("not within %d s: %s" % (seconds, what))
-        time.sleep(0.5)
-    return value
 
 
 def pages(document, count, work):
@@ -119,6 +106,9 @@ class PrinterApp(unittest.TestCase):
             pages(".ps", 1, self.work), check=True)
         self.delivered(self.print_job(jpeg), 1)
         self.delivered(self.print_job(pages(".pwg", 3, self.work)), 3)
+        self.delivered(self.print_job(pages(".pdf", 4, self.work)), 4)
+        with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
+            self.assertIn(peer.PRINTER, page.read().decode(), "the web interface lists it")
 
         # Cancelled while it prints: cancelled, and nothing left behind.
         before = set(os.listdir("/dev/shm")), set(os.listdir(PREFIX + "/drive_c"))

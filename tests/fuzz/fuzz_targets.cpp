@@ -6,9 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/byte_order.h"
+#include "driver_data.h"
+#include "page_image.h"
+#include "query_report.h"
 #include "net/packet.h"
 #include "service/bmp_file.h"
 #include "service/messages.h"
@@ -76,6 +81,66 @@ void fuzz_bmp(const uint8_t *data, size_t size) {
           uint64_t(page.bits_offset) + h.biSizeImage <= file.size());
     CHECK((h.biClrUsed == 0) == (h.biBitCount > 8) && h.biClrImportant <= h.biClrUsed &&
           (h.biBitCount > 8 || h.biClrUsed <= 1u << h.biBitCount));
+}
+
+// A raster page as the printer application receives it: a header from the
+// network (sizes, colour space, depths, resolution), then its lines. A page
+// that is planned has a layout whose rows lie in the file, and every line
+// converts into exactly one stored row.
+void fuzz_page_image(const uint8_t *data, size_t size) {
+    constexpr size_t HEADER = 24;
+    constexpr uint64_t LIMIT = 1 << 20; // the page limit, small enough to fuzz
+    if (size < HEADER)
+        return;
+    std::optional<PixelKind> kind = pixel_kind(data[20], data[21], data[22]);
+    if (!kind)
+        return;
+    RasterFormat format{read_be32(data) >> data[23] % 32,
+                        read_be32(data + 4) >> data[23] % 32,
+                        read_be32(data + 8) >> data[23] % 32,
+                        read_be32(data + 12),
+                        read_be32(data + 16),
+                        *kind};
+    BmpLayout layout;
+    if (plan_page(format, LIMIT, layout) != PageRefusal::NONE)
+        return;
+    CHECK(layout.stride % 4 == 0 && layout.file_size <= LIMIT &&
+          layout.file_size == layout.pixel_offset + uint64_t(layout.stride) * format.height);
+    CHECK(uint64_t(format.width) * layout.bits <= uint64_t(layout.stride) * 8);
+    CHECK(bmp_headers(format, layout).size() == layout.pixel_offset);
+    Bytes row(layout.stride);
+    size_t at = HEADER;
+    for (uint32_t y = 0; y < format.height && size - at >= format.bytes_per_line; ++y) {
+        Bytes line = copy(data + at, format.bytes_per_line);
+        convert_line(format, layout, line.data(), row.data());
+        uint64_t offset = row_offset(layout, format.height, y);
+        CHECK(offset >= layout.pixel_offset && offset + layout.stride <= layout.file_size);
+        at += format.bytes_per_line;
+    }
+}
+
+// A report from the query program, the first byte choosing which: a report
+// that is accepted gives choices within what a printer may offer.
+void fuzz_driver_report(const uint8_t *data, size_t size) {
+    if (size == 0)
+        return;
+    Bytes text = copy(data + 1, size - 1);
+    std::string_view view((const char *)text.data(), text.size());
+    if (data[0] & 1) {
+        std::vector<WinePrinter> printers;
+        parse_printer_list(view, printers);
+        return;
+    }
+    DriverReport report;
+    if (!parse_driver_report(view, report).empty())
+        return;
+    DriverChoices c = choose_driver_settings(report);
+    CHECK(!c.media.empty() && c.media.size() <= MAX_MEDIA && c.default_media < c.media.size());
+    CHECK(!c.resolutions.empty() && c.resolutions.size() <= MAX_RESOLUTIONS);
+    CHECK(!c.sources.empty() && c.sources.size() <= MAX_SOURCES &&
+          c.default_source < c.sources.size());
+    for (const MediaChoice &m : c.media)
+        CHECK(!m.pwg_name.empty() && m.width > 0 && m.length > 0);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -1,0 +1,25 @@
+// What every kind of job shares: the printer's setup, the start-print
+// settings from the job's options, and the delivery of the driver's output.
+#pragma once
+
+#include <string>
+
+#include <pappl/pappl.h>
+
+#include "printer_driver.h"
+#include "wine_job.h"
+
+// The printer's setup; null for a printer that is not ours.
+PrinterSetup *setup_of(pappl_job_t *job);
+
+// How the program is started for this application's jobs.
+WineSetup wine_setup_for(const AppConfig &config);
+
+// The start-print settings of a job: its paper, source, sides, colour and
+// resolution in the driver's terms; what the printer lacks stays its own.
+JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &options,
+                         const PrinterSetup &setup);
+
+// Ends a job that printed every page: the job result, then the driver's
+// output delivered to the output folder. False, logged, when either fails.
+bool finish_and_deliver(pappl_job_t *job, WineJob &wine);

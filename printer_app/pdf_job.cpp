@@ -1,0 +1,219 @@
+#include "pdf_job.h"
+
+#include <filesystem>
+#include <memory>
+
+#include <sys/stat.h>
+
+#include "ghostscript.h"
+#include "job_common.h"
+#include "pdf_plan.h"
+
+namespace {
+
+// A larger document is refused before Ghostscript reads it.
+constexpr uint64_t MAX_PDF_BYTES = uint64_t(1) << 30;
+// Counting the pages opens the document, no more.
+constexpr int COUNT_TIMEOUT_MS = 120 * 1000;
+
+struct OptionsDeleter {
+    void operator()(pappl_pr_options_t *options) const { papplJobDeletePrintOptions(options); }
+};
+
+// Everything a PDF job holds; released by its destructor on every path.
+struct PdfJob {
+    pappl_job_t *job = nullptr;
+    const PrinterSetup *setup = nullptr;
+    std::string pdf, folder;
+    std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options;
+    PdfPagePlan plan;
+    PageColour colour = PageColour::GREY;
+    Ghostscript gs;
+    WineJob wine;
+
+    ~PdfJob() {
+        ghostscript_stop(gs);
+        if (wine.peer.pid > 0 || wine.lock_fd >= 0)
+            wine_job_abandon(wine, "the job ended");
+        std::error_code ignored;
+        if (!folder.empty())
+            std::filesystem::remove_all(folder, ignored);
+    }
+};
+
+// A message fit for the job's state, which must be UTF-8: Ghostscript's
+// words may quote the document's bytes.
+std::string state_message(const std::string &why) {
+    std::string text = why.substr(0, 200);
+    for (char &c : text)
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    return text;
+}
+
+// Logs why the job stops, says it in the job's state, and ends the program's job.
+bool fail(PdfJob &pj, const std::string &why,
+          pappl_jreason_t reason = PAPPL_JREASON_ERRORS_DETECTED) {
+    papplLogJob(pj.job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    papplJobSetMessage(pj.job, "%s", state_message(why).c_str());
+    papplJobSetReasons(pj.job, reason, PAPPL_JREASON_NONE);
+    if (pj.wine.peer.pid > 0 || pj.wine.lock_fd >= 0)
+        wine_job_abandon(pj.wine, why);
+    return false;
+}
+
+bool bad_document(PdfJob &pj, const std::string &why) {
+    return fail(pj, why, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+}
+
+// While Ghostscript works: the job may be cancelled, and the program is
+// kept from giving up on us.
+bool keep_going(void *context) {
+    auto &pj = *static_cast<PdfJob *>(context);
+    return !papplJobIsCanceled(pj.job) && (!pj.wine.started || peer_keep_alive(pj.wine.peer));
+}
+
+bool is_cancelled(void *job) {
+    return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
+}
+
+bool count_pages(PdfJob &pj, uint32_t &pages) {
+    Ghostscript counter;
+    counter.limits.command_ms = COUNT_TIMEOUT_MS;
+    bool fine = ghostscript_start(counter, {"-dNODISPLAY"}, pj.pdf) &&
+                ghostscript_send(counter, page_count_command(pj.pdf)) &&
+                ghostscript_wait(counter, keep_going, &pj);
+    std::optional<uint32_t> count = parse_page_count(counter.last_line);
+    std::string error = fine ? counter.last_line : counter.error;
+    ghostscript_stop(counter);
+    if (!fine || !count)
+        return bad_document(pj, "the PDF document cannot be read: " + error);
+    if (*count == 0) // what Ghostscript makes of a damaged document
+        return bad_document(pj, "the PDF document has no pages");
+    pages = *count;
+    return true;
+}
+
+// The pages, colour and program's job for the document's pages.
+bool plan_job(PdfJob &pj, uint32_t document_pages) {
+    pj.options.reset(papplJobCreatePrintOptions(pj.job, document_pages, pj.setup->choices.color));
+    if (!pj.options)
+        return fail(pj, "no memory for the job's options");
+    const pappl_pr_options_t &o = *pj.options;
+    PdfPageRequest request{document_pages, o.first_page, o.last_page, o.copies};
+    std::string refusal = plan_pdf_pages(request, pj.plan);
+    if (!refusal.empty())
+        return fail(pj, refusal, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
+    pj.colour =
+        page_colour(o.print_color_mode == PAPPL_COLOR_MODE_COLOR,
+                    o.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL, pj.setup->choices.color);
+    pj.wine.setup = wine_setup_for(pj.setup->app->config);
+    pj.wine.settings = settings_for(pj.job, o, *pj.setup);
+    if (pj.colour != PageColour::COLOR && pj.wine.settings.color)
+        pj.wine.settings.color = JOB_COLOR_MONO;
+    papplJobSetImpressions(pj.job, int(pj.plan.total));
+    return true;
+}
+
+// Ghostscript for pages of the printable size the program reported,
+// refused when such a page would pass the page limit.
+bool start_rendering(PdfJob &pj) {
+    uint32_t width = pj.wine.printable_width, height = pj.wine.printable_height;
+    uint32_t x_dpi = pj.wine.settings.x_dpi.value_or(300);
+    uint32_t y_dpi = pj.wine.settings.y_dpi.value_or(x_dpi);
+    RasterFormat format{width, height, width * 3, x_dpi, y_dpi, page_pixel_kind(pj.colour)};
+    BmpLayout layout;
+    PageRefusal refusal = plan_page(format, pj.setup->app->config.max_page_bytes, layout);
+    if (refusal != PageRefusal::NONE)
+        return fail(pj, "the printer's page of " + std::to_string(width) + " x " +
+                            std::to_string(height) + " pixels: " + page_refusal_text(refusal));
+    papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO, "Pages of %u x %u pixels at %u x %u dpi", width,
+                height, x_dpi, y_dpi);
+    std::vector<std::string> args =
+        render_arguments(pj.colour, width, height, x_dpi, y_dpi, pj.folder + "/gs-%d.bmp");
+    if (!ghostscript_start(pj.gs, args, pj.pdf) ||
+        !ghostscript_send(pj.gs, ps_string(pj.pdf) + " (r) file runpdfbegin") ||
+        !ghostscript_wait(pj.gs, keep_going, &pj))
+        return bad_document(pj, "the PDF document cannot be opened: " + pj.gs.error);
+    return true;
+}
+
+bool ask_for_page(PdfJob &pj, uint32_t index) {
+    uint32_t number = pdf_page_number(pj.plan, index);
+    if (!ghostscript_send(pj.gs, std::to_string(number) + " pdfgetpage pdfshowpage"))
+        return bad_document(pj, "page " + std::to_string(number) + ": " + pj.gs.error);
+    return true;
+}
+
+// Waits for the index-th page of the run and hands it to the program's job.
+bool take_page(PdfJob &pj, uint32_t index) {
+    uint32_t number = pdf_page_number(pj.plan, index);
+    std::string what = "page " + std::to_string(number) + " of the PDF document";
+    if (!ghostscript_wait(pj.gs, keep_going, &pj))
+        return bad_document(pj, what + ": " + pj.gs.error);
+    std::string path = pj.folder + "/gs-" + std::to_string(index + 1) + ".bmp";
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return bad_document(pj, what + " cannot be drawn: " + pj.gs.last_line);
+    if (uint64_t(info.st_size) > pj.setup->app->config.max_page_bytes)
+        return fail(pj, what + " came out larger than the page limit");
+    pj.wine.pending.push_back(path);
+    return true;
+}
+
+// Each page is drawn while the one before it prints.
+bool print_pages(PdfJob &pj) {
+    if (!ask_for_page(pj, 0))
+        return false;
+    for (uint32_t index = 0; index < pj.plan.total; ++index) {
+        if (!take_page(pj, index) || (index + 1 < pj.plan.total && !ask_for_page(pj, index + 1)))
+            return false;
+        if (!wine_job_send_pages(pj.wine, is_cancelled, pj.job))
+            return fail(pj, pj.wine.error);
+        papplJobSetImpressionsCompleted(pj.job, 1);
+    }
+    return true;
+}
+
+bool print_pdf(PdfJob &pj) {
+    struct stat info {};
+    if (!pj.setup)
+        return false;
+    if (stat(pj.pdf.c_str(), &info) != 0 || uint64_t(info.st_size) > MAX_PDF_BYTES)
+        return fail(pj, "the PDF document is missing or larger than " +
+                            std::to_string(MAX_PDF_BYTES >> 20) + " MiB");
+    pj.folder = make_page_folder("tavri-pdf");
+    if (pj.folder.empty())
+        return fail(pj, "no folder for the page images");
+    uint32_t pages = 0;
+    if (!count_pages(pj, pages) || !plan_job(pj, pages))
+        return false;
+    papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO, "%u of %u pages, %u copies, on the Wine printer %s",
+                pj.plan.last - pj.plan.first + 1, pages, pj.plan.copies,
+                pj.setup->wine_name.c_str());
+    if (!wine_job_launch(pj.wine, -1) || !wine_job_start(pj.wine, pj.plan.total))
+        return fail(pj, pj.wine.error);
+    if (!start_rendering(pj) || !print_pages(pj))
+        return false;
+    ghostscript_stop(pj.gs);
+    if (papplJobIsCanceled(pj.job))
+        return fail(pj, "the job was cancelled");
+    if (finish_and_deliver(pj.job, pj.wine))
+        return true;
+    papplJobSetReasons(pj.job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+    return false;
+}
+
+bool pdf_filter(pappl_job_t *job, pappl_device_t *, void *) {
+    PdfJob pj;
+    pj.job = job;
+    pj.setup = setup_of(job);
+    pj.pdf = papplJobGetFilename(job) ?: "";
+    return print_pdf(pj);
+}
+
+} // namespace
+
+void add_pdf_filter(pappl_system_t *system, AppState &app) {
+    papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdf_filter, &app);
+}
