@@ -109,6 +109,15 @@ bool plan_job(PdfJob &pj, uint32_t document_pages) {
                     o.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL, pj.setup->choices.color);
     pj.wine.setup = wine_setup_for(pj.setup->app->config);
     pj.wine.settings = settings_for(pj.job, o, *pj.setup);
+    // A job that names neither resolution nor quality prints at the driver's
+    // default, as the CUPS queue does: the printer system would take the
+    // middle of the offered list for "normal" (600 dpi of 150 to 1200).
+    const DeviceResolution &usual = pj.setup->choices.default_resolution;
+    if (!papplJobGetAttribute(pj.job, "printer-resolution") &&
+        !papplJobGetAttribute(pj.job, "print-quality") && usual.x > 0 && usual.y > 0) {
+        pj.wine.settings.x_dpi = uint32_t(usual.x);
+        pj.wine.settings.y_dpi = uint32_t(usual.y);
+    }
     if (pj.colour != PageColour::COLOR && pj.wine.settings.color)
         pj.wine.settings.color = JOB_COLOR_MONO;
     papplJobSetImpressions(pj.job, int(pj.plan.total));
