@@ -151,3 +151,9 @@ bool run_for_output(const std::vector<std::string> &argv, const EnvironmentChang
     close(fd);
     return error.empty();
 }
+
+void close_fd(int &fd) {
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}

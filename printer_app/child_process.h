@@ -33,5 +33,8 @@ void kill_child_group(pid_t pid);
 bool run_for_output(const std::vector<std::string> &argv, const EnvironmentChanges &changes,
                     int timeout_ms, size_t max_bytes, std::string &output, std::string &error);
 
+// Closes `fd` unless it is -1 already, and makes it -1.
+void close_fd(int &fd);
+
 // A short description of a wait status for messages.
 std::string describe_wait_status(int status);

@@ -21,12 +21,6 @@ constexpr const char *DONE_MARKER = "#tavri-command-done";
 constexpr size_t MAX_LINE = 4096;
 constexpr int IDLE_PERIOD_MS = 1000;
 
-void close_fd(int &fd) {
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
 // Takes the complete lines of `partial`; true when the marker was among them.
 bool take_lines(Ghostscript &gs) {
     for (size_t end; (end = gs.partial.find('\n')) != std::string::npos;) {

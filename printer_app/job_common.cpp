@@ -72,3 +72,7 @@ bool finish_and_deliver(pappl_job_t *job, WineJob &wine) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Delivered to %s", delivered.c_str());
     return true;
 }
+
+bool job_is_cancelled(void *job) {
+    return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
+}

@@ -73,10 +73,6 @@ bool keep_going(void *context) {
     return !papplJobIsCanceled(pj.job) && (!pj.wine.started || peer_keep_alive(pj.wine.peer));
 }
 
-bool is_cancelled(void *job) {
-    return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
-}
-
 bool count_pages(PdfJob &pj, uint32_t &pages) {
     Ghostscript counter;
     counter.limits.command_ms = COUNT_TIMEOUT_MS;
@@ -177,7 +173,7 @@ bool print_pages(PdfJob &pj) {
     for (uint32_t index = 0; index < pj.plan.total; ++index) {
         if (!take_page(pj, index) || (index + 1 < pj.plan.total && !ask_for_page(pj, index + 1)))
             return false;
-        if (!wine_job_send_pages(pj.wine, is_cancelled, pj.job))
+        if (!wine_job_send_pages(pj.wine, job_is_cancelled, pj.job))
             return fail(pj, pj.wine.error);
         papplJobSetImpressionsCompleted(pj.job, 1);
     }

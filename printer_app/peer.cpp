@@ -25,12 +25,6 @@ int64_t now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void close_fd(int &fd) {
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
 // A whole packet from the front of the inbox: 1 taken, 0 more bytes
 // needed, -1 malformed.
 int take_packet(Peer &peer, Packet &packet) {

@@ -43,10 +43,6 @@ void release(pappl_job_t *job, RasterJob *rj) {
     delete rj;
 }
 
-bool is_cancelled(void *job) {
-    return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
-}
-
 bool start_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) {
     PrinterSetup *setup = setup_of(job);
     if (!setup)
@@ -120,7 +116,7 @@ bool end_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, u
     if (!rj->wine.started && options->num_pages > 0 &&
         !wine_job_start(rj->wine, options->num_pages))
         return fail(job, *rj, rj->wine.error);
-    if (!wine_job_send_pages(rj->wine, is_cancelled, job))
+    if (!wine_job_send_pages(rj->wine, job_is_cancelled, job))
         return fail(job, *rj, rj->wine.error);
     return true;
 }
@@ -132,7 +128,7 @@ bool finish_job(pappl_job_t *job, RasterJob &rj) {
         return fail(job, rj, "the job was cancelled");
     if (!rj.wine.started && !wine_job_start(rj.wine, uint32_t(rj.wine.pending.size())))
         return fail(job, rj, rj.wine.error);
-    if (!wine_job_send_pages(rj.wine, is_cancelled, job))
+    if (!wine_job_send_pages(rj.wine, job_is_cancelled, job))
         return fail(job, rj, rj.wine.error);
     if (rj.wine.sent != rj.wine.announced)
         return fail(job, rj,
