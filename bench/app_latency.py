@@ -35,14 +35,14 @@ APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", BUILD_DIR + "-native
 PRINT_JOB = "/usr/share/cups/ipptool/print-job.test"
 
 
-def start_app(out):
-    """The app serving the rig's prefix; (process, printer URI)."""
+def start_app(out, prefix=rig.PREFIX):
+    """The app serving `prefix`, the rig's unless named; (process, printer URI)."""
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     owner = pwd.getpwnam(rig.USER)
     os.chown(out, owner.pw_uid, owner.pw_gid)
-    env = ["HOME=" + os.path.dirname(rig.PREFIX), "WINEPREFIX=" + rig.PREFIX,
+    env = ["HOME=" + os.path.dirname(rig.PREFIX), "WINEPREFIX=" + prefix,
            "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + os.environ["PROXY_EXE"],
            "DISPLAY=" + os.environ.get("DISPLAY", ""), "TAVRI_OUTPUT_DIR=" + out,
            "XDG_STATE_HOME=" + out]

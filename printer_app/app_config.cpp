@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char *INSTALLED_EXE = "/usr/lib/tavri-printer-proxy/tavri-printer-proxy.exe";
 constexpr const char *DEBIAN_WINE = "/usr/lib/wine/wine64";
+constexpr const char *DEBIAN_WINESERVER = "/usr/lib/wine/wineserver64";
 
 std::string env_or(const char *name, const std::string &fallback) {
     const char *value = getenv(name);
@@ -44,6 +45,8 @@ AppConfig config_from_environment() {
     AppConfig c;
     c.prefix = env_or("WINEPREFIX", home() + "/.wine");
     c.wine = env_or("WINE", exists(DEBIAN_WINE) ? DEBIAN_WINE : "wine");
+    c.wineserver =
+        env_or("WINESERVER", exists(DEBIAN_WINESERVER) ? DEBIAN_WINESERVER : "wineserver");
     c.exe = env_or("PROXY_EXE", INSTALLED_EXE); // a build tree's own: PROXY_EXE
     c.query_exe = c.exe.substr(0, c.exe.find_last_of('/') + 1) + "tavri-printer-query.exe";
     c.output_dir = env_or("TAVRI_OUTPUT_DIR", home() + "/tavri-printed");

@@ -11,6 +11,7 @@
 struct AppConfig {
     std::string prefix;     // $WINEPREFIX, else ~/.wine
     std::string wine;       // $WINE, else Debian's 64-bit loader, else "wine"
+    std::string wineserver; // $WINESERVER, else Debian's, else "wineserver"
     std::string exe;        // $PROXY_EXE, else the packaged program, else this tree's build
     std::string query_exe;  // tavri-printer-query.exe next to exe
     std::string output_dir; // -o output-directory=DIR, else $TAVRI_OUTPUT_DIR, else ~/tavri-printed

@@ -111,6 +111,7 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
                         std::vector<std::string> &errors) {
     std::vector<WinePrinter> found;
     std::string error;
+    keep_wine_warm(app.config);
     if (!query_wine_printers(app.config, found, error)) {
         errors.push_back(error);
         return false;

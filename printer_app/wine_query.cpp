@@ -1,5 +1,7 @@
 #include "wine_query.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr size_t MAX_REPORT = 16u << 20; // no real report comes near it
@@ -35,4 +37,15 @@ bool query_driver_report(const AppConfig &config, const std::string &printer, Dr
     if (!error.empty())
         error = "the driver report of " + printer + ": " + error;
     return error.empty();
+}
+
+void keep_wine_warm(const AppConfig &config) {
+    int seconds = std::max(300, 3 * config.rescan_seconds);
+    std::string error;
+    // It detaches itself once it serves, or exits at once when another does.
+    pid_t pid = spawn_child({config.wineserver, "-p" + std::to_string(seconds)},
+                            wine_environment(config), -1, -1, error);
+    int status = 0;
+    if (pid > 0 && !wait_child(pid, 10000, &status))
+        kill_child_group(pid);
 }

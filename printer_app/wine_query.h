@@ -11,3 +11,11 @@ bool query_wine_printers(const AppConfig &config, std::vector<WinePrinter> &prin
                          std::string &error);
 bool query_driver_report(const AppConfig &config, const std::string &printer, DriverReport &report,
                          std::string &error);
+
+// Keeps the prefix's Wine server, and with it Wine's own services, running
+// between jobs: Wine stops them three seconds after the last program ends,
+// and each job would wait for them to start again. The server is made to
+// outlast a few rescans, whose queries keep it going while the application
+// runs; after the application it ends by itself. A server that already runs
+// is left as it is.
+void keep_wine_warm(const AppConfig &config);

@@ -11,6 +11,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import types
 import unittest
 import urllib.request
 
@@ -46,40 +47,50 @@ def pages(document, count, work):
     return source + document
 
 
+def start_app(test, prefix, rescan_seconds=2):
+    """The app serving `prefix` as its owner, stopped at the test's end:
+    its work folder, output folder, log, port and printer URI."""
+    work = tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR)
+    test.addCleanup(shutil.rmtree, work, True)
+    host = types.SimpleNamespace(work=work, out=os.path.join(work, "out"),
+                                 log=os.path.join(work, "state", "app.log"))
+    owner = pwd.getpwnam(USER)
+    for folder in (host.out, os.path.join(work, "state")):
+        os.mkdir(folder)
+        os.chown(folder, owner.pw_uid, owner.pw_gid)
+    os.chmod(work, 0o755)
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        host.port = s.getsockname()[1]
+    env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + prefix, "CUPS_SERVER=" + CUPS,
+           "PROXY_EXE=" + peer.PROXY_EXE, "DISPLAY=" + os.environ.get("DISPLAY", ":87"),
+           "TAVRI_OUTPUT_DIR=" + host.out, "XDG_STATE_HOME=" + os.path.join(work, "state"),
+           "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds]
+    app = subprocess.Popen(
+        ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
+         "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug"],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
+    test.addCleanup(stop_app, app)
+    host.uri = "ipp://localhost:%d/ipp/print/%s" % (host.port, peer.PRINTER)
+    wait_until(lambda: run("ipptool", "-T", "5", host.uri,
+                           "get-printer-attributes.test").returncode == 0, 120, "serving")
+    return host
+
+
+def stop_app(app):
+    os.killpg(app.pid, signal.SIGTERM)
+    try:
+        app.wait(60)
+    except subprocess.TimeoutExpired:
+        os.killpg(app.pid, signal.SIGKILL)
+        app.wait()
+
+
 class PrinterApp(unittest.TestCase):
     def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR)
-        self.addCleanup(shutil.rmtree, self.work, True)
-        self.out = os.path.join(self.work, "out")
-        owner = pwd.getpwnam(USER)
-        for folder in (self.out, os.path.join(self.work, "state")):
-            os.mkdir(folder)
-            os.chown(folder, owner.pw_uid, owner.pw_gid)
-        os.chmod(self.work, 0o755)
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            self.port = s.getsockname()[1]
-        env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + PREFIX, "CUPS_SERVER=" + CUPS,
-               "PROXY_EXE=" + peer.PROXY_EXE,
-               "DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + self.out,
-               "XDG_STATE_HOME=" + os.path.join(self.work, "state"), "TAVRI_RESCAN_SECONDS=2"]
-        self.log = os.path.join(self.work, "state", "app.log")
-        self.app = subprocess.Popen(
-            ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
-             "server-port=%d" % self.port, "-o", "log-file=" + self.log, "-o", "log-level=debug"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
-        self.addCleanup(self.stop)
-        self.uri = "ipp://localhost:%d/ipp/print/%s" % (self.port, peer.PRINTER)
-        wait_until(lambda: run("ipptool", "-T", "5", self.uri,
-                               "get-printer-attributes.test").returncode == 0, 120, "serving")
-
-    def stop(self):
-        os.killpg(self.app.pid, signal.SIGTERM)
-        try:
-            self.app.wait(60)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.app.pid, signal.SIGKILL)
-            self.app.wait()
+        host = start_app(self, PREFIX)
+        self.work, self.out, self.log, self.port, self.uri = (
+            host.work, host.out, host.log, host.port, host.uri)
 
     def job_operation(self, operation, job=None):
         """ipptool's verbose answer to `operation` for job `job`, or for none."""

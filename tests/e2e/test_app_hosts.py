@@ -1,0 +1,61 @@
+"""Two printer applications standing in for two hosts (two prefixes of the
+owner) behind one CUPS class, as an office serves many users: a stream of
+jobs sent to the class comes out once each, shared between the two, and the
+application that keeps its own prefix's Wine server running keeps it running
+between jobs."""
+import os
+import re
+import unittest
+
+from test_cups_backend import run, wait_until
+from test_printer_app import CUPS, PREFIX, USER, pages, start_app
+
+SECOND_PREFIX = os.environ.get("PROXY_E2E_SECOND_PREFIX", PREFIX + "-second")
+JOBS = 20
+
+
+def wineservers(prefix):
+    """The command lines of the user's Wine servers that serve `prefix`."""
+    found = []
+    for pid in run("pgrep", "-u", USER, "wineserver").stdout.split():
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if b"WINEPREFIX=" + prefix.encode() + b"\0" not in f.read():
+                    continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                found.append(f.read().decode().split("\0")[1:-1])
+        except OSError:
+            pass
+    return found
+
+
+class TwoHosts(unittest.TestCase):
+    def test_a_class_of_two_applications_prints_every_job_exactly_once(self):
+        env = dict(os.environ, CUPS_SERVER=CUPS)
+        # No rescans, whose queries would keep Wine running on their own.
+        hosts = [start_app(self, prefix, 0) for prefix in (PREFIX, SECOND_PREFIX)]
+        self.assertEqual([["-p300"]], wineservers(SECOND_PREFIX), "the application's own server")
+        name = "TavriHosts%d" % os.getpid()
+        for n, host in enumerate(hosts):
+            queue = "%s-%d" % (name, n)
+            made = run("lpadmin", "-p", queue, "-E", "-m", "everywhere", "-v", host.uri, env=env)
+            self.addCleanup(run, "lpadmin", "-x", queue, env=env)
+            self.assertEqual(0, made.returncode, made.stderr)
+            run("lpadmin", "-p", queue, "-c", name, env=env, check=True)
+        self.addCleanup(run, "lpadmin", "-x", name, env=env)
+        run("cupsenable", name, env=env, check=True)
+        run("cupsaccept", name, env=env, check=True)
+
+        document = pages(".pdf", 1, hosts[0].work)
+        for n in range(JOBS):
+            run("lp", "-d", name, "-t", "stream-%02d" % n, document, env=env, check=True)
+        delivered = wait_until(lambda: (lambda found: found if len(found) >= JOBS else None)(
+            [f for host in hosts for f in os.listdir(host.out)]), 600, "%d jobs" % JOBS)
+        titles = sorted(re.match(r"job-\d+-(.*)\.ps$", f).group(1) for f in delivered)
+        self.assertEqual(["stream-%02d" % n for n in range(JOBS)], titles)
+        self.assertTrue(all(os.listdir(host.out) for host in hosts), "both hosts printed")
+        wait_until(lambda: run("lpstat", "-o", name, env=env).stdout == "", 120, "all completed")
+
+
+if __name__ == "__main__":
+    unittest.main()
