@@ -30,7 +30,7 @@ target_link_libraries(tavri-printer-app PRIVATE PkgConfig::PAPPL)
 file(GLOB APP_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/printer_app/*_test.cpp)
 # The program's own BMP check judges the pages made here.
 add_executable(test_printer_app ${APP_TESTS} ${APP_PURE_SOURCES}
-               ${CMAKE_SOURCE_DIR}/src/service/bmp_file.cpp)
+               ${CMAKE_SOURCE_DIR}/src/imaging/bmp_file.cpp)
 proxy_warnings(test_printer_app)
 target_include_directories(test_printer_app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(test_printer_app PRIVATE ${SANITIZE})

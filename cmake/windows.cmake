@@ -1,7 +1,7 @@
 # The Win32 program, its unit tests (run under Wine) and the end-to-end tests.
 file(GLOB_RECURSE PROXY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
 list(REMOVE_ITEM PROXY_SOURCES ${CMAKE_SOURCE_DIR}/src/app/main.cpp
-                              ${CMAKE_SOURCE_DIR}/src/app/query_main.cpp)
+                              ${CMAKE_SOURCE_DIR}/src/query/query_main.cpp)
 
 add_library(proxy_core STATIC ${PROXY_SOURCES})
 proxy_warnings(proxy_core)
@@ -20,7 +20,7 @@ target_link_libraries(tavri-printer-proxy PRIVATE proxy_core)
 target_link_options(tavri-printer-proxy PRIVATE -municode ${PROXY_LINK_OPTIONS})
 
 # What the installed printers' drivers offer, for the PPDs of the Linux side.
-add_executable(tavri-printer-query src/app/query_main.cpp)
+add_executable(tavri-printer-query src/query/query_main.cpp)
 proxy_warnings(tavri-printer-query)
 target_link_libraries(tavri-printer-query PRIVATE proxy_core)
 target_link_options(tavri-printer-query PRIVATE -municode ${PROXY_LINK_OPTIONS})

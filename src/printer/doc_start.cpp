@@ -5,7 +5,7 @@
 
 #include "diag/debug_channel.h"
 #include "printer/devmode.h"
-#include "printer/output_path.h"
+#include "winpath/output_path.h"
 #include "base/job_state.h"
 
 namespace {

@@ -11,12 +11,12 @@
 #include "diag/log_line.h"
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
-#include "printer/output_path.h"
+#include "winpath/output_path.h"
 #include "printer/printer_handle.h"
 #include "base/heap_ptr.h"
 #include "base/job_state.h"
 #include "base/protocol_codes.h"
-#include "service/unix_path.h"
+#include "winpath/unix_path.h"
 #include "ui/progress_window.h"
 
 int spool_wait_budget = 100;

@@ -7,8 +7,8 @@
 
 #include "diag/log_line.h"
 #include "base/job_state.h"
-#include "service/fit_image.h"
-#include "service/page_placement.h"
+#include "imaging/fit_image.h"
+#include "imaging/page_placement.h"
 
 namespace {
 

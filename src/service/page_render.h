@@ -1,7 +1,7 @@
 // Drawing one accepted page on the job's open document (printer_dc).
 #pragma once
 
-#include "service/bmp_file.h"
+#include "imaging/bmp_file.h"
 
 // `file` holds the whole page file, checked into `page` by check_bmp_page;
 // it stays the caller's. Nothing is reported back: a page that reached this

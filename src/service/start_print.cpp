@@ -12,7 +12,7 @@
 #include "net/packet.h"
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
-#include "printer/output_path.h"
+#include "winpath/output_path.h"
 #include "service/handlers.h"
 #include "base/job_state.h"
 #include "service/messages.h"

@@ -15,7 +15,7 @@
 #include "page_image.h"
 #include "query_report.h"
 #include "net/packet.h"
-#include "service/bmp_file.h"
+#include "imaging/bmp_file.h"
 #include "service/messages.h"
 
 #define CHECK(condition)                                                                           \

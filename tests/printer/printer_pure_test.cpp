@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "printer/output_path.h"
+#include "winpath/output_path.h"
 #include "printer/paper_table.h"
-#include "printer/query_format.h"
+#include "query/query_format.h"
 #include "ui/font_link_list.h"
 
 namespace {

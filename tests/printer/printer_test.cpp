@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "printer/devmode.h"
-#include "printer/printer_query.h"
+#include "query/printer_query.h"
 #include "printer/property_dialogs.h"
 #include "support/rig.h"
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "page_image.h"
-#include "service/bmp_file.h"
+#include "imaging/bmp_file.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 
 #include "net/packet.h"
 #include "service/bmp_builder.h"
-#include "service/bmp_file.h"
-#include "service/drive_c_path.h"
+#include "imaging/bmp_file.h"
+#include "winpath/drive_c_path.h"
 #include "service/messages.h"
-#include "service/page_buffer.h"
-#include "service/page_placement.h"
+#include "imaging/page_buffer.h"
+#include "imaging/page_placement.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 

@@ -1,5 +1,5 @@
 // Pure: builds natively, no windows.h.
-#include "printer/output_path.h"
+#include "winpath/output_path.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "printer/query_format.h"
+#include "query/query_format.h"
 
 // Why a query failed; exit_code is the query program's: 2 when the printer
 // cannot be opened, 3 for any other failing call.

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "printer/printer_query.h"
-#include "printer/query_format.h"
+#include "query/printer_query.h"
+#include "query/query_format.h"
 #include "ui/font_link.h"
 
 namespace {

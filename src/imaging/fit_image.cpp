@@ -1,4 +1,4 @@
-#include "service/fit_image.h"
+#include "imaging/fit_image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "printer/printer_query.h"
+#include "query/printer_query.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "printer/driver_capabilities.h"
+#include "query/driver_capabilities.h"
 #include "printer/printer_handle.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "printer/printer_query.h"
+#include "query/printer_query.h"
 
 struct DriverDevice {
     const std::wstring &name;

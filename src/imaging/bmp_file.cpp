@@ -1,5 +1,5 @@
 // Pure: builds natively, no windows.h.
-#include "service/bmp_file.h"
+#include "imaging/bmp_file.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Pure: builds natively, no windows.h.
-#include "service/page_placement.h"
+#include "imaging/page_placement.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "printer/driver_capabilities.h"
+#include "query/driver_capabilities.h"
 
 #include <windows.h>
 #include <winspool.h>

@@ -1,5 +1,5 @@
 // Pure: builds natively, no windows.h.
-#include "service/page_buffer.h"
+#include "imaging/page_buffer.h"
 
 #include <cstdlib>
 

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "service/bmp_file.h"
+#include "imaging/bmp_file.h"
 
 // The file's header and colour table, laid out as the platform's record.
 static_assert(sizeof(DibHeader) == sizeof(BITMAPINFOHEADER));

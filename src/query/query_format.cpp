@@ -1,5 +1,5 @@
 // Pure: builds natively, no windows.h.
-#include "printer/query_format.h"
+#include "query/query_format.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "service/unix_path.h"
+#include "winpath/unix_path.h"
 
 #include <winternl.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 
 #include "diag/log_line.h"
-#include "printer/output_path.h"
-#include "service/drive_c_path.h"
+#include "winpath/output_path.h"
+#include "winpath/drive_c_path.h"
 #include "base/heap_ptr.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Pure: builds natively, no windows.h.
-#include "service/drive_c_path.h"
+#include "winpath/drive_c_path.h"
 
 namespace {
 
