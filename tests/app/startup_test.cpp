@@ -1,13 +1,18 @@
-// Start-up's command line, spooler step and socket library, with the service
-// manager and WSAStartup faked: Wine's spooler always starts, so its failures
-// need fakes.
+// Start-up's spooler step and socket library, with the service manager and
+// WSAStartup faked: Wine's spooler always starts, so its failures need fakes.
+// The command line is split exactly as the platform's CommandLineToArgvW
+// splits it, checked against the real one over generated lines.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/startup.h"
 #include "support/rig.h"
 
@@ -77,4 +82,22 @@ TEST(Startup, CommandLineSpoolerStepAndSocketLibrary) {
         EXPECT_TRUE(contains(err, row.err)) << err;
     }
     startup_calls = saved;
+}
+
+TEST(CommandLine, SplitsAsThePlatformDoes) {
+    const wchar_t alphabet[] = L"a1 \t\"\\";
+    std::mt19937 random(7);
+    for (int round = 0; round < 5000; ++round) {
+        std::wstring line;
+        for (size_t n = random() % 12; n > 0; --n)
+            line += alphabet[random() % (sizeof(alphabet) / sizeof(wchar_t) - 1)];
+        if (line.empty())
+            continue;
+        int count = 0;
+        LPWSTR *argv = CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_NE(nullptr, argv);
+        EXPECT_EQ(std::vector<std::wstring>(argv, argv + count), split_command_line(line.c_str()))
+            << "line [" << testing::PrintToString(line) << "]";
+        LocalFree(argv);
+    }
 }
