@@ -66,10 +66,16 @@ class Session:
         listener.settimeout(accept_timeout)
         try:
             self.conn = listener.accept()[0]
-        except OSError:
+        except OSError as error:  # what the program did instead, for the report
+            running = self.process.poll() is None
             self.process.kill()
             self.process.wait()
-            raise
+            self.stderr_file.flush()
+            with open(self.stderr_path, "rb") as f:
+                tail = f.read()[-2000:].decode(errors="replace")
+            raise OSError("%s; the program %s; its output ends: %s" % (
+                error, "still ran" if running else "had exited: %d" % self.process.returncode,
+                tail or "(nothing)")) from error
         finally:
             listener.close()
 
