@@ -45,6 +45,10 @@ void abandon_document() {
         DeleteFileW(output.c_str());
 }
 
+const std::wstring &document_output_path() {
+    return open_document_output;
+}
+
 bool finish_document() {
     return !printer_dc || close_printer_dc(false);
 }

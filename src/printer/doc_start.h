@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "base/print_request.h"
 #include "base/protocol_codes.h"
@@ -25,6 +26,10 @@ int open_printer_dc(const PrintRequest *request);
 // printable area; the DC stays open for the pages. When StartDocW fails the
 // DC is deleted and printer_dc cleared.
 int start_doc_for_bmp(const PrintRequest *request);
+
+// Where the open document writes its output: the request's name anchored
+// on drive C: when the document started; empty while none is open.
+const std::wstring &document_output_path();
 
 // Ends the open document, whose output the driver then writes, and deletes
 // printer_dc. False only when the driver could not end a started document.

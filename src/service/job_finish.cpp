@@ -11,7 +11,6 @@
 #include "diag/log_line.h"
 #include "net/send_queue.h"
 #include "printer/doc_start.h"
-#include "winpath/output_path.h"
 #include "printer/printer_handle.h"
 #include "base/heap_ptr.h"
 #include "base/job_state.h"
@@ -38,12 +37,9 @@ constexpr uint64_t FILE_TIME_SLACK = 2 * 10000000ull;
 
 // The driver reports some failures to write only through EndDoc, others
 // not at all: the file itself must show this job wrote it.
-bool output_file_written(const wchar_t *wide_output_name) {
-    if (!wide_output_name)
-        return false;
-    std::wstring path = output_path_on_drive_c(wide_output_name);
+bool output_file_written(const std::wstring &path) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info))
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info))
         return false;
     uint64_t written =
         (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
@@ -58,13 +54,7 @@ const char *job_name(const char (&field)[PRINTER_NAME_SIZE]) {
 
 } // namespace
 
-// The file is looked for where the document start told the driver to write
-// it: the name anchored on the root of drive C:.
-void wait_for_output_file(const char *output_file_name) {
-    WideText wide_name(ansi_to_wide(output_file_name));
-    if (!wide_name)
-        return;
-    std::wstring path = output_path_on_drive_c(wide_name.get());
+void wait_for_output_file(const std::wstring &path) {
     for (int check = 0; check < OUTPUT_FILE_CHECKS; ++check) {
         struct _stat64 info;
         if (_wstat64(path.c_str(), &info) == 0 && info.st_size > 1)
@@ -102,13 +92,16 @@ void finish_print_job(uint32_t status) {
     WideText wide_output(output_name ? ansi_to_wide(output_name) : nullptr);
     job_state.store(JOB_STATE_LAST_PAGE);
     post_progress_last_page();
+    // The file is looked for where the document start told the driver to
+    // write it; a job whose document never started printed no page.
+    std::wstring output_path = document_output_path();
     bool ended = finish_document();
-    if (getenv("FORCE_SLEEP") && output_name)
-        wait_for_output_file(output_name);
+    if (getenv("FORCE_SLEEP") && !output_path.empty())
+        wait_for_output_file(output_path);
     if (printer_name)
         wait_for_spool_queue(printer_name);
     UnixPath unix_path(wide_output ? get_unix_file_name(wide_output.get()) : nullptr);
-    if (pages_printed != 0 && !(ended && output_file_written(wide_output.get()))) {
+    if (pages_printed != 0 && !(ended && output_file_written(output_path))) {
         ERR_ON(dbch_printproxy, FUNCTION, "output file %s not written\n",
                quote_ansi_string(output_name));
         send_job_result(STATUS_IO_FAILED, nullptr);

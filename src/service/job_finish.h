@@ -7,13 +7,14 @@
 #include <winspool.h>
 
 #include <cstdint>
+#include <string>
 
 // `status` is the status the last page message was answered with.
 void finish_print_job(uint32_t status);
 
-// Waits for the output file "c:\<name>" to hold more than one byte, for at
+// Waits for the output file at `path` to hold more than one byte, for at
 // most 120 pauses. Run only when FORCE_SLEEP is set.
-void wait_for_output_file(const char *output_file_name);
+void wait_for_output_file(const std::wstring &path);
 
 // Waits while the printer's queue reports jobs, spending spool_wait_budget.
 void wait_for_spool_queue(const char *printer_name);
