@@ -1,12 +1,13 @@
 """Prints documents through tavri-printer-proxy, a Win32 program that runs
-under Wine and prints BMP pages on a Wine printer: this package plays the
-print server (listens on 127.0.0.1, starts the program, runs the jobs)."""
-from .errors import (AnswerTimeout, ConnectionLost, PrintError, ProgramDidNotConnect,
-                     ProtocolError, RenderError, StatusError, UserCancelled)
-from .job import Progress, print_files
-from .program import Program
-from .protocol import JobSettings, describe_status
+under Wine and prints BMP pages on a Wine printer. This package is the
+protocol's server side (it listens on 127.0.0.1, starts the program and
+runs the jobs), in three parts:
 
-__all__ = ["AnswerTimeout", "ConnectionLost", "JobSettings", "PrintError", "Program",
-           "ProgramDidNotConnect", "Progress", "ProtocolError", "RenderError", "StatusError",
-           "UserCancelled", "describe_status", "print_files"]
+- `peer`: the packet codec and one run of the program;
+- `printing`: documents made into pages and printed as one job, and the
+  `tavri-print` command;
+- `cups`: the CUPS backend, the job it runs as the prefix's owner, and the
+  `tavri-cups-queue` command.
+
+Nothing is imported here: the CUPS backend, which runs as root, loads only
+its own small part."""

@@ -4,11 +4,17 @@ backend (see device_uri for the URI).
 
 CUPS runs it as root (mode 0700) for one reason: to run the job as the
 Wine prefix's owner. Root reads the job that CUPS hands it, forks a child
-that becomes the owner for everything else (cups_worker), and gets the
+that becomes the owner for everything else (worker), and gets the
 output back through a pipe into a file of its own; it then hands that on
 as CUPS would: a queue through lp, a backend as root only when its mode is
 0700 and with credentials only in DEVICE_URI. Root never opens, changes or
-removes a path the owner can change."""
+removes a path the owner can change.
+
+Root imports only what it runs: this module, owner, device_uri,
+credentials and cupsd; the worker, and with it the printing and the
+program, is imported by the child once it is the owner."""
+from __future__ import annotations
+
 import os
 import pwd
 import signal
@@ -16,11 +22,13 @@ import subprocess
 import sys
 import tempfile
 import threading
+from typing import BinaryIO, List, Optional
 from urllib.parse import urlsplit
 
-from . import credentials, cups_worker, device_uri
-from .cups_worker import (CANCEL, CHUNK, FAILED, MAX_MESSAGE, MAX_OUTPUT, MESSAGE_KINDS, OK,
-                          STOP, message)
+from . import credentials, device_uri
+from .cupsd import (CANCEL, CHUNK, FAILED, MAX_MESSAGE, MAX_OUTPUT, MESSAGE_KINDS, OK, STOP, Job,
+                    message, output_format)
+from .device_uri import Destination, Target
 from .owner import Owner, die_with_parent
 
 USAGE = "Usage: tavri job-id user title copies options [file]"
@@ -30,11 +38,11 @@ CUPS_CHANNELS = (3, 4)  # the back channel and the side channel that cupsd gives
 class Backend:
     """What runs on root's side; children are killed when we are."""
 
-    def __init__(self):
-        self.children = []
+    def __init__(self) -> None:
+        self.children: List[int] = []
         self.cancelled = False
 
-    def terminate(self, signum, frame):
+    def terminate(self, signum: int, frame: object) -> None:
         self.cancelled = True
         for pid in self.children:
             try:
@@ -43,7 +51,7 @@ class Backend:
                 pass
 
 
-def main(argv):
+def main(argv: List[str]) -> int:
     if len(argv) == 1:
         print('direct tavri "Unknown" "Wine printer (tavri-cups-queue --list shows them)"')
         return OK
@@ -53,18 +61,17 @@ def main(argv):
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     try:
         target = device_uri.parse(os.environ.get("DEVICE_URI", ""))
-        dest = device_uri.destination(target.to)
         owner = Owner(target.user, target.prefix)
-        refuse_loop(dest)
+        refuse_loop(target.to)
     except ValueError as error:
         message("ERROR", "Cannot use this queue's device URI: %s" % error)
         return STOP
-    job = cups_worker.Job(argv[1], argv[2], argv[3], argv[5])
+    job = Job(argv[1], argv[2], argv[3], argv[5])
     backend = Backend()
     signal.signal(signal.SIGTERM, backend.terminate)
     message("STATE", "+connecting-to-device")
     try:
-        code = print_and_hand_on(backend, argv, job, owner, target, dest)
+        code = print_and_hand_on(backend, argv, job, owner, target)
     finally:
         message("STATE", "-connecting-to-device")
     if backend.cancelled:  # CUPS asked us to stop: say so by how we end
@@ -73,7 +80,7 @@ def main(argv):
     return code
 
 
-def refuse_loop(dest):
+def refuse_loop(dest: Destination) -> None:
     """A destination that would bring the output back into this queue, or
     into another Wine printer's queue, would print for ever."""
     why = device_uri.leads_back(dest, os.environ.get("PRINTER", ""))
@@ -81,7 +88,9 @@ def refuse_loop(dest):
         raise ValueError("the destination " + why)
 
 
-def print_and_hand_on(backend, argv, job, owner, target, dest):
+def print_and_hand_on(backend: Backend, argv: List[str], job: Job, owner: Owner,
+                      target: Target) -> int:
+    dest = target.to
     with open_document(argv) as document, tempfile.TemporaryFile() as output:
         code = run_as_owner(backend, job, owner, target, document.fileno(),
                             output if dest.kind != "folder" else None)
@@ -94,14 +103,15 @@ def print_and_hand_on(backend, argv, job, owner, target, dest):
         return to_backend(backend, uri, job, output)
 
 
-def open_document(argv):
+def open_document(argv: List[str]) -> BinaryIO:
     """The job's file, which CUPS made readable for us, else our stdin."""
     if len(argv) == 7:
         return open(argv[6], "rb")
     return os.fdopen(os.dup(sys.stdin.fileno()), "rb")
 
 
-def run_as_owner(backend, job, owner, target, document_fd, output):
+def run_as_owner(backend: Backend, job: Job, owner: Owner, target: Target, document_fd: int,
+                 output: Optional[BinaryIO]) -> int:
     """The worker, as the owner, in a session of its own; its exit code.
     What it writes to its stdout lands in `output`; its messages reach
     cupsd only through `forward`."""
@@ -121,8 +131,8 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
             os.setsid()
             owner.become()
             die_with_parent(parent)
-            code = cups_worker.run(job, owner, target, document_fd,
-                                   write_end if output else None)
+            from . import worker  # as the owner: root never loads the printing
+            code = worker.run(job, owner, target, document_fd, write_end if output else None)
         except BaseException as error:  # reported, then the child ends
             message("ERROR", "Printing as %s failed: %s" % (owner.name, error))
             if isinstance(error, PermissionError):  # not run as root: a fault of the setup
@@ -149,7 +159,7 @@ def run_as_owner(backend, job, owner, target, document_fd, output):
     return code
 
 
-def keep_only(document_fd, output_fd, messages_fd):
+def keep_only(document_fd: int, output_fd: int, messages_fd: int) -> int:
     """In the child: no descriptor of root's but the document, the output
     pipe and the message pipe, which becomes stderr; stdin and stdout lead
     nowhere."""
@@ -164,7 +174,7 @@ def keep_only(document_fd, output_fd, messages_fd):
     return document_fd
 
 
-def forward(said):
+def forward(said: int) -> None:
     """Each line the worker writes to stderr, as one message of a kind that
     a backend may send; anything else is only logged."""
     with os.fdopen(said, "rb") as lines:
@@ -176,7 +186,7 @@ def forward(said):
                 message("DEBUG", line.decode("utf-8", "replace"))
 
 
-def collect(read_end, output):
+def collect(read_end: int, output: Optional[BinaryIO]) -> bool:
     """Copies the pipe into `output`; False when the output grew too large
     (the rest is drained, so that the worker is never blocked)."""
     size, fits = 0, True
@@ -190,13 +200,13 @@ def collect(read_end, output):
             output.write(chunk)
 
 
-def exit_code(status):
+def exit_code(status: int) -> int:
     if os.WIFEXITED(status):
         return os.WEXITSTATUS(status)
     return FAILED
 
 
-def to_queue(queue, job, output):
+def to_queue(queue: str, job: Job, output: BinaryIO) -> int:
     command = ["lp", "-d", queue, "-o", "raw", "-t", job.title or "job", "-U", job.user]
     result = subprocess.run(command, stdin=output, capture_output=True, text=True,
                             env=device_uri.cups_env())
@@ -208,7 +218,7 @@ def to_queue(queue, job, output):
     return STOP if "does not exist" in reason else FAILED
 
 
-def to_backend(backend, uri, job, output):
+def to_backend(backend: Backend, uri: str, job: Job, output: BinaryIO) -> int:
     """Runs the destination's backend as CUPS would; its exit code."""
     path = device_uri.backend_path(urlsplit(uri).scheme)
     try:
@@ -222,7 +232,7 @@ def to_backend(backend, uri, job, output):
         as_lp = {"user": lp.pw_uid, "group": lp.pw_gid, "extra_groups": []}
     # The driver's output, not what cupsd made for us: an IPP backend sends
     # the document under this format.
-    kind = cups_worker.output_format(output)[0]
+    kind = output_format(output)[0]
     env = dict(os.environ, DEVICE_URI=uri, CONTENT_TYPE=kind, FINAL_CONTENT_TYPE=kind)
     # argv[0] is what ps shows: the URI without user and password.
     command = [device_uri.public(uri), job.id, job.user, job.title, "1", ""]
@@ -235,7 +245,7 @@ def to_backend(backend, uri, job, output):
     return code if code >= 0 else FAILED
 
 
-def open_fd(fd):
+def open_fd(fd: int) -> bool:
     try:
         os.fstat(fd)
         return True
@@ -243,5 +253,5 @@ def open_fd(fd):
         return False
 
 
-def die_with_parent_signal():
+def die_with_parent_signal() -> None:
     die_with_parent(os.getppid())

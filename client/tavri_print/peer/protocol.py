@@ -1,9 +1,11 @@
 """The packets that the print server and the program exchange: their
-framing, the start-print record with every setting that it can carry, the
-statuses and exit codes and what they mean, and the BMP files of pages."""
+framing, the start-print record with every setting that it can carry, and
+the statuses and exit codes and what they mean."""
+from __future__ import annotations
+
 import struct
 from dataclasses import dataclass
-from typing import Optional
+from typing import NoReturn, Optional, Tuple
 
 MAGIC, VERSION, TRAILER = 0xAABB1122, 2, 0xCCDD3344
 HEADER = struct.Struct(">IHHII")  # magic, version, code, req_id, body length
@@ -25,12 +27,11 @@ FIELD_COLLATE, FIELD_COPIES, FIELD_DUPLEX, FIELD_PAPER_SOURCE = 0x01, 0x02, 0x04
 FIELD_PAPER_SIZE, FIELD_QUALITY, FIELD_Y_RESOLUTION, FIELD_COLOR = 0x10, 0x20, 0x40, 0x80
 NAME_FIELD_SIZE = 128
 # job id, printer and output names, fields, collate, copies, duplex, scale,
-# paper source, paper size, quality, Y resolution, page count, colour, data type
+# paper source, paper size, quality, Y resolution, page count, color, data type
 RECORD = struct.Struct(">I128s128sIIIIIIIiIIII")
 DATA_TYPE_BITMAP = 1
 COLOR_MONO, COLOR_COLOR = 1, 2
 DUPLEX_SIMPLEX, DUPLEX_LONG_EDGE, DUPLEX_SHORT_EDGE = 1, 2, 3
-BMP_HEADERS_SIZE, BI_RGB, BI_BITFIELDS = 54, 0, 3
 
 STATUS_MEANINGS = {
     0: "success",
@@ -59,11 +60,11 @@ EXIT_MEANINGS = {0: "after a session", 1: "usage", 2: "invalid port",
                  5: "spooler service not running", 6: "socket library failure"}
 
 
-def describe_status(status):
+def describe_status(status: int) -> str:
     return "status %d (%s)" % (status, STATUS_MEANINGS.get(status, "unknown status"))
 
 
-def describe_exit(code):
+def describe_exit(code: Optional[int]) -> str:
     if code is None:
         return "still running"
     if code < 0:
@@ -71,18 +72,15 @@ def describe_exit(code):
     return "exit status %d (%s)" % (code, EXIT_MEANINGS.get(code, "unexpected"))
 
 
-def frame(code, req_id, body=b"", magic=MAGIC, version=VERSION, trailer=TRAILER,
-          length=None):
-    """A packet; the keywords forge a broken one."""
-    length = len(body) if length is None else length
-    return HEADER.pack(magic, version, code, req_id, length) + body + TRAILER_WORD.pack(trailer)
+def frame(code: int, req_id: int, body: bytes = b"") -> bytes:
+    return HEADER.pack(MAGIC, VERSION, code, req_id, len(body)) + body + TRAILER_WORD.pack(TRAILER)
 
 
-def text_body(status, text=b""):
+def text_body(status: int, text: bytes = b"") -> bytes:
     return struct.pack(">II", status, len(text)) + text
 
 
-def u32(value):
+def u32(value: int) -> bytes:
     return struct.pack(">I", value)
 
 
@@ -96,21 +94,21 @@ class PacketReader:
     than `limit` bytes of body, is refused before its body is waited for;
     what is held never exceeds one packet and one piece."""
 
-    def __init__(self, limit=MAX_BODY):
+    def __init__(self, limit: int = MAX_BODY):
         self.limit = limit
         self.data = bytearray()
         self.start = 0  # consumed bytes at the front, dropped on the next feed
 
-    def feed(self, piece):
+    def feed(self, piece: bytes) -> None:
         if self.start:
             del self.data[:self.start]
             self.start = 0
         self.data += piece
 
-    def held(self):
+    def held(self) -> int:
         return len(self.data) - self.start
 
-    def next(self):
+    def next(self) -> Optional[Tuple[int, int, bytes]]:
         """(code, req_id, body) of the next whole packet, or None."""
         if self.held() < HEADER.size:
             return None
@@ -131,12 +129,12 @@ class PacketReader:
         self.start = end
         return code, req_id, body
 
-    def refuse(self, what):
+    def refuse(self, what: str) -> NoReturn:
         head = bytes(self.data[self.start:self.start + HEADER.size])
         raise FrameError("%s in the packet with header %s" % (what, head.hex()))
 
 
-def parse_text_body(body):
+def parse_text_body(body: bytes) -> Optional[Tuple[int, bytes]]:
     """(status, text) of a reply, a job result or a failure notice; None when
     the body is too short to hold them."""
     if len(body) < 8:
@@ -145,7 +143,7 @@ def parse_text_body(body):
     return status, body[8:8 + length]
 
 
-def parse_page_size(body):
+def parse_page_size(body: bytes) -> Optional[Tuple[int, int, int]]:
     """(status, width, height) of the page-size answer, whose status alone
     travels in little-endian order; None when the body is too short."""
     if len(body) < 8:
@@ -155,7 +153,7 @@ def parse_page_size(body):
     return status, width, height
 
 
-def name_field(text, encoding, what):
+def name_field(text: str, encoding: str, what: str) -> bytes:
     """A NUL-padded 128-byte name; ValueError names what does not fit."""
     try:
         raw = text.encode(encoding)
@@ -183,45 +181,17 @@ class JobSettings:
     color: Optional[int] = None  # COLOR_MONO or COLOR_COLOR
     encoding: str = "cp1252"  # ANSI code page of the Wine prefix
 
-    def fields(self):
+    def fields(self) -> int:
         options = ((self.collate, FIELD_COLLATE), (self.copies, FIELD_COPIES),
                    (self.duplex, FIELD_DUPLEX), (self.paper_source, FIELD_PAPER_SOURCE),
                    (self.paper, FIELD_PAPER_SIZE), (self.quality, FIELD_QUALITY),
                    (self.y_resolution, FIELD_Y_RESOLUTION), (self.color, FIELD_COLOR))
         return sum(bit for value, bit in options if value is not None)
 
-    def record(self, page_count):
+    def record(self, page_count: int) -> bytes:
         """The body of the start-print request."""
-        return raw_record(self.job_id, name_field(self.printer, self.encoding, "printer name"),
-                          name_field(self.output, self.encoding, "output file name"),
-                          page_count, self.fields(), self.collate or 0, self.copies or 0,
-                          self.duplex or 0, self.scale, self.paper_source or 0, self.paper or 0,
-                          self.quality or 0, self.y_resolution or 0, self.color or 0)
-
-
-def raw_record(job_id, printer, output, page_count=1, fields=0, collate=0, copies=0, duplex=0,
-               scale=0, paper_source=0, paper=0, quality=0, y_resolution=0, color=0,
-               data_type=DATA_TYPE_BITMAP):
-    """Any start-print record, also one to be refused: the names are bytes, cut
-    or NUL-padded to their field; quality is signed, the rest unsigned."""
-    return RECORD.pack(job_id, printer, output, fields, collate, copies, duplex, scale,
-                       paper_source, paper, quality, y_resolution, page_count, color, data_type)
-
-
-def bmp_file(width, height, bits, rows, palette=(), top_down=False, masks=None, dpi=300):
-    """A BMP file of `rows`, each scan line's packed pixels from the top (blue,
-    green, red for 24 bits), padded here to whole words; stored bottom-up
-    unless `top_down`. `palette`: the (red, green, blue) colours of 1-, 4- or
-    8-bit pixels; `masks`: the red, green and blue bits of 16- or 32-bit ones."""
-    stride = (width * bits + 31) // 32 * 4
-    table = b"".join(bytes((blue, green, red, 0)) for red, green, blue in palette)
-    if masks:
-        table = struct.pack("<III", *masks)
-    offset = BMP_HEADERS_SIZE + len(table)
-    pixels = b"".join(row.ljust(stride, b"\0") for row in (rows if top_down else rows[::-1]))
-    per_metre = round(dpi / 0.0254)
-    return (struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
-            + struct.pack("<IiiHHIIiiII", 40, width, -height if top_down else height, 1, bits,
-                          BI_BITFIELDS if masks else BI_RGB, len(pixels), per_metre, per_metre,
-                          len(palette), 0)
-            + table + pixels)
+        return RECORD.pack(self.job_id, name_field(self.printer, self.encoding, "printer name"),
+                           name_field(self.output, self.encoding, "output file name"),
+                           self.fields(), self.collate or 0, self.copies or 0, self.duplex or 0,
+                           self.scale, self.paper_source or 0, self.paper or 0, self.quality or 0,
+                           self.y_resolution or 0, page_count, self.color or 0, DATA_TYPE_BITMAP)

@@ -1,10 +1,13 @@
 """The owner of a Wine prefix, whom a CUPS job runs as: everything but
 reading the job and handing the result onward happens with the owner's
 rights, in the owner's environment."""
+from __future__ import annotations
+
 import ctypes
 import os
 import pwd
 import signal
+from typing import Dict, Mapping
 
 PR_SET_PDEATHSIG = 1
 
@@ -14,7 +17,7 @@ class OwnerError(ValueError):
 
 
 class Owner:
-    def __init__(self, user, prefix=""):
+    def __init__(self, user: str, prefix: str = ""):
         try:
             self.pw = pwd.getpwnam(user)
         except KeyError:
@@ -24,10 +27,10 @@ class Owner:
         self.prefix = prefix or os.path.join(self.pw.pw_dir, ".wine")
 
     @property
-    def name(self):
+    def name(self) -> str:
         return self.pw.pw_name
 
-    def become(self):
+    def become(self) -> None:
         """Drops every right but the owner's, for good: groups, group, user,
         in that order. Only in a process of our own that runs no thread."""
         if os.geteuid() == 0:
@@ -38,8 +41,10 @@ class Owner:
             raise PermissionError("cannot run as %s: install the backend with mode 0700, "
                                   "so that CUPS runs it as root" % self.pw.pw_name)
 
-    def env(self, target, job_id, inherited):
-        """The environment of the owner's job: theirs, not cupsd's."""
+    def env(self, job_id: str, inherited: Mapping[str, str], display: str = "",
+            xauthority: str = "") -> Dict[str, str]:
+        """The environment of the owner's job: theirs, not cupsd's; the
+        progress window's X display and its authority file, if any."""
         env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "HOME": self.pw.pw_dir,
                "USER": self.pw.pw_name, "LOGNAME": self.pw.pw_name, "WINEPREFIX": self.prefix,
                "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
@@ -47,15 +52,15 @@ class Owner:
         for name in ("CUPS_SERVER", "IPP_PORT"):  # the cupsd that runs us
             if inherited.get(name):
                 env[name] = inherited[name]
-        if target.display:
-            env["DISPLAY"] = target.display
-            xauthority = target.xauthority or os.path.join(self.pw.pw_dir, ".Xauthority")
+        if display:
+            env["DISPLAY"] = display
+            xauthority = xauthority or os.path.join(self.pw.pw_dir, ".Xauthority")
             if os.path.exists(xauthority):
                 env["XAUTHORITY"] = xauthority
         return env
 
 
-def die_with_parent(parent_pid):
+def die_with_parent(parent_pid: int) -> None:
     """SIGTERM when the backend that started us dies, however it dies."""
     libc = ctypes.CDLL(None, use_errno=True)
     libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)

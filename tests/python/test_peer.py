@@ -1,16 +1,23 @@
-"""The Linux side's codec and page ranges, byte by byte, without Wine; its
-catalogue against the program's (src/base/protocol_codes.h)."""
+"""The peer without Wine: the codec byte by byte, its catalogue against the
+program's (src/base/protocol_codes.h); heartbeats to a slow program, whose
+connection and job result are taken, and one job at a time in a prefix."""
+import os
 import pathlib
 import re
+import socket
 import struct
+import subprocess
 import sys
+import tempfile
+import threading
+import time
 import unittest
+from unittest import mock
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "client"))
-from tavri_print import protocol as p  # noqa: E402
-from tavri_print.errors import RenderError  # noqa: E402
-from tavri_print.render import parse_ranges  # noqa: E402
+from tavri_print.peer import PrefixBusy, ProtocolError, program, wine  # noqa: E402
+from tavri_print.peer import protocol as p  # noqa: E402
 
 
 class Framing(unittest.TestCase):
@@ -33,22 +40,24 @@ class Framing(unittest.TestCase):
 
     def test_rejections(self):
         for what, data, message in (
-                ("magic", p.frame(3, 1, magic=0x2211BBAA), "bad magic"),
-                ("version", p.frame(3, 1, version=1), "bad version 1"),
-                ("trailer", p.frame(3, 1, b"ab", trailer=0xCCDD3345), "bad trailer ccdd3345"),
-                ("short length", p.frame(3, 1, bytes(8), length=4), "bad trailer 00000000"),
-                ("oversized", p.frame(3, 1, length=p.MAX_BODY + 1)[:16], "more than 1048576")):
+                ("magic", "2211bbaa 0002 0003 00000001 00000000 ccdd3344", "bad magic"),
+                ("version", "aabb1122 0001 0003 00000001 00000000 ccdd3344", "bad version 1"),
+                ("trailer", "aabb1122 0002 0003 00000001 00000002 6162 ccdd3345",
+                 "bad trailer ccdd3345"),
+                ("short length", "aabb1122 0002 0003 00000001 00000004 %s ccdd3344" % ("00" * 8),
+                 "bad trailer 00000000"),
+                ("oversized", "aabb1122 0002 0003 00000001 00100001", "more than 1048576")):
             with self.subTest(what):
                 reader = p.PacketReader()
-                reader.feed(data)
+                reader.feed(bytes.fromhex(data))
                 with self.assertRaisesRegex(p.FrameError, message):
                     reader.next()
 
     def test_a_header_is_judged_before_its_body_arrives(self):
         reader = p.PacketReader(limit=100)
-        reader.feed(p.frame(3, 1, length=100)[:16])
+        reader.feed(bytes.fromhex("aabb1122 0002 0003 00000001 00000064"))
         self.assertIsNone(reader.next())
-        reader.feed(p.frame(3, 1, length=101)[:16] + bytes(100))
+        reader.feed(bytes.fromhex("aabb1122 0002 0003 00000001 00000065") + bytes(100))
         with self.assertRaises(p.FrameError):  # the 100 before it were never whole
             reader.next()
 
@@ -94,20 +103,73 @@ class Record(unittest.TestCase):
         self.assertEqual(record[4:11], "打印机".encode("gbk") + b"\0")
 
 
-class PageRanges(unittest.TestCase):
-    def test_ranges(self):
-        for text, total, pages in (("2-5", 9, [2, 3, 4, 5]), ("1,3,7-", 8, [1, 3, 7, 8]),
-                                   ("-3", 9, [1, 2, 3]), (" 4 ", 9, [4]), ("8-12", 9, [8, 9]),
-                                   ("1-2147483647", 3, [1, 2, 3]),
-                                   ("3,1-1000000000", 4, [3, 1, 2, 3, 4])):
-            self.assertEqual(parse_ranges(text, total), pages, text)
+class Program(unittest.TestCase):
+    """Heartbeats to a slow program, whose connection and job result are
+    taken, and one job at a time in a Wine prefix."""
 
-    def test_refused(self):
-        for text, message in (("0", "is empty"), ("5-3", "is empty"), ("x", "expected N"),
-                              ("", "expected N"), ("1,,3", "expected N"),
-                              ("10-", "is empty"), ("10-2147483647", "no page of the 9")):
-            with self.subTest(text), self.assertRaisesRegex(RenderError, message):
-                parse_ranges(text, 9)
+    def test_a_slow_program_gets_heartbeats_until_its_result(self):
+        ours, theirs = socket.socketpair()
+        waiting = program.Program(exe="x", wine="y", heartbeat=0.05, answer_timeout=10,
+                                  prefix="/")
+        waiting.conn, waiting.last_sent, waiting.output = ours, time.monotonic(), "out.ps"
+
+        def answer_after_three_heartbeats():
+            reader, beats = p.PacketReader(), 0
+            while beats < 3:
+                reader.feed(theirs.recv(4096))
+                while (packet := reader.next()) is not None:
+                    beats += packet[0] == p.SERVER_HEARTBEAT
+            theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/dosdevices/c:/out.ps")))
+        threading.Thread(target=answer_after_three_heartbeats, daemon=True).start()
+        self.assertEqual(waiting.job_result(), "/dosdevices/c:/out.ps")
+        theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/etc/shadow")))
+        self.assertRaisesRegex(ProtocolError, "names /etc/shadow", waiting.job_result)
+
+    def test_the_window_font_is_linked_once_for_both_interface_fonts(self):
+        section = ("[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\"
+                   "SystemLink] 1\n")
+        link = '=str(7):"wqy-microhei.ttc,WenQuanYi Micro Hei"\n'
+        with tempfile.TemporaryDirectory() as prefix:
+            self.assertTrue(wine.font_linked(prefix), "no registry: nothing to link")
+            for text, linked in ((section + '"System"' + link, False),
+                                 ("[Other] 1\n" + '"System"' + link + '"Tahoma"' + link, False),
+                                 (section + '"System"' + link + '"Tahoma"' + link, True)):
+                with open(os.path.join(prefix, "system.reg"), "w") as reg:
+                    reg.write("WINE REGISTRY Version 2\n" + text)
+                self.assertEqual(wine.font_linked(prefix), linked, text)
+
+    def test_a_second_job_waits_for_the_first_then_gives_up_by_name(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            first, told = program.Program(exe="x", wine="y", prefix=prefix), []
+            first._lock_prefix()
+            for on_wait in (None, told.append):
+                second = program.Program(exe="x", wine="y", prefix=prefix, lock_timeout=0.5,
+                                         on_wait=on_wait)
+                with self.assertRaisesRegex(PrefixBusy, "busy for 0.5 s"):
+                    second._lock_prefix()
+            self.assertEqual(told, ["waiting for another job in the Wine prefix " + prefix])
+            first._unlock_prefix()
+            second._lock_prefix()
+            second._unlock_prefix()
+
+    def test_only_our_own_users_connection_and_output_file_are_taken(self):
+        prog = program.Program(exe="x", wine="y", prefix="/pfx", connect_timeout=20)
+        prog.process = mock.Mock(**{"poll.return_value": None})
+        listener = socket.create_server(("127.0.0.1", 0))
+        strangers = [] if os.geteuid() else [subprocess.Popen(  # connected first, as nobody
+            [sys.executable, "-c", "import socket, time; c = socket.create_connection(('127.0."
+             "0.1', %d)); print(1, flush=True); time.sleep(30)" % listener.getsockname()[1]],
+            user="nobody", stdout=subprocess.PIPE)]
+        for stranger in strangers:
+            stranger.stdout.readline()
+            self.addCleanup(stranger.kill)
+        ours = socket.create_connection(listener.getsockname())
+        conn = prog._accept(listener)
+        self.assertEqual((conn.getpeername(), prog.refused), (ours.getsockname(), len(strangers)))
+        for output, path in (("a.ps", "/pfx/dosdevices/c:/a.ps"), ("D:\\x\\b.ps",
+                             "/pfx/dosdevices/d:/x/b.ps"), ("\\\\srv\\q", None)):
+            prog.output = output
+            self.assertEqual(prog.output_path(), path, output)
 
 
 HEADER = ROOT / "src" / "base" / "protocol_codes.h"

@@ -1,5 +1,7 @@
 """One run of the program under Wine, connected to us: we listen on
 127.0.0.1, start it with the port, and exchange packets with it."""
+from __future__ import annotations
+
 import fcntl
 import os
 import select
@@ -7,67 +9,15 @@ import signal
 import socket
 import subprocess
 import time
+from typing import Callable, Dict, Optional, Tuple
 
 from . import protocol as p
 from .errors import (AnswerTimeout, ConnectionLost, PrefixBusy, ProgramDidNotConnect,
                      ProtocolError, StatusError, UserCancelled)
 from .loopback import peer_uid
+from .wine import default_exe, default_wine, font_linked
 
-SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-
-
-INSTALLED_EXE = "/usr/lib/tavri-printer-proxy/tavri-printer-proxy.exe"
 CANCEL_GRACE = 0.1  # seconds: the program sends a cancel right behind its answer
-
-
-def default_exe():
-    """$PROXY_EXE; else the packaged program, unless this module runs from a
-    checkout, whose own build is the one to run."""
-    if os.environ.get("PROXY_EXE"):
-        return os.environ["PROXY_EXE"]
-    checkout = os.path.exists(os.path.join(SOURCE_DIR, "CMakeLists.txt"))
-    if not checkout and os.path.exists(INSTALLED_EXE):
-        return INSTALLED_EXE
-    build = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
-    return os.path.join(build, "tavri-printer-proxy.exe")
-
-
-def default_wine():
-    """$WINE, else Debian's 64-bit loader, else whatever `wine` is: the
-    user's own Wine, prefix and display, never a test rig's."""
-    wine64 = "/usr/lib/wine/wine64"
-    return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
-
-
-def registry_values(path, key):
-    """The values of one key in a Wine registry file (user.reg, system.reg)
-    as {lower-case name: the text after '='}; None when it cannot be read."""
-    header = "[%s]" % key.replace("\\", "\\\\").lower()
-    try:
-        with open(path, encoding="utf-8", errors="replace") as reg:
-            values, inside = {}, False
-            for line in reg:
-                if line.startswith("["):
-                    if inside:  # a key's values stand together; the rest is not read
-                        break
-                    inside = line.lower().startswith(header)
-                elif inside and line.startswith('"'):
-                    name, _, value = line.rstrip("\n").partition('"=')
-                    values[name[1:].lower()] = value
-            return values
-    except OSError:
-        return None
-
-
-FONT_LINKS = r"Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
-
-
-def font_linked(prefix):
-    """Whether the prefix's registry links WenQuanYi Micro Hei to both
-    interface fonts; True when the prefix has no registry to tell."""
-    links = registry_values(os.path.join(prefix, "system.reg"), FONT_LINKS)
-    return links is None or all("wqy-microhei.ttc" in links.get(face, "")
-                                for face in ("system", "tahoma"))
 
 
 class Program:
@@ -75,9 +25,11 @@ class Program:
     session is over (cancelled, when an exception leaves) and is waited
     for; a program that does not exit in time is killed."""
 
-    def __init__(self, exe=None, wine=None, env=None, log_path=None, answer_timeout=120,
-                 connect_timeout=60, heartbeat=10, exit_timeout=30, prefix=None,
-                 lock_timeout=3600, on_wait=None):
+    def __init__(self, exe: Optional[str] = None, wine: Optional[str] = None,
+                 env: Optional[Dict[str, str]] = None, log_path: Optional[str] = None,
+                 answer_timeout: float = 120, connect_timeout: float = 60,
+                 heartbeat: float = 10, exit_timeout: float = 30, prefix: Optional[str] = None,
+                 lock_timeout: float = 3600, on_wait: Optional[Callable[[str], None]] = None):
         self.exe, self.wine = exe or default_exe(), wine or default_wine()
         self.prefix = prefix or (env or os.environ).get("WINEPREFIX") or os.path.expanduser(
             "~/.wine")
@@ -94,11 +46,11 @@ class Program:
 
     # --- start and end -------------------------------------------------
 
-    def start(self, port=0):
+    def start(self, port: int = 0) -> Program:
         self.launch(port)
         return self.connect()
 
-    def launch(self, port=0):
+    def launch(self, port: int = 0) -> Program:
         """Starts the program, which connects while the caller does other
         work; `connect` then waits for it."""
         self._lock_prefix()
@@ -115,7 +67,7 @@ class Program:
             raise
         return self
 
-    def connect(self):
+    def connect(self) -> Program:
         try:
             self.conn = self._accept(self.listener)
         except BaseException:
@@ -126,7 +78,7 @@ class Program:
         self.last_sent = time.monotonic()
         return self
 
-    def _link_cjk_font(self):
+    def _link_cjk_font(self) -> None:
         """The progress window's Chinese labels need a font that has them
         linked to the interface fonts of the prefix, in the locale the
         program runs in (Wine drops Tahoma's links when the code page
@@ -141,7 +93,7 @@ class Program:
         except (OSError, subprocess.TimeoutExpired):
             pass  # the labels may show as boxes; the job prints all the same
 
-    def _launch(self):
+    def _launch(self) -> subprocess.Popen:
         log = open(self.log_path, "ab") if self.log_path else subprocess.DEVNULL
         try:
             return subprocess.Popen([self.wine, self.exe, "x", str(self.port)], env=self.env,
@@ -151,7 +103,7 @@ class Program:
             if self.log_path:
                 log.close()
 
-    def _accept(self, listener):
+    def _accept(self, listener: socket.socket) -> socket.socket:
         """The program's connection: one from a socket of our own user. Any
         other local user could connect first; theirs are closed at once."""
         deadline = time.monotonic() + self.connect_timeout
@@ -174,19 +126,20 @@ class Program:
         raise ProgramDidNotConnect("the program did not connect within %g s"
                                    % self.connect_timeout)
 
-    def __enter__(self):
+    def __enter__(self) -> Program:
         if self.process is None:
             return self.start()
         return self.connect() if self.conn is None else self
 
-    def __exit__(self, kind, error, trace):
+    def __exit__(self, kind: Optional[type], error: Optional[BaseException],
+                 trace: object) -> bool:
         if kind is None:
             self.finish(p.PRINT_DONE, 0, b"OK")
         else:
             self.abandon(str(error) or kind.__name__)
         return False
 
-    def finish(self, notice, status, text):
+    def finish(self, notice: int, status: int, text: bytes) -> None:
         """Sends the print-done or cancel notice and waits for the exit."""
         if not self.ended:
             self.ended = True
@@ -196,7 +149,7 @@ class Program:
                 pass
         self.wait_exit()
 
-    def abandon(self, reason):
+    def abandon(self, reason: str) -> None:
         """Ends a job that failed or was interrupted: the document is ended
         at once, then the session."""
         if self.job_id is not None and not self.ended and self.process.poll() is None:
@@ -206,7 +159,7 @@ class Program:
                 pass
         self.finish(p.CANCEL_PRINT_DONE, 1, reason.encode("utf-8", "replace")[:200])
 
-    def wait_exit(self):
+    def wait_exit(self) -> Optional[int]:
         if self.conn:
             self.conn.close()
         try:
@@ -217,7 +170,7 @@ class Program:
         finally:
             self._unlock_prefix()
 
-    def _lock_prefix(self):
+    def _lock_prefix(self) -> None:
         """One job at a time per Wine prefix: Wine's spooler numbers its
         spool files per process, and two jobs that start together collide."""
         path = os.path.join(self.prefix, ".tavri-print.lock")
@@ -242,12 +195,12 @@ class Program:
             told = True
             time.sleep(0.2)
 
-    def _unlock_prefix(self):
+    def _unlock_prefix(self) -> None:
         if self.lock is not None:
             os.close(self.lock)
             self.lock = None
 
-    def kill(self):
+    def kill(self) -> None:
         """The whole process group: Wine's loader and whatever it started."""
         if self.listener:
             self.listener.close()
@@ -262,20 +215,20 @@ class Program:
 
     # --- packets --------------------------------------------------------
 
-    def send(self, code, req_id=0, body=b""):
+    def send(self, code: int, req_id: int = 0, body: bytes = b"") -> None:
         try:
             self.conn.sendall(p.frame(code, req_id, body))
         except OSError as error:
             raise self._lost("sending failed (%s)" % error)
         self.last_sent = time.monotonic()
 
-    def keep_alive(self):
+    def keep_alive(self) -> None:
         """A heartbeat when we have been quiet for a period, so that the
         program does not time out while we prepare the next page."""
         if self.conn and not self.ended and time.monotonic() - self.last_sent >= self.heartbeat:
             self.send(p.SERVER_HEARTBEAT)
 
-    def _lost(self, what):
+    def _lost(self, what: str) -> Exception:
         """The error for a connection that ended: the user's cancel when the
         program said so before it closed (its notice may still wait unread
         behind the answer we had), else the loss."""
@@ -288,7 +241,7 @@ class Program:
             pass
         return ConnectionLost(what, self.process.poll())
 
-    def _user_cancelled(self, wait):
+    def _user_cancelled(self, wait: float) -> bool:
         """Whether a user-cancel notice arrives within `wait` seconds; what
         arrives meanwhile is read, and nothing is sent."""
         deadline = time.monotonic() + wait
@@ -310,13 +263,13 @@ class Program:
                 return False
             self.reader.feed(chunk)
 
-    def _take_packet(self):
+    def _take_packet(self) -> Optional[Tuple[int, int, bytes]]:
         try:
             return self.reader.next()
         except p.FrameError as error:
             raise ProtocolError("malformed packet: %s" % error)
 
-    def _next_packet(self, deadline, what):
+    def _next_packet(self, deadline: float, what: str) -> Tuple[int, int, bytes]:
         """Reads until a packet is whole; our heartbeats keep the program's
         receive time-out at bay meanwhile."""
         while True:
@@ -333,7 +286,7 @@ class Program:
             if ready:
                 self._receive_some()
 
-    def _receive_some(self):
+    def _receive_some(self) -> None:
         try:
             chunk = self.conn.recv(1 << 16)
         except OSError as error:
@@ -342,7 +295,8 @@ class Program:
             raise self._lost("end of stream")
         self.reader.feed(chunk)
 
-    def wait_for(self, code, req_id, what, timeout=None):
+    def wait_for(self, code: int, req_id: int, what: str,
+                 timeout: Optional[float] = None) -> bytes:
         """The body of packet `code` with `req_id`; the program's notices on
         the way are acted on, its heartbeats need nothing."""
         deadline = time.monotonic() + (timeout or self.answer_timeout)
@@ -358,14 +312,16 @@ class Program:
                 self.ended = True
                 raise StatusError("receiving a packet in the program", status)
 
-    def call(self, action, body, what, timeout=None):
+    def call(self, action: int, body: bytes, what: str,
+             timeout: Optional[float] = None) -> bytes:
         """Sends a request; the body of its answer."""
         req_id = self.next_req_id
         self.next_req_id += 1
         self.send(action, req_id, body)
         return self.wait_for(p.ANSWER + action, req_id, "answer to " + what, timeout)
 
-    def call_checked(self, action, body, what, timeout=None):
+    def call_checked(self, action: int, body: bytes, what: str,
+                     timeout: Optional[float] = None) -> None:
         answer = p.parse_text_body(self.call(action, body, what, timeout))
         if answer is None:
             raise ProtocolError("the answer to %s is too short" % what)
@@ -374,11 +330,11 @@ class Program:
 
     # --- the requests -----------------------------------------------------
 
-    def start_print(self, settings, page_count):
+    def start_print(self, settings: p.JobSettings, page_count: int) -> None:
         self.call_checked(p.START_PRINT, settings.record(page_count), "the start-print request")
         self.job_id, self.output = settings.job_id, settings.output
 
-    def page_size(self):
+    def page_size(self) -> Tuple[int, int]:
         answer = p.parse_page_size(self.call(p.GET_PRINT_PAGE, p.u32(self.job_id),
                                              "the page-size query"))
         if answer is None:
@@ -388,10 +344,10 @@ class Program:
             raise StatusError("the page-size query", status)
         return width, height
 
-    def print_page(self, path, number):
+    def print_page(self, path: str, number: int) -> None:
         self.call_checked(p.PAGE_FILENAME, os.fsencode(path) + b"\0", "page %d" % number)
 
-    def job_result(self):
+    def job_result(self) -> str:
         """The unix path of the printer's output file."""
         body = self.wait_for(p.JOB_RESULT, 0, "job result")
         status, text = p.parse_text_body(body) or (1, b"")
@@ -410,7 +366,7 @@ class Program:
                                 % (reported, ours))
         return reported
 
-    def output_path(self):
+    def output_path(self) -> Optional[str]:
         """The unix path of the job's output name, as Wine maps a drive: the
         only file a job result may name. None for a network path."""
         name = (self.output or "").replace("/", "\\")
@@ -422,11 +378,12 @@ class Program:
         parts = [part for part in name.split("\\") if part]
         return os.path.join(self.prefix, "dosdevices", drive, *parts)
 
-    def end_job(self):
+    def end_job(self) -> None:
         self.call_checked(p.END_JOB, p.u32(self.job_id or 0), "ending the job")
         self.job_id = None
 
-    def properties_dialog(self, printer, device=False, encoding="cp1252"):
+    def properties_dialog(self, printer: str, device: bool = False,
+                          encoding: str = "cp1252") -> None:
         """Shows the driver's document (or device) dialog; the session ends
         with it. Returns nothing; a cancelled dialog is status 16."""
         action = p.DEVICE_PROPERTIES if device else p.DOCUMENT_PROPERTIES

@@ -1,12 +1,17 @@
 """A PPD for a CUPS queue that prints on a Wine printer, made from what the
 printer's driver reports: its papers with their printable areas, its
-resolutions, duplex, colour and input bins, and its defaults. CUPS's own
+resolutions, duplex, color and input bins, and its defaults. CUPS's own
 filters then turn every job into PDF laid out for that paper (`pdftopdf`
 makes the copies, so they are real pages wherever the output goes), and the
 backend prints that PDF on the Wine printer."""
-import re
+from __future__ import annotations
 
-from .capabilities import Capabilities
+import re
+from typing import List, Sequence, Set, Tuple
+
+from .capabilities import Capabilities, Paper
+
+Lines = List[str]
 
 HAND_OFF = "application/vnd.cups-pdf application/pdf 0 -"
 DUPLEX_CHOICES = ((1, "None", "Off"), (2, "DuplexNoTumble", "Long Edge"),
@@ -17,11 +22,11 @@ def ppd_text(caps: Capabilities, queue: str) -> str:
     """The whole PPD, ASCII with ISOLatin1 escapes for the driver's names."""
     papers = paper_keywords(caps)
     lines = header(caps, queue) + page_sizes(caps, papers)
-    lines += resolutions(caps) + colour_models(caps) + duplex(caps) + input_slots(caps)
+    lines += resolutions(caps) + color_models(caps) + duplex(caps) + input_slots(caps)
     return "\n".join(lines) + "\n"
 
 
-def quoted(text):
+def quoted(text: str) -> str:
     """A translation string: ISOLatin1 as <hex>, anything else as '?'."""
     out = []
     for char in text:
@@ -33,7 +38,7 @@ def quoted(text):
     return "".join(out)[:80]
 
 
-def keyword(name, taken):
+def keyword(name: str, taken: Set[str]) -> str:
     """An option keyword from a driver's name, unique among `taken`."""
     base = re.sub(r"[^A-Za-z0-9._-]", "", name)[:32] or "Choice"
     if not base[0].isalpha():
@@ -45,9 +50,9 @@ def keyword(name, taken):
     return word
 
 
-def header(caps, queue):
+def header(caps: Capabilities, queue: str) -> Lines:
     driver = quoted(caps.driver or "Wine printer driver")
-    colour = "True" if caps.color else "False"
+    color = "True" if caps.color else "False"
     return [
         '*PPD-Adobe: "4.3"',
         '*FormatVersion: "4.3"',
@@ -62,7 +67,7 @@ def header(caps, queue):
         '*NickName: "%s"' % quoted("Wine printer %s, %s" % (caps.printer, caps.driver)),
         '*PSVersion: "(3010.000) 0"',
         '*LanguageLevel: "3"',
-        "*ColorDevice: %s" % colour,
+        "*ColorDevice: %s" % color,
         "*DefaultColorSpace: %s" % ("RGB" if caps.color else "Gray"),
         "*FileSystem: False",
         '*Throughput: "1"',
@@ -78,12 +83,12 @@ def header(caps, queue):
     ]
 
 
-def paper_keywords(caps):
+def paper_keywords(caps: Capabilities) -> List[Tuple[str, Paper]]:
     taken = set()
     return [(keyword(paper.name, taken), paper) for paper in caps.papers]
 
 
-def default_choice(choices, wanted):
+def default_choice(choices: Sequence[Tuple[str, object]], wanted: object) -> str:
     """The keyword whose value is `wanted`, else the first."""
     for word, value in choices:
         if value == wanted:
@@ -91,13 +96,13 @@ def default_choice(choices, wanted):
     return choices[0][0]
 
 
-def ui(name, label, default, entries, order):
+def ui(name: str, label: str, default: str, entries: Lines, order: int) -> Lines:
     return (["*OpenUI *%s/%s: PickOne" % (name, label),
              "*OrderDependency: %d AnySetup *%s" % (order, name),
              "*Default%s: %s" % (name, default)] + entries + ["*CloseUI: *%s" % name])
 
 
-def page_sizes(caps, papers):
+def page_sizes(caps: Capabilities, papers: List[Tuple[str, Paper]]) -> Lines:
     default = default_choice([(w, p.id) for w, p in papers], caps.default("paper"))
     sizes, regions, areas, dims = [], [], [], []
     for word, paper in papers:
@@ -115,11 +120,11 @@ def page_sizes(caps, papers):
             + ["*DefaultPaperDimension: %s" % default] + dims)
 
 
-def points(value):
+def points(value: float) -> str:
     return ("%.2f" % value).rstrip("0").rstrip(".")
 
 
-def imageable_area(paper):
+def imageable_area(paper: Paper) -> str:
     """llx lly urx ury from the paper's bottom-left corner, within the paper."""
     if not paper.printable:
         return "0 0 %s %s" % (points(paper.width), points(paper.height))
@@ -129,11 +134,11 @@ def imageable_area(paper):
     return " ".join(points(v) for v in (llx, lly, urx, ury))
 
 
-def resolution_keyword(x, y):
+def resolution_keyword(x: int, y: int) -> str:
     return "%ddpi" % x if x == y else "%dx%ddpi" % (x, y)
 
 
-def resolutions(caps):
+def resolutions(caps: Capabilities) -> Lines:
     choices = sorted(set(r for r in caps.resolutions if min(r) > 0))
     if not choices:
         return []
@@ -145,8 +150,8 @@ def resolutions(caps):
     return ui("Resolution", "Resolution", default, entries, 20)
 
 
-def colour_models(caps):
-    """Colour and grey on a colour printer; a monochrome one offers no choice."""
+def color_models(caps: Capabilities) -> Lines:
+    """Color and grey on a color printer; a monochrome one offers no choice."""
     if not caps.color:
         return []
     default = "Gray" if caps.default("color") == 1 else "RGB"
@@ -155,7 +160,7 @@ def colour_models(caps):
     return ui("ColorModel", "Color Mode", default, entries, 10)
 
 
-def duplex(caps):
+def duplex(caps: Capabilities) -> Lines:
     if not caps.duplex:
         return []
     default = default_choice([(word, n) for n, word, _ in DUPLEX_CHOICES], caps.default("duplex"))
@@ -165,7 +170,7 @@ def duplex(caps):
     return ui("Duplex", "2-Sided Printing", default, entries, 10)
 
 
-def input_slots(caps):
+def input_slots(caps: Capabilities) -> Lines:
     """The driver's bins as Bin<number>: the backend hands the number back."""
     if not caps.bins:
         return []

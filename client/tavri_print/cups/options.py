@@ -1,18 +1,21 @@
 """CUPS's job options, as a backend receives them, turned into the
-start-print settings that stay ours: duplex, colour, resolution and input
+start-print settings that stay ours: duplex, color, resolution and input
 bin. Copies, page ranges, number-up, orientation, scaling and mirroring
 are done by CUPS's filters before the job reaches the backend."""
+from __future__ import annotations
+
 import re
 import shlex
 from dataclasses import dataclass
-from typing import Optional
+from typing import Dict, Optional
 
-from . import protocol as p
+from ..peer import protocol as p
+from ..peer.protocol import JobSettings
 
 SIDES = {"one-sided": p.DUPLEX_SIMPLEX, "two-sided-long-edge": p.DUPLEX_LONG_EDGE,
          "two-sided-short-edge": p.DUPLEX_SHORT_EDGE, "none": p.DUPLEX_SIMPLEX,
          "duplexnotumble": p.DUPLEX_LONG_EDGE, "duplextumble": p.DUPLEX_SHORT_EDGE}
-COLOURS = {"monochrome": "grey", "gray": "grey", "grey": "grey", "bi-level": "mono",
+COLORS = {"monochrome": "grey", "gray": "grey", "grey": "grey", "bi-level": "mono",
            "color": "color", "rgb": "color", "auto": "color"}
 QUALITY = {"3": -1, "4": -3, "5": -4, "draft": -1, "normal": -3, "high": -4}
 POINTS_PER = {"pt": 1, "in": 72, "cm": 72 / 2.54, "mm": 72 / 25.4}
@@ -23,7 +26,7 @@ MAX_DPI = 9600
 @dataclass
 class Choices:
     duplex: Optional[int] = None
-    colour: Optional[str] = None  # "color", "grey" or "mono"; None: the printer's
+    color: Optional[str] = None  # "color", "grey" or "mono"; None: the printer's
     quality: Optional[int] = None
     y_resolution: Optional[int] = None
     paper_source: Optional[int] = None
@@ -37,7 +40,7 @@ class Choices:
     paper: Optional[int] = None
 
 
-def parse_options(text):
+def parse_options(text: Optional[str]) -> Dict[str, str]:
     """name=value pairs, a bare name for true, noname for false; quoting as
     in a shell. Names are case-insensitive."""
     try:
@@ -53,14 +56,14 @@ def parse_options(text):
     return options
 
 
-def choices(options):
+def choices(options: Dict[str, str]) -> Choices:
     """The settings of a job from its options; what is absent or not
     understood stays the printer's own."""
     found = Choices()
     sides = options.get("duplex") or options.get("sides") or ""
     found.duplex = SIDES.get(sides.lower())
     mode = options.get("colormodel") or options.get("print-color-mode") or ""
-    found.colour = COLOURS.get(mode.lower())
+    found.color = COLORS.get(mode.lower())
     resolution = re.fullmatch(r"(\d{1,5})(?:x(\d{1,5}))?dpi",
                               options.get("resolution", "").lower())
     if resolution and 0 < int(resolution.group(1)) <= MAX_DPI:
@@ -83,13 +86,12 @@ def choices(options):
     return found
 
 
-def apply(settings, found):
-    """Writes the choices into a start-print record's settings; one copy,
-    since CUPS has already made the copies as pages."""
+def apply(settings: JobSettings, found: Choices) -> JobSettings:
+    """Writes the choices into a start-print record's settings (the color
+    travels with the pages' options); one copy, since CUPS has already made
+    the copies as pages."""
     settings.copies = 1
     settings.duplex = found.duplex
     settings.quality, settings.y_resolution = found.quality, found.y_resolution
     settings.paper_source = found.paper_source
-    if found.colour:
-        settings.color = p.COLOR_COLOR if found.colour == "color" else p.COLOR_MONO
     return settings

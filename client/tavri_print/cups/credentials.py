@@ -2,31 +2,34 @@
 device URI is shown to every user by lpstat -v and by IPP, so the queue's
 URI names the destination without them, and the backend (root) puts them
 back only into the URI that the destination's backend receives."""
+from __future__ import annotations
+
 import os
 import stat
+from typing import Tuple
 from urllib.parse import urlsplit
 
 from .device_uri import public
 
 
-def folder():
+def folder() -> str:
     """Beside cupsd's own configuration, which cupsd names to its backends."""
     return os.path.join(os.environ.get("CUPS_SERVERROOT", "/etc/cups"), "tavri-credentials")
 
 
-def split(uri):
+def split(uri: str) -> Tuple[str, str]:
     """(the URI without user and password, "user:password" or "")."""
     return public(uri), urlsplit(uri).netloc.rpartition("@")[0]
 
 
-def join(uri, userinfo):
+def join(uri: str, userinfo: str) -> str:
     if not userinfo:
         return uri
     parts = urlsplit(uri)
     return parts._replace(netloc="%s@%s" % (userinfo, parts.netloc)).geturl()
 
 
-def store(queue, userinfo):
+def store(queue: str, userinfo: str) -> None:
     """Keeps the queue's credentials (root only); none removes them."""
     path = os.path.join(folder(), queue)
     try:
@@ -40,7 +43,7 @@ def store(queue, userinfo):
             out.write(userinfo)
 
 
-def load(queue):
+def load(queue: str) -> str:
     """The queue's credentials, read only from a folder that root alone can
     change; "" when it has none."""
     try:

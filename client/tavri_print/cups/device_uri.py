@@ -7,12 +7,15 @@ Each value is percent-encoded. `user` owns the Wine prefix (default
 ~user/.wine) and is whom the job runs as; `to` is a folder (/path or
 file:///path), a CUPS queue (queue:NAME) or another backend's URI
 (socket://..., ipp://..., usb://...)."""
+from __future__ import annotations
+
 import ipaddress
 import os
 import re
 import socket
 import subprocess
 from dataclasses import dataclass
+from typing import Dict, Optional
 from urllib.parse import parse_qs, quote, unquote, urlencode, urlsplit
 
 SETTINGS = ("user", "to", "prefix", "display", "xauthority", "exe", "max_seconds",
@@ -27,11 +30,25 @@ QUEUE_PATHS = {"ipp": CUPS_PATH, "ipps": CUPS_PATH, "http": CUPS_PATH, "https": 
                "lpd": r"/([^/?]+)/?"}
 
 
+@dataclass(frozen=True)
+class Destination:
+    """Where the driver's output goes; its text is what `to=` says."""
+    kind: str  # "folder", "queue" or "backend"
+    where: str  # the folder, the queue's name or the backend's URI
+
+    def __str__(self) -> str:
+        return "queue:" + self.where if self.kind == "queue" else self.where
+
+    @property
+    def scheme(self) -> str:
+        return urlsplit(self.where).scheme if self.kind == "backend" else ""
+
+
 @dataclass
 class Target:
     printer: str
     user: str
-    to: str
+    to: Optional[Destination]  # None: not chosen yet (a listing writes DESTINATION)
     prefix: str = ""
     display: str = ""
     xauthority: str = ""
@@ -41,7 +58,7 @@ class Target:
     max_page_mib: str = ""
     group: str = ""  # may read what is delivered into a folder
 
-    def limit(self, name):
+    def limit(self, name: str) -> int:
         """One of LIMITS: the queue's own, else the default."""
         text = getattr(self, name) or str(LIMITS[name])
         if not LIMIT.fullmatch(text):
@@ -49,17 +66,7 @@ class Target:
         return int(text)
 
 
-@dataclass
-class Destination:
-    kind: str  # "folder", "queue" or "backend"
-    where: str  # the folder, the queue's name or the backend's URI
-
-    @property
-    def scheme(self):
-        return urlsplit(self.where).scheme if self.kind == "backend" else ""
-
-
-def parse(uri):
+def parse(uri: str) -> Target:
     """The Target of a tavri: URI; ValueError says what is wrong with it."""
     parts = urlsplit(uri)
     printer = unquote(parts.netloc + parts.path).strip("/")
@@ -76,20 +83,22 @@ def parse(uri):
     for needed in ("user", "to"):
         if not values.get(needed):
             raise ValueError("device URI names no %s= (needed)" % needed)
+    values["to"] = destination(values["to"])
     target = Target(printer, **values)
     for name in LIMITS:
         target.limit(name)
     return target
 
 
-def make(target):
+def make(target: Target) -> str:
     """The URI of a Target; the inverse of parse."""
-    values = {key: getattr(target, key) for key in SETTINGS if getattr(target, key)}
+    values = {key: str(getattr(target, key) or "DESTINATION") for key in SETTINGS
+              if key == "to" or getattr(target, key)}
     return "tavri:/%s?%s" % (quote(target.printer, safe=""),
                             urlencode(values, quote_via=quote, safe=""))
 
 
-def destination(to):
+def destination(to: str) -> Destination:
     """Where `to` leads; ValueError when it leads nowhere usable."""
     if to.startswith("/"):
         return Destination("folder", to)
@@ -111,7 +120,7 @@ def destination(to):
                      % public(to))
 
 
-def local_queue(dest):
+def local_queue(dest: Destination) -> Optional[str]:
     """The name of a queue or class of this host that `dest` prints to, or
     None. The host counts as this one by any of its addresses."""
     if dest.kind == "queue":
@@ -124,7 +133,7 @@ def local_queue(dest):
     return None
 
 
-def is_local_host(host):
+def is_local_host(host: str) -> bool:
     """True when `host` names an address of this machine: any loopback
     spelling, a mapped IPv4 address, the host's own name or interfaces."""
     try:
@@ -134,7 +143,7 @@ def is_local_host(host):
     return any(is_local_address(info[4][0]) for info in found)
 
 
-def is_local_address(text):
+def is_local_address(text: str) -> bool:
     address = ipaddress.ip_address(text.split("%")[0])
     address = getattr(address, "ipv4_mapped", None) or address
     if address.is_loopback or address.is_unspecified:
@@ -148,12 +157,12 @@ def is_local_address(text):
             return False
 
 
-def backend_path(scheme):
+def backend_path(scheme: str) -> str:
     """Where the CUPS we run under keeps the backend of `scheme`."""
     return os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
 
 
-def cups_env():
+def cups_env() -> Dict[str, str]:
     """The environment of root's CUPS commands: a HOME that only root can
     change (theirs may read ~/.cups), and only the settings that say which
     cupsd to ask."""
@@ -164,18 +173,18 @@ def cups_env():
     return env
 
 
-def lpstat(*args):
+def lpstat(*args: str) -> str:
     result = subprocess.run(["lpstat", *args], capture_output=True, text=True, env=cups_env(),
                             stdin=subprocess.DEVNULL, timeout=60)
     return result.stdout if result.returncode == 0 else ""
 
 
-def queue_device(queue):
+def queue_device(queue: str) -> str:
     """The device URI of a queue of the CUPS we talk to; "" when it has none."""
     return lpstat("-v", queue).partition(": ")[2].strip()
 
 
-def leads_back(dest, queue):
+def leads_back(dest: Destination, queue: str) -> Optional[str]:
     """Why `dest` would bring a job of `queue` back through Wine, following
     a class to its members; None when it does not."""
     target = local_queue(dest)
@@ -189,7 +198,7 @@ def leads_back(dest, queue):
     return None
 
 
-def public(uri):
+def public(uri: str) -> str:
     """A URI fit for messages and process lists: without user and password."""
     parts = urlsplit(uri)
     if parts.username is None and parts.password is None:

@@ -1,4 +1,8 @@
-"""What can go wrong in a job, each naming what failed."""
+"""What can go wrong between us and the program, each naming what failed."""
+from __future__ import annotations
+
+from typing import Optional
+
 from .protocol import describe_exit, describe_status
 
 
@@ -11,7 +15,7 @@ class ProgramDidNotConnect(PrintError):
 
 
 class ConnectionLost(PrintError):
-    def __init__(self, what, exit_code=None):
+    def __init__(self, what: str, exit_code: Optional[int] = None):
         super().__init__("the program closed the connection: %s, %s"
                          % (what, describe_exit(exit_code)))
         self.exit_code = exit_code
@@ -20,7 +24,7 @@ class ConnectionLost(PrintError):
 class StatusError(PrintError):
     """The program answered `what` with a status other than 0."""
 
-    def __init__(self, what, status, text=b""):
+    def __init__(self, what: str, status: int, text: bytes = b""):
         detail = (": %s" % text.decode("utf-8", "replace")) if text else ""
         super().__init__("%s failed with %s%s" % (what, describe_status(status), detail))
         self.what, self.status = what, status
@@ -39,9 +43,5 @@ class PrefixBusy(PrintError):
 
 
 class UserCancelled(PrintError):
-    def __init__(self):
+    def __init__(self) -> None:
         super().__init__("the user cancelled the job in the progress window")
-
-
-class RenderError(PrintError):
-    """A document could not be read or rasterised."""

@@ -1,6 +1,8 @@
 """What a Wine printer's driver offers, as the query program reports it:
 one TAB-separated record a line, `end` last, so that cut-off output is
 never taken for a printer with fewer papers."""
+from __future__ import annotations
+
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional, Tuple
 
@@ -33,7 +35,7 @@ class Capabilities:
     papers: List[Paper] = field(default_factory=list)
     defaults: Dict[str, Tuple[int, ...]] = field(default_factory=dict)
 
-    def default(self, name):
+    def default(self, name: str) -> Optional[int]:
         """The first number of a default, or None when the driver gave none."""
         value = self.defaults.get(name)
         return value[0] if value else None
@@ -42,7 +44,7 @@ class Capabilities:
 TENTHS_MM_TO_POINTS = 72 / 254
 
 
-def _paper(fields):
+def _paper(fields: List[str]) -> Paper:
     numbers = [int(v) for v in fields[:11]]
     paper_id, width, height = numbers[0], numbers[1], numbers[2]
     phys_w, phys_h, off_x, off_y, horz, vert, dpi_x, dpi_y = numbers[3:11]
@@ -54,7 +56,7 @@ def _paper(fields):
     return paper
 
 
-def parse(text):
+def parse(text: str) -> Capabilities:
     """Capabilities from the query program's output; CapabilitiesError
     names the line that is wrong."""
     caps, ended = Capabilities(), False
@@ -73,7 +75,7 @@ def parse(text):
     return caps
 
 
-def _take(caps, kind, fields):
+def _take(caps: Capabilities, kind: str, fields: List[str]) -> bool:
     if kind == "end":
         return True
     if kind in ("printer", "driver"):

@@ -1,52 +1,54 @@
-"""The command: prints documents through the program under Wine."""
+"""tavri-print: prints documents through the program under Wine."""
+from __future__ import annotations
+
 import argparse
 import codecs
 import os
 import signal
 import sys
 import time
+from typing import Callable, Dict, List, Optional
 
-from . import protocol as p
-from .errors import PrintError
-from .job import Progress, print_files
-from .program import Program, default_wine, registry_values
+from ..peer import JobSettings, PrintError, Program
+from ..peer.wine import default_printer, default_wine
+from .job import PageOptions, Progress, print_files
 
 NAME = "tavri-print"
 DUPLEX_MODES = {"simplex": 1, "vertical": 2, "long-edge": 2, "horizontal": 3, "short-edge": 3}
 QUALITIES = {"draft": -1, "low": -2, "medium": -3, "high": -4}
-COLOURS = {"color": ("color", 2), "colour": ("color", 2), "grey": ("grey", 1),
-           "gray": ("grey", 1), "mono": ("mono", 1), "monochrome": ("mono", 1)}
+COLORS = {"color": "color", "colour": "color", "grey": "grey", "gray": "grey", "mono": "mono",
+          "monochrome": "mono"}
 
 
-def say(text):
+def say(text: str) -> None:
     print("%s: %s" % (NAME, text), file=sys.stderr, flush=True)
 
 
-def clock(seconds):
+def clock(seconds: float) -> str:
     return "%d:%02d" % divmod(int(seconds), 60)
 
 
 class LineProgress(Progress):
     """One line per printed page, for logs and pipes."""
 
-    def printed(self, number):
+    def printed(self, number: int) -> None:
         say("page %d/%d printed (%s)" % (number, self.total, clock(time.monotonic() - self.begun)))
 
 
 class BarProgress(Progress):
     """A bar redrawn in place on the terminal."""
 
-    def started(self, total):
+    def started(self, total: int) -> None:
         super().started(total)
         self.draw(0)
 
-    def printed(self, number):
+    def printed(self, number: int) -> None:
         self.draw(number)
 
-    def finished(self):
+    def finished(self) -> None:
         sys.stderr.write("\n")
 
-    def draw(self, done):
+    def draw(self, done: int) -> None:
         elapsed = time.monotonic() - self.begun
         left = "--:--" if done == 0 else clock(elapsed * (self.total - done) / done)
         filled = 30 * done // self.total
@@ -56,7 +58,7 @@ class BarProgress(Progress):
         sys.stderr.flush()
 
 
-def paper_size(text):
+def paper_size(text: str) -> int:
     try:
         width, height = (int(part) for part in text.lower().split("x"))
     except ValueError:
@@ -66,8 +68,8 @@ def paper_size(text):
     return width << 16 | height
 
 
-def number(low, high):
-    def parse(text):
+def number(low: int, high: int) -> Callable[[str], int]:
+    def parse(text: str) -> int:
         try:
             value = int(text, 0)
         except ValueError:
@@ -82,8 +84,9 @@ U32 = number(0, 0xFFFFFFFF)
 I32 = number(-0x80000000, 0x7FFFFFFF)
 
 
-def named_or_number(names, parse_number):
-    def parse(text):
+def named_or_number(names: Dict[str, int],
+                    parse_number: Callable[[str], int]) -> Callable[[str], int]:
+    def parse(text: str) -> int:
         if text.lower() in names:
             return names[text.lower()]
         try:
@@ -94,7 +97,7 @@ def named_or_number(names, parse_number):
     return parse
 
 
-def seconds(text):
+def seconds(text: str) -> float:
     try:
         value = float(text)
     except ValueError:
@@ -104,14 +107,14 @@ def seconds(text):
     return value
 
 
-def encoding(text):
+def encoding(text: str) -> str:
     try:
         return codecs.lookup(text).name
     except LookupError:
         raise argparse.ArgumentTypeError("unknown encoding %r" % text)
 
 
-def output_name(text):
+def output_name(text: str) -> str:
     """A name below drive C:'s root: a drive, a root or .. would let a job
     overwrite any file of the prefix, such as C:\\windows\\win.ini."""
     parts = text.replace("/", "\\").split("\\")
@@ -121,13 +124,13 @@ def output_name(text):
     return text
 
 
-def colour_choice(text):
-    if text.lower() not in COLOURS:
+def color_choice(text: str) -> str:
+    if text.lower() not in COLORS:
         raise argparse.ArgumentTypeError("expected color, grey or mono")
-    return COLOURS[text.lower()]
+    return COLORS[text.lower()]
 
 
-def add_document_options(parser):
+def add_document_options(parser: argparse.ArgumentParser) -> None:
     doc = parser.add_argument_group("documents")
     doc.add_argument("--pages", metavar="RANGES",
                      help="pages to print, e.g. 2-5 or 1,3,7- (default: all)")
@@ -143,7 +146,7 @@ def add_document_options(parser):
                      help="pages rasterised ahead of the printer (default %(default)s)")
 
 
-def add_job_options(parser):
+def add_job_options(parser: argparse.ArgumentParser) -> None:
     job = parser.add_argument_group("job")
     job.add_argument("--printer", help="Wine printer (default: the Wine prefix's default "
                      "printer)")
@@ -170,13 +173,13 @@ def add_job_options(parser):
     job.add_argument("--y-resolution", type=U32, metavar="DPI",
                      help="Y resolution, with a --quality in dots per inch (default: the "
                           "printer's)")
-    job.add_argument("--color", type=colour_choice,
+    job.add_argument("--color", type=color_choice,
                      help="color (24 bits), grey (8 bits) or mono (1 bit); grey and mono "
                           "ask the printer for monochrome (default: color pages, the "
                           "printer's setting)")
 
 
-def add_program_options(parser):
+def add_program_options(parser: argparse.ArgumentParser) -> None:
     run = parser.add_argument_group("program")
     run.add_argument("--port", type=number(0, 65535), default=0,
                      help="port to listen on (default: a free one)")
@@ -198,7 +201,7 @@ def add_program_options(parser):
                           "(default %(default)s)")
 
 
-def parse_args(argv):
+def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog=NAME, description="Print PDF, PostScript, BMP, PNG or JPEG files through "
                                "tavri-printer-proxy on a Wine printer.",
@@ -214,18 +217,16 @@ def parse_args(argv):
     return args
 
 
-def default_printer(prefix):
-    """The Wine prefix's default printer, as Wine keeps it in user.reg."""
-    device = (registry_values(os.path.join(prefix, "user.reg"),
-                              r"Software\Microsoft\Windows NT\CurrentVersion\Windows")
-              or {}).get("device", "")
-    if not device:
+def printer_of(prefix: str) -> str:
+    """The Wine prefix's default printer; a prefix without one is refused."""
+    printer = default_printer(prefix)
+    if not printer:
         raise SystemExit("%s: the Wine prefix %s has no default printer: name one with "
                          "--printer" % (NAME, prefix))
-    return device.strip('"').split(",")[0]
+    return printer
 
 
-def choose_output(program, args):
+def choose_output(program: Program, args: argparse.Namespace) -> str:
     """The output name: the one asked for, unless it exists and may not be
     replaced, else a new one that names the time."""
     if args.output:
@@ -242,22 +243,21 @@ def choose_output(program, args):
     raise SystemExit("%s: no free output name %s-N.ps on drive C:" % (NAME, stamp))
 
 
-def settings_from(args):
-    colour, record_colour = args.color or ("color", None)
-    return colour, p.JobSettings(
+def settings_from(args: argparse.Namespace) -> JobSettings:
+    return JobSettings(
         printer=args.printer, output=args.output, job_id=args.job_id, copies=args.copies,
         collate={"on": 1, "off": 0, None: None}[args.collate], duplex=args.duplex,
         paper=args.paper, paper_source=args.paper_source, quality=args.quality,
-        y_resolution=args.y_resolution, color=record_colour, encoding=args.encoding)
+        y_resolution=args.y_resolution, encoding=args.encoding)
 
 
-def terminate(signum, frame):
+def terminate(signum: int, frame: object) -> None:
     for name in ("SIGTERM", "SIGHUP"):  # one interruption, one clean-up
         signal.signal(getattr(signal, name), signal.SIG_IGN)
     raise KeyboardInterrupt()
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> int:
     args = parse_args(argv)
     for path in args.files:
         if not os.path.isfile(path):
@@ -265,9 +265,9 @@ def main(argv=None):
     program = Program(exe=args.exe, wine=args.wine_run, log_path=args.program_log,
                       answer_timeout=args.timeout, connect_timeout=args.connect_timeout,
                       heartbeat=args.heartbeat)
-    args.printer = args.printer or default_printer(program.prefix)
+    args.printer = args.printer or printer_of(program.prefix)
     args.output = choose_output(program, args)
-    colour, settings = settings_from(args)
+    settings = settings_from(args)
     try:
         settings.record(1)
     except ValueError as error:
@@ -275,10 +275,11 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, terminate)
     signal.signal(signal.SIGHUP, terminate)
     progress = BarProgress() if sys.stderr.isatty() else LineProgress()
-    fit = {"auto": None, "as-is": False, "fit": True}[args.scale]
+    options = PageOptions(fit={"auto": None, "as-is": False, "fit": True}[args.scale],
+                          color=args.color, dpi=args.dpi, ahead=args.ahead)
     try:
-        output = print_files(program, settings, args.files, ranges=args.pages, fit=fit,
-                             colour=colour, dpi=args.dpi, ahead=args.ahead, progress=progress)
+        output = print_files(program, settings, args.files, options, ranges=args.pages,
+                             progress=progress)
     except PrintError as failure:
         say("printing on the Wine printer %s failed: %s" % (args.printer, failure))
         return 1

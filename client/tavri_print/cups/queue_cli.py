@@ -1,6 +1,8 @@
 """tavri-cups-queue: lists the Wine printers of a prefix, and creates the
 CUPS queue that prints on one of them, with a PPD made from what the
 printer's driver reports."""
+from __future__ import annotations
+
 import argparse
 import grp
 import os
@@ -8,11 +10,13 @@ import re
 import subprocess
 import sys
 import tempfile
+from typing import BinaryIO, Dict, List, Optional
 
+from ..peer.wine import default_exe, default_wine
 from . import capabilities, credentials, device_uri, ppd
-from .cups_worker import one_line
+from .cupsd import one_line
+from .device_uri import Destination, Target
 from .owner import Owner, OwnerError
-from .program import default_exe, default_wine
 
 NAME = "tavri-cups-queue"
 QUERY_TIMEOUT = 180
@@ -23,11 +27,11 @@ class QueueError(Exception):
     """The queue cannot be made as asked; the text says why."""
 
 
-def query_exe():
+def query_exe() -> str:
     return os.path.join(os.path.dirname(default_exe()), "tavri-printer-query.exe")
 
 
-def as_owner(owner):
+def as_owner(owner: Owner) -> Dict[str, object]:
     """How root starts a process as the owner: the owner's groups and ids,
     and a session of its own, so that nothing it runs can reach root's
     terminal (to push keystrokes into root's shell)."""
@@ -39,15 +43,14 @@ def as_owner(owner):
     return {"start_new_session": True}
 
 
-def run_query(owner, args, exe=None, display=("", "")):
+def run_query(owner: Owner, args: List[str], exe: Optional[str] = None, display: str = "",
+              xauthority: str = "") -> str:
     """The query program's output, run in the owner's prefix as the owner;
     an answer of over MAX_ANSWER bytes is refused unread. With the queue's
     `display` and its authority file: the Wine desktop that a first program starts stays up a moment
     after it, and a job's progress window opens only on a desktop that has
     a display."""
-    screen, xauthority = display
-    env = owner.env(device_uri.Target("", owner.name, "", display=screen, xauthority=xauthority),
-                    "query", os.environ)
+    env = owner.env("query", os.environ, display, xauthority)
     command = [default_wine(), exe or query_exe()] + args
     # Files, not pipes: the Wine services that a first program starts inherit
     # its output and outlive it, so a pipe would never reach its end.
@@ -69,33 +72,31 @@ def run_query(owner, args, exe=None, display=("", "")):
         return out.read(MAX_ANSWER).decode("utf-8", "replace")
 
 
-def tail(file, size=4096):
+def tail(file: BinaryIO, size: int = 4096) -> str:
     file.seek(max(0, os.fstat(file.fileno()).st_size - size))
     return file.read(size).decode("utf-8", "replace").strip()
 
 
-def check_prefix(owner):
+def check_prefix(owner: Owner) -> None:
     """Wine would make a new prefix of a mistyped one, at 700 MB a time."""
     if not os.path.isfile(os.path.join(owner.prefix, "system.reg")):
         raise QueueError("%s has no Wine prefix %s: run Wine there once as %s, or name the "
                          "prefix with --prefix" % (owner.name, owner.prefix, owner.name))
 
 
-def list_printers(owner, args):
+def list_printers(owner: Owner, args: argparse.Namespace) -> int:
+    to = device_uri.destination(device_uri.public(args.to)) if args.to else None
     print("Wine printers of %s (prefix %s):" % (owner.name, owner.prefix))
     for line in run_query(owner, ["printers"], args.query_exe).splitlines():
         name, driver = (line.split("\t") + ["", ""])[:2]
-        to = device_uri.public(args.to) if args.to else "DESTINATION"
-        uri = device_uri.make(device_uri.Target(name, owner.name, to,
-                                                args.prefix or ""))
+        uri = device_uri.make(Target(name, owner.name, to, args.prefix or ""))
         print("  %s  (%s)\n    %s" % (name, driver, uri))
     return 0
 
 
-def check_destination(owner, queue, to):
+def check_destination(owner: Owner, queue: str, dest: Destination) -> None:
     """QueueError for a destination that no job could reach, or that would
     bring a job back here."""
-    dest = device_uri.destination(to)
     why = device_uri.leads_back(dest, queue)
     if why:
         raise QueueError("--to %s" % why)
@@ -110,10 +111,10 @@ def check_destination(owner, queue, to):
                          % dest.where)
     elif dest.kind == "backend" and not os.path.exists(device_uri.backend_path(dest.scheme)):
         raise QueueError("--to %s: CUPS has no backend for %s: (lpinfo -v lists them)"
-                         % (device_uri.public(to), dest.scheme))
+                         % (dest, dest.scheme))
 
 
-def check_group(owner, group):
+def check_group(owner: Owner, group: Optional[str]) -> None:
     """The owner can give delivered files only to a group of theirs."""
     try:
         gid = grp.getgrnam(group).gr_gid if group else None
@@ -124,25 +125,26 @@ def check_group(owner, group):
                          % (group, owner.name, group, owner.name))
 
 
-def check_queue_name(queue):
+def check_queue_name(queue: str) -> None:
     if not re.fullmatch(r"[^\s/#\\.\x00-\x1f][^\s/#\\\x00-\x1f]{0,126}", queue):
         raise QueueError("%r is no CUPS queue name (at most 127 characters, no spaces, "
                          "/ or #)" % queue)
 
 
-def create_queue(owner, args):
+def create_queue(owner: Owner, args: argparse.Namespace) -> int:
     check_queue_name(args.queue)
-    check_destination(owner, args.queue, args.to)
+    to, userinfo = credentials.split(args.to)
+    dest = device_uri.destination(to)
+    check_destination(owner, args.queue, dest)
     check_group(owner, args.group)
     if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
-    display = (args.display or "", args.xauthority or "")
+    display = {"display": args.display or "", "xauthority": args.xauthority or ""}
     caps = capabilities.parse(run_query(owner, ["capabilities", args.wine_printer],
-                                        args.query_exe, display))
-    run_query(owner, ["font-link"], args.query_exe, display)
-    to, userinfo = credentials.split(args.to)
-    target = device_uri.Target(
-        args.wine_printer, owner.name, to, prefix=args.prefix or "", display=args.display or "",
+                                        args.query_exe, **display))
+    run_query(owner, ["font-link"], args.query_exe, **display)
+    target = Target(
+        args.wine_printer, owner.name, dest, prefix=args.prefix or "", display=args.display or "",
         xauthority=args.xauthority or "", exe=args.exe or "", group=args.group or "",
         max_seconds=str(args.max_seconds or ""), max_output_mib=str(args.max_output or ""),
         max_page_mib=str(args.max_page or ""))
@@ -163,13 +165,13 @@ def create_queue(owner, args):
     return 0
 
 
-def positive(text):
+def positive(text: str) -> int:
     if not device_uri.LIMIT.fullmatch(text):
         raise argparse.ArgumentTypeError("expected a positive whole number")
     return int(text)
 
 
-def parse_args(argv):
+def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog=NAME, description="List the Wine printers of a prefix, or create a CUPS queue "
         "that prints on one of them.")
@@ -207,7 +209,7 @@ def parse_args(argv):
     return args
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> int:
     args = parse_args(argv)
     try:
         owner = Owner(args.user, args.prefix or "")

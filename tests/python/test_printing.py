@@ -1,0 +1,138 @@
+"""The print job without Wine: the command's arguments, page ranges and
+limits, pages made ahead while the program hears heartbeats, what is sent
+and what stays; and the demo's sample pages."""
+import os
+import sys
+import tempfile
+import time
+import unittest
+from contextlib import redirect_stderr, redirect_stdout
+from io import StringIO
+from unittest import mock
+
+from PIL import Image
+
+ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "client"), os.path.join(ROOT, "tools")]
+import sample_pages  # noqa: E402
+from tavri_print.peer import program  # noqa: E402
+from tavri_print.printing import RenderError, cli, job, prefetch, render  # noqa: E402
+from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
+
+class Command(unittest.TestCase):
+    def test_arguments_that_cannot_work_are_refused_by_name(self):
+        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--heartbeat", "30"], "--hea"),
+                            (["--output", "C:\\windows\\win.ini"], "relative to drive C:")):
+            with redirect_stderr(StringIO()) as error, self.assertRaises(SystemExit):
+                cli.parse_args(args + ["doc.pdf"])
+            self.assertIn(fault, error.getvalue())
+        self.assertEqual(cli.parse_args(["--output", "out\\a.ps", "x"]).output, "out\\a.ps")
+
+    def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            with open(os.path.join(prefix, "user.reg"), "w") as f:
+                f.write('[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Windows] 1\n'
+                        '"Device"="Office Laser,winspool,LPT1:"\n')
+            self.assertEqual(cli.printer_of(prefix), "Office Laser")
+            os.makedirs(os.path.join(prefix, "dosdevices", "c:"))
+            open(os.path.join(prefix, "dosdevices", "c:", "a.ps"), "w").close()
+            ours, args = program.Program(prefix=prefix), cli.parse_args(["--output", "a.ps", "x"])
+            self.assertRaisesRegex(SystemExit, "a.ps exists", cli.choose_output, ours, args)
+            args.output = None
+            self.assertRegex(cli.choose_output(ours, args), r"^tavri-print-\d{8}-\d{6}\.ps$")
+        self.assertRaisesRegex(SystemExit, "no default printer: name one with --printer",
+                               cli.printer_of, prefix)
+
+
+class Job(unittest.TestCase):
+    """A job's pages: limits, heartbeats while one is made, what is sent and what stays."""
+
+    def test_jobs_beyond_sane_limits_are_refused_before_any_work(self):
+        doc = mock.Mock(pages=10 ** 9, size=(842, 595))
+        self.assertEqual(job.paper_of(doc), 842 << 16 | 595)
+        with self.assertRaisesRegex(RenderError, "has 1000000000 pages"):
+            job.plan_pages([doc], None)
+        for size in ((7200000, 7200000), (0, 842), (14401, 100)):
+            self.assertRaises(RenderError, job.paper_of, mock.Mock(size=size))
+
+    def test_pages_are_bounded_by_their_pixels(self):
+        limit = render.page_bytes(2479, 3508, 24)
+        render.check_page(2479, 3508, 24, limit, "A4")
+        for width, height, bits, fault in ((2482, 3508, 24, "2482 x 3508 pixels at 24 bits"),
+                                           (2479, 3509, 24, "takes 24 MiB"),
+                                           (0, 3508, 1, "no pixels"), (9, -1, 8, "no pixels")):
+            with self.assertRaisesRegex(RenderError, fault):
+                render.check_page(width, height, bits, limit, "A4")
+        self.assertEqual([render.page_bytes(33, 2, bits) for bits in (1, 8, 24)], [16, 72, 200])
+
+    def test_a_slow_page_keeps_the_program_alive(self):
+        calls = []
+
+        def make(index, doc, number):  # done once waited for twice, however busy the machine
+            deadline = time.monotonic() + 20
+            while len(calls) < 2 and time.monotonic() < deadline:
+                time.sleep(0.05)
+            return "page-%d" % number, False
+
+        pages = prefetch.Prefetch(mock.Mock(make=make), [(None, 1)], waiting=lambda: calls.append(1))
+        self.assertEqual(list(pages), [("page-1", False)])
+        pages.close()
+        self.assertGreaterEqual(len(calls), 2)
+
+    def test_bmp_files_go_as_they_are_and_stay_made_pages_go_once_printed(self):
+        fake = mock.Mock(**{"page_size.return_value": (40, 40),
+                            "job_result.return_value": "/out.ps"})
+
+        with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory() as made:
+            docs = [mock.Mock(path=os.path.join(work, name), kind=kind)
+                    for name, kind in (("a.bmp", "bmp"), ("b.png", "png"))]
+            Image.new("RGB", (8, 8), "red").save(docs[1].path)
+            open(docs[0].path, "wb").close()
+            for doc, passthrough in zip(docs, (True, False)):
+                self.assertEqual(job.run_pages(
+                    fake, mock.Mock(y_resolution=0), job.JobPages([doc], [(doc, 1)] * 2,
+                                                                  passthrough),
+                    job.PageOptions(dpi=300, max_page=1 << 20), job.Progress(), Ghostscript(),
+                    made), "/out.ps")
+            sent = [call.args[0] for call in fake.print_page.call_args_list]
+            self.assertEqual(sorted(os.listdir(work)), ["a.bmp", "b.png"])
+            self.assertEqual(sent[:2], [docs[0].path] * 2)
+            self.assertEqual(len(set(sent[2:])), 2, "each made page a file of its own")
+            self.assertEqual(os.listdir(made), [], "made pages left behind")
+
+
+class PageRanges(unittest.TestCase):
+    def test_ranges(self):
+        for text, total, pages in (("2-5", 9, [2, 3, 4, 5]), ("1,3,7-", 8, [1, 3, 7, 8]),
+                                   ("-3", 9, [1, 2, 3]), (" 4 ", 9, [4]), ("8-12", 9, [8, 9]),
+                                   ("1-2147483647", 3, [1, 2, 3]),
+                                   ("3,1-1000000000", 4, [3, 1, 2, 3, 4])):
+            self.assertEqual(job.parse_ranges(text, total), pages, text)
+
+    def test_refused(self):
+        for text, message in (("0", "is empty"), ("5-3", "is empty"), ("x", "expected N"),
+                              ("", "expected N"), ("1,,3", "expected N"),
+                              ("10-", "is empty"), ("10-2147483647", "no page of the 9")):
+            with self.subTest(text), self.assertRaisesRegex(RenderError, message):
+                job.parse_ranges(text, 9)
+
+
+class SamplePages(unittest.TestCase):
+    def test_frame_and_ramp_where_the_layout_puts_them(self):
+        with tempfile.TemporaryDirectory() as work, redirect_stdout(StringIO()) as out:
+            argv = ["sample_pages", os.path.join(work, "new", "dir"), "--size", "620x877"]
+            with mock.patch.object(sys, "argv", argv):
+                sample_pages.main()
+            paths = out.getvalue().split()
+            self.assertEqual(len(paths), 2)
+            page = Image.open(paths[1]).convert("RGB")
+        # A quarter of A4: the page's frame at 25, the ramp's white end
+        # from 533 and its frame from 561.
+        black, white = (0, 0, 0), (255, 255, 255)
+        for x, y, color in ((26, 400, black), (30, 400, white), (558, 290, white),
+                             (563, 290, black)):
+            self.assertEqual(page.getpixel((x, y)), color, (x, y))
+
+
+if __name__ == "__main__":
+    unittest.main()
