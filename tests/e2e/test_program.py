@@ -83,6 +83,24 @@ def quadrants(width, height, colours, extra=()):
             *extra]
 
 
+class Query(unittest.TestCase):
+    def test_every_mode_and_exit_status_of_the_query_program(self):
+        query = os.path.join(os.path.dirname(peer.PROXY_EXE), "tavri-printer-query.exe")
+        usage = "usage: tavri-printer-query printers | capabilities NAME | font-link\n"
+        for args, status, out, err in (
+                (["printers"], 0, "\tCUPS:%s\t" % peer.PRINTER, ""),
+                (["capabilities", peer.PRINTER], 0, "printer\t%s\n" % peer.PRINTER, ""),
+                (["capabilities", "NoSuchPrinter"], 2, "", "cannot open printer NoSuchPrinter"),
+                (["font-link"], 0, "", ""), ([], 1, "", usage), (["printers", "x"], 1, "", usage),
+                (["capabilities"], 1, "", usage), (["Printers"], 1, "", usage)):
+            done = subprocess.run([peer.WINE_RUN, query, *args], env=peer.program_env("-all"),
+                                  capture_output=True, text=True, timeout=120)
+            self.assertEqual(status, done.returncode, (args, done.stderr))
+            self.assertIn(out, done.stdout, args)
+            self.assertIn(err, done.stderr, args)
+            self.assertEqual(not out, not done.stdout, args)
+
+
 class PrintedPages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
