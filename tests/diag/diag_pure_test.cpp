@@ -1,6 +1,7 @@
 // Quoting, progress-line formatting and the PXQ options: pure logic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -25,8 +26,11 @@ TEST(LogText, QuotedTextsStampAndLineAreCut) {
     EXPECT_EQ(26, format_log_stamp_at(stamp, {2024, 3, 5, 9, 7, 1, 42}));
     EXPECT_STREQ("[2024-03-05 09:07:01.042] ", stamp);
     char text[LOG_TEXT_SIZE];
-    EXPECT_EQ(1023, format_log_text(text, "%s%s", "[stamp] ", std::string(2000, 'x').c_str()));
-    EXPECT_EQ(1023u, strlen(text));
+    for (int length : {1022, 1023, 1024, 2000}) { // cut at the last byte, never past it
+        EXPECT_EQ(std::min(length, 1023),
+                  format_log_text(text, "%s%s", "[stamp] ", std::string(length - 8, 'x').c_str()));
+        EXPECT_EQ(size_t(std::min(length, 1023)), strlen(text));
+    }
 }
 
 TEST(Pxq, OptionForms) {
