@@ -7,7 +7,7 @@ submission to the delivered output.
     a PDF sent with ipptool's Print-Job, until the output file is in the
     app's output folder (Ghostscript one page ahead, the program under Wine);
   - baseline: the same pages rasterised beforehand (bench/cups_queue.py's
-    Ghostscript command), printed through the client command;
+    Ghostscript command), printed through tavri-print;
   - native: a PostScript queue with the PPD the queue command makes for the
     same printer, printing to a socket, until the socket has read the job.
 

@@ -6,8 +6,8 @@ pages pre-rasterised, and against a native PostScript queue.
     cupsd, pdftopdf, the backend as root, the job as the prefix's owner
     (Ghostscript, the program under Wine), delivery;
   - baseline: the same pages rasterised beforehand (Ghostscript, 24 bits,
-    the printable size), printed by the program through the client
-    command as the same user in the same prefix: printing alone.
+    the printable size), printed by the program through tavri-print
+    as the same user in the same prefix: printing alone.
 
 Runs alternate; reported are the medians, their ratio, pages per second and
 the queue's first-page delay (from `lp` to "Printed page 1" in the queue's

@@ -28,8 +28,9 @@ import time
 SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
                             os.path.abspath(os.path.join(os.path.dirname(__file__), "..")))
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
-from tavri_print import protocol as p  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
+from bmp import bmp_file  # noqa: E402
+from peer import p, record  # noqa: E402
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PAGE_DIR = os.path.join(BUILD_DIR, "bench-pages")
@@ -79,7 +80,7 @@ def page_rows(width, height, number):
 
 def write_page(path, width, height, number):
     with open(path, "wb") as f:
-        f.write(p.bmp_file(width, height, 24, page_rows(width, height, number)))
+        f.write(bmp_file(width, height, 24, page_rows(width, height, number)))
 
 
 def page_files(mode, count):
@@ -132,10 +133,9 @@ def run_program(mode, paths, program):
     listener.settimeout(60)
     conn, _ = listener.accept()
     session = Peer(conn)
-    record = p.raw_record(5, PRINTER.encode(), output.encode(), page_count=len(paths),
-                          scale=SCALE[mode])
+    start = record(5, output, PRINTER, page_count=len(paths), scale=SCALE[mode])
     job_started = time.monotonic()
-    status = session.request(1, 1, record)
+    status = session.request(1, 1, start)
     assert status == 0, "start-print answered %d" % status
     pages_started = time.monotonic()
     session.request(8, 2, p.u32(5))

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A PDF job against the same pages pre-rasterised, through the client library.
+"""A PDF job against the same pages pre-rasterised, through the library.
 
 A 10-page A4 PDF (text lines, colour bands and a shaded area on every page)
 is printed on the rig's printer as one job, its pages rasterised by
@@ -8,7 +8,7 @@ the same run, taking turns, the same pages rasterised beforehand by the same
 Ghostscript command and printed as BMP files. A third variant rasterises
 each page only when it is due (--ahead 0), to show what the overlap saves.
 Times are whole jobs: program start to exit. Run with the rig's services up:
-    python3 bench/client_pipeline.py [--pages 10] [--repeats 5]
+    python3 bench/rasterise_ahead.py [--pages 10] [--repeats 5]
 """
 import argparse
 import os
@@ -20,11 +20,13 @@ import time
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
-from tavri_print import JobSettings, Program, StatusError, print_files  # noqa: E402
-from tavri_print.render import (Document, Ghostscript, Layout, estimate_dpi,  # noqa: E402
-                                render_pdf_page)
+from tavri_print.peer import JobSettings, Program, StatusError  # noqa: E402
+from tavri_print.printing import DocumentFile, PageOptions, print_files  # noqa: E402
+from tavri_print.printing.documents import Document  # noqa: E402
+from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
+from tavri_print.printing.render import PageLayout, estimate_dpi, render_pdf_page  # noqa: E402
 
-WORK_DIR = os.path.join(BUILD_DIR, "bench-client")
+WORK_DIR = os.path.join(BUILD_DIR, "bench-rasterise-ahead")
 PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
 PAGE = """<< /PageSize [595 842] >> setpagedevice
 /Helvetica findfont 11 scalefont setfont
@@ -49,11 +51,12 @@ def make_pdf(path, pages):
 
 def program():
     env = dict(os.environ, NO_RPC="1", WINEDEBUG="-all")
-    return Program(env=env, log_path=os.path.join(BUILD_DIR, "logs", "bench-client.stderr"))
+    log = os.path.join(BUILD_DIR, "logs", "bench-rasterise-ahead.stderr")
+    return Program(env=env, log_path=log)
 
 
 def settings(name):
-    return JobSettings(printer=PRINTER, output="bench-client-%s.ps" % name)
+    return JobSettings(printer=PRINTER, output="bench-rasterise-ahead-%s.ps" % name)
 
 
 def printable_size():
@@ -74,8 +77,8 @@ def printable_size():
 
 def prerasterise(pdf, pages, width, height):
     gs = Ghostscript()
-    doc = Document(pdf, gs, WORK_DIR)
-    layout = Layout(width, height, estimate_dpi(width, height, [doc]), "color", True)
+    doc = Document(DocumentFile.sniffed(pdf), gs, WORK_DIR)
+    layout = PageLayout(width, height, estimate_dpi(width, height, [doc]), color="color", fit=True)
     paths = []
     for number in range(1, pages + 1):
         paths.append(os.path.join(WORK_DIR, "page-%02d.bmp" % number))
@@ -83,14 +86,14 @@ def prerasterise(pdf, pages, width, height):
     return paths
 
 
-def timed_job(name, files, **options):
+def timed_job(name, files, options):
     """Seconds of one whole job. A document start refused with status 1 is
     what Wine answers while another program prints in the same prefix (the
     rig is shared): that attempt is not counted and the job is tried again."""
     for attempt in range(5):
         started = time.monotonic()
         try:
-            output = print_files(program(), settings(name), files, **options)
+            output = print_files(program(), settings(name), files, options)
         except StatusError as error:
             if error.status != 1:
                 raise
@@ -114,9 +117,9 @@ def main():
     bmps = prerasterise(pdf, args.pages, width, height)
     runs = {"pre-rasterised BMP": [], "PDF, 1 page ahead": [], "PDF, no overlap": []}
     for repeat in range(args.repeats):
-        runs["pre-rasterised BMP"].append(timed_job("bmp", bmps, fit=False))
-        runs["PDF, 1 page ahead"].append(timed_job("pdf", [pdf], ahead=1))
-        runs["PDF, no overlap"].append(timed_job("serial", [pdf], ahead=0))
+        runs["pre-rasterised BMP"].append(timed_job("bmp", bmps, PageOptions(fit=False)))
+        runs["PDF, 1 page ahead"].append(timed_job("pdf", [pdf], PageOptions(ahead=1)))
+        runs["PDF, no overlap"].append(timed_job("serial", [pdf], PageOptions(ahead=0)))
         print("run %d: %s" % (repeat + 1, ", ".join("%.2f s" % v[-1] for v in runs.values())))
     # Each run's variants follow each other within seconds: the ratio of a
     # run's pair is less exposed to the load of a shared machine than the

@@ -24,7 +24,7 @@ import time
 SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
                             os.path.abspath(os.path.join(os.path.dirname(__file__), "..")))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
-from tavri_print import protocol as p  # noqa: E402
+from tavri_print.peer import protocol as p  # noqa: E402
 
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")

@@ -11,10 +11,8 @@ The file names (page-1.bmp, ...) are printed, one per line.
 """
 import argparse
 import os
-import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "client"))
-from tavri_print.protocol import bmp_file  # noqa: E402
+from PIL import Image
 
 WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (128, 128, 128)
 NAVY, DARK = (20, 40, 120), (40, 40, 40)
@@ -100,10 +98,10 @@ class Canvas:
             start = (row * self.width + x0) * 3
             self.pixels[start:start + len(run)] = run
 
-    def bmp(self):
-        line = self.width * 3
-        return bmp_file(self.width, self.height, 24,
-                        [self.pixels[at:at + line] for at in range(0, len(self.pixels), line)])
+    def save(self, path):
+        """A 24-bit BMP file of 300 dpi."""
+        Image.frombytes("RGB", (self.width, self.height), bytes(self.pixels), "raw",
+                        "BGR").save(path, "BMP", dpi=(300, 300))
 
 
 def draw_text(canvas, x, y, text, scale, color):
@@ -187,8 +185,7 @@ def main():
     os.makedirs(args.output_dir, exist_ok=True)
     for number in range(1, args.pages + 1):
         path = os.path.join(args.output_dir, "page-%d.bmp" % number)
-        with open(path, "wb") as f:
-            f.write(sample_page(*args.size, number, args.pages).bmp())
+        sample_page(*args.size, number, args.pages).save(path)
         print(path)
 
 

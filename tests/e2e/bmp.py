@@ -8,10 +8,23 @@ import shutil
 import struct
 import subprocess
 
-from peer import p
-
 WHITE = (255, 255, 255)
 GS = shutil.which("gs")
+
+
+def bmp_file(width, height, bits, rows, palette=(), top_down=False, masks=None):
+    """A BMP file of `rows` (packed pixels, top first), stored bottom-up unless
+    `top_down`; `palette` as (red, green, blue), `masks` as red, green, blue bits."""
+    stride = (width * bits + 31) // 32 * 4
+    table = struct.pack("<III", *masks) if masks else b"".join(
+        bytes((blue, green, red, 0)) for red, green, blue in palette)
+    offset = 54 + len(table)  # after the file's and the picture's headers
+    pixels = b"".join(row.ljust(stride, b"\0") for row in (rows if top_down else rows[::-1]))
+    # Compression 3 (bit fields) or 0 (RGB); 11811 pixels a metre: 300 dpi.
+    return (struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
+            + struct.pack("<IiiHHIIiiII", 40, width, -height if top_down else height, 1, bits,
+                          3 if masks else 0, len(pixels), 11811, 11811, len(palette), 0)
+            + table + pixels)
 
 
 def row_bytes(colours, bits, palette):
@@ -56,8 +69,8 @@ class Page:
                                        bits, palette)
             rows.append(built[key])
         with open(path, "wb") as f:
-            f.write(p.bmp_file(self.width, self.height, bits, rows, palette, top_down,
-                               (0xFF0000, 0xFF00, 0xFF) if masks else None))
+            f.write(bmp_file(self.width, self.height, bits, rows, palette, top_down,
+                             (0xFF0000, 0xFF00, 0xFF) if masks else None))
         return path
 
 

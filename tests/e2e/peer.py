@@ -1,6 +1,6 @@
 """A Linux-side stand-in for the print server for end-to-end tests: it starts
 the program under Wine with "x PORT" and exchanges packets with it through
-the client's codec, which the codec's own unit tests pin byte by byte."""
+the library's codec, which the codec's own unit tests pin byte by byte."""
 import collections
 import os
 import select
@@ -17,7 +17,7 @@ PROXY_EXE = os.environ.get("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-p
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
-from tavri_print import protocol as p  # noqa: E402
+from tavri_print.peer import protocol as p  # noqa: E402
 
 # Channel settings that show the program's own lines and nothing of Wine's.
 TRACE = "-all,trace+printproxy,err+printproxy,fixme+printproxy"
@@ -39,9 +39,14 @@ def program_env(wine_debug=ERRORS):
     return dict(os.environ, WINEDEBUG=wine_debug, NO_RPC="1", WINEPREFIX=PREFIX)
 
 
-def record(job_id, output, **values):
-    """A start-print record on the rig's printer; `values` as the codec names them."""
-    return p.raw_record(job_id, PRINTER.encode(), output.encode(), **values)
+def record(job_id, output, printer=PRINTER, page_count=1, fields=0, collate=0, copies=0,
+           duplex=0, scale=0, paper_source=0, paper=0, quality=0, y_resolution=0, color=0,
+           data_type=p.DATA_TYPE_BITMAP):
+    """Any start-print record, also one to be refused (the rig's printer unless
+    `printer` says): names, str or bytes, are cut or NUL-padded to their field."""
+    printer, output = (n.encode() if isinstance(n, str) else n for n in (printer, output))
+    return p.RECORD.pack(job_id, printer, output, fields, collate, copies, duplex, scale,
+                         paper_source, paper, quality, y_resolution, page_count, color, data_type)
 
 
 def drive_c():

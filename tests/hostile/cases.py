@@ -5,7 +5,8 @@ import os
 import struct
 import time
 
-from peer import PRINTER, p
+from bmp import bmp_file
+from peer import PRINTER, p, record
 
 EDGE_WORDS = (0, 1, 2, 3, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFF, 0x10000)
 # 4 and 5 open a dialog that waits for a person; 7 shuts the shared desktop down.
@@ -24,12 +25,12 @@ def hostile_record(session, rng):
     def word(sane):
         return rng.choice((sane, sane, rng.getrandbits(32), rng.randrange(1000)) + EDGE_WORDS)
 
-    return p.raw_record(
+    return record(
         rng.getrandbits(32),
-        rng.choice((printer,) * 6 + (rng.randbytes(rng.randrange(1, 127)).replace(b"\0", b"x"),
-                                     b"", bytes(rng.randrange(1, 256) for _ in range(128)),
-                                     printer + b"\0" + rng.randbytes(20))),
-        rng.choice((output_name(session, rng),) * 5 + (
+        printer=rng.choice((printer,) * 6 + (
+            rng.randbytes(rng.randrange(1, 127)).replace(b"\0", b"x"), b"",
+            bytes(rng.randrange(1, 256) for _ in range(128)), printer + b"\0" + rng.randbytes(20))),
+        output=rng.choice((output_name(session, rng),) * 5 + (
             folder + b"\\missing-%d\\out.ps" % rng.randrange(1 << 20), b"",
             folder + b"\\" + bytes(rng.choice(NAME_BYTES) for _ in range(rng.choice(
                 (128, rng.randrange(1, 100))))),
@@ -48,10 +49,10 @@ def hostile_record(session, rng):
 def random_bmp(rng, corrupt=False):
     width, height = rng.randrange(1, 120), rng.randrange(1, 120)
     bits = rng.choice((1, 4, 8, 16, 24, 32))
-    data = bytearray(p.bmp_file(width, height, bits,
-                                [rng.randbytes((width * bits + 7) // 8) for _ in range(height)],
-                                [tuple(rng.randbytes(3)) for _ in range((1 << bits) * (bits <= 8))],
-                                top_down=rng.random() < 0.5))
+    data = bytearray(bmp_file(width, height, bits,
+                              [rng.randbytes((width * bits + 7) // 8) for _ in range(height)],
+                              [tuple(rng.randbytes(3)) for _ in range((1 << bits) * (bits <= 8))],
+                              top_down=rng.random() < 0.5))
     for _ in range(rng.randrange(1, 4) * corrupt):  # sizes, offsets, dimensions, depth...
         if rng.random() < 0.7:
             offset, width = rng.choice(((2, 4), (10, 4), (14, 4), (18, 4), (22, 4), (26, 2),
@@ -90,8 +91,7 @@ def start_job(session, rng, pages, scale=0):
     any other program of the shared prefix that holds the same number open
     (1, a sharing violation): the job is ended and started again."""
     job_id = rng.randrange(1, 1 << 31)
-    body = p.raw_record(job_id, PRINTER.encode(), output_name(session, rng, b"job"),
-                        page_count=pages, scale=scale)
+    body = record(job_id, output_name(session, rng, b"job"), page_count=pages, scale=scale)
     for _ in range(3):
         answer = session.answer(p.START_PRINT, body)[:4]
         if answer != p.u32(1):
@@ -122,16 +122,23 @@ def random_message(session, rng, codes):
     return code, rng.randbytes(min(size, 7) if code in SESSION_ENDING else size)  # dropped
 
 
+def forged(code, req_id, body=b"", magic=p.MAGIC, version=p.VERSION, trailer=p.TRAILER,
+           length=None):
+    """A packet whose keywords break it."""
+    length = len(body) if length is None else length
+    return p.HEADER.pack(magic, version, code, req_id, length) + body + p.TRAILER_WORD.pack(trailer)
+
+
 def bad_frame(rng):
     """A packet the program must refuse, and the status it reports."""
     code = rng.getrandbits(16)
     return rng.choice((
-        (p.frame(code, 1, magic=rng.choice((0, 0x2211BBAA, 0xAABB1123))), 2),
-        (p.frame(code, 1, b"x", version=rng.choice((0, 1, 3, 0x200, 0xFFFF))), 4),
-        (p.frame(3, 1, p.u32(0), trailer=rng.choice((0xCCDD3345, 0x4433DDCC, 0))), 2),
-        (p.frame(3, 1, length=rng.choice((0xFFFFFFFF, 0xFFFFFFFC, (16 << 20) + 1,
-                                          0x80000000)))[:16], 11),
-        (p.frame(3, 1, bytes(range(1, 9)), length=4), 2)))  # trailer read inside the body
+        (forged(code, 1, magic=rng.choice((0, 0x2211BBAA, 0xAABB1123))), 2),
+        (forged(code, 1, b"x", version=rng.choice((0, 1, 3, 0x200, 0xFFFF))), 4),
+        (forged(3, 1, p.u32(0), trailer=rng.choice((0xCCDD3345, 0x4433DDCC, 0))), 2),
+        (forged(3, 1, length=rng.choice((0xFFFFFFFF, 0xFFFFFFFC, (16 << 20) + 1,
+                                         0x80000000)))[:16], 11),
+        (forged(3, 1, bytes(range(1, 9)), length=4), 2)))  # trailer read inside the body
 
 
 def expect_failure(session, status, timeout=120):
@@ -157,7 +164,7 @@ def end_session(session, rng, how=None):
     elif how in ("truncated", "promise"):  # half a packet, or less body than its length says
         length = rng.choice((rng.randrange(1, 64), rng.randrange(1 << 20, 16 << 20)))
         session.send(p.frame(3, 1, p.u32(0))[:rng.randrange(1, 24)] if how == "truncated" else
-                     p.frame(rng.getrandbits(16), 5, length=length)[:16]
+                     forged(rng.getrandbits(16), 5, length=length)[:16]
                      + rng.randbytes(rng.randrange(0, min(length, 4096))))
         end_session(session, rng, rng.choice(("close", "reset", "halfclose")))
     else:

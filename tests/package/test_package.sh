@@ -46,7 +46,7 @@ writable=$(dpkg -L "$NAME" | xargs -d '\n' stat -c '%U %A %n' | awk '$2 !~ /^l/ 
 ls /usr/share/man/man1/tavri-{print,cups-queue,printer-app}.1.gz "/usr/share/doc/$NAME/docs/environment.md" \
     >/dev/null || fail "a manual page or docs/ is not installed"
 found=$(cd / && env -u PROXY_EXE -u PROXY_BUILD_DIR /usr/bin/python3 -I -c \
-    'from tavri_print.program import default_exe; print(default_exe())')
+    'from tavri_print.peer.wine import default_exe; print(default_exe())')
 [[ $found == "$EXE" ]] || fail "the installed library runs $found, not $EXE"
 
 # --- one job through the installed backend ----------------------------------

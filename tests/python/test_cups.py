@@ -153,13 +153,6 @@ class Driver(unittest.TestCase):
             with self.assertRaisesRegex(capabilities.CapabilitiesError, fault):
                 capabilities.parse(text)
 
-    def test_printable_areas_in_points(self):
-        letter, a4, envelope, odd = capabilities.parse(report()).papers
-        self.assertEqual(letter.printable, (18, 12, 594, 768))
-        self.assertIsNone(envelope.printable)
-        self.assertEqual(ppd.imageable_area(letter), "18 24 594 780")
-        self.assertEqual(ppd.imageable_area(envelope), "0 0 297.07 684")
-
     def ppd(self, **options):
         return ppd.ppd_text(capabilities.parse(report(**options)), "Office")
 
@@ -169,6 +162,8 @@ class Driver(unittest.TestCase):
                      "*DefaultColorModel: Gray", "*DefaultDuplex: DuplexTumble",
                      "*DefaultInputSlot: Bin15", "*cupsManualCopies: True",
                      '*InputSlot Bin260/Tray <3C>2<3E><3A> <22>upper<22>: ""',
+                     '*ImageableArea Letter/Letter: "18 24 594 780"',  # printable area, in points
+                     '*ImageableArea Envelope10/Envelope #10: "0 0 297.07 684"',  # none given
                      '*PageSize Envelope10/Envelope #10: "<</PageSize[297.07 684]/'
                      'ImagingBBox null>>setpagedevice"',
                      '*PaperDimension berGrex/<DC>ber<2F>Gr<F6><DF>e<3A> <22>x<22>: "283.46 283.46"'):

@@ -1,18 +1,16 @@
 """The peer without Wine: the codec byte by byte, its catalogue against the
-program's (src/base/protocol_codes.h); heartbeats to a slow program, whose
-connection and job result are taken, and one job at a time in a prefix."""
+program's (src/base/protocol_codes.h); heartbeats to a slow program, the
+job result it may send, and one job at a time in a prefix."""
 import os
 import pathlib
 import re
 import socket
 import struct
-import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
-from unittest import mock
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "client"))
@@ -21,10 +19,13 @@ from tavri_print.peer import protocol as p  # noqa: E402
 
 
 class Framing(unittest.TestCase):
-    def test_frame_layout(self):
+    def test_frame_and_text_body_layout(self):
         self.assertEqual(p.frame(3, 7, b"\0\0\0\x05"), bytes.fromhex(
             "aabb1122 0002 0003 00000007 00000004 00000005 ccdd3344"))
         self.assertEqual(p.text_body(21, b"OK"), bytes.fromhex("00000015 00000002") + b"OK")
+        for body, parsed in ((p.text_body(8, b"abc"), (8, b"abc")), (bytes(7), None),
+                             (struct.pack(">II", 1, 9) + b"ab", (1, b"ab"))):
+            self.assertEqual(p.parse_text_body(body), parsed)
 
     def test_round_trip_in_pieces_of_any_size(self):
         packets = [(3, 7, b"\0\0\0\x05"), (0x2002, 0, b""), (0x1001, 0xFFFFFFFF, bytes(300))]
@@ -67,11 +68,6 @@ class Framing(unittest.TestCase):
                              (bytes(7), None)):
             self.assertEqual(p.parse_page_size(body), parsed)
 
-    def test_text_bodies(self):
-        for body, parsed in ((p.text_body(8, b"abc"), (8, b"abc")), (bytes(7), None),
-                             (struct.pack(">II", 1, 9) + b"ab", (1, b"ab"))):
-            self.assertEqual(p.parse_text_body(body), parsed)
-
 
 class Record(unittest.TestCase):
     def test_every_field_at_its_offset(self):
@@ -104,8 +100,9 @@ class Record(unittest.TestCase):
 
 
 class Program(unittest.TestCase):
-    """Heartbeats to a slow program, whose connection and job result are
-    taken, and one job at a time in a Wine prefix."""
+    """Heartbeats to a slow program, the one output file its job result may
+    name, and one job at a time in a Wine prefix. (Whose connection is taken:
+    tests/e2e/test_cups_backend.py, where another user races for it.)"""
 
     def test_a_slow_program_gets_heartbeats_until_its_result(self):
         ours, theirs = socket.socketpair()
@@ -124,6 +121,10 @@ class Program(unittest.TestCase):
         self.assertEqual(waiting.job_result(), "/dosdevices/c:/out.ps")
         theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/etc/shadow")))
         self.assertRaisesRegex(ProtocolError, "names /etc/shadow", waiting.job_result)
+        for output, path in (("a.ps", "/dosdevices/c:/a.ps"), ("D:\\x\\b.ps",
+                             "/dosdevices/d:/x/b.ps"), ("\\\\srv\\q", None)):
+            waiting.output = output
+            self.assertEqual(waiting.output_path(), path, output)
 
     def test_the_window_font_is_linked_once_for_both_interface_fonts(self):
         section = ("[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\"
@@ -151,25 +152,6 @@ class Program(unittest.TestCase):
             first._unlock_prefix()
             second._lock_prefix()
             second._unlock_prefix()
-
-    def test_only_our_own_users_connection_and_output_file_are_taken(self):
-        prog = program.Program(exe="x", wine="y", prefix="/pfx", connect_timeout=20)
-        prog.process = mock.Mock(**{"poll.return_value": None})
-        listener = socket.create_server(("127.0.0.1", 0))
-        strangers = [] if os.geteuid() else [subprocess.Popen(  # connected first, as nobody
-            [sys.executable, "-c", "import socket, time; c = socket.create_connection(('127.0."
-             "0.1', %d)); print(1, flush=True); time.sleep(30)" % listener.getsockname()[1]],
-            user="nobody", stdout=subprocess.PIPE)]
-        for stranger in strangers:
-            stranger.stdout.readline()
-            self.addCleanup(stranger.kill)
-        ours = socket.create_connection(listener.getsockname())
-        conn = prog._accept(listener)
-        self.assertEqual((conn.getpeername(), prog.refused), (ours.getsockname(), len(strangers)))
-        for output, path in (("a.ps", "/pfx/dosdevices/c:/a.ps"), ("D:\\x\\b.ps",
-                             "/pfx/dosdevices/d:/x/b.ps"), ("\\\\srv\\q", None)):
-            prog.output = output
-            self.assertEqual(prog.output_path(), path, output)
 
 
 HEADER = ROOT / "src" / "base" / "protocol_codes.h"

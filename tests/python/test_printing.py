@@ -1,23 +1,20 @@
 """The print job without Wine: the command's arguments, page ranges and
 limits, pages made ahead while the program hears heartbeats, what is sent
-and what stays; and the demo's sample pages."""
+and what stays."""
 import os
 import sys
 import tempfile
 import time
 import unittest
-from contextlib import redirect_stderr, redirect_stdout
+from contextlib import redirect_stderr
 from io import StringIO
 from unittest import mock
 
 from PIL import Image
 
-ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
-sys.path[:0] = [os.path.join(ROOT, "client"), os.path.join(ROOT, "tools")]
-import sample_pages  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
 from tavri_print.peer import program  # noqa: E402
 from tavri_print.printing import RenderError, cli, job, prefetch, render  # noqa: E402
-from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
 
 class Command(unittest.TestCase):
     def test_arguments_that_cannot_work_are_refused_by_name(self):
@@ -92,7 +89,7 @@ class Job(unittest.TestCase):
                 self.assertEqual(job.run_pages(
                     fake, mock.Mock(y_resolution=0), job.JobPages([doc], [(doc, 1)] * 2,
                                                                   passthrough),
-                    job.PageOptions(dpi=300, max_page=1 << 20), job.Progress(), Ghostscript(),
+                    job.PageOptions(dpi=300, max_page=1 << 20), job.Progress(), mock.Mock(),
                     made), "/out.ps")
             sent = [call.args[0] for call in fake.print_page.call_args_list]
             self.assertEqual(sorted(os.listdir(work)), ["a.bmp", "b.png"])
@@ -100,38 +97,17 @@ class Job(unittest.TestCase):
             self.assertEqual(len(set(sent[2:])), 2, "each made page a file of its own")
             self.assertEqual(os.listdir(made), [], "made pages left behind")
 
-
-class PageRanges(unittest.TestCase):
-    def test_ranges(self):
+    def test_page_ranges_and_those_refused(self):
         for text, total, pages in (("2-5", 9, [2, 3, 4, 5]), ("1,3,7-", 8, [1, 3, 7, 8]),
                                    ("-3", 9, [1, 2, 3]), (" 4 ", 9, [4]), ("8-12", 9, [8, 9]),
                                    ("1-2147483647", 3, [1, 2, 3]),
                                    ("3,1-1000000000", 4, [3, 1, 2, 3, 4])):
             self.assertEqual(job.parse_ranges(text, total), pages, text)
-
-    def test_refused(self):
         for text, message in (("0", "is empty"), ("5-3", "is empty"), ("x", "expected N"),
                               ("", "expected N"), ("1,,3", "expected N"),
                               ("10-", "is empty"), ("10-2147483647", "no page of the 9")):
             with self.subTest(text), self.assertRaisesRegex(RenderError, message):
                 job.parse_ranges(text, 9)
-
-
-class SamplePages(unittest.TestCase):
-    def test_frame_and_ramp_where_the_layout_puts_them(self):
-        with tempfile.TemporaryDirectory() as work, redirect_stdout(StringIO()) as out:
-            argv = ["sample_pages", os.path.join(work, "new", "dir"), "--size", "620x877"]
-            with mock.patch.object(sys, "argv", argv):
-                sample_pages.main()
-            paths = out.getvalue().split()
-            self.assertEqual(len(paths), 2)
-            page = Image.open(paths[1]).convert("RGB")
-        # A quarter of A4: the page's frame at 25, the ramp's white end
-        # from 533 and its frame from 561.
-        black, white = (0, 0, 0), (255, 255, 255)
-        for x, y, color in ((26, 400, black), (30, 400, white), (558, 290, white),
-                             (563, 290, black)):
-            self.assertEqual(page.getpixel((x, y)), color, (x, y))
 
 
 if __name__ == "__main__":
