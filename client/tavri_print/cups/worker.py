@@ -157,13 +157,13 @@ def take_document(document_fd: int, work_dir: str, job: Job) -> DocumentFile:
     with open(path, "xb") as out:
         while True:
             chunk = os.read(document_fd, CHUNK)
+            if not chunk and size == 0:  # before its kind, which nothing would show
+                raise RenderError("%s reached the printer empty: CUPS's filters made nothing "
+                                  "of it (the job's log says why)" % job.label)
             if kind is None:
                 head += chunk[:HEAD - len(head)]
                 if not chunk or len(head) == HEAD:
                     kind = kind_of(head, job.label)
-            if not chunk and size == 0:
-                raise RenderError("%s reached the printer empty: CUPS's filters made nothing "
-                                  "of it (the job's log says why)" % job.label)
             if not chunk:
                 return DocumentFile(path, kind, job.label)
             size += len(chunk)
