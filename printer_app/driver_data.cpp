@@ -23,11 +23,13 @@ uint32_t tenths_mm_to_points(int32_t tenths) {
 }
 
 // Hundredths of a millimetre for `pixels` at `dpi`, rounded up: a margin
-// that is too small would put content where the driver cannot print.
+// that is too small would put content where the driver cannot print. No
+// margin is wider than the largest paper (nor overflows).
 int32_t pixels_to_hundredths_mm(int32_t pixels, int32_t dpi) {
     if (pixels <= 0)
         return 0;
-    return int32_t(std::ceil(double(pixels) * 2540.0 / dpi));
+    return int32_t(
+        std::min(std::ceil(double(pixels) * 2540.0 / dpi), double(MAX_PAPER_TENTHS_MM) * 10));
 }
 
 void widen_margins(const DriverPaper &p, DriverChoices &c) {
@@ -45,10 +47,12 @@ uint32_t points_of(const DriverPaper &p) {
     return tenths_mm_to_points(p.width) << 16 | tenths_mm_to_points(p.height);
 }
 
-// A size without a PWG name is "custom_NAME_WxHunit" with NAME from the
-// driver's paper: the dimensions alone ("custom_182.7x256.4mm") hold a '.',
-// which a PWG name part may not.
-std::string custom_media_name(const std::string &generated, const std::string &paper_name) {
+// A size without a PWG name is the driver's own: "om_NAME_WxHmm" or
+// "oe_NAME_WxHin", the PWG classes of other metric and other inch sizes,
+// with NAME from the driver's paper. The dimensions alone
+// ("custom_182.7x256.4mm") hold a '.', which a PWG name part may not, and
+// "custom_" names are left out of the web interface's paper choice.
+std::string driver_media_name(const std::string &generated, const std::string &paper_name) {
     std::string name;
     for (char ch : paper_name) {
         const char lower = char(std::tolower(static_cast<unsigned char>(ch)));
@@ -61,27 +65,32 @@ std::string custom_media_name(const std::string &generated, const std::string &p
         name.pop_back();
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
         name = "paper" + name;
-    return "custom_" + name + generated.substr(generated.find_last_of('_'));
+    return (generated.ends_with("in") ? "oe_" : "om_") + name +
+           generated.substr(generated.find_last_of('_'));
 }
 
-// One media entry per PWG size: drivers often list a size twice under two
-// names; the first wins.
+// One media entry per PWG size and per name: drivers often list a size
+// twice under two names, and sizes a few tenths of a millimetre apart have
+// one PWG name (which a job names); the first wins. A paper with a side of
+// less than a point has no size a job can ask the driver for.
 void choose_media(const DriverReport &r, DriverChoices &c) {
     for (const DriverPaper &p : r.papers) {
         if (p.width <= 0 || p.height <= 0 || p.width > MAX_PAPER_TENTHS_MM ||
-            p.height > MAX_PAPER_TENTHS_MM || c.media.size() == MAX_MEDIA)
+            p.height > MAX_PAPER_TENTHS_MM || c.media.size() == MAX_MEDIA ||
+            !(points_of(p) >> 16) || !(points_of(p) & 0xffff))
             continue;
         pwg_media_t *pwg = pwgMediaForSize(p.width * 10, p.height * 10);
         if (!pwg || !pwg->pwg)
             continue;
-        auto same = [&](const MediaChoice &m) { return m.points == points_of(p); };
+        const std::string generated = pwg->pwg;
+        const std::string name =
+            generated.starts_with("custom_") ? driver_media_name(generated, p.name) : generated;
+        auto same = [&](const MediaChoice &m) {
+            return m.points == points_of(p) || m.pwg_name == name;
+        };
         auto found = std::find_if(c.media.begin(), c.media.end(), same);
         if (found == c.media.end()) {
-            const std::string generated = pwg->pwg;
-            c.media.push_back({generated.starts_with("custom_")
-                                   ? custom_media_name(generated, p.name)
-                                   : generated,
-                               p.id, p.width * 10, p.height * 10, points_of(p)});
+            c.media.push_back({name, p.id, p.width * 10, p.height * 10, points_of(p)});
             widen_margins(p, c);
             found = c.media.end() - 1;
         }

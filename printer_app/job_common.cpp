@@ -1,18 +1,9 @@
 #include "job_common.h"
 
-#include <cmath>
-
 #include <unistd.h>
 
 #include "delivery.h"
-
-namespace {
-
-uint32_t hundredths_mm_to_points(int hundredths) {
-    return uint32_t(std::lround(hundredths * 72.0 / 2540.0));
-}
-
-} // namespace
+#include "job_settings.h"
 
 PrinterSetup *setup_of(pappl_job_t *job) {
     pappl_pr_driver_data_t data;
@@ -25,33 +16,23 @@ WineSetup wine_setup_for(const AppConfig &config) {
 }
 
 JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &o, const PrinterSetup &s) {
-    const DriverChoices &c = s.choices;
-    JobSettings js;
+    JobRequest request;
+    request.media_name = o.media.size_name;
+    request.media_width = o.media.size_width;
+    request.media_length = o.media.size_length;
+    request.media_source = o.media.source;
+    request.sides = o.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? SidesChoice::LONG_EDGE
+                    : o.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? SidesChoice::SHORT_EDGE
+                                                                  : SidesChoice::ONE_SIDED;
+    request.colour =
+        o.header.cupsColorSpace == CUPS_CSPACE_SRGB || o.header.cupsColorSpace == CUPS_CSPACE_RGB;
+    request.x_dpi = o.header.HWResolution[0];
+    request.y_dpi = o.header.HWResolution[1];
+    JobSettings js = map_job_request(request, s.choices);
     js.job_id = uint32_t(papplJobGetID(job));
     js.printer = s.wine_name;
     js.output_name =
         "tavri-app-" + std::to_string(getpid()) + "-" + std::to_string(papplJobGetID(job)) + ".prn";
-    js.paper = hundredths_mm_to_points(o.media.size_width) << 16 |
-               hundredths_mm_to_points(o.media.size_length);
-    for (const MediaChoice &m : c.media)
-        if (m.pwg_name == o.media.size_name)
-            js.paper = m.points;
-    for (const SourceChoice &source : c.sources)
-        if (source.keyword == o.media.source && source.bin_id > 0)
-            js.paper_source = uint32_t(source.bin_id);
-    if (c.duplex)
-        js.duplex = o.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 2u
-                    : o.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 3u
-                                                                  : 1u;
-    if (c.color)
-        js.color = o.header.cupsColorSpace == CUPS_CSPACE_SRGB ||
-                           o.header.cupsColorSpace == CUPS_CSPACE_RGB
-                       ? JOB_COLOR_COLOR
-                       : JOB_COLOR_MONO;
-    if (o.header.HWResolution[0] > 0 && o.header.HWResolution[1] > 0) {
-        js.x_dpi = o.header.HWResolution[0];
-        js.y_dpi = o.header.HWResolution[1];
-    }
     return js;
 }
 

@@ -18,6 +18,8 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include "dnssd_scope.h"
+#include "owner_only.h"
 #include "pdf_job.h"
 #include "printer_driver.h"
 #include "printer_sync.h"
@@ -47,6 +49,27 @@ pappl_loglevel_t log_level(const char *name) {
     return PAPPL_LOGLEVEL_INFO;
 }
 
+// PAPPL 1.3 looks the footer up without checking for one: every page of the
+// web interface would crash the server without it. Its script points the
+// links to this server back at the scheme it is served with: PAPPL 1.3 links
+// the jobs page's "Cancel All Jobs" to https:// even without TLS.
+constexpr const char *FOOTER =
+    "Tavri Printer App<script>for (const a of document.links) if (a.host == location.host) "
+    "a.protocol = location.protocol;</script>";
+
+// Local users only, unless the listen address says otherwise; then PAPPL's
+// own rules apply to who may administer and where printers are advertised.
+// The system keeps the host name that PAPPL finds: PAPPL 1.3's
+// papplSystemSetHostName also renames the machine, where it may (its
+// /etc/hostname, its kernel and its Avahi host names).
+void listen_on(pappl_system_t *system, const char *hostname) {
+    papplSystemAddListeners(system, hostname);
+    if (strcmp(hostname, "localhost") != 0)
+        return;
+    admit_only_the_owner_as_administrator(system);
+    advertise_only_on_loopback();
+}
+
 pappl_system_t *create_system(int num_options, cups_option_t *options, void *data) {
     auto &app = *static_cast<AppState *>(data);
     app.config.output_dir =
@@ -65,12 +88,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         log_level(option("log-level", num_options, options, "info")), nullptr, false);
     if (!system)
         return nullptr;
-    // Local users only, unless the listen address says otherwise.
-    papplSystemAddListeners(system, option("listen-hostname", num_options, options, "localhost"));
-    papplSystemSetHostName(system, "localhost");
-    // PAPPL 1.3 looks the footer up without checking for one: every page of
-    // the web interface would crash the server without it.
-    papplSystemSetFooterHTML(system, "Tavri Printer App");
+    listen_on(system, option("listen-hostname", num_options, options, "localhost"));
+    papplSystemSetFooterHTML(system, FOOTER);
     papplSystemSetPrinterDrivers(system, int(std::size(drivers)), drivers, nullptr, nullptr,
                                  wine_driver_callback, &app);
     register_wine_device_scheme();

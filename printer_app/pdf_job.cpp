@@ -28,6 +28,7 @@ struct PdfJob {
     std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options;
     PdfPagePlan plan;
     PageColour colour = PageColour::GREY;
+    PageLayout layout;
     Ghostscript gs;
     WineJob wine;
 
@@ -73,6 +74,21 @@ bool keep_going(void *context) {
     return !papplJobIsCanceled(pj.job) && (!pj.wine.started || peer_keep_alive(pj.wine.peer));
 }
 
+PrintScaling print_scaling(pappl_scaling_t scaling) {
+    switch (scaling) {
+    case PAPPL_SCALING_AUTO_FIT:
+        return PrintScaling::AUTO_FIT;
+    case PAPPL_SCALING_FILL:
+        return PrintScaling::FILL;
+    case PAPPL_SCALING_FIT:
+        return PrintScaling::FIT;
+    case PAPPL_SCALING_NONE:
+        return PrintScaling::NONE;
+    default:
+        return PrintScaling::AUTO;
+    }
+}
+
 bool count_pages(PdfJob &pj, uint32_t &pages) {
     Ghostscript counter;
     counter.limits.command_ms = COUNT_TIMEOUT_MS;
@@ -103,6 +119,9 @@ bool plan_job(PdfJob &pj, uint32_t document_pages) {
     pj.colour =
         page_colour(o.print_color_mode == PAPPL_COLOR_MODE_COLOR,
                     o.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL, pj.setup->choices.color);
+    pj.layout = page_layout(int(o.orientation_requested),
+                            papplJobGetAttribute(pj.job, "orientation-requested") != nullptr,
+                            print_scaling(o.print_scaling));
     pj.wine.setup = wine_setup_for(pj.setup->app->config);
     pj.wine.settings = settings_for(pj.job, o, *pj.setup);
     // A job that names neither resolution nor quality prints at the driver's
@@ -132,12 +151,19 @@ bool start_rendering(PdfJob &pj) {
     if (refusal != PageRefusal::NONE)
         return fail(pj, "the printer's page of " + std::to_string(width) + " x " +
                             std::to_string(height) + " pixels: " + page_refusal_text(refusal));
-    papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO, "Pages of %u x %u pixels at %u x %u dpi", width,
-                height, x_dpi, y_dpi);
+    static const char *const fits[] = {"fitted", "filling it", "at their own size"};
+    std::string turned = pj.layout.quarter_turns < 0
+                             ? "turned where that suits the paper"
+                             : "turned " + std::to_string(pj.layout.quarter_turns) +
+                                   " quarter turns counter-clockwise";
+    papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO,
+                "Pages of %u x %u pixels at %u x %u dpi; the document's pages %s, %s%s", width,
+                height, x_dpi, y_dpi, turned.c_str(), fits[int(pj.layout.fit)],
+                pj.layout.only_larger ? " where larger" : "");
     std::vector<std::string> args =
         render_arguments(pj.colour, width, height, x_dpi, y_dpi, pj.folder + "/gs-%d.bmp");
     if (!ghostscript_start(pj.gs, args, pj.pdf) ||
-        !ghostscript_send(pj.gs, ps_string(pj.pdf) + " (r) file runpdfbegin") ||
+        !ghostscript_send(pj.gs, open_document_command(pj.pdf, pj.layout)) ||
         !ghostscript_wait(pj.gs, keep_going, &pj))
         return bad_document(pj, "the PDF document cannot be opened: " + pj.gs.error);
     return true;
@@ -145,7 +171,7 @@ bool start_rendering(PdfJob &pj) {
 
 bool ask_for_page(PdfJob &pj, uint32_t index) {
     uint32_t number = pdf_page_number(pj.plan, index);
-    if (!ghostscript_send(pj.gs, std::to_string(number) + " pdfgetpage pdfshowpage"))
+    if (!ghostscript_send(pj.gs, draw_page_command(number)))
         return bad_document(pj, "page " + std::to_string(number) + ": " + pj.gs.error);
     return true;
 }

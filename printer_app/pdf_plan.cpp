@@ -50,10 +50,93 @@ std::vector<std::string> render_arguments(PageColour colour, uint32_t width, uin
     static const char *const devices[] = {"bmp16m", "bmpgray", "bmpmono"};
     return {std::string("-sDEVICE=") + devices[int(colour)],
             "-r" + std::to_string(x_dpi) + "x" + std::to_string(y_dpi),
-            "-g" + std::to_string(width) + "x" + std::to_string(height),
-            "-dFIXEDMEDIA",
-            "-dPDFFitPage",
+            "-g" + std::to_string(width) + "x" + std::to_string(height), "-dFIXEDMEDIA",
             "-sOutputFile=" + pattern};
+}
+
+PageLayout page_layout(int orientation, bool named, PrintScaling scaling) {
+    PageLayout layout;
+    // IPP's portrait, landscape (a quarter turn counter-clockwise), reverse
+    // landscape (clockwise) and reverse portrait; none (7) is the default.
+    static const int turns[] = {0, 1, 3, 2};
+    constexpr int PORTRAIT = 3, REVERSE_PORTRAIT = 6;
+    if (orientation >= PORTRAIT && orientation <= REVERSE_PORTRAIT &&
+        (named || orientation != PORTRAIT))
+        layout.quarter_turns = turns[orientation - PORTRAIT];
+    switch (scaling) {
+    case PrintScaling::AUTO:
+    case PrintScaling::AUTO_FIT:
+        layout.only_larger = true;
+        break;
+    case PrintScaling::FILL:
+        layout.fit = PageFit::FILL;
+        break;
+    case PrintScaling::FIT:
+        break;
+    case PrintScaling::NONE:
+        layout.fit = PageFit::NONE;
+        break;
+    }
+    return layout;
+}
+
+namespace {
+
+// `<page> tavripage -`: what pdfshowpage does (newpdf_pdfshowpage in
+// Ghostscript's pdf_main.ps), with our own placement of the page in place
+// of its -dPDFFitPage: the same box (the media box, clipped to the crop
+// box), its /Rotate and /UserUnit honoured, then turned TURNS quarter
+// turns (-1: one where page and paper differ in shape), scaled by SCALE
+// (sx, sy: the scales that make its width, its height fill the page image)
+// unless ONLY_LARGER and it fits as it is, and centred. The device's
+// PageSize is the page image in points.
+constexpr const char *PAGE_PROCEDURE = R"(/tavripage {
+  gsave dup newpdf_device_setup
+  20 dict begin /page exch def
+  page newpdf_get_any_box /box exch def /boxname exch def
+  currentpagedevice /PageSize get aload pop /H exch def /W exch def
+  box length 4 eq { box aload pop } { 0 0 W H } ifelse
+  /y1 exch def /x1 exch def /y0 exch def /x0 exch def
+  x0 x1 gt { x0 x1 /x0 exch def /x1 exch def } if
+  y0 y1 gt { y0 y1 /y0 exch def /y1 exch def } if
+  x1 x0 sub 0 le y1 y0 sub 0 le or { /x0 0 def /y0 0 def /x1 W def /y1 H def } if
+  /u page /UserUnit knownoget { dup 0 le { pop 1 } if } { 1 } ifelse def
+  /r page /Rotate knownoget { cvi 90 idiv 4 mod dup 0 lt { 4 add } if } { 0 } ifelse def
+  /w x1 x0 sub u mul def /h y1 y0 sub u mul def
+  /crosswise { w h /w exch def /h exch def } def
+  r 2 mod 1 eq { crosswise } if
+  /t TURNS dup 0 lt { pop w h sub W H sub mul 0 lt { 1 } { 0 } ifelse } if def
+  t 2 mod 1 eq { crosswise } if
+  /sx W w div def /sy H h div def
+  /s SCALE def
+  ONLY_LARGER w W le h H le and and { /s 1 def } if
+  W 2 div H 2 div translate t 90 mul rotate s u mul dup scale r -90 mul rotate
+  x0 x1 add -2 div y0 y1 add -2 div translate
+  boxname /MediaBox eq {
+    page /CropBox knownoget { aload pop 2 index sub exch 3 index sub exch rectclip } if
+  } if
+  page end pdfshowpage_finish
+} bind def)";
+
+void replace(std::string &text, std::string_view name, const std::string &value) {
+    text.replace(text.find(name), name.size(), value);
+}
+
+} // namespace
+
+std::string open_document_command(const std::string &pdf, const PageLayout &layout) {
+    std::string procedure = PAGE_PROCEDURE;
+    replace(procedure, "TURNS", std::to_string(layout.quarter_turns));
+    replace(procedure, "SCALE",
+            layout.fit == PageFit::FIT    ? "sx sy gt { sy } { sx } ifelse"
+            : layout.fit == PageFit::FILL ? "sx sy gt { sx } { sy } ifelse"
+                                          : "1");
+    replace(procedure, "ONLY_LARGER", layout.only_larger ? "true" : "false");
+    return ps_string(pdf) + " (r) file runpdfbegin\n" + procedure;
+}
+
+std::string draw_page_command(uint32_t number) {
+    return std::to_string(number) + " pdfgetpage tavripage";
 }
 
 std::string ps_string(std::string_view text) {

@@ -41,11 +41,44 @@ PageColour page_colour(bool colour_asked, bool bi_level_asked, bool printer_has_
 PixelKind page_pixel_kind(PageColour colour);
 
 // Ghostscript's arguments for pages of width x height pixels at the
-// resolution, fitted onto them, written to `pattern` (with %d, the page's
-// number in the run).
+// resolution, written to `pattern` (with %d, the page's number in the run).
 std::vector<std::string> render_arguments(PageColour colour, uint32_t width, uint32_t height,
                                           uint32_t x_dpi, uint32_t y_dpi,
                                           const std::string &pattern);
+
+// IPP's print-scaling, as the job or the printer's default says it.
+enum class PrintScaling { AUTO, AUTO_FIT, FILL, FIT, NONE };
+enum class PageFit {
+    FIT,  // as large as fits: the rest of the page image stays white
+    FILL, // as small as covers the page image: the overhang is cut off
+    NONE, // its own size
+};
+
+// How each page of a PDF document lies on the page image (the printable
+// area): turned, then scaled as `fit` says, and centred.
+struct PageLayout {
+    // Quarter turns counter-clockwise (IPP's landscape is one); -1: one
+    // where page and paper differ, one portrait and one landscape.
+    int quarter_turns = -1;
+    PageFit fit = PageFit::FIT;
+    bool only_larger = false; // a page that fits at its own size keeps it
+    bool operator==(const PageLayout &) const = default;
+};
+
+// The layout for orientation-requested (3 portrait .. 6 reverse portrait,
+// 7 none), `named` when the job names it, and print-scaling. A page keeps
+// its own orientation, turned only to suit the paper, unless the job names
+// one or the printer's default is not portrait. "auto" and "auto-fit" fit
+// only a page larger than the printable area: a document is cropped only
+// when the job asks for "fill" ("auto" fills borderless photos, and the
+// rig's driver, like many, calls every paper borderless).
+PageLayout page_layout(int orientation, bool named, PrintScaling scaling);
+
+// Opens the document and defines the page procedure for the layout, in
+// the Ghostscript that draws the pages.
+std::string open_document_command(const std::string &pdf, const PageLayout &layout);
+// Draws page `number` (1-based) of the document opened.
+std::string draw_page_command(uint32_t number);
 
 // `text` as a PostScript string literal, parentheses included.
 std::string ps_string(std::string_view text);

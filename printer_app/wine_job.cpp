@@ -31,7 +31,8 @@ struct IconvCloser {
     }
 };
 
-// `text` (UTF-8) in the prefix's code page into a NUL-terminated field.
+// `text` (UTF-8) in the prefix's code page into a NUL-terminated field. A
+// NUL inside the text would end the name early: another printer or file.
 bool name_field(const std::string &text, char (&field)[PRINTER_NAME_SIZE], const char *what,
                 std::string &error) {
     memset(field, 0, sizeof field);
@@ -39,10 +40,10 @@ bool name_field(const std::string &text, char (&field)[PRINTER_NAME_SIZE], const
     char *in = const_cast<char *>(text.data());
     size_t in_left = text.size(), out_left = sizeof field - 1;
     char *out = field;
-    if (text.empty() || converter.cd == iconv_t(-1) ||
+    if (text.empty() || text.find('\0') != std::string::npos || converter.cd == iconv_t(-1) ||
         iconv(converter.cd, &in, &in_left, &out, &out_left) == size_t(-1)) {
         error = std::string("the ") + what + " \"" + text + "\" cannot be written in " +
-                PREFIX_CODE_PAGE + " in at most 127 bytes";
+                PREFIX_CODE_PAGE + " in at most 127 bytes, without a NUL";
         return false;
     }
     return true;
@@ -125,6 +126,10 @@ std::string drive_c_path(const std::string &prefix, const std::string &name) {
 bool build_start_print(const JobSettings &s, uint32_t page_count,
                        std::vector<unsigned char> &record, std::string &error) {
     PrintRequest r{};
+    if (page_count == 0) { // the program refuses it
+        error = "a job of no pages cannot be printed";
+        return false;
+    }
     if (!name_field(s.printer, r.printer_name, "printer name", error) ||
         !name_field(s.output_name, r.output_file_name, "output file name", error))
         return false;
@@ -263,6 +268,10 @@ void wine_job_abandon(WineJob &job, const std::string &reason) {
         job.peer.timeouts.answer_ms = answer_ms;
     }
     peer_finish(job.peer, NOTIFY_CANCEL_PRINT_DONE, STATUS_INVALID, reason.substr(0, 200));
+    // A job refused after its result (cancelled in the window at the last
+    // page, or naming another file) leaves the driver's output behind.
+    if (job.started && !job.settings.output_name.empty())
+        unlink(drive_c_path(job.setup.prefix, job.settings.output_name).c_str());
     unlock_prefix(job);
     job.started = false;
 }

@@ -52,7 +52,8 @@ struct WineJob {
 };
 
 // The start-print record in network order; false with `error` when a name
-// cannot be written in the prefix's code page or does not fit.
+// cannot be written in the prefix's code page or does not fit, or when
+// there are no pages.
 bool build_start_print(const JobSettings &settings, uint32_t page_count,
                        std::vector<unsigned char> &record, std::string &error);
 

@@ -14,7 +14,8 @@ PACKAGES=(
     ninja-build cmake googletest clang libclang-rt-14-dev llvm
     debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-wheel
     build-essential dpkg-dev lintian help2man pyflakes3 shellcheck
-    libpappl-dev cups-ipp-utils pkg-config
+    libpappl-dev libavahi-client-dev cups-ipp-utils pkg-config
+    chromium dbus avahi-daemon avahi-utils
 )
 
 step() { echo "== $*"; }

@@ -3,9 +3,12 @@ prefix an IPP Everywhere printer. PAPPL's own conformance test passes; JPEG
 and PWG raster jobs come out once each; a cancelled job leaves nothing
 behind; a CUPS queue made for it prints a PDF."""
 import glob
+import json
 import os
+import pathlib
 import pwd
 import re
+import select
 import shutil
 import signal
 import socket
@@ -24,6 +27,7 @@ USER = os.environ.get("PROXY_E2E_USER", "tavri-e2e")
 PREFIX = os.environ.get("PROXY_E2E_PREFIX", os.path.join(peer.BUILD_DIR, "e2e-home", ".wine"))
 CUPS = "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631")
 TESTS = "/usr/share/cups/ipptool"
+CHROMIUM = shutil.which("chromium")
 JOB_OPERATION = """{ OPERATION %s
  GROUP operation-attributes-tag
  ATTR charset attributes-charset utf-8
@@ -47,9 +51,10 @@ def pages(document, count, work):
     return source + document
 
 
-def start_app(test, prefix, rescan_seconds=2):
-    """The app serving `prefix` as its owner, stopped at the test's end:
-    its work folder, output folder, log, port and printer URI."""
+def start_app(test, prefix, rescan_seconds=2, *options):
+    """The app serving `prefix` as its owner, with `options` ("NAME=VALUE"),
+    stopped at the test's end: its work folder, output folder, log, port and
+    printer URI."""
     work = tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR)
     test.addCleanup(shutil.rmtree, work, True)
     host = types.SimpleNamespace(work=work, out=os.path.join(work, "out"),
@@ -68,13 +73,19 @@ def start_app(test, prefix, rescan_seconds=2):
            "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds]
     app = subprocess.Popen(
         ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
-         "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug"],
+         "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug",
+         *[word for option in options for word in ("-o", option)]],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
     test.addCleanup(stop_app, app)
     host.uri = "ipp://localhost:%d/ipp/print/%s" % (host.port, peer.PRINTER)
     wait_until(lambda: run("ipptool", "-T", "5", host.uri,
                            "get-printer-attributes.test").returncode == 0, 120, "serving")
     return host
+
+
+def printer_attributes(uri):
+    out = run("ipptool", "-tv", uri, "get-printer-attributes.test").stdout
+    return dict(re.findall(r"^\s*(\S+) \([^)]*\) = (.*)$", out, re.M))
 
 
 def stop_app(app):
@@ -84,6 +95,68 @@ def stop_app(app):
     except subprocess.TimeoutExpired:
         os.killpg(app.pid, signal.SIGKILL)
         app.wait()
+
+
+class Browser:
+    """Headless Chromium as the printers' owner, driven over its DevTools pipe."""
+
+    def __init__(self, test):
+        self.test, self.next_id, self.session, self.pending = test, 0, None, b""
+        owner, profile = pwd.getpwnam(USER), os.path.join(test.work, "browser")
+        os.mkdir(profile)
+        os.chown(profile, owner.pw_uid, owner.pw_gid)
+        to_browser, self.commands = os.pipe()
+        self.replies, from_browser = os.pipe()
+
+        def pipes():  # the browser reads commands from fd 3 and answers on fd 4
+            for fd, number in ((to_browser, 3), (from_browser, 4)):
+                os.dup2(fd, number)
+                os.set_inheritable(number, True)
+        test.addCleanup(stop_app, subprocess.Popen(
+            [CHROMIUM, "--headless", "--remote-debugging-pipe", "--user-data-dir=" + profile],
+            user=owner.pw_uid, group=owner.pw_gid, extra_groups=[], preexec_fn=pipes,
+            close_fds=False, env={"HOME": profile, "PATH": "/usr/bin:/bin"},
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True))
+        os.close(to_browser)
+        os.close(from_browser)
+        page = next(t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page")
+        self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
+                                 flatten=True)["sessionId"]
+
+    def call(self, method, **params):
+        self.next_id += 1
+        message = dict(id=self.next_id, method=method, params=params)
+        if self.session:
+            message["sessionId"] = self.session
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self.pending:
+                self.test.assertTrue(select.select([self.replies], [], [], 60)[0], method)
+                chunk = os.read(self.replies, 1 << 16)
+                self.test.assertTrue(chunk, "the browser ended at " + method)
+                self.pending += chunk
+            reply, self.pending = self.pending.split(b"\0", 1)
+            if (reply := json.loads(reply)).get("id") == self.next_id:
+                return reply.get("result", {})
+
+    def js(self, expression):
+        return self.call("Runtime.evaluate", expression=expression,
+                         returnByValue=True).get("result", {}).get("value")
+
+    def load(self, url):
+        self.call("Page.navigate", url=url)
+        wait_until(lambda: self.js("document.readyState == 'complete' && location.href") == url,
+                   30, url)
+        return self.js("document.body.innerText")
+
+    def submit(self, form, **fields):
+        """Fills in the page's `form` (a selector), presses its submit button
+        and waits for the page that brings."""
+        self.js("window.stale = true; { const form = document.querySelector(%s); for (const [n, v]"
+                " of Object.entries(%s)) form.elements[n].value = v; form.querySelector("
+                "'[type=submit]').click() }" % (json.dumps(form), json.dumps(fields)))
+        wait_until(lambda: self.js("!window.stale && document.readyState == 'complete'"), 30,
+                   "%s submitted" % form)
 
 
 class PrinterApp(unittest.TestCase):
@@ -99,8 +172,8 @@ class PrinterApp(unittest.TestCase):
             f.write(JOB_OPERATION % (operation, "ATTR integer job-id %d" % job if job else ""))
         return run("ipptool", "-tv", self.uri, path).stdout
 
-    def print_job(self, document):
-        out = run("ipptool", "-tv", "-f", document, self.uri, TESTS + "/print-job.test")
+    def print_job(self, document, test=TESTS + "/print-job.test"):
+        out = run("ipptool", "-tv", "-f", document, self.uri, test)
         self.assertEqual(0, out.returncode, out.stdout)
         return int(re.search(r"job-id \(integer\) = (\d+)", out.stdout).group(1))
 
@@ -110,6 +183,22 @@ class PrinterApp(unittest.TestCase):
         self.assertEqual(1, len(found), found)
         with open(found[0], "rb") as f:
             self.assertEqual(count, f.read().count(b"\n%%Page: "), found[0])
+        return found[0]
+
+    def long_job(self):
+        """A job of 40 pages, once it prints, and the ipptool that sent it."""
+        printing = subprocess.Popen(["ipptool", "-f", pages(".pwg", 40, self.work), self.uri,
+                                     TESTS + "/print-job.test"], stdout=subprocess.DEVNULL)
+        job = int(wait_until(lambda: re.search(r"job-id \(integer\) = (\d+)", self.job_operation(
+            "Get-Jobs")), 120, "the job queued").group(1))
+        wait_until(lambda: "job-state (enum) = processing" in self.job_operation(
+            "Get-Job-Attributes", job), 120, "job %d printing" % job)
+        return printing, job
+
+    def cancelled(self, printing, job):
+        wait_until(lambda: "job-state (enum) = canceled" in self.job_operation(
+            "Get-Job-Attributes", job), 120, "job %d cancelled" % job)
+        printing.wait(60)
 
     def test_everywhere_conformance_jobs_cancel_and_a_cups_queue(self):
         jpeg = os.path.join(self.work, "photo.jpg")
@@ -118,21 +207,24 @@ class PrinterApp(unittest.TestCase):
         self.delivered(self.print_job(jpeg), 1)
         self.delivered(self.print_job(pages(".pwg", 3, self.work)), 3)
         self.delivered(self.print_job(pages(".pdf", 4, self.work)), 4)
+        # orientation-requested=4: the page turned, its line of text running up the paper.
+        with open(TESTS + "/print-job.test") as f, open(self.work + "/turned.test", "w") as to:
+            to.write(f.read().replace("copies 1", "copies 1\nATTR enum orientation-requested 4"))
+        turned = self.delivered(self.print_job(pages(".pdf", 1, self.work), to.name), 1)
+        grey = run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-r20", "-sDEVICE=pgm",
+                   "-sOutputFile=-", turned).stdout.splitlines()
+        p2 = " ".join(line for line in grey if line[:1] != "#").split()  # P2 width height 255
+        dark, w = [i for i, v in enumerate(p2[4:]) if int(v) < 128], int(p2[1])
+        self.assertGreater(dark[-1] // w - dark[0] // w, max(i % w for i in dark) - min(
+            i % w for i in dark), "the line of text runs up the page")
         with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
             self.assertIn(peer.PRINTER, page.read().decode(), "the web interface lists it")
 
         # Cancelled while it prints: cancelled, and nothing left behind.
         before = set(os.listdir("/dev/shm")), set(os.listdir(PREFIX + "/drive_c"))
-        printing = subprocess.Popen(["ipptool", "-f", pages(".pwg", 40, self.work), self.uri,
-                                     TESTS + "/print-job.test"], stdout=subprocess.DEVNULL)
-        job = int(wait_until(lambda: re.search(r"job-id \(integer\) = (\d+)", self.job_operation(
-            "Get-Jobs")), 120, "the job queued").group(1))
-        wait_until(lambda: "job-state (enum) = processing" in self.job_operation(
-            "Get-Job-Attributes", job), 120, "job %d printing" % job)
+        printing, job = self.long_job()
         self.assertIn("[PASS]", self.job_operation("Cancel-Job", job))
-        wait_until(lambda: "job-state (enum) = canceled" in self.job_operation(
-            "Get-Job-Attributes", job), 120, "job %d cancelled" % job)
-        printing.wait(60)
+        self.cancelled(printing, job)
         self.assertEqual(before, (set(os.listdir("/dev/shm")),
                                   set(os.listdir(PREFIX + "/drive_c"))))
 
@@ -149,6 +241,57 @@ class PrinterApp(unittest.TestCase):
         out = run("ipptool", "-tf", jpeg, self.uri, TESTS + "/ipp-everywhere.test", timeout=900)
         self.assertEqual(0, out.returncode, out.stdout)
         print(out.stdout.strip().splitlines()[-1])
+
+    def test_web_interface_in_a_browser(self):
+        """The owner sees the printer's state, cancels a job and sets the
+        defaults in a browser; no other user may; they are kept."""
+        if not CHROMIUM:
+            self.skipTest("chromium is not installed")
+        browser, site = Browser(self), "http://localhost:%d/" % self.port
+        printer = site + peer.PRINTER + "/"
+        self.assertRegex(browser.load(site), peer.PRINTER + r" Delete\s+Idle")
+        self.assertRegex(browser.load(printer), r"Status\s+Idle")
+        printing, job = self.long_job()
+        self.assertRegex(browser.load(printer + "jobs"), r"\n%d\t.*\tStarted at" % job)
+        self.assertEqual([], browser.js("[...document.links].filter(a => a.protocol != "
+                                        "location.protocol).map(a => a.href)"), "PAPPL's https")
+        browser.submit('form:has([name="job-id"][value="%d"])' % job)
+        self.cancelled(printing, job)
+
+        # Every paper is offered, the driver's own too (PAPPL leaves out "custom_" ones).
+        browser.load(printer + "media")
+        offered = browser.js("[...document.forms[0]['ready0-size'].options].map(o => o.value)")
+        self.assertEqual(sorted(printer_attributes(self.uri)["media-supported"].split(",")),
+                         sorted(offered))
+        paper = next(m for m in offered if m.startswith(("oe_", "om_")))
+        browser.submit("form", **{"ready0-size": paper})
+        browser.load(printer + "printing")
+        browser.submit("form", **{"print-color-mode": "monochrome", "printer-resolution": "600dpi"})
+        wanted = {"media-default": paper, "print-color-mode-default": "monochrome",
+                  "printer-resolution-default": "600dpi"}
+
+        def defaults(uri):
+            attributes = printer_attributes(uri)
+            return {name: attributes.get(name) for name in wanted}
+        self.assertEqual(wanted, defaults(self.uri))
+        refused = "import urllib.request as u; u.urlopen(%r)" % (printer + "printing")
+        self.assertIn("403", run("runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c",
+                                 refused).stderr)
+
+        (state,) = glob.glob(self.work + "/state/tavri-printer-app/*.state")
+        wait_until(lambda: "monochrome" in pathlib.Path(state).read_text(), 30, "defaults saved")
+        again = start_app(self, PREFIX, 2, "state-file=" + state)
+        self.assertEqual(wanted, defaults(again.uri), "after a restart")
+
+    def test_dns_sd_on_the_loopback_interface(self):
+        """Each printer advertised where it can be reached, with its resource."""
+        if not shutil.which("avahi-browse") or run("avahi-browse", "-pt", "_ipp._tcp").returncode:
+            self.skipTest("no avahi-daemon to ask (scripts/services starts one where installed)")
+        found = wait_until(lambda: [line.split(";") for line in run(
+            "avahi-browse", "-rpt", "_ipp._tcp").stdout.splitlines() if line.startswith("=;") and
+            line.split(";")[8] == str(self.port) and '"rp=ipp/print/%s"' % peer.PRINTER in line],
+            30, "advertised")
+        self.assertEqual({"lo"}, {fields[1] for fields in found}, found)
 
 if __name__ == "__main__":
     unittest.main()

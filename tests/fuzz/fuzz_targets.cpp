@@ -3,20 +3,28 @@
 // heap copy, so a read past it trips AddressSanitizer even where more input
 // follows; the checks are what the program's callers rely on.
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include <iconv.h>
+
 #include "base/byte_order.h"
+#include "base/print_request.h"
 #include "driver_data.h"
+#include "job_settings.h"
 #include "page_image.h"
 #include "query_report.h"
 #include "net/packet.h"
 #include "imaging/bmp_file.h"
 #include "service/messages.h"
+#include "wine_job.h"
 
 #define CHECK(condition)                                                                           \
     ((condition) ? void(0) : (fprintf(stderr, "check failed: %s\n", #condition), abort()))
@@ -139,8 +147,132 @@ void fuzz_driver_report(const uint8_t *data, size_t size) {
     CHECK(!c.resolutions.empty() && c.resolutions.size() <= MAX_RESOLUTIONS);
     CHECK(!c.sources.empty() && c.sources.size() <= MAX_SOURCES &&
           c.default_source < c.sources.size());
-    for (const MediaChoice &m : c.media)
-        CHECK(!m.pwg_name.empty() && m.width > 0 && m.length > 0);
+    for (size_t i = 0; i < c.media.size(); ++i) {
+        const MediaChoice &m = c.media[i];
+        CHECK(!m.pwg_name.empty() && m.width > 0 && m.length > 0 && (m.points >> 16) &&
+              (m.points & 0xffff));
+        for (size_t j = 0; j < i; ++j) // a job names one of them
+            CHECK(c.media[j].pwg_name != m.pwg_name);
+    }
+}
+
+// A name field of the start-print record in UTF-8 again; none when it
+// cannot be read back.
+std::optional<std::string> field_text(const char (&field)[PRINTER_NAME_SIZE]) {
+    iconv_t cd = iconv_open("UTF-8", "CP1252");
+    CHECK(cd != iconv_t(-1));
+    char out[4 * PRINTER_NAME_SIZE];
+    char *in = const_cast<char *>(field), *to = out;
+    size_t in_left = strnlen(field, PRINTER_NAME_SIZE), out_left = sizeof out;
+    bool fine = iconv(cd, &in, &in_left, &to, &out_left) != size_t(-1);
+    iconv_close(cd);
+    return fine ? std::optional<std::string>(std::string(out, to)) : std::nullopt;
+}
+
+// A job's request on a printer whose choices come from a driver report:
+// 24 bytes of request (media width and length in hundredths of a
+// millimetre, resolution, then sides, colour, and which of the printer's
+// media names and sources it names, if any, then the page count), then the
+// report. The mapping's settings go into the start-print record, which is
+// read back as the program reads it (the dispatcher's size check and byte
+// order, then check_req_header's and check_request_fields' checks): every
+// setting comes back as chosen, and each is one the program and the driver
+// take.
+void fuzz_start_print(const uint8_t *data, size_t size) {
+    constexpr size_t HEADER = 24;
+    if (size < HEADER)
+        return;
+    Bytes text = copy(data + HEADER, size - HEADER);
+    DriverReport report;
+    if (!parse_driver_report(std::string_view((const char *)text.data(), text.size()), report)
+             .empty())
+        return;
+    DriverChoices c = choose_driver_settings(report);
+    const uint8_t *h = data;
+    JobRequest request;
+    request.media_width = int32_t(read_be32(h));
+    request.media_length = int32_t(read_be32(h + 4));
+    request.x_dpi = read_be32(h + 8);
+    request.y_dpi = read_be32(h + 12);
+    request.sides = SidesChoice(h[16] % 3);
+    request.colour = h[17] & 1;
+    if (h[17] & 2) { // one of the offered resolutions
+        const DeviceResolution &offered = c.resolutions[request.x_dpi % c.resolutions.size()];
+        request.x_dpi = uint32_t(offered.x);
+        request.y_dpi = uint32_t(offered.y);
+    }
+    if (!(h[18] & 0x80))
+        request.media_name = c.media[h[18] % c.media.size()].pwg_name;
+    request.media_source =
+        h[19] & 0x80 ? "not-offered" : c.sources[h[19] % c.sources.size()].keyword;
+    uint32_t page_count = read_be32(h + 20);
+
+    JobSettings s = map_job_request(request, c);
+    s.job_id = page_count ^ 0x5a5a5a5a;
+    s.printer = report.printer;
+    s.output_name = "tavri-app-1-" + std::to_string(s.job_id) + ".prn";
+    std::vector<unsigned char> record;
+    std::string error;
+    if (!build_start_print(s, page_count, record, error)) {
+        CHECK(!error.empty());
+        return;
+    }
+
+    // The values the mapping chose are the request's, in the driver's terms.
+    int media = -1;
+    for (size_t i = 0; i < c.media.size(); ++i)
+        if (c.media[i].pwg_name == request.media_name) {
+            CHECK(media < 0); // one media per name
+            media = int(i);
+        }
+    double width = std::round(request.media_width * 72.0 / 2540.0),
+           length = std::round(request.media_length * 72.0 / 2540.0);
+    bool sized = width >= 1 && width <= 0xffff && length >= 1 && length <= 0xffff;
+    CHECK(s.paper.has_value() == (media >= 0 || sized));
+    if (media >= 0)
+        CHECK(*s.paper == c.media[size_t(media)].points);
+    else if (sized) // the request's size, not another one
+        CHECK(*s.paper >> 16 == uint32_t(width) && (*s.paper & 0xffff) == uint32_t(length));
+    if (s.paper_source)
+        CHECK(std::any_of(c.sources.begin(), c.sources.end(), [&](const SourceChoice &source) {
+            return source.keyword == request.media_source &&
+                   uint32_t(source.bin_id) == *s.paper_source;
+        }));
+    CHECK(s.duplex.has_value() == c.duplex && s.color.has_value() == c.color);
+    CHECK(s.x_dpi.has_value() == s.y_dpi.has_value());
+    if (s.x_dpi)
+        CHECK(*s.x_dpi == request.x_dpi && *s.y_dpi == request.y_dpi);
+
+    // The record, read back.
+    CHECK(record.size() == PRINT_REQUEST_SIZE &&
+          record.size() >= size_t(minimum_body_length(ACTION_START_PRINT)));
+    PrintRequest r;
+    memcpy(&r, record.data(), sizeof r);
+    print_request_to_host(&r);
+    CHECK(name_field_terminated(r.printer_name) && name_field_terminated(r.output_file_name));
+    CHECK(field_text(r.printer_name) == s.printer &&
+          field_text(r.output_file_name) == s.output_name);
+    CHECK(r.job_id == s.job_id && r.reserved1 == page_count && r.scale == s.scale);
+    CHECK(r.data_type == DATA_TYPE_BITMAP && r.copies == 1 && (r.fields & FIELD_COPIES));
+    CHECK(page_count != 0); // check_request_fields refuses a job of no pages
+    auto same = [&](const std::optional<uint32_t> &chosen, uint32_t field, uint32_t bit) {
+        CHECK(bool(r.fields & bit) == chosen.has_value() && (!chosen || field == *chosen));
+    };
+    same(s.paper, r.paper_size, FIELD_PAPER_SIZE);
+    same(s.paper_source, r.paper_source, FIELD_PAPER_SOURCE);
+    same(s.duplex, r.duplex, FIELD_DUPLEX);
+    same(s.color, r.color, FIELD_COLOR);
+    same(s.y_dpi, r.y_resolution, FIELD_Y_RESOLUTION);
+    CHECK(bool(r.fields & FIELD_PRINT_QUALITY) == s.x_dpi.has_value());
+    if (r.fields & FIELD_PAPER_SIZE) // devmode.cpp: width and height, in points
+        CHECK((r.paper_size >> 16) != 0 && (r.paper_size & 0xffff) != 0);
+    if (r.fields & FIELD_DUPLEX) // duplex_valid: DMDUP_SIMPLEX .. DMDUP_HORIZONTAL
+        CHECK(r.duplex >= 1 && r.duplex <= 3);
+    if (r.fields & FIELD_COLOR) // apply_color: DMCOLOR_MONOCHROME or DMCOLOR_COLOR
+        CHECK(r.color == JOB_COLOR_MONO || r.color == JOB_COLOR_COLOR);
+    if (r.fields & FIELD_PRINT_QUALITY) // a positive quality is a resolution, a DEVMODE short
+        CHECK(r.print_quality > 0 && r.print_quality <= INT16_MAX &&
+              uint32_t(r.print_quality) == *s.x_dpi && r.y_resolution <= INT16_MAX);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -44,3 +44,39 @@ TEST(PdfPlan, GhostscriptTextQuotedAndReadBack) {
                              "Error: /syntaxerror in pdfpagecount", "#pages 99999999999"})
         EXPECT_FALSE(parse_page_count(line)) << line;
 }
+
+TEST(PdfPlan, LayoutFromOrientationAndScaling) {
+    using S = PrintScaling;
+    using F = PageFit;
+    const struct {
+        int orientation;
+        bool named;
+        PrintScaling scaling;
+        PageLayout layout;
+    } cases[] = {
+        {3, false, S::AUTO, {-1, F::FIT, true}}, // the printer's portrait: turned to suit
+        {3, true, S::AUTO, {0, F::FIT, true}},
+        {4, true, S::FIT, {1, F::FIT, false}},  // landscape: counter-clockwise
+        {4, false, S::FIT, {1, F::FIT, false}}, // the printer's default, not portrait
+        {5, true, S::FILL, {3, F::FILL, false}},
+        {6, true, S::NONE, {2, F::NONE, false}},
+        {7, true, S::AUTO_FIT, {-1, F::FIT, true}},
+        {0, true, S::FIT, {-1, F::FIT, false}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.layout, page_layout(c.orientation, c.named, c.scaling))
+            << c.orientation << " " << c.named << " " << int(c.scaling);
+}
+
+TEST(PdfPlan, PageProcedureTakesTheLayout) {
+    std::string open = open_document_command("/a(b", {3, PageFit::FILL, true});
+    EXPECT_EQ(0u, open.find("(/a\\(b) (r) file runpdfbegin\n/tavripage {"));
+    for (const char *part : {"/t 3 dup", "/s sx sy gt { sx } { sy } ifelse def", "true w W le"})
+        EXPECT_NE(std::string::npos, open.find(part)) << part;
+    open = open_document_command("a", {-1, PageFit::NONE, false});
+    for (const char *part : {"/t -1 dup", "/s 1 def", "false w W le"})
+        EXPECT_NE(std::string::npos, open.find(part)) << part;
+    for (const char *placeholder : {"TURNS", "SCALE", "ONLY_LARGER"})
+        EXPECT_EQ(std::string::npos, open.find(placeholder)) << placeholder;
+    EXPECT_EQ("7 pdfgetpage tavripage", draw_page_command(7));
+}

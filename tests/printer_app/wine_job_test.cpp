@@ -217,8 +217,11 @@ TEST(WineJob, NamesTheCodePageCannotHoldAreRefused) {
     EXPECT_FALSE(build_start_print(settings, 1, record, error));
     settings.printer = std::string(128, 'p');
     EXPECT_FALSE(build_start_print(settings, 1, record, error));
+    settings.printer = std::string("Office\0Other", 12); // the record would name "Office"
+    EXPECT_FALSE(build_start_print(settings, 1, record, error));
     settings.printer = std::string(127, 'p');
     EXPECT_TRUE(build_start_print(settings, 1, record, error)) << error;
+    EXPECT_FALSE(build_start_print(settings, 0, record, error)); // the program refuses it
 }
 
 TEST(Loopback, TheKernelTableNamesTheOwner) {
