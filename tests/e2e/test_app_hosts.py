@@ -8,8 +8,10 @@ import re
 import unittest
 
 from test_cups_backend import run, wait_until
+import test_printer_app
 from test_printer_app import CUPS, PREFIX, USER, pages, start_app
 
+setUpModule = test_printer_app.setUpModule
 SECOND_PREFIX = os.environ.get("PROXY_E2E_SECOND_PREFIX", PREFIX + "-second")
 JOBS = 20
 

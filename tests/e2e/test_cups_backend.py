@@ -351,7 +351,8 @@ class Queue(Printed):
 
     # The same documents and options through a native PostScript queue with
     # the queue's own PPD: the same pages, in the same order, orientation
-    # and place, on every paper (in grey at 150 dpi: 4A is 140 Mpx).
+    # and place, on a spread of papers: every landscape one, the largest and
+    # every eighth by area from the smallest (in grey at 150 dpi: 4A is 140 Mpx).
     def test_prints_what_a_native_postscript_queue_prints(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         ppd, native = os.path.join(self.work, "native.ppd"), self.queue + "N"
@@ -359,8 +360,11 @@ class Queue(Printed):
             lines = f.readlines()
         with open(ppd, "w") as f:
             f.writelines(line for line in lines if not line.startswith("*cupsFilter2"))
-        papers = [words[1].split("/")[0] for words in map(str.split, lines)
-                  if words[0] == "*PaperDimension"]
+        sizes = {line.split()[1].split("/")[0]: [float(n) for n in line.split('"')[1].split()]
+                 for line in lines if line.startswith("*PaperDimension")}
+        by_area = sorted(sizes, key=lambda paper: sizes[paper][0] * sizes[paper][1])
+        papers = {paper for paper, (w, h) in sizes.items() if w > h} | set(by_area[::8]) | {
+            by_area[-1]}
         six = bmp.make_pdf(os.path.join(self.work, "six.pdf"), 6)
         letter = bmp.make("pdfwrite", os.path.join(self.work, "letter.pdf"),
                           bmp.RED_BLOCK.replace("320", "520"), (612, 792))
@@ -370,7 +374,7 @@ class Queue(Printed):
                  (six, "ColorModel=Gray"), (six, "Resolution=600dpi", "number-up=2")] + [
                  (six, "page-ranges=1-2", "orientation-requested=%d" % n) for n in (3, 4, 5, 6)] + [
                  (letter, "Resolution=150dpi", "ColorModel=Gray", "media=" + paper)
-                 for paper in papers]
+                 for paper in sorted(papers)]
         printer = Listener(len(cases))
         printer.start()
         run("lpadmin", "-p", native, "-E", "-v", "socket://127.0.0.1:%d/?snmp=false"
