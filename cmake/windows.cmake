@@ -50,7 +50,7 @@ endforeach()
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 set(E2E_NAMES e2e_hostile_server)
 add_test(NAME e2e_hostile_server COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/hostile/server.py
-                                         --seed 8 --sessions 150)
+                                         --seed 8 --sessions 90)
 foreach(script ${E2E_TESTS})
     get_filename_component(name ${script} NAME_WE)
     add_test(NAME e2e_${name} COMMAND ${PYTHON3} ${script})

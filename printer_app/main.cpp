@@ -58,7 +58,8 @@ constexpr const char *FOOTER =
     "a.protocol = location.protocol;</script>";
 
 // Local users only, unless the listen address says otherwise; then PAPPL's
-// own rules apply to who may administer and where printers are advertised.
+// own rules apply to where printers are advertised, and to who may
+// administer: TLS only, and the password of the service's PAM stack.
 // The system keeps the host name that PAPPL finds: PAPPL 1.3's
 // papplSystemSetHostName also renames the machine, where it may (its
 // /etc/hostname, its kernel and its Avahi host names).
@@ -80,15 +81,19 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     app.config.rescan_seconds = atoi(option("rescan-interval", num_options, options,
                                             std::to_string(app.config.rescan_seconds).c_str()));
     int port = atoi(option("server-port", num_options, options, "0"));
+    const char *hostname = option("listen-hostname", num_options, options, "localhost");
+    bool local = strcmp(hostname, "localhost") == 0;
     pappl_system_t *system = papplSystemCreate(
-        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_NO_TLS,
+        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+            (local ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_NONE),
         "Tavri Printer App", port, "_print,_universal",
         option("spool-directory", num_options, options, nullptr),
         option("log-file", num_options, options, "-"),
-        log_level(option("log-level", num_options, options, "info")), nullptr, false);
+        log_level(option("log-level", num_options, options, "info")),
+        local ? nullptr : option("auth-service", num_options, options, "login"), !local);
     if (!system)
         return nullptr;
-    listen_on(system, option("listen-hostname", num_options, options, "localhost"));
+    listen_on(system, hostname);
     papplSystemSetFooterHTML(system, FOOTER);
     papplSystemSetPrinterDrivers(system, int(std::size(drivers)), drivers, nullptr, nullptr,
                                  wine_driver_callback, &app);

@@ -15,7 +15,7 @@ PACKAGES=(
     debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-wheel
     build-essential dpkg-dev lintian help2man pyflakes3 shellcheck
     libpappl-dev libavahi-client-dev cups-ipp-utils pkg-config
-    chromium dbus avahi-daemon avahi-utils
+    chromium dbus avahi-daemon avahi-utils curl
 )
 
 step() { echo "== $*"; }

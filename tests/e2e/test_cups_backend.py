@@ -352,7 +352,7 @@ class Queue(Printed):
     # The same documents and options through a native PostScript queue with
     # the queue's own PPD: the same pages, in the same order, orientation
     # and place, on a spread of papers: every landscape one, the largest and
-    # every eighth by area from the smallest (in grey at 150 dpi: 4A is 140 Mpx).
+    # every sixteenth by area from the smallest (in grey at 150 dpi: 4A is 140 Mpx).
     def test_prints_what_a_native_postscript_queue_prints(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         ppd, native = os.path.join(self.work, "native.ppd"), self.queue + "N"
@@ -363,16 +363,16 @@ class Queue(Printed):
         sizes = {line.split()[1].split("/")[0]: [float(n) for n in line.split('"')[1].split()]
                  for line in lines if line.startswith("*PaperDimension")}
         by_area = sorted(sizes, key=lambda paper: sizes[paper][0] * sizes[paper][1])
-        papers = {paper for paper, (w, h) in sizes.items() if w > h} | set(by_area[::8]) | {
+        papers = {paper for paper, (w, h) in sizes.items() if w > h} | set(by_area[::16]) | {
             by_area[-1]}
         six = bmp.make_pdf(os.path.join(self.work, "six.pdf"), 6)
         letter = bmp.make("pdfwrite", os.path.join(self.work, "letter.pdf"),
                           bmp.RED_BLOCK.replace("320", "520"), (612, 792))
         cases = [(six, "copies=2", "collate=true"), (six, "copies=2", "collate=false"),
-                 (six, "number-up=2"), (six, "number-up=4"), (six, "number-up=6"),
+                 (six, "number-up=2"), (six, "number-up=6"),
                  (six, "page-ranges=2-3,5"), (six, "mirror=true"), (letter, "fit-to-page=true", "media=A5"),
                  (six, "ColorModel=Gray"), (six, "Resolution=600dpi", "number-up=2")] + [
-                 (six, "page-ranges=1-2", "orientation-requested=%d" % n) for n in (3, 4, 5, 6)] + [
+                 (six, "page-ranges=1-2", "orientation-requested=%d" % n) for n in (4, 5, 6)] + [
                  (letter, "Resolution=150dpi", "ColorModel=Gray", "media=" + paper)
                  for paper in sorted(papers)]
         printer = Listener(len(cases))

@@ -85,7 +85,9 @@ def start_app(test, prefix, rescan_seconds=2, *options):
          *[word for option in options for word in ("-o", option)]],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
     test.addCleanup(stop_app, app)
-    host.uri = "ipp://localhost:%d/ipp/print/%s" % (host.port, peer.PRINTER)
+    listening = [o.split("=", 1)[1] for o in options if o.startswith("listen-hostname=")]
+    host.uri = "ipp://%s:%d/ipp/print/%s" % ((listening or ["localhost"])[0], host.port,
+                                             peer.PRINTER)
     wait_until(lambda: run("ipptool", "-T", "5", host.uri,
                            "get-printer-attributes.test").returncode == 0, 120, "serving")
     return host
@@ -300,6 +302,16 @@ class PrinterApp(unittest.TestCase):
             line.split(";")[8] == str(self.port) and '"rp=ipp/print/%s"' % peer.PRINTER in line],
             30, "advertised")
         self.assertEqual({"lo"}, {fields[1] for fields in found}, found)
+
+    def test_beyond_this_machine_settings_only_over_tls_with_a_password(self):
+        address = next((a for a in run("hostname", "-I").stdout.split() if "." in a), None)
+        if not address:
+            self.skipTest("no address beyond the loopback interface")
+        host = start_app(self, PREFIX, 0, "listen-hostname=" + address)
+        page = "//%s:%d/%s/config" % (address, host.port, peer.PRINTER)
+        self.assertEqual(["301", "401"], [run("curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
+                                              scheme + page).stdout for scheme in ("http:", "https:")])
+
 
 if __name__ == "__main__":
     unittest.main()
