@@ -43,6 +43,8 @@ std::string default_state_file(const std::string &prefix) {
 
 AppConfig config_from_environment() {
     AppConfig c;
+    const passwd *entry = getpwuid(getuid());
+    c.user = entry ? entry->pw_name : std::to_string(getuid());
     c.prefix = env_or("WINEPREFIX", home() + "/.wine");
     c.wine = env_or("WINE", exists(DEBIAN_WINE) ? DEBIAN_WINE : "wine");
     c.wineserver =

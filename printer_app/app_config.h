@@ -9,6 +9,7 @@
 #include "peer.h"
 
 struct AppConfig {
+    std::string user;       // who runs the application
     std::string prefix;     // $WINEPREFIX, else ~/.wine
     std::string wine;       // $WINE, else Debian's 64-bit loader, else "wine"
     std::string wineserver; // $WINESERVER, else Debian's, else "wineserver"

@@ -80,3 +80,14 @@ PrinterChanges plan_printer_changes(const std::vector<std::string> &wine_names,
     }
     return changes;
 }
+
+std::string dns_sd_name_for(std::string_view printer_name, std::string_view user,
+                            std::string_view prefix) {
+    std::string_view folder = prefix.substr(prefix.find_last_of('/') + 1);
+    std::string owner = " (" + std::string(user) +
+                        (folder.empty() || folder == ".wine" ? "" : ", " + std::string(folder)) +
+                        ")";
+    constexpr size_t DNS_LABEL = 63;
+    owner = owner.substr(0, DNS_LABEL / 2);
+    return std::string(printer_name.substr(0, DNS_LABEL - owner.size())) + owner;
+}

@@ -23,6 +23,15 @@ std::vector<std::string> unique_printer_names(const std::vector<std::string> &wi
 // printer system finds printers by name without regard to case.
 std::string unused_printer_name(std::string_view wine_name, const std::vector<std::string> &taken);
 
+// The name a printer is advertised under by DNS-SD: its own, then whose it
+// is, so that the applications of several users, which serve the same Wine
+// printers (Wine imports every CUPS queue), do not collide (avahi refuses a
+// second service of one name): "NAME (USER)", with the prefix's folder name
+// when it is not ".wine". At most 63 bytes, a DNS label; the printer's name
+// is what is cut.
+std::string dns_sd_name_for(std::string_view printer_name, std::string_view user,
+                            std::string_view prefix);
+
 // A printer being served: its id, name, the Wine printer it stands for
 // (empty: none) and whether it has jobs that have not ended.
 struct ServedPrinter {

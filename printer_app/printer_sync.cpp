@@ -31,7 +31,17 @@ void collect_printer(pappl_printer_t *printer, void *data) {
          papplPrinterGetNumberOfActiveJobs(printer) > 0});
 }
 
-void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &printers) {
+void advertise_as_ours(pappl_printer_t *printer, void *data) {
+    const std::string &owner = static_cast<AppState *>(data)->config.user;
+    std::string wanted = dns_sd_name_for(papplPrinterGetName(printer), owner,
+                                         static_cast<AppState *>(data)->config.prefix);
+    char current[256] = "";
+    if (!papplPrinterGetDNSSDName(printer, current, sizeof current) || wanted != current)
+        papplPrinterSetDNSSDName(printer, wanted.c_str());
+}
+
+void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &printers,
+                   AppState &app) {
     std::vector<ServedPrinter> served;
     papplSystemIteratePrinters(system, collect_printer, &served);
     PrinterChanges changes = plan_printer_changes(names_of(printers), served);
@@ -58,6 +68,7 @@ void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &print
         if (!has_default && is_wine_default(printers, wine_name))
             papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
     }
+    papplSystemIteratePrinters(system, advertise_as_ours, &app);
 }
 
 bool save_state(pappl_system_t *system, void *data) {
@@ -78,7 +89,7 @@ bool scan_logged(pappl_system_t *system, AppState &app, std::vector<WinePrinter>
 void rescan(pappl_system_t *system, AppState &app) {
     std::vector<WinePrinter> printers;
     if (scan_logged(system, app, printers))
-        sync_printers(system, printers);
+        sync_printers(system, printers, app);
 }
 
 void rescan_loop(pappl_system_t *system, AppState *app) {
@@ -146,7 +157,7 @@ bool restore_printers(pappl_system_t *system, AppState &app) {
                  app.config.state_file.c_str());
     papplSystemLoadState(system, app.config.state_file.c_str());
     papplSystemSetSaveCallback(system, save_state, &app);
-    sync_printers(system, printers);
+    sync_printers(system, printers, app);
     return true;
 }
 
