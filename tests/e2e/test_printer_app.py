@@ -299,9 +299,12 @@ class PrinterApp(unittest.TestCase):
             self.skipTest("no avahi-daemon to ask (scripts/services starts one where installed)")
         found = wait_until(lambda: [line.split(";") for line in run(
             "avahi-browse", "-rpt", "_ipp._tcp").stdout.splitlines() if line.startswith("=;") and
-            line.split(";")[8] == str(self.port) and '"rp=ipp/print/%s"' % peer.PRINTER in line],
-            30, "advertised")
+            line.split(";")[8] == str(self.port) and '"rp=ipp/print/%s"' % peer.PRINTER in line]
+            or "Local name collision" in pathlib.Path(self.log).read_text(), 30, "advertised")
+        if found is True:  # another checkout's rig, as this user, serves the same printer
+            self.skipTest("another application on this machine advertises %s" % peer.PRINTER)
         self.assertEqual({"lo"}, {fields[1] for fields in found}, found)
+        self.assertEqual("%s\\032\\040%s\\041" % (peer.PRINTER, USER), found[0][3])
 
     def test_beyond_this_machine_settings_only_over_tls_with_a_password(self):
         address = next((a for a in run("hostname", "-I").stdout.split() if "." in a), None)
