@@ -14,7 +14,7 @@ set(APP_DIR ${CMAKE_SOURCE_DIR}/printer_app)
 # sanitizers, as the program's own pure logic is.
 set(APP_PURE_SOURCES
     ${APP_DIR}/query_report.cpp ${APP_DIR}/driver_data.cpp ${APP_DIR}/page_image.cpp
-    ${APP_DIR}/printer_names.cpp ${APP_DIR}/loopback.cpp ${APP_DIR}/child_process.cpp
+    ${APP_DIR}/printer_names.cpp ${APP_DIR}/cups_queues.cpp ${APP_DIR}/loopback.cpp ${APP_DIR}/child_process.cpp
     ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp ${APP_DIR}/pdf_plan.cpp
     ${APP_DIR}/job_settings.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)

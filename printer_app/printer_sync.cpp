@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "printer_names.h"
+#include "cups_queues.h"
 #include "wine_query.h"
 
 namespace {
@@ -127,6 +128,9 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
         errors.push_back(error);
         return false;
     }
+    std::vector<CupsQueue> queues;
+    if (cups_queues(queues))
+        found = servable_printers(found, queues);
     std::map<std::string, DriverReport> reports;
     for (const WinePrinter &p : found) {
         {

@@ -247,6 +247,8 @@ class PrinterApp(unittest.TestCase):
         run("lp", "-d", queue, pages(".pdf", 2, self.work), env=env, check=True)
         new = wait_until(lambda: set(os.listdir(self.out)) - before, 300, "queue job delivered")
         self.delivered(int(re.match(r"job-(\d+)-", new.pop()).group(1)), 2)
+        with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
+            self.assertNotIn(queue, page.read().decode(), "a queue to itself is not served")
 
         out = run("ipptool", "-tf", jpeg, self.uri, TESTS + "/ipp-everywhere.test", timeout=900)
         self.assertEqual(0, out.returncode, out.stdout)

@@ -1,0 +1,33 @@
+// Which of the prefix's Wine printers the application may serve. Wine
+// imports every destination that CUPS lists, and CUPS lists the printers
+// that DNS-SD announces, this application's own among them: served again,
+// announced again, without end. Nor is a queue served that leads to a
+// printer application on this machine: its jobs would come back to it.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "query_report.h"
+
+// A queue of the CUPS server, as it answers for itself.
+struct CupsQueue {
+    std::string name, device_uri;
+    bool temporary = false; // made by CUPS for a printer that DNS-SD found
+};
+
+// Whether a device URI leads to an IPP printer of a printer application on
+// this machine: ipp(s)://localhost or a loopback address, /ipp/print/...
+bool leads_to_this_machine(std::string_view device_uri);
+
+// The printers that may be served: those that are no CUPS destination
+// (their port does not say "CUPS:"), and those whose queue the server has,
+// lasting, and not leading back to this machine.
+std::vector<WinePrinter> servable_printers(const std::vector<WinePrinter> &printers,
+                                           const std::vector<CupsQueue> &queues);
+
+// The CUPS server's queues; false when it cannot be asked (then every
+// printer is served, as before).
+bool cups_queues(std::vector<CupsQueue> &queues);
