@@ -56,8 +56,17 @@ foreach(script ${E2E_TESTS})
     add_test(NAME e2e_${name} COMMAND ${PYTHON3} ${script})
     list(APPEND E2E_NAMES e2e_${name})
 endforeach()
-set_tests_properties(${E2E_NAMES} PROPERTIES TIMEOUT 600
-    ENVIRONMENT "PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy>;PROXY_SOURCE_DIR=${CMAKE_SOURCE_DIR};PROXY_BUILD_DIR=${CMAKE_BINARY_DIR}")
+set(E2E_ENVIRONMENT PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy> PROXY_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+                    PROXY_BUILD_DIR=${CMAKE_BINARY_DIR})
+# The rig that scripts/env.sh named when this tree was configured: its
+# display, cupsd and user, also for a ctest run without that script (a
+# mutation run's), where Wine would otherwise find no printer.
+foreach(name DISPLAY CUPS_SERVER CUPS_SERVERROOT PROXY_CUPS_PORT PROXY_E2E_USER PROXY_TEST_PRINTER)
+    if(DEFINED ENV{${name}})
+        list(APPEND E2E_ENVIRONMENT "${name}=$ENV{${name}}")
+    endif()
+endforeach()
+set_tests_properties(${E2E_NAMES} PROPERTIES TIMEOUT 600 ENVIRONMENT "${E2E_ENVIRONMENT}")
 
 # Benchmarks are built, not run by ctest: see bench/README.md.
 file(GLOB BENCH_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)

@@ -16,9 +16,6 @@ BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 PROXY_EXE = os.environ.get("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
-# The rig's display, as scripts/env.sh names it, also where ctest runs
-# without that script (a mutation run's copy of the tree).
-os.environ.setdefault("DISPLAY", os.environ.get("PROXY_DISPLAY", ":87"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
 from tavri_print.peer import protocol as p  # noqa: E402
 
