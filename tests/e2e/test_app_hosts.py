@@ -7,7 +7,7 @@ import os
 import re
 import unittest
 
-from test_cups_backend import run, wait_until
+from test_cups_backend import read, run, wait_until
 import test_printer_app
 from test_printer_app import CUPS, PREFIX, USER, pages, start_app
 
@@ -17,18 +17,11 @@ JOBS = 20
 
 
 def wineservers(prefix):
-    """The command lines of the user's Wine servers that serve `prefix`."""
-    found = []
-    for pid in run("pgrep", "-u", USER, "wineserver").stdout.split():
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                if b"WINEPREFIX=" + prefix.encode() + b"\0" not in f.read():
-                    continue
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                found.append(f.read().decode().split("\0")[1:-1])
-        except OSError:
-            pass
-    return found
+    """The arguments of the user's Wine servers that serve `prefix`."""
+    mark = b"\0WINEPREFIX=%s\0" % prefix.encode()
+    return [read("/proc/%s/cmdline" % pid).split(b"\0")[1:-1]
+            for pid in run("pgrep", "-u", USER, "wineserver").stdout.split()
+            if mark in b"\0" + read("/proc/%s/environ" % pid)]
 
 
 class TwoHosts(unittest.TestCase):
@@ -36,7 +29,7 @@ class TwoHosts(unittest.TestCase):
         env = dict(os.environ, CUPS_SERVER=CUPS)
         # No rescans, whose queries would keep Wine running on their own.
         hosts = [start_app(self, prefix, 0) for prefix in (PREFIX, SECOND_PREFIX)]
-        self.assertEqual([["-p300"]], wineservers(SECOND_PREFIX), "the application's own server")
+        self.assertEqual([[b"-p300"]], wineservers(SECOND_PREFIX), "the application's own server")
         name = "TavriHosts%d" % os.getpid()
         for n, host in enumerate(hosts):
             queue = "%s-%d" % (name, n)
