@@ -142,6 +142,7 @@ TEST_F(Session, JobsEndedEarlyLateRefusedOrFailed) {
         SCOPED_TRACE("round " + std::to_string(round));
         Holdings before = holdings();
         std::string err = capture_debug_output(nullptr, [&] { run_jobs(); });
+        EXPECT_EQ(current_job, nullptr) << "the ended session still holds its job's record";
         Holdings after = round ? settled_holdings(before, true) : before;
         EXPECT_EQ(before.own, after.own) << "before " << before << ", after " << after;
         if (HasFailure())
@@ -151,8 +152,10 @@ TEST_F(Session, JobsEndedEarlyLateRefusedOrFailed) {
 
     // Wine's driver fails only at the document's end when the output's folder
     // has gone; the next document of the process may then fail to start, so
-    // this job is the process's last.
-    std::string err = capture_debug_output(nullptr, [&] {
+    // this job is the process's last. Asked to, the program first waits its
+    // whole allowance for the output.
+    _putenv("FORCE_SLEEP=1");
+    std::string err = capture_debug_output("trace+printproxy", [&] {
         SessionRun s;
         spool_wait_budget = queue_calls = 0;
         CreateDirectoryW(L"C:\\session_gone", nullptr);
@@ -165,6 +168,8 @@ TEST_F(Session, JobsEndedEarlyLateRefusedOrFailed) {
         EXPECT_EQ(queue_calls, 0) << "the spool wait's budget is spent";
         s.send(0x3001, 0, Bytes(8, 0));
     });
+    _putenv("FORCE_SLEEP=");
+    EXPECT_EQ(count_of(err, "wait file generates...\n"), 120u);
     EXPECT_TRUE(contains(err, "err:printproxy:HandlePageFilename output file "
                               "\"session_gone\\\\out.ps\" not written\n"))
         << err;

@@ -12,6 +12,13 @@ inline bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
+inline size_t count_of(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 // Waits end as soon as what they wait for happens; the bound only has to
 // outlast a busy machine, where a new Wine prefix's first session also loads
 // the font cache and the printer drivers.
