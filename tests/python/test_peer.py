@@ -1,6 +1,7 @@
 """The peer without Wine: the codec byte by byte, its catalogue against the
 program's (src/base/protocol_codes.h); heartbeats to a slow program, the
 job result it may send, and one job at a time in a prefix."""
+import contextlib
 import os
 import pathlib
 import re
@@ -116,9 +117,18 @@ class Program(unittest.TestCase):
                 reader.feed(theirs.recv(4096))
                 while (packet := reader.next()) is not None:
                     beats += packet[0] == p.SERVER_HEARTBEAT
-            theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/dosdevices/c:/out.ps")))
+            theirs.sendall(p.frame(p.PROGRAM_HEARTBEAT, 0, b"\0" * 4) + p.frame(
+                p.JOB_RESULT, 0, p.text_body(0, b"/dosdevices/c:/out.ps")))
         threading.Thread(target=answer_after_three_heartbeats, daemon=True).start()
         self.assertEqual(waiting.job_result(), "/dosdevices/c:/out.ps")
+        theirs.setblocking(False)
+        with contextlib.suppress(BlockingIOError):
+            while theirs.recv(4096):
+                pass  # the heartbeats sent while the result was on its way
+        waiting.heartbeat = 10
+        waiting.keep_alive()  # heard from us within the period: nothing to send
+        self.assertRaises(BlockingIOError, theirs.recv, 1)
+        theirs.setblocking(True)
         theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/etc/shadow")))
         self.assertRaisesRegex(ProtocolError, "names /etc/shadow", waiting.job_result)
         for output, path in (("a.ps", "/dosdevices/c:/a.ps"), ("D:\\x\\b.ps",
@@ -150,6 +160,7 @@ class Program(unittest.TestCase):
                     second._lock_prefix()
             self.assertEqual(told, ["waiting for another job in the Wine prefix " + prefix])
             first._unlock_prefix()
+            self.assertRaises(OSError, program.Program(exe="x", wine="/none", prefix=prefix).start)
             second._lock_prefix()
             second._unlock_prefix()
 

@@ -15,15 +15,20 @@ from PIL import Image
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
 from tavri_print.peer import program  # noqa: E402
 from tavri_print.printing import RenderError, cli, job, prefetch, render  # noqa: E402
+from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
 
 class Command(unittest.TestCase):
     def test_arguments_that_cannot_work_are_refused_by_name(self):
-        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--heartbeat", "30"], "--hea"),
+        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--timeout", "86400.5"], "--ti"),
+                            (["--heartbeat", "20.5"], "--hea"),
                             (["--output", "C:\\windows\\win.ini"], "relative to drive C:")):
             with redirect_stderr(StringIO()) as error, self.assertRaises(SystemExit):
                 cli.parse_args(args + ["doc.pdf"])
             self.assertIn(fault, error.getvalue())
-        self.assertEqual(cli.parse_args(["--output", "out\\a.ps", "x"]).output, "out\\a.ps")
+        at_limits = cli.parse_args(["--output", "out\\a.ps", "--timeout", "86400", "--heartbeat",
+                                    "20", "x"])
+        self.assertEqual((at_limits.output, at_limits.timeout, at_limits.heartbeat),
+                         ("out\\a.ps", 86400, 20))
 
     def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
         with tempfile.TemporaryDirectory() as prefix:
@@ -96,6 +101,18 @@ class Job(unittest.TestCase):
             self.assertEqual(sent[:2], [docs[0].path] * 2)
             self.assertEqual(len(set(sent[2:])), 2, "each made page a file of its own")
             self.assertEqual(os.listdir(made), [], "made pages left behind")
+
+    def test_a_document_ghostscript_cannot_read_is_named_with_its_words(self):
+        with tempfile.TemporaryDirectory() as work:
+            doc = mock.Mock(pdf=os.path.join(work, "bad.pdf"))
+            doc.name = "bad.pdf"
+            with open(doc.pdf, "wb") as f:
+                f.write(b"%PDF-1.4\n1 0 obj <<")
+            pages = render.PdfPages(Ghostscript(), doc, render.PageLayout(9, 9, 72, "grey", 1),
+                                    work)
+            self.assertRaisesRegex(RenderError, r"^Ghostscript failed on page 1 of bad.pdf: \w",
+                                   pages.render, 1)
+            pages.close()
 
     def test_page_ranges_and_those_refused(self):
         for text, total, pages in (("2-5", 9, [2, 3, 4, 5]), ("1,3,7-", 8, [1, 3, 7, 8]),

@@ -50,8 +50,7 @@ class OwnOutput:
             os.close(fd)
             raise RenderError("the driver's output %s is no regular file of at most %d GiB"
                               % (self.name, MAX_OUTPUT >> 30))
-        os.set_blocking(fd, True)
-        return os.fdopen(fd, "rb")
+        return os.fdopen(fd, "rb")  # O_NONBLOCK spared the open a FIFO; a file reads the same
 
     def size(self) -> int:
         try:

@@ -86,10 +86,11 @@ class PdfPages:
     def __init__(self, gs: Ghostscript, doc: Document, layout: PageLayout, work_dir: str):
         self.doc, self.made = doc, 0
         self.pattern = os.path.join(work_dir, "gs-%d-%%d.bmp" % id(self))
-        self.log = open(os.path.join(work_dir, "gs-%d.log" % id(self)), "w+b")
-        self.process = gs.start(pdf_device_args(layout) + [
-            "-dNOPROMPT", "-sOutputFile=" + self.pattern, "--permit-file-read=" + doc.pdf],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
+        self.log = os.path.join(work_dir, "gs-%d.log" % id(self))
+        with open(self.log, "wb") as log:
+            self.process = gs.start(pdf_device_args(layout) + [
+                "-dNOPROMPT", "-sOutputFile=" + self.pattern, "--permit-file-read=" + doc.pdf],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
         self.command("(%s) (r) file runpdfbegin" % ps_string(doc.pdf))
 
     def command(self, line: str) -> None:
@@ -112,8 +113,8 @@ class PdfPages:
     def failure(self) -> str:
         """Ghostscript's last words: errors go to standard output in its
         interactive mode, unrecoverable ones to standard error."""
-        self.log.seek(0)
-        said = last_line(self.log.read())
+        with open(self.log, "rb") as log:
+            said = last_line(log.read())
         return self.said[-1] if said == "no message" and self.said else said
 
     def render(self, number: int) -> str:
@@ -132,7 +133,6 @@ class PdfPages:
         except (OSError, subprocess.TimeoutExpired):
             self.process.kill()
             self.process.wait()
-        self.log.close()
 
 
 def render_picture(path: str, layout: PageLayout, out: str) -> None:
