@@ -6,6 +6,7 @@
 
 #include "diag/log_line.h"
 #include "base/byte_order.h"
+#include "base/heap_ptr.h"
 #include "net/send_queue.h"
 #include "net/timing.h"
 #include "base/job_state.h"
@@ -164,26 +165,23 @@ int report_failure(uint32_t status) {
 uint32_t receive_body(uint32_t length, unsigned char **body) {
     if (uint32_t status = check_body_length(length))
         return status;
-    auto *buffer = static_cast<unsigned char *>(malloc(length + PACKET_TRAILER_SIZE));
+    HeapPtr<unsigned char> buffer(
+        static_cast<unsigned char *>(malloc(length + PACKET_TRAILER_SIZE)));
     if (!buffer)
         return STATUS_OUT_OF_MEMORY;
     int result =
-        receive_exact(server_socket, reinterpret_cast<char *>(buffer),
+        receive_exact(server_socket, reinterpret_cast<char *>(buffer.get()),
                       static_cast<int>(length + PACKET_TRAILER_SIZE), receive_timeout_ms.load());
-    if (result != RECEIVE_OK) {
-        free(buffer);
+    if (result != RECEIVE_OK)
         return status_of(result);
-    }
-    if (read_be32(buffer + length) != PACKET_TRAILER) {
-        free(buffer);
+    if (read_be32(buffer.get() + length) != PACKET_TRAILER)
         return STATUS_BAD_FRAME;
-    }
-    if (length == 0) {
-        free(buffer);
-        return 0;
-    }
-    unsigned char *trimmed = static_cast<unsigned char *>(realloc(buffer, length));
-    *body = trimmed ? trimmed : buffer;
+    if (length == 0)
+        return 0; // no body: the buffer held only the trailer
+    // A failed realloc leaves the buffer as it was; either way it is the body now.
+    auto *trimmed = static_cast<unsigned char *>(realloc(buffer.get(), length));
+    *body = trimmed ? trimmed : buffer.get();
+    buffer.release();
     return 0;
 }
 

@@ -90,7 +90,7 @@ int open_printer_dc(const PrintRequest *request) {
 }
 
 int start_doc_for_bmp(const PrintRequest *request) {
-    if (!request || !printer_dc)
+    if (!printer_dc)
         return STATUS_INVALID;
     // The driver resolves a relative name against the current directory,
     // which is wherever the program happened to be started.

@@ -131,6 +131,7 @@ TEST(PrinterCalls, FailuresAndAnswersReleaseWhatWasObtained) {
         {"device mode: printer not opened", devmode, "", [](PrintRequest &) { fake.open_fails = true; }, 8, 0, ""},
         {"device mode: name without its NUL", devmode, "", [](PrintRequest &r) { memset(r.printer_name, 'P', 128); }, 8, 0, ""},
         {"device mode: size one short of the fixed part", devmode, "", [](PrintRequest &) { fake.size = sizeof(DEVMODEA) - 1; }, 1, 0, ""},
+        {"device mode: the fixed part alone", devmode, "", [](PrintRequest &) { fake.size = sizeof(DEVMODEA); }, STATUS_OK, 0, ""},
         {"device mode: out of memory", devmode, "", [](PrintRequest &) { fake.allocation_fails = true; }, 11, 0, ""},
         {"device mode: quality without Y resolution", devmode, "", [](PrintRequest &r) { r.fields = 0x20, r.print_quality = 600; }, 12, 0, ""},
         {"no name", document, "", as_is, 9, 0, "err:printproxy:set_printer_DrvDocumentPropertySheets invalid printer name"},
