@@ -91,9 +91,7 @@ class Canvas:
     def fill(self, x, y, w, h, color):
         x0, y0 = max(x, 0), max(y, 0)
         x1, y1 = min(x + w, self.width), min(y + h, self.height)
-        if x0 >= x1 or y0 >= y1:
-            return
-        run = bytes(reversed(color)) * (x1 - x0)
+        run = bytes(reversed(color)) * (x1 - x0)  # empty, as are the rows, when off the page
         for row in range(y0, y1):
             start = (row * self.width + x0) * 3
             self.pixels[start:start + len(run)] = run

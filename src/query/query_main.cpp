@@ -26,14 +26,9 @@ void write_utf8(DWORD std_handle, const std::wstring &text) {
     std::string bytes(size_t(size > 0 ? size : 0), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), size, nullptr,
                         nullptr);
-    HANDLE out = GetStdHandle(std_handle);
-    for (size_t done = 0; done < bytes.size();) {
-        DWORD written = 0;
-        if (!WriteFile(out, bytes.data() + done, DWORD(bytes.size() - done), &written, nullptr) ||
-            written == 0)
-            return;
-        done += written;
-    }
+    // A synchronous write to a file or pipe writes everything or fails.
+    DWORD written = 0;
+    WriteFile(GetStdHandle(std_handle), bytes.data(), DWORD(bytes.size()), &written, nullptr);
 }
 
 int report_failure(const QueryFailure &failure) {

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "printer/devmode.h"
+#include "printer/devmode_dump.h"
 #include "query/printer_query.h"
 #include "printer/property_dialogs.h"
 #include "support/rig.h"
@@ -65,6 +66,18 @@ int build_devmode(const char *) {
 }
 
 } // namespace
+
+// Every field on a line of its own; the dmFields bits by name in order, the
+// unnamed rest in hex.
+TEST(DevmodeDump, EveryFieldOnALineOfItsOwn) {
+    DEVMODEA dm = {};
+    dm.dmFields = DM_ORIENTATION | DM_COPIES | DM_COLLATE | DM_PANNINGHEIGHT | 0xC0000000;
+    std::string out = capture_debug_output("trace+printproxy", [&] { dump_devmode(&dm); });
+    EXPECT_EQ(count_of(out, "\n"), 25u) << out;
+    EXPECT_TRUE(contains(out, ":dump_fields DM_ORIENTATION DM_COPIES DM_COLLATE "
+                              "DM_PANNINGHEIGHT 0xc0000000\n"))
+        << out;
+}
 
 // The driver's record states copies 5 and colour; what each request leaves.
 TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {

@@ -1,7 +1,9 @@
 """The print job without Wine: the command's arguments, page ranges and
 limits, pages made ahead while the program hears heartbeats, what is sent
 and what stays."""
+import hashlib
 import os
+import subprocess
 import sys
 import tempfile
 import time
@@ -125,6 +127,19 @@ class Job(unittest.TestCase):
                               ("10-", "is empty"), ("10-2147483647", "no page of the 9")):
             with self.subTest(text), self.assertRaisesRegex(RenderError, message):
                 job.parse_ranges(text, 9)
+
+
+class SamplePages(unittest.TestCase):
+    def test_the_demos_pages_are_drawn_exactly_as_before(self):
+        tool = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "sample_pages.py")
+        with tempfile.TemporaryDirectory() as out:
+            done = subprocess.run([sys.executable, tool, out, "--size", "1240x1754"],
+                                  capture_output=True, text=True, check=True)
+            digests = []
+            for path in done.stdout.split():
+                with open(path, "rb") as f:
+                    digests.append(hashlib.sha256(f.read()).hexdigest()[:16])
+        self.assertEqual(digests, ["86ad42c01c41eea9", "305a5050b617ac66"])
 
 
 if __name__ == "__main__":

@@ -97,6 +97,7 @@ class Session : public ::testing::Test {
         EXPECT_EQ(s.request(1, 20, record(502, 2, "session_done.ps")).status(), 0u);
         EXPECT_EQ(s.request(2, 21, page).status(), 0u);
         EXPECT_EQ(s.request(1, 22, record(599, 1, "other.ps")).text(), "Print in progress");
+        Sleep(450); // heartbeats go on while the server prepares the next page
         published_progress_window();
         EXPECT_EQ(s.request(2, 23, page).status(), 0u);
         Packet result = s.next();
@@ -129,6 +130,7 @@ class Session : public ::testing::Test {
         join_progress_thread();
         EXPECT_TRUE(std::count(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 501u))
             << "no heartbeat carried the first job's id";
+        EXPECT_GE(std::count(s.heartbeat_jobs.begin(), s.heartbeat_jobs.end(), 502u), 2);
     }
 
     Bytes page;
