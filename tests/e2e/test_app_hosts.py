@@ -7,9 +7,9 @@ import os
 import re
 import unittest
 
-from test_cups_backend import read, run, wait_until
+from test_cups_backend import USER, read, run, wait_until
 import test_printer_app
-from test_printer_app import CUPS, PREFIX, USER, pages, start_app
+from test_printer_app import PREFIX, pages, start_app
 
 setUpModule = test_printer_app.setUpModule
 SECOND_PREFIX = os.environ.get("PROXY_E2E_SECOND_PREFIX", PREFIX + "-second")
@@ -26,30 +26,29 @@ def wineservers(prefix):
 
 class TwoHosts(unittest.TestCase):
     def test_a_class_of_two_applications_prints_every_job_exactly_once(self):
-        env = dict(os.environ, CUPS_SERVER=CUPS)
         # No rescans, whose queries would keep Wine running on their own.
         hosts = [start_app(self, prefix, 0) for prefix in (PREFIX, SECOND_PREFIX)]
         self.assertEqual([[b"-p300"]], wineservers(SECOND_PREFIX), "the application's own server")
         name = "TavriHosts%d" % os.getpid()
         for n, host in enumerate(hosts):
             queue = "%s-%d" % (name, n)
-            made = run("lpadmin", "-p", queue, "-E", "-m", "everywhere", "-v", host.uri, env=env)
-            self.addCleanup(run, "lpadmin", "-x", queue, env=env)
+            made = run("lpadmin", "-p", queue, "-E", "-m", "everywhere", "-v", host.uri)
+            self.addCleanup(run, "lpadmin", "-x", queue)
             self.assertEqual(0, made.returncode, made.stderr)
-            run("lpadmin", "-p", queue, "-c", name, env=env, check=True)
-        self.addCleanup(run, "lpadmin", "-x", name, env=env)
-        run("cupsenable", name, env=env, check=True)
-        run("cupsaccept", name, env=env, check=True)
+            run("lpadmin", "-p", queue, "-c", name, check=True)
+        self.addCleanup(run, "lpadmin", "-x", name)
+        run("cupsenable", name, check=True)
+        run("cupsaccept", name, check=True)
 
         document = pages(".pdf", 1, hosts[0].work)
         for n in range(JOBS):
-            run("lp", "-d", name, "-t", "stream-%02d" % n, document, env=env, check=True)
+            run("lp", "-d", name, "-t", "stream-%02d" % n, document, check=True)
         delivered = wait_until(lambda: (lambda found: found if len(found) >= JOBS else None)(
             [f for host in hosts for f in os.listdir(host.out)]), 600, "%d jobs" % JOBS)
         titles = sorted(re.match(r"job-\d+-(.*)\.ps$", f).group(1) for f in delivered)
         self.assertEqual(["stream-%02d" % n for n in range(JOBS)], titles)
         self.assertTrue(all(os.listdir(host.out) for host in hosts), "both hosts printed")
-        wait_until(lambda: run("lpstat", "-o", name, env=env).stdout == "", 120, "all completed")
+        wait_until(lambda: run("lpstat", "-o", name).stdout == "", 120, "all completed")
 
 
 if __name__ == "__main__":

@@ -19,25 +19,14 @@ import unittest
 import urllib.request
 
 import peer
-from test_cups_backend import run, wait_until
+from test_cups_backend import USER, owned_folder, run, wait_until
 
 APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native"),
                    "tavri-printer-app")
-USER = os.environ.get("PROXY_E2E_USER", "tavri-e2e")
 
 PREFIX = os.environ.get("PROXY_E2E_PREFIX", os.path.join(peer.BUILD_DIR, "e2e-home", ".wine"))
-CUPS = "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631")
 TESTS = "/usr/share/cups/ipptool"
 CHROMIUM = shutil.which("chromium")
-JOB_OPERATION = """{ OPERATION %s
- GROUP operation-attributes-tag
- ATTR charset attributes-charset utf-8
- ATTR naturalLanguage attributes-natural-language en
- ATTR uri printer-uri $uri
- %s
- ATTR name requesting-user-name $user
- STATUS successful-ok }
-"""
 
 
 def setUpModule():
@@ -48,37 +37,32 @@ def setUpModule():
 
 
 def pages(document, count, work):
-    """A PDF of `count` pages, and the same as PWG raster at 150 dpi."""
-    source = os.path.join(work, "doc-%d" % count)
-    with open(source + ".ps", "w") as f:
-        f.write("".join("/Helvetica 48 selectfont 72 400 moveto (Page %d) show showpage\n" % n
-                        for n in range(1, count + 1)))
-    for device, ext in (("pdfwrite", ".pdf"), ("pwgraster", ".pwg")):
-        run("gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-r150", "-sPAPERSIZE=a4",
-            "-sDEVICE=" + device, "-sOutputFile=" + source + ext, source + ".ps", check=True)
-    return source + document
+    """A document of `count` A4 pages: a PDF, PWG raster at 150 dpi or a JPEG at 30."""
+    device, dpi = {".pdf": ("pdfwrite", 150), ".pwg": ("pwgraster", 150), ".jpg": ("jpeg", 30)}[
+        document]
+    path = os.path.join(work, "doc-%d%s" % (count, document))
+    run("gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-r%d" % dpi, "-sPAPERSIZE=a4",
+        "-sDEVICE=" + device, "-sOutputFile=" + path, "-c", *(
+            "/Helvetica 48 selectfont 72 400 moveto (Page %d) show showpage" % n
+            for n in range(1, count + 1)), check=True)
+    return path
 
 
 def start_app(test, prefix, rescan_seconds=2, *options):
     """The app serving `prefix` as its owner, with `options` ("NAME=VALUE"),
     stopped at the test's end: its work folder, output folder, log, port and
     printer URI."""
-    work = tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR)
-    test.addCleanup(shutil.rmtree, work, True)
-    host = types.SimpleNamespace(work=work, out=os.path.join(work, "out"),
-                                 log=os.path.join(work, "state", "app.log"))
-    owner = pwd.getpwnam(USER)
-    for folder in (host.out, os.path.join(work, "state")):
-        os.mkdir(folder)
-        os.chown(folder, owner.pw_uid, owner.pw_gid)
-    os.chmod(work, 0o755)
+    host = types.SimpleNamespace(work=tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR))
+    test.addCleanup(shutil.rmtree, host.work, True)
+    host.out, state = owned_folder(host, "out"), owned_folder(host, "state")
+    host.log = os.path.join(state, "app.log")
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         host.port = s.getsockname()[1]
-    env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + prefix, "CUPS_SERVER=" + CUPS,
-           "PROXY_EXE=" + peer.PROXY_EXE, "DISPLAY=" + os.environ.get("DISPLAY", ":87"),
-           "TAVRI_OUTPUT_DIR=" + host.out, "XDG_STATE_HOME=" + os.path.join(work, "state"),
-           "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds]
+    env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + prefix,
+           "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + peer.PROXY_EXE,
+           "DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + host.out,
+           "XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds]
     app = subprocess.Popen(
         ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
          "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug",
@@ -112,9 +96,7 @@ class Browser:
 
     def __init__(self, test):
         self.test, self.next_id, self.session, self.pending = test, 0, None, b""
-        owner, profile = pwd.getpwnam(USER), os.path.join(test.work, "browser")
-        os.mkdir(profile)
-        os.chown(profile, owner.pw_uid, owner.pw_gid)
+        owner, profile = pwd.getpwnam(USER), owned_folder(test, "browser")
         to_browser, self.commands = os.pipe()
         self.replies, from_browser = os.pipe()
 
@@ -171,16 +153,11 @@ class Browser:
 
 class PrinterApp(unittest.TestCase):
     def setUp(self):
-        host = start_app(self, PREFIX)
-        self.work, self.out, self.log, self.port, self.uri = (
-            host.work, host.out, host.log, host.port, host.uri)
+        vars(self).update(vars(start_app(self, PREFIX)))  # work, out, log, port and uri
 
-    def job_operation(self, operation, job=None):
-        """ipptool's verbose answer to `operation` for job `job`, or for none."""
-        path = os.path.join(self.work, operation + ".test")
-        with open(path, "w") as f:
-            f.write(JOB_OPERATION % (operation, "ATTR integer job-id %d" % job if job else ""))
-        return run("ipptool", "-tv", self.uri, path).stdout
+    def jobs(self, test="get-jobs.test"):
+        """ipptool's verbose answer to one of its tests: by default, the jobs not yet done."""
+        return run("ipptool", "-tv", self.uri, test).stdout
 
     def print_job(self, document, test=TESTS + "/print-job.test"):
         out = run("ipptool", "-tv", "-f", document, self.uri, test)
@@ -199,21 +176,19 @@ class PrinterApp(unittest.TestCase):
         """A job of 40 pages, once it prints, and the ipptool that sent it."""
         printing = subprocess.Popen(["ipptool", "-f", pages(".pwg", 40, self.work), self.uri,
                                      TESTS + "/print-job.test"], stdout=subprocess.DEVNULL)
-        job = int(wait_until(lambda: re.search(r"job-id \(integer\) = (\d+)", self.job_operation(
-            "Get-Jobs")), 120, "the job queued").group(1))
-        wait_until(lambda: "job-state (enum) = processing" in self.job_operation(
-            "Get-Job-Attributes", job), 120, "job %d printing" % job)
+        job = int(wait_until(lambda: re.search(r"job-id \(integer\) = (\d+)", self.jobs()), 120,
+                             "the job queued").group(1))
+        wait_until(lambda: "job-state (enum) = processing" in self.jobs(), 120,
+                   "job %d printing" % job)
         return printing, job
 
     def cancelled(self, printing, job):
-        wait_until(lambda: "job-state (enum) = canceled" in self.job_operation(
-            "Get-Job-Attributes", job), 120, "job %d cancelled" % job)
+        wait_until(lambda: "job-state (enum) = canceled" in self.jobs("get-completed-jobs.test"),
+                   120, "job %d cancelled" % job)
         printing.wait(60)
 
     def test_everywhere_conformance_jobs_cancel_and_a_cups_queue(self):
-        jpeg = os.path.join(self.work, "photo.jpg")
-        run("gs", "-q", "-dBATCH", "-dNOPAUSE", "-r30", "-sDEVICE=jpeg", "-sOutputFile=" + jpeg,
-            pages(".ps", 1, self.work), check=True)
+        jpeg = pages(".jpg", 1, self.work)
         self.delivered(self.print_job(jpeg), 1)
         self.delivered(self.print_job(pages(".pwg", 3, self.work)), 3)
         self.delivered(self.print_job(pages(".pdf", 4, self.work)), 4)
@@ -227,24 +202,22 @@ class PrinterApp(unittest.TestCase):
         dark, w = [i for i, v in enumerate(p2[4:]) if int(v) < 128], int(p2[1])
         self.assertGreater(dark[-1] // w - dark[0] // w, max(i % w for i in dark) - min(
             i % w for i in dark), "the line of text runs up the page")
-        with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
-            self.assertIn(peer.PRINTER, page.read().decode(), "the web interface lists it")
 
         # Cancelled while it prints: cancelled, and nothing left behind.
-        before = set(os.listdir("/dev/shm")), set(os.listdir(PREFIX + "/drive_c"))
+        def left():
+            return set(os.listdir("/dev/shm")) | set(os.listdir(PREFIX + "/drive_c"))
+        before = left()
         printing, job = self.long_job()
-        self.assertIn("[PASS]", self.job_operation("Cancel-Job", job))
+        self.assertEqual(2, self.jobs("cancel-current-job.test").count("[PASS]"))
         self.cancelled(printing, job)
-        self.assertEqual(before, (set(os.listdir("/dev/shm")),
-                                  set(os.listdir(PREFIX + "/drive_c"))))
+        self.assertEqual(set(), left() - before)  # other checkouts' rigs may share /dev/shm
 
         queue = "TavriApp%d" % os.getpid()
-        env = dict(os.environ, CUPS_SERVER=CUPS)
-        made = run("lpadmin", "-p", queue, "-E", "-m", "everywhere", "-v", self.uri, env=env)
-        self.addCleanup(run, "lpadmin", "-x", queue, env=env)
+        made = run("lpadmin", "-p", queue, "-E", "-m", "everywhere", "-v", self.uri)
+        self.addCleanup(run, "lpadmin", "-x", queue)
         self.assertEqual(0, made.returncode, made.stderr)
         before = set(os.listdir(self.out))
-        run("lp", "-d", queue, pages(".pdf", 2, self.work), env=env, check=True)
+        run("lp", "-d", queue, pages(".pdf", 2, self.work), check=True)
         new = wait_until(lambda: set(os.listdir(self.out)) - before, 300, "queue job delivered")
         self.delivered(int(re.match(r"job-(\d+)-", new.pop()).group(1)), 2)
         with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
@@ -252,7 +225,6 @@ class PrinterApp(unittest.TestCase):
 
         out = run("ipptool", "-tf", jpeg, self.uri, TESTS + "/ipp-everywhere.test", timeout=900)
         self.assertEqual(0, out.returncode, out.stdout)
-        print(out.stdout.strip().splitlines()[-1])
 
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the
@@ -281,11 +253,7 @@ class PrinterApp(unittest.TestCase):
         browser.submit("form", **{"print-color-mode": "monochrome", "printer-resolution": "600dpi"})
         wanted = {"media-default": paper, "print-color-mode-default": "monochrome",
                   "printer-resolution-default": "600dpi"}
-
-        def defaults(uri):
-            attributes = printer_attributes(uri)
-            return {name: attributes.get(name) for name in wanted}
-        self.assertEqual(wanted, defaults(self.uri))
+        self.assertLessEqual(wanted.items(), printer_attributes(self.uri).items())
         refused = "import urllib.request as u; u.urlopen(%r)" % (printer + "printing")
         self.assertIn("403", run("runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c",
                                  refused).stderr)
@@ -293,7 +261,7 @@ class PrinterApp(unittest.TestCase):
         (state,) = glob.glob(self.work + "/state/tavri-printer-app/*.state")
         wait_until(lambda: "monochrome" in pathlib.Path(state).read_text(), 30, "defaults saved")
         again = start_app(self, PREFIX, 2, "state-file=" + state)
-        self.assertEqual(wanted, defaults(again.uri), "after a restart")
+        self.assertLessEqual(wanted.items(), printer_attributes(again.uri).items(), "restarted")
 
     def test_dns_sd_on_the_loopback_interface(self):
         """Each printer advertised where it can be reached, with its resource."""

@@ -2,8 +2,6 @@
 // the function that takes the input. What a target parses is an exact-size
 // heap copy, so a read past it trips AddressSanitizer even where more input
 // follows; the checks are what the program's callers rely on.
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <iconv.h>
 
 #include "base/byte_order.h"
 #include "base/print_request.h"
@@ -31,11 +27,9 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// `size` bytes from `data`, then `zeros` NULs, in a buffer of exactly that size.
-Bytes copy(const uint8_t *data, size_t size, size_t zeros = 0) {
-    Bytes out(size + zeros, 0);
-    std::copy(data, data + size, out.begin());
-    return out;
+// `size` bytes from `data` in a buffer of exactly that size.
+Bytes copy(const uint8_t *data, size_t size) {
+    return Bytes(data, data + size);
 }
 
 // A notice long enough to be handled has its text wholly inside its body.
@@ -156,28 +150,14 @@ void fuzz_driver_report(const uint8_t *data, size_t size) {
     }
 }
 
-// A name field of the start-print record in UTF-8 again; none when it
-// cannot be read back.
-std::optional<std::string> field_text(const char (&field)[PRINTER_NAME_SIZE]) {
-    iconv_t cd = iconv_open("UTF-8", "CP1252");
-    CHECK(cd != iconv_t(-1));
-    char out[4 * PRINTER_NAME_SIZE];
-    char *in = const_cast<char *>(field), *to = out;
-    size_t in_left = strnlen(field, PRINTER_NAME_SIZE), out_left = sizeof out;
-    bool fine = iconv(cd, &in, &in_left, &to, &out_left) != size_t(-1);
-    iconv_close(cd);
-    return fine ? std::optional<std::string>(std::string(out, to)) : std::nullopt;
-}
-
 // A job's request on a printer whose choices come from a driver report:
 // 24 bytes of request (media width and length in hundredths of a
 // millimetre, resolution, then sides, colour, and which of the printer's
 // media names and sources it names, if any, then the page count), then the
 // report. The mapping's settings go into the start-print record, which is
-// read back as the program reads it (the dispatcher's size check and byte
-// order, then check_req_header's and check_request_fields' checks): every
-// setting comes back as chosen, and each is one the program and the driver
-// take.
+// read back as the program reads it: every setting comes back as chosen.
+// (What the mapping chooses, and the names in the record, are checked
+// exactly by the application's unit tests.)
 void fuzz_start_print(const uint8_t *data, size_t size) {
     constexpr size_t HEADER = 24;
     if (size < HEADER)
@@ -218,43 +198,13 @@ void fuzz_start_print(const uint8_t *data, size_t size) {
         return;
     }
 
-    // The values the mapping chose are the request's, in the driver's terms.
-    int media = -1;
-    for (size_t i = 0; i < c.media.size(); ++i)
-        if (c.media[i].pwg_name == request.media_name) {
-            CHECK(media < 0); // one media per name
-            media = int(i);
-        }
-    double width = std::round(request.media_width * 72.0 / 2540.0),
-           length = std::round(request.media_length * 72.0 / 2540.0);
-    bool sized = width >= 1 && width <= 0xffff && length >= 1 && length <= 0xffff;
-    CHECK(s.paper.has_value() == (media >= 0 || sized));
-    if (media >= 0)
-        CHECK(*s.paper == c.media[size_t(media)].points);
-    else if (sized) // the request's size, not another one
-        CHECK(*s.paper >> 16 == uint32_t(width) && (*s.paper & 0xffff) == uint32_t(length));
-    if (s.paper_source)
-        CHECK(std::any_of(c.sources.begin(), c.sources.end(), [&](const SourceChoice &source) {
-            return source.keyword == request.media_source &&
-                   uint32_t(source.bin_id) == *s.paper_source;
-        }));
-    CHECK(s.duplex.has_value() == c.duplex && s.color.has_value() == c.color);
-    CHECK(s.x_dpi.has_value() == s.y_dpi.has_value());
-    if (s.x_dpi)
-        CHECK(*s.x_dpi == request.x_dpi && *s.y_dpi == request.y_dpi);
-
-    // The record, read back.
-    CHECK(record.size() == PRINT_REQUEST_SIZE &&
-          record.size() >= size_t(minimum_body_length(ACTION_START_PRINT)));
+    CHECK(record.size() == PRINT_REQUEST_SIZE);
     PrintRequest r;
     memcpy(&r, record.data(), sizeof r);
     print_request_to_host(&r);
     CHECK(name_field_terminated(r.printer_name) && name_field_terminated(r.output_file_name));
-    CHECK(field_text(r.printer_name) == s.printer &&
-          field_text(r.output_file_name) == s.output_name);
     CHECK(r.job_id == s.job_id && r.reserved1 == page_count && r.scale == s.scale);
     CHECK(r.data_type == DATA_TYPE_BITMAP && r.copies == 1 && (r.fields & FIELD_COPIES));
-    CHECK(page_count != 0); // check_request_fields refuses a job of no pages
     auto same = [&](const std::optional<uint32_t> &chosen, uint32_t field, uint32_t bit) {
         CHECK(bool(r.fields & bit) == chosen.has_value() && (!chosen || field == *chosen));
     };
@@ -264,12 +214,6 @@ void fuzz_start_print(const uint8_t *data, size_t size) {
     same(s.color, r.color, FIELD_COLOR);
     same(s.y_dpi, r.y_resolution, FIELD_Y_RESOLUTION);
     CHECK(bool(r.fields & FIELD_PRINT_QUALITY) == s.x_dpi.has_value());
-    if (r.fields & FIELD_PAPER_SIZE) // devmode.cpp: width and height, in points
-        CHECK((r.paper_size >> 16) != 0 && (r.paper_size & 0xffff) != 0);
-    if (r.fields & FIELD_DUPLEX) // duplex_valid: DMDUP_SIMPLEX .. DMDUP_HORIZONTAL
-        CHECK(r.duplex >= 1 && r.duplex <= 3);
-    if (r.fields & FIELD_COLOR) // apply_color: DMCOLOR_MONOCHROME or DMCOLOR_COLOR
-        CHECK(r.color == JOB_COLOR_MONO || r.color == JOB_COLOR_COLOR);
     if (r.fields & FIELD_PRINT_QUALITY) // a positive quality is a resolution, a DEVMODE short
         CHECK(r.print_quality > 0 && r.print_quality <= INT16_MAX &&
               uint32_t(r.print_quality) == *s.x_dpi && r.y_resolution <= INT16_MAX);

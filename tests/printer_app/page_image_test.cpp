@@ -10,15 +10,6 @@
 #include "page_image.h"
 #include "imaging/bmp_file.h"
 
-namespace {
-
-std::vector<unsigned char> read_all(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-} // namespace
-
 TEST(PageImage, KindsLimitsAndLayout) {
     EXPECT_EQ(PixelKind::RGB_8, pixel_kind(CUPS_CSPACE_SRGB, 8, 24));
     EXPECT_EQ(PixelKind::GRAY_8, pixel_kind(CUPS_CSPACE_SW, 8, 8));
@@ -98,7 +89,8 @@ TEST(PageImage, FilesPassTheProgramsCheckBottomUp) {
         ASSERT_TRUE(page_file_write_line(page, 0, row.top.data(), row.top.size()));
         ASSERT_TRUE(page_file_write_line(page, 1, row.bottom.data(), row.bottom.size()));
         ASSERT_TRUE(page_file_finish(page));
-        std::vector<unsigned char> file = read_all(page.path);
+        std::ifstream in(page.path, std::ios::binary);
+        std::vector<unsigned char> file{std::istreambuf_iterator<char>(in), {}};
         BmpPage checked;
         ASSERT_EQ(BmpProblem::NONE, check_bmp_page(file.data(), file.size(), &checked));
         EXPECT_EQ(3, checked.width);

@@ -23,11 +23,10 @@ namespace {
 
 // The program's side: connects, then reads and writes whole packets.
 struct FakeProgram {
-    int fd = -1;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
     std::vector<Packet> received;
 
     explicit FakeProgram(uint16_t port) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -36,25 +35,16 @@ struct FakeProgram {
     }
     ~FakeProgram() { close(fd); }
 
-    bool read_exact(unsigned char *out, size_t n) {
-        for (size_t got = 0; got < n;) {
-            ssize_t r = recv(fd, out + got, n - got, 0);
-            if (r <= 0)
-                return false;
-            got += size_t(r);
-        }
-        return true;
-    }
     // The next packet that is not a heartbeat; code 0 when the connection ended.
     Packet next() {
         for (;;) {
             unsigned char head[PACKET_HEADER_SIZE];
             Packet p;
-            if (!read_exact(head, sizeof head))
+            if (recv(fd, head, sizeof head, MSG_WAITALL) != ssize_t(sizeof head))
                 return p;
             PacketHeader h = decode_packet_header(head);
             p.body.resize(h.length + PACKET_TRAILER_SIZE);
-            read_exact(p.body.data(), p.body.size());
+            recv(fd, p.body.data(), p.body.size(), MSG_WAITALL);
             p.body.resize(h.length);
             p.code = h.action;
             p.req_id = h.req_id;
@@ -234,14 +224,7 @@ TEST(Loopback, TheKernelTableNamesTheOwner) {
     EXPECT_EQ(1002u, find_socket_owner(table, "0100007F:A000", "0100007F:1F90"));
     EXPECT_EQ(std::nullopt, find_socket_owner(table, "0100007F:1F91", "0100007F:A000"));
     EXPECT_EQ(std::nullopt, find_socket_owner("", "a", "b"));
-
-    Peer peer;
-    ASSERT_TRUE(peer_listen(peer));
-    FakeProgram program(peer.port);
-    int conn = accept(peer.listener, nullptr, nullptr);
-    EXPECT_EQ(geteuid(), peer_uid(conn));
-    close(conn);
-    close(peer.listener);
+    // peer_uid on a live connection: every WineJob test's peer_accept.
 }
 
 TEST(Delivery, NamesAndPaths) {
@@ -251,7 +234,6 @@ TEST(Delivery, NamesAndPaths) {
     EXPECT_EQ(".ps", output_extension("%!PS-Adobe-3.0"));
     EXPECT_EQ(".ps", output_extension("\x1b%-12345X@PJL\n%!PS"));
     EXPECT_EQ(".pdf", output_extension("%PDF-1.4"));
-    EXPECT_EQ(".prn", output_extension("\x1b"
-                                       "E"));
+    EXPECT_EQ(".prn", output_extension("\033E"));
     EXPECT_EQ("/p/dosdevices/c:/a/b.prn", drive_c_path("/p", "\\a//b.prn"));
 }
