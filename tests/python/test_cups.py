@@ -168,6 +168,9 @@ class Driver(unittest.TestCase):
                      'ImagingBBox null>>setpagedevice"',
                      '*PaperDimension berGrex/<DC>ber<2F>Gr<F6><DF>e<3A> <22>x<22>: "283.46 283.46"'):
             self.assertIn(line + "\n", text)
+        taken = set()
+        self.assertEqual([ppd.keyword(name, taken) for name in ("A4", "a4", "A 4", "5x7", "#")],
+                         ["A4", "a4_2", "A4_3", "P5x7", "Choice"])
         plain = self.ppd(color=0, duplex=0)  # neither color nor duplex to choose
         self.assertEqual([line in plain for line in ("*OpenUI *ColorModel", "*OpenUI *Duplex",
                                                      "*ColorDevice: False")], [False, False, True])

@@ -5,8 +5,10 @@ import contextlib
 import os
 import pathlib
 import re
+import signal
 import socket
 import struct
+import subprocess
 import sys
 import tempfile
 import threading
@@ -135,6 +137,20 @@ class Program(unittest.TestCase):
                              "/dosdevices/d:/x/b.ps"), ("\\\\srv\\q", None)):
             waiting.output = output
             self.assertEqual(waiting.output_path(), path, output)
+
+    def test_a_session_ends_with_one_notice_and_a_program_that_stays_is_killed(self):
+        ours, theirs = socket.socketpair()
+        ending = program.Program(exe="x", wine="y", prefix="/", exit_timeout=0.2)
+        ending.conn = ours
+        ending.process = subprocess.Popen(["sleep", "60"], start_new_session=True)
+        with self.assertRaises(ValueError), ending:
+            raise ValueError("no such paper")
+        ending.finish(p.PRINT_DONE, 0, b"OK")  # ended already: nothing more is sent
+        self.assertEqual(ending.process.returncode, -signal.SIGKILL)
+        reader = p.PacketReader()
+        reader.feed(theirs.recv(4096))
+        self.assertEqual(reader.next(), (p.CANCEL_PRINT_DONE, 0, p.text_body(1, b"no such paper")))
+        self.assertIsNone(reader.next())
 
     def test_the_window_font_is_linked_once_for_both_interface_fonts(self):
         section = ("[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\"
