@@ -26,8 +26,6 @@ std::atomic<DWORD> partial_line_thread{0};
 DebugChannel timestamp_channel = {0xFF, "timestamp"};
 DebugChannel pid_channel = {0xFF, "pid"};
 
-const char *const CLASS_NAMES[] = {"fixme", "err", "warn", "trace"};
-
 bool trace_on(DebugChannel *channel) {
     return (channel->flags & (1 << DBG_TRACE)) &&
            (fallback_get_channel_flags(channel) & (1 << DBG_TRACE));

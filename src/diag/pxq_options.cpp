@@ -9,7 +9,6 @@
 namespace {
 
 constexpr size_t MAX_NAME = 14;
-const char *const CLASS_NAMES[] = {"fixme", "err", "warn", "trace"};
 
 // Index of the first entry whose name is not below `name`; *found tells
 // whether that entry is `name` itself.
@@ -64,9 +63,11 @@ void apply_to_channel(PxqConfig *config, const char *name, unsigned char set, un
 
 // Class bit for the text before the sign, or -1 when it names no class.
 int class_mask(const char *text, size_t length) {
-    for (int cls = 0; cls < 4; cls++) {
-        if (strlen(CLASS_NAMES[cls]) == length && !memcmp(CLASS_NAMES[cls], text, length))
-            return 1 << cls;
+    int bit = 1;
+    for (const char *name : CLASS_NAMES) {
+        if (strlen(name) == length && !memcmp(name, text, length))
+            return bit;
+        bit <<= 1;
     }
     return -1;
 }

@@ -21,6 +21,9 @@ struct PxqConfig {
 
 constexpr unsigned char PXQ_DEFAULT_FLAGS = 0x03; // fixme and err
 
+// The message classes, by their bit numbers in the flags.
+inline constexpr const char *CLASS_NAMES[] = {"fixme", "err", "warn", "trace"};
+
 // Applies the option text (the value of PXQ, may be null) to `config`.
 // Sets count to 0 first; options are applied in order.
 void pxq_parse(PxqConfig *config, const char *text);

@@ -44,6 +44,22 @@ bool default_device_mode(HANDLE printer, const std::wstring &name, std::vector<B
     return true;
 }
 
+bool printer_details(HANDLE printer, const std::wstring &name, PrinterCapabilities *caps,
+                     std::wstring *port, QueryFailure *failure) {
+    std::vector<BYTE> buffer;
+    auto get = [&](BYTE *data, DWORD size, DWORD *needed) {
+        return GetPrinterW(printer, 2, data, size, needed);
+    };
+    if (!sized_buffer(get, &buffer))
+        return call_failed(failure, L"GetPrinterW", name);
+    const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(buffer.data());
+    caps->driver = text_or_empty(info->pDriverName);
+    *port = text_or_empty(info->pPortName);
+    return true;
+}
+
+} // namespace
+
 DefaultSettings default_settings(const DEVMODEW &dm) {
     DefaultSettings d;
     auto when = [&](DWORD field, int32_t value) {
@@ -62,22 +78,6 @@ DefaultSettings default_settings(const DEVMODEW &dm) {
     d.collate = when(DM_COLLATE, dm.dmCollate);
     return d;
 }
-
-bool printer_details(HANDLE printer, const std::wstring &name, PrinterCapabilities *caps,
-                     std::wstring *port, QueryFailure *failure) {
-    std::vector<BYTE> buffer;
-    auto get = [&](BYTE *data, DWORD size, DWORD *needed) {
-        return GetPrinterW(printer, 2, data, size, needed);
-    };
-    if (!sized_buffer(get, &buffer))
-        return call_failed(failure, L"GetPrinterW", name);
-    const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(buffer.data());
-    caps->driver = text_or_empty(info->pDriverName);
-    *port = text_or_empty(info->pPortName);
-    return true;
-}
-
-} // namespace
 
 bool call_failed(QueryFailure *failure, const std::wstring &call, const std::wstring &printer) {
     DWORD error = GetLastError();

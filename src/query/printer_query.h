@@ -3,6 +3,8 @@
 // metrics of an information context made for each, and its default settings.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,11 @@ enum : int { QUERY_CANNOT_OPEN = 2, QUERY_CALL_FAILED = 3 };
 // Records the thread's last error against `call`, made for `printer` unless
 // it is empty; always false.
 bool call_failed(QueryFailure *failure, const std::wstring &call, const std::wstring &printer);
+
+// The settings a driver's device mode states: the fields whose dmFields bit
+// is set, and a resolution for a positive print quality, its y the quality's
+// unless a positive Y resolution is set.
+DefaultSettings default_settings(const DEVMODEW &dm);
 
 // Local printers and connections; false with *failure set when the spooler fails.
 bool query_printers(std::vector<PrinterEntry> *printers, QueryFailure *failure);

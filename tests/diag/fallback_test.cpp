@@ -38,6 +38,9 @@ TEST(FallbackChannel, ClassesHeadersOpenLinesKeptStringsAndQuotedPointers) {
     });
     std::string thread = id(GetCurrentThreadId());
     EXPECT_EQ(thread + "err:printproxy:wWinMain x 5\n" + thread + "bare\n", out);
+    std::string name(250, 'f'); // the header is cut to its buffer
+    out = capture_debug_output(nullptr, [&] { ERR_ON(dbch_printproxy, name.c_str(), "x\n"); });
+    EXPECT_EQ((thread + "err:printproxy:" + name).substr(0, 199) + "x\n", out);
     out = capture_debug_output("trace+pid,trace+timestamp,trace+printproxy",
                                [] { LOG_PROGRESS("MainLoop", "%sClient running\n"); });
     EXPECT_TRUE(

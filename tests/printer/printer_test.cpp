@@ -79,6 +79,27 @@ TEST(DevmodeDump, EveryFieldOnALineOfItsOwn) {
         << out;
 }
 
+// A device mode's defaults: only the fields it states; a resolution for a
+// positive quality, with its own Y only when that is stated and positive.
+TEST(PrinterQuery, DefaultsAreWhatTheDeviceModeStates) {
+    const DWORD Q = DM_PRINTQUALITY, Y = DM_YRESOLUTION;
+    const struct {
+        DWORD fields;
+        short quality, y;
+        int32_t x_dpi, y_dpi; // 0: no resolution
+    } rows[] = {{Q | Y, 600, 1200, 600, 1200}, {Q, 600, 1200, 600, 600},
+                {Q | Y, 300, 0, 300, 300},     {Q | Y, 0, 300, 0, 0},
+                {Q | Y, -3, 300, 0, 0},        {Y | DM_PAPERSIZE, 600, 600, 0, 0}};
+    for (const auto &row : rows) {
+        DEVMODEW dm = {};
+        dm.dmFields = row.fields, dm.dmPrintQuality = row.quality, dm.dmYResolution = row.y;
+        DefaultSettings d = default_settings(dm);
+        Resolution dpi = d.resolution.value_or(Resolution{});
+        EXPECT_EQ(std::pair(row.x_dpi, row.y_dpi), std::pair(dpi.x, dpi.y)) << row.quality;
+        EXPECT_EQ(d.paper.has_value(), (row.fields & DM_PAPERSIZE) != 0) << row.quality;
+    }
+}
+
 // The driver's record states copies 5 and colour; what each request leaves.
 TEST(SetDevmode, AppliesExactlyTheSelectedSettings) {
     struct Settings {
