@@ -60,14 +60,14 @@ def idle(queue):
 ATTACK = r"""
 import glob, os, sys, time
 secret, folder, prefix, loot, stop = sys.argv[1:6]
-drive_c = os.path.join(prefix, "drive_c")
+drive_c, end = os.path.join(prefix, "drive_c"), time.time() + 600  # outlives no killed test
 def swap(path):  # for a link to the secret; planted where nothing is
     try:
         os.symlink(secret, path + ".swap")
         os.replace(path + ".swap", path)
     except OSError:
         pass
-while not os.path.exists(stop):
+while not os.path.exists(stop) and time.time() < end:
     for name in glob.glob(os.path.join(drive_c, "tavri-cups-*")) + glob.glob(
             os.path.join(folder, "*")) + glob.glob("/dev/shm/tavri-print-*/*") + [
             os.path.join(prefix, ".tavri-print.lock")]:
@@ -92,7 +92,8 @@ while not os.path.exists(stop):
 RACE = r"""
 import os, socket, sys, time
 owner, stop, tried, got = int(sys.argv[1]), sys.argv[2], 0, 0
-while not os.path.exists(stop):
+end = time.time() + 600  # outlives no killed test
+while not os.path.exists(stop) and time.time() < end:
     for row in [line.split() for line in open("/proc/net/tcp")][1:]:
         if row[3] == "0A" and row[7] == str(owner) and row[1].startswith("0100007F:"):
             try:
@@ -293,8 +294,9 @@ class Queue(Printed):
         loot, stop = os.path.join(self.folder, "loot"), os.path.join(self.work, "stop")
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         attacker = subprocess.Popen(["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK,
-                                     secret, self.folder, PREFIX, loot, stop])
-        self.addCleanup(attacker.kill)
+                                     secret, self.folder, PREFIX, loot, stop],
+                                    start_new_session=True)
+        self.addCleanup(lambda: attacker.poll() is None and os.killpg(attacker.pid, signal.SIGKILL))
         pdf = bmp.make_pdf(os.path.join(self.work, "doc.pdf"), 2)
         for _ in range(3):
             lp(self.queue, pdf)
