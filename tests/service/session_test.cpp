@@ -205,6 +205,7 @@ TEST_F(Session, ReceptionFailuresAndAServerThatStopsReadingEndTheSession) {
 
     send_queue_limit_bytes = 32 << 10;
     send_drain_grace_ms = 200;
+    receive_timeout_ms = 2000; // the sender may be held back a while on a busy machine
     int64_t most = 0;
     DWORD took = 0;
     std::string err = capture_debug_output(nullptr, [&] {
@@ -225,7 +226,7 @@ TEST_F(Session, ReceptionFailuresAndAServerThatStopsReadingEndTheSession) {
     });
     EXPECT_LT(took, 30000u) << "the session went on though the server read nothing";
     EXPECT_LE(most, (32 << 10) + 256) << "memory queued for a server that does not read";
-    EXPECT_TRUE(contains(err, "server read nothing for 500 ms")) << err;
+    EXPECT_TRUE(contains(err, "server read nothing for 2000 ms")) << err;
 }
 
 // A connection refused leaves nothing behind. Everything answered before the
