@@ -8,6 +8,7 @@ import glob
 import grp
 import os
 import pwd
+import re
 import secrets
 import signal
 import socket
@@ -249,16 +250,23 @@ class Queue(Printed):
     def test_a_cancelled_job_ends_the_program_and_leaves_nothing(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         job = lp(self.queue, bmp.make_pdf(os.path.join(self.work, "twelve.pdf"), 12))
-        wait_until(lambda: program_pids(job), 60, "the program runs for job %s" % job)
+        pids = wait_until(lambda: program_pids(job), 60, "the program runs for job %s" % job)
+        owner = pwd.getpwnam(USER)
+        ids = {"Uid": [owner.pw_uid] * 4, "Gid": [owner.pw_gid] * 4,
+               "Groups": sorted(os.getgrouplist(USER, owner.pw_gid))}
+        for pid in pids:  # the owner's ids alone, none of root's (gone: none)
+            found = re.findall(r"^(Uid|Gid|Groups):(.*)$", read("/proc/%s/status" % pid).decode(),
+                               re.M)
+            self.assertLessEqual({k: sorted(map(int, v.split())) for k, v in found}.items(),
+                                 ids.items(), pid)
         time.sleep(1)
         run("cancel", "%s-%s" % (self.queue, job), check=True)
         wait_until(lambda: not program_pids(job) and idle(self.queue), 15,
                    "job %s and its program gone after the cancel" % job)
         self.assertEqual(os.listdir(self.folder), [])
         self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-%s-*" % job)), [])
-        owner = pwd.getpwnam(USER).pw_uid
         self.assertEqual([p for p in glob.glob("/dev/shm/tavri-print-*")
-                          if os.stat(p).st_uid == owner], [])
+                          if os.stat(p).st_uid == owner.pw_uid], [])
 
     # Cancel (取消) clicked in the progress window at moments from the first
     # page on: every job ends cancelled and nothing comes out.

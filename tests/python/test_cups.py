@@ -87,6 +87,10 @@ class DeviceUri(unittest.TestCase):
             self.assertEqual(credentials.load("Q"), "u:secret" if os.geteuid() == 0 else "")
             os.chmod(credentials.folder(), 0o777)  # a folder others may change is not read
             self.assertEqual(credentials.load("Q"), "")
+            if os.geteuid() == 0:  # nor another user's
+                os.chmod(credentials.folder(), 0o700)
+                os.chown(credentials.folder(), 65534, -1)
+                self.assertEqual(credentials.load("Q"), "")
 
 
 class Boundaries(unittest.TestCase):

@@ -140,13 +140,20 @@ class Program(unittest.TestCase):
 
     def test_a_session_ends_with_one_notice_and_a_program_that_stays_is_killed(self):
         ours, theirs = socket.socketpair()
-        ending = program.Program(exe="x", wine="y", prefix="/", exit_timeout=0.2)
+        prefix = tempfile.mkdtemp()
+        self.addCleanup(os.rmdir, prefix)
+        self.addCleanup(os.remove, os.path.join(prefix, ".tavri-print.lock"))
+        ending = program.Program(exe="x", wine="y", prefix=prefix, exit_timeout=0.2)
         ending.conn = ours
         ending.process = subprocess.Popen(["sleep", "60"], start_new_session=True)
         with self.assertRaises(ValueError), ending:
             raise ValueError("no such paper")
-        ending.finish(p.PRINT_DONE, 0, b"OK")  # ended already: nothing more is sent
         self.assertEqual(ending.process.returncode, -signal.SIGKILL)
+        ending._lock_prefix()  # a program that has exited frees the prefix as well
+        ending.finish(p.PRINT_DONE, 0, b"OK")  # ended already: nothing more is sent
+        free = program.Program(prefix=prefix, lock_timeout=0)
+        free._lock_prefix()
+        free._unlock_prefix()
         reader = p.PacketReader()
         reader.feed(theirs.recv(4096))
         self.assertEqual(reader.next(), (p.CANCEL_PRINT_DONE, 0, p.text_body(1, b"no such paper")))
