@@ -17,7 +17,8 @@ import unittest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "client"))
-from tavri_print.peer import PrefixBusy, ProtocolError, program, wine  # noqa: E402
+from tavri_print.peer import (PrefixBusy, ProtocolError, UserCancelled, program,  # noqa
+                              wine)
 from tavri_print.peer import protocol as p  # noqa: E402
 
 
@@ -137,6 +138,13 @@ class Program(unittest.TestCase):
                              "/dosdevices/d:/x/b.ps"), ("\\\\srv\\q", None)):
             waiting.output = output
             self.assertEqual(waiting.output_path(), path, output)
+        # A cancel right behind the result: the program knows, nothing more is sent.
+        theirs.sendall(p.frame(p.JOB_RESULT, 0, p.text_body(0, b"/dosdevices/c:/out.ps")) +
+                       p.frame(p.USER_CANCEL, 0, p.u32(0)))
+        self.assertRaises(UserCancelled, waiting.job_result)
+        waiting.process = subprocess.Popen(["true"])
+        waiting.finish(p.PRINT_DONE, 0, b"OK")
+        self.assertEqual(theirs.recv(4096), b"")
 
     def test_a_session_ends_with_one_notice_and_a_program_that_stays_is_killed(self):
         ours, theirs = socket.socketpair()
