@@ -205,10 +205,9 @@ TEST_F(Session, ReceptionFailuresAndAServerThatStopsReadingEndTheSession) {
 
     send_queue_limit_bytes = 32 << 10;
     send_drain_grace_ms = 200;
-    receive_timeout_ms = 2000; // the sender may be held back a while on a busy machine
     int64_t most = 0;
     DWORD took = 0;
-    std::string err = capture_debug_output(nullptr, [&] {
+    std::string err = capture_debug_output("trace+printproxy", [&] {
         SessionRun s(4096);
         auto send_forever = [](LPVOID session) -> DWORD {
             for (uint32_t id = 0;; ++id)
@@ -226,7 +225,11 @@ TEST_F(Session, ReceptionFailuresAndAServerThatStopsReadingEndTheSession) {
     });
     EXPECT_LT(took, 30000u) << "the session went on though the server read nothing";
     EXPECT_LE(most, (32 << 10) + 256) << "memory queued for a server that does not read";
-    EXPECT_TRUE(contains(err, "server read nothing for 2000 ms")) << err;
+    // Which ends it depends on Wine: the sends that stall, or the receive that
+    // a send blocked on the same socket holds up.
+    EXPECT_TRUE(contains(err, "server read nothing for 500 ms") ||
+                contains(err, "receive failed: 19"))
+        << err.substr(err.size() - std::min<size_t>(err.size(), 2000));
 }
 
 // A connection refused leaves nothing behind. Everything answered before the
