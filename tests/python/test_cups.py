@@ -96,6 +96,16 @@ class DeviceUri(unittest.TestCase):
 class Boundaries(unittest.TestCase):
     """What crosses from the owner's or a stranger's side is bounded."""
 
+    def test_what_killed_jobs_left_is_swept_and_nothing_else(self):
+        with tempfile.TemporaryDirectory() as tmp, mock.patch.dict(os.environ, TMPDIR=tmp):
+            dead, alive = "tavri-print-999999999-a", "tavri-print-%d-b" % os.getpid()
+            for folder in (dead, alive, "drive_c"):
+                os.makedirs(os.path.join(tmp, folder, "pages"))
+            open(os.path.join(tmp, "drive_c", "tavri-cups-7-999999999.prn"), "w").close()
+            worker.sweep_leftovers(tmp)  # tmp stands for the prefix as well
+            self.assertEqual(sorted(os.listdir(tmp)), ["drive_c", alive])
+            self.assertEqual(os.listdir(os.path.join(tmp, "drive_c")), ["pages"])
+
     def test_every_message_to_cupsd_is_one_line_of_an_allowed_kind(self):
         said, says = os.pipe()
         os.write(says, b"INFO: page\x1b[2J 1\nPPD: *DefaultPageSize: Letter\nSTATE: +x\n"

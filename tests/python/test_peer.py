@@ -192,6 +192,18 @@ class Program(unittest.TestCase):
             self.assertEqual(told, ["waiting for another job in the Wine prefix " + prefix])
             first._unlock_prefix()
             self.assertRaises(OSError, program.Program(exe="x", wine="/none", prefix=prefix).start)
+            # A start links the window's font where the prefix lacks it, then runs the program.
+            wine_script, exe = os.path.join(prefix, "wine"), os.path.join(prefix, "proxy.exe")
+            for path, text in ((wine_script, '#!/bin/sh\necho "$2" >>"$0.said"\n'), (exe, ""), (
+                    os.path.join(prefix, "tavri-printer-query.exe"), ""), (os.path.join(
+                        prefix, "system.reg"), "WINE REGISTRY Version 2\n")):
+                with open(path, "w") as f:
+                    f.write(text)
+            os.chmod(wine_script, 0o755)
+            launched = program.Program(exe=exe, wine=wine_script, prefix=prefix).launch()
+            launched.process.wait()
+            launched.kill()
+            self.assertEqual(pathlib.Path(wine_script + ".said").read_text(), "font-link\nx\n")
             second._lock_prefix()
             second._unlock_prefix()
 
