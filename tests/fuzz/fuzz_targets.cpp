@@ -27,7 +27,6 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// `size` bytes from `data` in a buffer of exactly that size.
 Bytes copy(const uint8_t *data, size_t size) {
     return Bytes(data, data + size);
 }
@@ -97,12 +96,10 @@ void fuzz_page_image(const uint8_t *data, size_t size) {
     std::optional<PixelKind> kind = pixel_kind(data[20], data[21], data[22]);
     if (!kind)
         return;
-    RasterFormat format{read_be32(data) >> data[23] % 32,
-                        read_be32(data + 4) >> data[23] % 32,
-                        read_be32(data + 8) >> data[23] % 32,
-                        read_be32(data + 12),
-                        read_be32(data + 16),
-                        *kind};
+    unsigned shift = data[23] % 32;
+    RasterFormat format{read_be32(data) >> shift,     read_be32(data + 4) >> shift,
+                        read_be32(data + 8) >> shift, read_be32(data + 12),
+                        read_be32(data + 16),         *kind};
     BmpLayout layout;
     if (plan_page(format, LIMIT, layout) != PageRefusal::NONE)
         return;
@@ -150,14 +147,11 @@ void fuzz_driver_report(const uint8_t *data, size_t size) {
     }
 }
 
-// A job's request on a printer whose choices come from a driver report:
-// 24 bytes of request (media width and length in hundredths of a
-// millimetre, resolution, then sides, colour, and which of the printer's
-// media names and sources it names, if any, then the page count), then the
-// report. The mapping's settings go into the start-print record, which is
-// read back as the program reads it: every setting comes back as chosen.
-// (What the mapping chooses, and the names in the record, are checked
-// exactly by the application's unit tests.)
+// A job's request (24 bytes: media size, resolution, sides, colour, which of
+// the printer's media and sources it names, page count) on a printer from
+// the driver report that follows. The start-print record of its settings,
+// read back as the program reads it, holds every setting as chosen. (What
+// the mapping chooses, and the names in the record, the unit tests check.)
 void fuzz_start_print(const uint8_t *data, size_t size) {
     constexpr size_t HEADER = 24;
     if (size < HEADER)
@@ -169,13 +163,12 @@ void fuzz_start_print(const uint8_t *data, size_t size) {
         return;
     DriverChoices c = choose_driver_settings(report);
     const uint8_t *h = data;
-    JobRequest request;
-    request.media_width = int32_t(read_be32(h));
-    request.media_length = int32_t(read_be32(h + 4));
-    request.x_dpi = read_be32(h + 8);
-    request.y_dpi = read_be32(h + 12);
-    request.sides = SidesChoice(h[16] % 3);
-    request.colour = h[17] & 1;
+    JobRequest request{.media_width = int32_t(read_be32(h)),
+                       .media_length = int32_t(read_be32(h + 4)),
+                       .sides = SidesChoice(h[16] % 3),
+                       .colour = bool(h[17] & 1),
+                       .x_dpi = read_be32(h + 8),
+                       .y_dpi = read_be32(h + 12)};
     if (h[17] & 2) { // one of the offered resolutions
         const DeviceResolution &offered = c.resolutions[request.x_dpi % c.resolutions.size()];
         request.x_dpi = uint32_t(offered.x);

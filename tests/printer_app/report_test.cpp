@@ -1,7 +1,8 @@
 // The query program's reports, the choices made from them, a job's settings
-// on them, and printer names.
+// on them, printer names, and which Wine printers are served.
 #include <gtest/gtest.h>
 
+#include "cups_queues.h"
 #include "driver_data.h"
 #include "job_settings.h"
 #include "printer_names.h"
@@ -46,17 +47,12 @@ TEST(QueryReport, DriverReportReadAndBrokenOnesNamed) {
          "the report is cut off (no end line)"},
         {"printer\tP\nend\n", "the driver of P reports no paper"},
         {"end\nprinter\tP\n", "line 2 follows the end"},
-        {"colour\t1\nend\n", "line 1 is not understood: colour\t1"},
-        {"resolution\t300\nend\n", "line 1 is not understood: resolution\t300"},
-        {"copies\t1x\nend\n", "line 1 is not understood: copies\t1x"},
-        {"copies\t99999999999\nend\n", "line 1 is not understood: copies\t99999999999"},
-        {"paper\t9\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\tA4\nend\n",
-         "line 1 is not understood: paper\t9\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\tA4"},
-        {"default\tpaper\nend\n", "line 1 is not understood: default\tpaper"},
-        {"\nend\n", "line 1 is not understood: "},
     };
     for (const auto &row : broken)
         EXPECT_EQ(row.error, parse_driver_report(row.text, r)) << row.text;
+    for (std::string line : {"colour\t1", "resolution\t300", "copies\t1x", "copies\t99999999999",
+                             "paper\t9\t2100\t2970\t0\t0\t0\t0\t0\t0\t0\tA4", "default\tpaper", ""})
+        EXPECT_EQ("line 1 is not understood: " + line, parse_driver_report(line + "\nend\n", r));
 }
 
 TEST(QueryReport, PrinterListNeedsFourFieldsAndItsLastLineEnd) {
@@ -64,14 +60,13 @@ TEST(QueryReport, PrinterListNeedsFourFieldsAndItsLastLineEnd) {
     ASSERT_EQ("", parse_printer_list("A\tdrv\tLPT1:\t-\r\nB b\tdrv\tFILE:\tdefault\n", list));
     ASSERT_EQ(2u, list.size());
     EXPECT_EQ("A", list[0].name);
-    EXPECT_EQ("-", std::string(list[0].is_default ? "default" : "-"));
+    EXPECT_FALSE(list[0].is_default);
     EXPECT_TRUE(list[1].is_default);
     EXPECT_EQ("", parse_printer_list("", list));
     EXPECT_TRUE(list.empty());
-    EXPECT_NE("", parse_printer_list("A\tdrv\tLPT1:\t-", list));
-    EXPECT_NE("", parse_printer_list("A\tdrv\t-\n", list));
-    EXPECT_NE("", parse_printer_list("\tdrv\tLPT1:\t-\n", list));
-    EXPECT_NE("", parse_printer_list("A\tdrv\tLPT1:\tyes\n", list));
+    for (const char *text :
+         {"A\tdrv\tLPT1:\t-", "A\tdrv\t-\n", "\tdrv\tLPT1:\t-\n", "A\tdrv\tLPT1:\tyes\n"})
+        EXPECT_NE("", parse_printer_list(text, list)) << text;
 }
 
 TEST(DriverData, ChoicesFromAReport) {
@@ -83,9 +78,7 @@ TEST(DriverData, ChoicesFromAReport) {
     // calls A4; the first wins, see JobSettings) and the paper under a point
     // wide are dropped; the default names the dropped A4.
     ASSERT_EQ(2u, c.media.size());
-    EXPECT_EQ("na_letter_8.5x11in", c.media[1].pwg_name);
     EXPECT_EQ(0u, c.default_media);
-    EXPECT_EQ(612u << 16 | 792u, c.media[1].points);
     // The widest margins of any paper: 100 px at 600 dpi, rounded up.
     EXPECT_EQ(424, c.left_right);
     EXPECT_EQ(424, c.bottom_top);
@@ -203,4 +196,26 @@ TEST(PrinterNames, ScanAddsTheNewRemovesTheGoneUnlessBusy) {
     using Add = std::pair<std::string, std::string>;
     // Names are unique without regard to case, also against printers that go.
     EXPECT_EQ((std::vector<Add>{{"A/B", "A_B-2"}, {"a b", "a_b-3"}, {"New", "New"}}), changes.add);
+}
+
+// Never one that comes back to a printer application of this machine,
+// through a queue or through DNS-SD.
+TEST(CupsQueues, NothingThatLeadsBackIsServed) {
+    std::vector<WinePrinter> printers = {{"Laser", "", "CUPS:Laser"},
+                                         {"Found", "", "CUPS:Found"},
+                                         {"Ours", "", "CUPS:Ours"},
+                                         {"Gone", "", "CUPS:Gone"},
+                                         {"Local", "", "LPT1:"}};
+    std::vector<CupsQueue> queues = {{"Laser", "socket://10.0.0.9", false},
+                                     {"Found", "ipp://Laser%20(ann)._ipp._tcp.local/", true},
+                                     {"Ours", "ipp://localhost:8632/ipp/print/Laser", false}};
+    std::vector<std::string> served;
+    for (const WinePrinter &p : servable_printers(printers, queues))
+        served.push_back(p.name);
+    EXPECT_EQ((std::vector<std::string>{"Laser", "Local"}), served);
+    for (const char *uri : {"ipps://127.0.0.1:631/ipp/print/x", "ipp://[::1]/ipp/print/x"})
+        EXPECT_TRUE(leads_to_this_machine(uri)) << uri;
+    for (const char *uri : {"ipp://printer.lan/ipp/print", "ipp://localhost/printers/x",
+                            "socket://localhost/ipp/print/x", "ipp://localhost.evil/ipp/print/x"})
+        EXPECT_FALSE(leads_to_this_machine(uri)) << uri;
 }
