@@ -96,6 +96,20 @@ class DeviceUri(unittest.TestCase):
 class Boundaries(unittest.TestCase):
     """What crosses from the owner's or a stranger's side is bounded."""
 
+    def test_a_local_display_is_usable_when_its_socket_answers(self):
+        number = 4000 + os.getpid() % 1000
+        os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+
+        def usable(display=":%d" % number, **env):
+            return worker.display_usable(dict(env, DISPLAY=display))
+        self.assertEqual([usable(), usable("remote:0")], [False, True])
+        with socket.socket(socket.AF_UNIX) as server:
+            server.bind("/tmp/.X11-unix/X%d" % number)
+            self.addCleanup(os.remove, server.getsockname())
+            server.listen(1)
+            self.assertEqual([usable(), usable("unix:%d.0" % number),
+                              usable(XAUTHORITY="/nonexistent")], [True, True, False])
+
     def test_what_killed_jobs_left_is_swept_and_nothing_else(self):
         with tempfile.TemporaryDirectory() as tmp, mock.patch.dict(os.environ, TMPDIR=tmp):
             dead, alive = "tavri-print-999999999-a", "tavri-print-%d-b" % os.getpid()
