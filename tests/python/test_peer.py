@@ -167,7 +167,7 @@ class Program(unittest.TestCase):
         self.assertEqual(reader.next(), (p.CANCEL_PRINT_DONE, 0, p.text_body(1, b"no such paper")))
         self.assertIsNone(reader.next())
 
-    def test_the_window_font_is_linked_once_for_both_interface_fonts(self):
+    def test_the_window_font_is_linked_once_for_both_interface_fonts_before_a_start(self):
         section = ("[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontLink\\\\"
                    "SystemLink] 1\n")
         link = '=str(7):"wqy-microhei.ttc,WenQuanYi Micro Hei"\n'
@@ -179,6 +179,18 @@ class Program(unittest.TestCase):
                 with open(os.path.join(prefix, "system.reg"), "w") as reg:
                     reg.write("WINE REGISTRY Version 2\n" + text)
                 self.assertEqual(wine.font_linked(prefix), linked, text)
+            # A program's start links the font where the prefix lacks it, then runs it.
+            wine_script, exe = os.path.join(prefix, "wine"), os.path.join(prefix, "proxy.exe")
+            for path, text in ((wine_script, '#!/bin/sh\necho "$2" >>"$0.said"\n'), (exe, ""), (
+                    os.path.join(prefix, "tavri-printer-query.exe"), ""), (os.path.join(
+                        prefix, "system.reg"), "WINE REGISTRY Version 2\n")):
+                with open(path, "w") as f:
+                    f.write(text)
+            os.chmod(wine_script, 0o755)
+            launched = program.Program(exe=exe, wine=wine_script, prefix=prefix).launch()
+            launched.process.wait()
+            launched.kill()
+            self.assertEqual(pathlib.Path(wine_script + ".said").read_text(), "font-link\nx\n")
 
     def test_a_second_job_waits_for_the_first_then_gives_up_by_name(self):
         with tempfile.TemporaryDirectory() as prefix:
@@ -192,18 +204,6 @@ class Program(unittest.TestCase):
             self.assertEqual(told, ["waiting for another job in the Wine prefix " + prefix])
             first._unlock_prefix()
             self.assertRaises(OSError, program.Program(exe="x", wine="/none", prefix=prefix).start)
-            # A start links the window's font where the prefix lacks it, then runs the program.
-            wine_script, exe = os.path.join(prefix, "wine"), os.path.join(prefix, "proxy.exe")
-            for path, text in ((wine_script, '#!/bin/sh\necho "$2" >>"$0.said"\n'), (exe, ""), (
-                    os.path.join(prefix, "tavri-printer-query.exe"), ""), (os.path.join(
-                        prefix, "system.reg"), "WINE REGISTRY Version 2\n")):
-                with open(path, "w") as f:
-                    f.write(text)
-            os.chmod(wine_script, 0o755)
-            launched = program.Program(exe=exe, wine=wine_script, prefix=prefix).launch()
-            launched.process.wait()
-            launched.kill()
-            self.assertEqual(pathlib.Path(wine_script + ".said").read_text(), "font-link\nx\n")
             second._lock_prefix()
             second._unlock_prefix()
 
