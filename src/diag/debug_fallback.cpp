@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "diag/pxq_options.h"
 
@@ -82,7 +83,7 @@ int __cdecl fallback_header(int cls, DebugChannel *channel, const char *function
                            "%04x:", static_cast<unsigned>(GetCurrentProcessId()));
     length += snprintf(header + length, sizeof(header) - length,
                        "%04x:", static_cast<unsigned>(GetCurrentThreadId()));
-    if (function_name && cls >= 0 && cls < 4)
+    if (function_name && cls >= 0 && cls < int(std::size(CLASS_NAMES)))
         length += snprintf(header + length, sizeof(header) - length, "%s:%s:%s ", CLASS_NAMES[cls],
                            channel->name, function_name);
     if (length >= static_cast<int>(sizeof(header)))
