@@ -120,6 +120,13 @@ sys.stdout.write("printer\\tX\\n" * (2 << 20))
 """
 
 
+def killed_at_end(case, process):
+    """`process`, started in a session of its own, killed with everything in
+    that session when the test ends."""
+    case.addCleanup(lambda: process.poll() is None and os.killpg(process.pid, signal.SIGKILL))
+    return process
+
+
 def make_queue(case, name, printer, to, *extra):
     result = run(sys.executable, QUEUE_TOOL, name, printer, "--user", USER, "--prefix", PREFIX,
                  "--to", to, "--display", os.environ.get("DISPLAY", ""), "--exe",
@@ -301,10 +308,9 @@ class Queue(Printed):
         before = os.stat(secret)
         loot, stop = os.path.join(self.folder, "loot"), os.path.join(self.work, "stop")
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        attacker = subprocess.Popen(["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK,
-                                     secret, self.folder, PREFIX, loot, stop],
-                                    start_new_session=True)
-        self.addCleanup(lambda: attacker.poll() is None and os.killpg(attacker.pid, signal.SIGKILL))
+        attacker = killed_at_end(self, subprocess.Popen(
+            ["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK, secret, self.folder,
+             PREFIX, loot, stop], start_new_session=True))
         pdf = bmp.make_pdf(os.path.join(self.work, "doc.pdf"), 2)
         for _ in range(3):
             lp(self.queue, pdf)
@@ -329,10 +335,10 @@ class Queue(Printed):
     def test_another_user_cannot_play_the_program(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         stop = os.path.join(self.work, "stop")
-        racer = subprocess.Popen(["runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c", RACE,
-                                  str(pwd.getpwnam(USER).pw_uid), stop], stdout=subprocess.PIPE,
-                                 text=True, start_new_session=True)
-        self.addCleanup(lambda: racer.poll() is None and os.killpg(racer.pid, signal.SIGKILL))
+        racer = killed_at_end(self, subprocess.Popen(
+            ["runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c", RACE,
+             str(pwd.getpwnam(USER).pw_uid), stop], stdout=subprocess.PIPE, text=True,
+            start_new_session=True))
         jobs = [lp(self.queue, bmp.make_pdf(os.path.join(self.work, "one.pdf"), 1))
                 for _ in range(2)]
         wait_until(lambda: idle(self.queue), 120, "the jobs ended")
