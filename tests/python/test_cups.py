@@ -13,7 +13,7 @@ from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
 from tavri_print.cups import (backend, capabilities, credentials, cupsd, device_uri,  # noqa
-                              options, ppd, worker)
+                              options, ppd, queue_cli, worker)
 
 REPORT = """printer\tOffice Laser
 driver\tWine PostScript Driver
@@ -148,6 +148,12 @@ class Boundaries(unittest.TestCase):
                                                        None, os.open(os.devnull, 0), None), 5)
 
 class Options(unittest.TestCase):
+    def test_the_queue_command_keeps_paths_as_they_were_meant_from_here(self):
+        args = queue_cli.parse_args(["Office", "Laser", "--user", "u", "--to", "/srv", "--prefix",
+                                     "w", "--exe", "p.exe", "--query-exe", "q.exe"])
+        self.assertEqual([args.prefix, args.exe, args.query_exe],
+                         [os.path.abspath(name) for name in ("w", "p.exe", "q.exe")])
+
     def test_options_become_the_settings_that_stay_ours(self):
         C = options.Choices
         rows = (("", C()),

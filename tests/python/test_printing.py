@@ -22,15 +22,16 @@ from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
 class Command(unittest.TestCase):
     def test_arguments_that_cannot_work_are_refused_by_name(self):
         for args, fault in ((["--timeout", "-1"], "--timeout"), (["--timeout", "86400.5"], "--ti"),
-                            (["--heartbeat", "20.5"], "--hea"),
+                            (["--heartbeat", "20.5"], "--hea"), (["--paper", "65536x1"], "--pap"),
                             (["--output", "C:\\windows\\win.ini"], "relative to drive C:")):
             with redirect_stderr(StringIO()) as error, self.assertRaises(SystemExit):
                 cli.parse_args(args + ["doc.pdf"])
             self.assertIn(fault, error.getvalue())
         at_limits = cli.parse_args(["--output", "out\\a.ps", "--timeout", "86400", "--heartbeat",
-                                    "20", "x"])
-        self.assertEqual((at_limits.output, at_limits.timeout, at_limits.heartbeat),
-                         ("out\\a.ps", 86400, 20))
+                                    "20", "--paper", "65535x65535", "x"])
+        self.assertEqual(
+            (at_limits.output, at_limits.timeout, at_limits.heartbeat, at_limits.paper),
+            ("out\\a.ps", 86400, 20, 0xFFFFFFFF))
 
     def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
         with tempfile.TemporaryDirectory() as prefix:
