@@ -189,6 +189,8 @@ class Program(unittest.TestCase):
             os.chmod(wine_script, 0o755)
             launched = program.Program(exe=exe, wine=wine_script, prefix=prefix).launch()
             launched.process.wait()
+            busy = program.Program(prefix=prefix, lock_timeout=0)
+            self.assertRaises(PrefixBusy, busy._lock_prefix)  # a launched program holds it
             launched.kill()
             self.assertEqual(pathlib.Path(wine_script + ".said").read_text(), "font-link\nx\n")
 
