@@ -1,5 +1,7 @@
 #include "child_process.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -150,6 +152,32 @@ bool run_for_output(const std::vector<std::string> &argv, const EnvironmentChang
     }
     close(fd);
     return error.empty();
+}
+
+int bounded_memory_file(const char *name, size_t size) {
+    int fd = memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd >= 0 && (ftruncate(fd, off_t(size)) != 0 ||
+                    fcntl(fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0))
+        close_fd(fd);
+    return fd;
+}
+
+std::string last_line_written(int fd) {
+    // The child shares the file's offset: it is the end of what it wrote.
+    off_t end = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
+    std::string tail(size_t(std::clamp<off_t>(end, 0, 1024)), '\0');
+    if (pread(fd, tail.data(), tail.size(), end - off_t(tail.size())) != ssize_t(tail.size()))
+        return "";
+    size_t last = tail.find_last_not_of("\r\n");
+    if (last == std::string::npos)
+        return "";
+    size_t first = tail.find_last_of('\n', last);
+    first = first == std::string::npos ? 0 : first + 1;
+    std::string line = tail.substr(first, std::min<size_t>(last + 1 - first, 300));
+    for (char &c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    return line;
 }
 
 void close_fd(int &fd) {

@@ -33,6 +33,13 @@ void kill_child_group(pid_t pid);
 bool run_for_output(const std::vector<std::string> &argv, const EnvironmentChanges &changes,
                     int timeout_ms, size_t max_bytes, std::string &output, std::string &error);
 
+// A file in memory for a child's output that holds at most `size` bytes:
+// writes past them fail. -1 when none can be made (the output is then lost).
+int bounded_memory_file(const char *name, size_t size);
+// The last line of text a child has written to such a file, control
+// characters replaced, at most 300 bytes; "" when it wrote none.
+std::string last_line_written(int fd);
+
 // Closes `fd` unless it is -1 already, and makes it -1.
 void close_fd(int &fd);
 

@@ -222,7 +222,7 @@ bool print_pdf(PdfJob &pj) {
     papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO, "%u of %u pages, %u copies, on the Wine printer %s",
                 pj.plan.last - pj.plan.first + 1, pages, pj.plan.copies,
                 pj.setup->wine_name.c_str());
-    if (!wine_job_launch(pj.wine, -1) || !wine_job_start(pj.wine, pj.plan.total))
+    if (!wine_job_launch(pj.wine) || !wine_job_start(pj.wine, pj.plan.total))
         return fail(pj, pj.wine.error);
     if (!start_rendering(pj) || !print_pages(pj))
         return false;

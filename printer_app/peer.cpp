@@ -20,6 +20,10 @@ namespace {
 // no packet of its.
 constexpr uint32_t MAX_ANSWER_BODY = 1u << 20;
 
+// What of the program's standard error is kept: Wine's reason for a start
+// that failed comes early, and a long job's output cannot fill memory.
+constexpr size_t MAX_STDERR_KEPT = 64 << 10;
+
 int64_t now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -97,15 +101,19 @@ bool peer_listen(Peer &peer) {
     return true;
 }
 
-bool peer_launch(Peer &peer, std::vector<std::string> command, const EnvironmentChanges &env,
-                 int log_fd) {
+bool peer_launch(Peer &peer, std::vector<std::string> command, const EnvironmentChanges &env) {
     command.push_back("x");
     command.push_back(std::to_string(peer.port));
-    peer.pid = spawn_child(command, env, -1, log_fd, peer.error);
+    peer.stderr_fd = bounded_memory_file("tavri-program-stderr", MAX_STDERR_KEPT);
+    peer.pid = spawn_child(command, env, -1, peer.stderr_fd, peer.error);
+    if (peer.pid <= 0)
+        close_fd(peer.stderr_fd);
     return peer.pid > 0;
 }
 
-bool peer_accept(Peer &peer) {
+namespace {
+
+bool accept_program(Peer &peer) {
     int64_t deadline = now_ms() + peer.timeouts.connect_ms;
     while (now_ms() < deadline) {
         pollfd fd = {peer.listener, POLLIN, 0};
@@ -132,6 +140,20 @@ bool peer_accept(Peer &peer) {
     peer.error = "the program did not connect within " +
                  std::to_string(peer.timeouts.connect_ms / 1000) + " s";
     return false;
+}
+
+} // namespace
+
+bool peer_accept(Peer &peer) {
+    bool accepted = accept_program(peer);
+    if (!accepted) {
+        std::string said = last_line_written(peer.stderr_fd);
+        if (!said.empty())
+            peer.error += ": " + said;
+    }
+    // What it writes from now on goes on into the bounded file, unread.
+    close_fd(peer.stderr_fd);
+    return accepted;
 }
 
 bool peer_send(Peer &peer, uint16_t code, uint32_t req_id, const void *body, uint32_t length) {
@@ -230,6 +252,7 @@ void peer_finish(Peer &peer, uint16_t notice, uint32_t status, const std::string
     }
     close_fd(peer.conn);
     close_fd(peer.listener);
+    close_fd(peer.stderr_fd);
     int wait_status;
     if (peer.pid > 0 && !wait_child(peer.pid, peer.timeouts.exit_ms, &wait_status))
         kill_child_group(peer.pid);

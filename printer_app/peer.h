@@ -44,15 +44,16 @@ struct Peer {
     uint32_t next_req_id = 1;
     bool ended = false;   // the session's end was sent, or the connection lost
     unsigned refused = 0; // connections of other users, closed at once
+    int stderr_fd = -1;   // the program's standard error until it connects
     std::string error;    // what went wrong last
 };
 
 // Listens on 127.0.0.1 at a port the system chooses.
 bool peer_listen(Peer &peer);
 // Starts the program: `command` with "x" and the port appended.
-bool peer_launch(Peer &peer, std::vector<std::string> command, const EnvironmentChanges &env,
-                 int log_fd);
-// Waits for the program's connection; others' are closed.
+bool peer_launch(Peer &peer, std::vector<std::string> command, const EnvironmentChanges &env);
+// Waits for the program's connection; others' are closed. When it fails, the
+// error ends with the last line the program (or Wine) wrote to standard error.
 bool peer_accept(Peer &peer);
 
 bool peer_send(Peer &peer, uint16_t code, uint32_t req_id, const void *body, uint32_t length);

@@ -59,7 +59,7 @@ bool start_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) 
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Starting the Wine printer %s", setup->wine_name.c_str());
     RasterJob *raw = rj.release();
     papplJobSetData(job, raw);
-    if (!wine_job_launch(raw->wine, -1)) {
+    if (!wine_job_launch(raw->wine)) {
         fail(job, *raw, raw->wine.error);
         release(job, raw);
         return false;

@@ -161,12 +161,12 @@ bool build_start_print(const JobSettings &s, uint32_t page_count,
     return true;
 }
 
-bool wine_job_launch(WineJob &job, int log_fd) {
+bool wine_job_launch(WineJob &job) {
     job.peer.timeouts = job.setup.timeouts;
     if (!lock_prefix(job))
         return false;
     if (!peer_listen(job.peer) ||
-        !peer_launch(job.peer, {job.setup.wine, job.setup.exe}, job.setup.env, log_fd) ||
+        !peer_launch(job.peer, {job.setup.wine, job.setup.exe}, job.setup.env) ||
         !peer_accept(job.peer)) {
         job.error = job.peer.error;
         peer_finish(job.peer, NOTIFY_CANCEL_PRINT_DONE, STATUS_INVALID, "");

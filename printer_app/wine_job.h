@@ -59,7 +59,7 @@ bool build_start_print(const JobSettings &settings, uint32_t page_count,
 
 // Takes the prefix (one job at a time per prefix), starts the program and
 // waits for its connection.
-bool wine_job_launch(WineJob &job, int log_fd);
+bool wine_job_launch(WineJob &job);
 // Start-print with the page total, then the page-size query.
 bool wine_job_start(WineJob &job, uint32_t page_count);
 // Sends the pending pages, each removed once answered. `cancelled` is asked

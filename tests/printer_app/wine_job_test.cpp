@@ -211,6 +211,24 @@ TEST(WineJob, NamesTheCodePageCannotHoldAreRefused) {
     EXPECT_FALSE(build_start_print(settings, 0, record, error)); // the program refuses it
 }
 
+// A program that ends before it connects: its wait status, then the last
+// line it wrote, of at most 300 bytes and no control characters; what it
+// writes past 64 KiB is not kept.
+TEST(WineJob, AProgramThatEndsBeforeConnectingSaysWhy) {
+    using Row = std::pair<std::string, std::string>; // script, error after "...connecting: "
+    for (const auto &[script, error] :
+         {Row{"printf 'x\\nwine: no\\tkernel32.dll\\n\\n' >&2; exit 1",
+              "exit status 1: wine: no kernel32.dll"},
+          Row{"head -c 70000 /dev/zero | tr '\\0' x >&2; echo y >&2; exit 3",
+              "exit status 3: " + std::string(300, 'x')}}) {
+        Peer peer;
+        ASSERT_TRUE(peer_listen(peer) && peer_launch(peer, {"/bin/sh", "-c", script}, {}));
+        EXPECT_FALSE(peer_accept(peer));
+        EXPECT_EQ("the program exited before connecting: " + error, peer.error);
+        peer_finish(peer, 0, 0, "");
+    }
+}
+
 TEST(Loopback, TheKernelTableNamesTheOwner) {
     const char *table =
         "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid\n"
@@ -221,7 +239,6 @@ TEST(Loopback, TheKernelTableNamesTheOwner) {
     EXPECT_EQ(1002u, find_socket_owner(table, "0100007F:A000", "0100007F:1F90"));
     EXPECT_EQ(std::nullopt, find_socket_owner(table, "0100007F:1F91", "0100007F:A000"));
     EXPECT_EQ(std::nullopt, find_socket_owner("", "a", "b"));
-    // peer_uid on a live connection: every WineJob test's peer_accept.
 }
 
 TEST(Delivery, NamesAndPaths) {
