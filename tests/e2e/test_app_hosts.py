@@ -47,7 +47,9 @@ class TwoHosts(unittest.TestCase):
         wait_until(lambda: run("lpstat", "-o", name).stdout == "", 300, "the jobs ended")
         titles = sorted(re.match(r"job-\d+-(.*)\.ps$", f).group(1)
                         for host in hosts for f in os.listdir(host.out))
-        self.assertEqual(["stream-%02d" % n for n in range(JOBS)], titles)
+        errors = [line for host in hosts for line in read(host.log).decode().splitlines()
+                  if line.startswith("E ")]  # why the applications lost a job
+        self.assertEqual(["stream-%02d" % n for n in range(JOBS)], titles, "\n".join(errors))
         self.assertTrue(all(os.listdir(host.out) for host in hosts), "both hosts printed")
 
 
