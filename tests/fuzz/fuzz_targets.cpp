@@ -118,18 +118,21 @@ void fuzz_page_image(const uint8_t *data, size_t size) {
     }
 }
 
-// A report from the query program, the first byte choosing which: a report
-// that is accepted gives choices within what a printer may offer.
-void fuzz_driver_report(const uint8_t *data, size_t size) {
-    if (size == 0)
+// A job's request (24 bytes: media size, resolution, sides, colour, which of
+// the printer's media and sources it names, page count) on a printer from
+// the driver report that follows (read as a printer list too). A report
+// that is accepted gives choices within what a printer may offer; the
+// start-print record of a job's settings, read back as the program reads
+// it, holds every setting as chosen. (What the mapping chooses, and the
+// names in the record, the unit tests check.)
+void fuzz_start_print(const uint8_t *data, size_t size) {
+    constexpr size_t HEADER = 24;
+    if (size < HEADER)
         return;
-    Bytes text = copy(data + 1, size - 1);
+    Bytes text = copy(data + HEADER, size - HEADER);
     std::string_view view((const char *)text.data(), text.size());
-    if (data[0] & 1) {
-        std::vector<WinePrinter> printers;
-        parse_printer_list(view, printers);
-        return;
-    }
+    std::vector<WinePrinter> printers;
+    parse_printer_list(view, printers);
     DriverReport report;
     if (!parse_driver_report(view, report).empty())
         return;
@@ -145,23 +148,6 @@ void fuzz_driver_report(const uint8_t *data, size_t size) {
         for (size_t j = 0; j < i; ++j) // a job names one of them
             CHECK(c.media[j].pwg_name != m.pwg_name);
     }
-}
-
-// A job's request (24 bytes: media size, resolution, sides, colour, which of
-// the printer's media and sources it names, page count) on a printer from
-// the driver report that follows. The start-print record of its settings,
-// read back as the program reads it, holds every setting as chosen. (What
-// the mapping chooses, and the names in the record, the unit tests check.)
-void fuzz_start_print(const uint8_t *data, size_t size) {
-    constexpr size_t HEADER = 24;
-    if (size < HEADER)
-        return;
-    Bytes text = copy(data + HEADER, size - HEADER);
-    DriverReport report;
-    if (!parse_driver_report(std::string_view((const char *)text.data(), text.size()), report)
-             .empty())
-        return;
-    DriverChoices c = choose_driver_settings(report);
     const uint8_t *h = data;
     JobRequest request{.media_width = int32_t(read_be32(h)),
                        .media_length = int32_t(read_be32(h + 4)),
