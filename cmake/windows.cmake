@@ -49,11 +49,11 @@ endforeach()
 # and a short seeded pass of the hostile server must find nothing.
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 set(E2E_NAMES e2e_hostile_server)
-add_test(NAME e2e_hostile_server COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/hostile/server.py
-                                         --seed 8 --sessions 90)
+add_test(NAME e2e_hostile_server
+         COMMAND ${DEBIAN_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/hostile/server.py --seed 8 --sessions 90)
 foreach(script ${E2E_TESTS})
     get_filename_component(name ${script} NAME_WE)
-    add_test(NAME e2e_${name} COMMAND ${PYTHON3} ${script})
+    add_test(NAME e2e_${name} COMMAND ${DEBIAN_PYTHON3} ${script})
     list(APPEND E2E_NAMES e2e_${name})
 endforeach()
 set(E2E_ENVIRONMENT PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy> PROXY_SOURCE_DIR=${CMAKE_SOURCE_DIR}

@@ -3,10 +3,12 @@ rectangles, documents made with Ghostscript, and printed output rendered
 back as images and measured."""
 import collections
 import os
-import re
 import shutil
 import struct
 import subprocess
+import tempfile
+
+import PIL.Image
 
 WHITE = (255, 255, 255)
 GS = shutil.which("gs")
@@ -106,22 +108,12 @@ def make_pdf(path, pages):
 
 def render_postscript(ps_path, dpi, work_dir):
     """Every page of a PostScript file as an Image at `dpi`, in order."""
-    base = os.path.join(work_dir, os.path.basename(ps_path))
-    for old in os.listdir(work_dir):
-        if old.startswith(os.path.basename(ps_path) + "-") and old.endswith(".ppm"):
-            os.remove(os.path.join(work_dir, old))
-    subprocess.run([GS, "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw",
-                    "-r%d" % dpi, "-sOutputFile=" + base + "-%d.ppm", ps_path], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
-    images = []
-    while os.path.exists("%s-%d.ppm" % (base, len(images) + 1)):
-        with open("%s-%d.ppm" % (base, len(images) + 1), "rb") as f:
-            data = f.read()
-        header = re.match(rb"P6\s+(?:#[^\n]*\n\s*)*(\d+)\s+(\d+)\s", data)  # then 3 bytes a pixel
-        assert header, "not a binary PPM: %r" % data[:16]
-        width, height = int(header.group(1)), int(header.group(2))
-        images.append(Image(width, height, data[-3 * width * height:]))
-    return images
+    with tempfile.TemporaryDirectory(dir=work_dir) as out:
+        subprocess.run([GS, "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw",
+                        "-r%d" % dpi, "-sOutputFile=" + out + "/%04d.ppm", ps_path], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+        pages = [PIL.Image.open(os.path.join(out, name)) for name in sorted(os.listdir(out))]
+        return [Image(*page.size, page.convert("RGB").tobytes()) for page in pages]
 
 
 def close_to(actual, expected, tolerance):
