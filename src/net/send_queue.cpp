@@ -20,6 +20,7 @@ HANDLE send_thread;
 std::atomic<bool> send_thread_running;
 std::atomic<int64_t> send_queue_bytes;
 std::atomic<int64_t> send_queue_limit_bytes{4 << 20};
+HANDLE(WINAPI *create_event_call)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) = CreateEventW;
 
 namespace {
 
@@ -93,8 +94,8 @@ int init_send_queue() {
     InitializeCriticalSection(&send_queue_lock);
     send_queue.head = send_queue.tail = nullptr;
     send_queue_bytes = 0;
-    send_queue_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    send_progress_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    send_queue_event = create_event_call(nullptr, FALSE, FALSE, nullptr);
+    send_progress_event = create_event_call(nullptr, FALSE, FALSE, nullptr);
     return send_queue_event && send_progress_event;
 }
 

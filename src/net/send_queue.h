@@ -31,7 +31,9 @@ extern std::atomic<bool> send_thread_running;
 extern std::atomic<int64_t> send_queue_bytes;
 extern std::atomic<int64_t> send_queue_limit_bytes;
 
+// 0 when its events cannot be made (CreateEventW, replaceable for tests).
 int init_send_queue();
+extern HANDLE(WINAPI *create_event_call)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
 void free_send_queue();
 int start_send_thread();
 void stop_send_thread();

@@ -29,7 +29,7 @@ TEST(OutputPath, AnchoredOnTheRootOfDriveCWithItsFolder) {
         {L"jobs/out.ps", L"C:\\jobs/out.ps", L"C:\\jobs"},
         {L"\\out.ps", L"C:\\out.ps", L"C:\\"},
         {L"/a/out.ps", L"C:/a/out.ps", L"C:/a"},
-        {L"d:/spool/out.ps", L"d:/spool/out.ps", L"d:/spool"},
+        {L"z:/spool/out.ps", L"z:/spool/out.ps", L"z:/spool"},
         {L"Z:out.ps", L"Z:\\out.ps", L"Z:\\"},
         {L"a:", L"a:\\", L"a:\\"},
         {L"A:x", L"A:\\x", L"A:\\"},

@@ -11,7 +11,6 @@
 #include <functional>
 
 #include "printer/devmode.h"
-#include "printer/devmode_dump.h"
 #include "query/printer_query.h"
 #include "printer/property_dialogs.h"
 #include "support/rig.h"
@@ -66,18 +65,6 @@ int build_devmode(const char *) {
 }
 
 } // namespace
-
-// Every field on a line of its own; the dmFields bits by name in order, the
-// unnamed rest in hex.
-TEST(DevmodeDump, EveryFieldOnALineOfItsOwn) {
-    DEVMODEA dm = {};
-    dm.dmFields = DM_ORIENTATION | DM_COPIES | DM_COLLATE | DM_PANNINGHEIGHT | 0xC0000000;
-    std::string out = capture_debug_output("trace+printproxy", [&] { dump_devmode(&dm); });
-    EXPECT_EQ(count_of(out, "\n"), 25u) << out;
-    EXPECT_TRUE(contains(out, ":dump_fields DM_ORIENTATION DM_COPIES DM_COLLATE "
-                              "DM_PANNINGHEIGHT 0xc0000000\n"))
-        << out;
-}
 
 // A device mode's defaults: only the fields it states; a resolution for a
 // positive quality, with its own Y only when that is stated and positive.

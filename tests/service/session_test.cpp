@@ -27,7 +27,7 @@ Bytes record(uint32_t job, uint32_t pages, std::string output) {
         name.resize(128); // padded with NULs
         out.insert(out.end(), name.begin(), name.end());
     }
-    for (uint32_t v : {0u, 0u, 1u, 1u, 0u, 0u, 0u, 0u, 0u, pages, 0u, 1u})
+    for (uint32_t v : {uint32_t(FIELD_DUPLEX), 0u, 1u, 1u, 0u, 0u, 0u, 0u, 0u, pages, 0u, 1u})
         for (unsigned char byte : be32(v))
             out.push_back(byte);
     return out;
@@ -102,15 +102,18 @@ class Session : public ::testing::Test {
         EXPECT_EQ(s.request(2, 23, page).status(), 0u);
         Packet result = s.next();
         EXPECT_EQ(result.code * 100 + result.status(), 0x2001 * 100) << "job result, status 0";
-        EXPECT_EQ(queue_calls, 2) << "pauses of the spool wait: the whole budget";
         EXPECT_EQ(wait_labels, window ? 2 : 0) << "the last page's label during the wait";
 
         EXPECT_EQ(s.request(1, 30, record(503, 1, "no_such_folder\\out.ps")).status(), 9u);
-        Bytes duplex_9 = record(506, 1, "session_duplex.ps");
-        duplex_9[263] = FIELD_DUPLEX, duplex_9[275] = 9; // fields, duplex
-        EXPECT_EQ(s.request(1, 31, duplex_9).status(), 14u) << "duplex 9";
+        for (uint8_t duplex : {0, 4, 9}) { // the others' are 1 and, for this one, 3
+            Bytes refused = record(506, 1, "session_duplex.ps");
+            refused[275] = duplex;
+            EXPECT_EQ(s.request(1, 31, refused).status(), 14u) << "duplex " << int(duplex);
+        }
 
-        EXPECT_EQ(s.request(1, 50, record(505, 2, "session_cancelled.ps")).status(), 0u);
+        Bytes two_sided = record(505, 2, "session_cancelled.ps");
+        two_sided[275] = DMDUP_HORIZONTAL;
+        EXPECT_EQ(s.request(1, 50, two_sided).status(), 0u);
         HWND cancel_in = published_progress_window();
         if (cancel_in) {
             PostMessageW(cancel_in, WM_COMMAND, PROGRESS_BUTTON_ID, 0);
@@ -232,9 +235,11 @@ TEST_F(Session, ReceptionFailuresAndAServerThatStopsReadingEndTheSession) {
         << err.substr(err.size() - std::min<size_t>(err.size(), 2000));
 }
 
-// A connection refused leaves nothing behind. Everything answered before the
-// end of a session reaches the server: a burst of requests ended by the
-// shutdown action, which the platform is asked for after its answer is queued.
+// A connection refused, or a start that cannot make its second event, leaves
+// nothing behind. Everything answered before the end of a session reaches
+// the server: a burst of requests ended by the shutdown action, which the
+// platform is asked for after its answer is queued. The answers overfill a
+// queue of 1 KiB: the program waits while the server reads them.
 static UINT shutdown_flags;
 
 TEST(SessionTeardown, RefusedOrShutDownLeavesNothingBehindAndAllAnswersSent) {
@@ -244,8 +249,16 @@ TEST(SessionTeardown, RefusedOrShutDownLeavesNothingBehindAndAllAnswersSent) {
     Holdings before = holdings();
     EXPECT_EQ(0, MainLoop(port));
     EXPECT_EQ(before, settled_holdings(before));
+    create_event_call = [](LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) -> HANDLE {
+        static int made;
+        return ++made % 2 ? CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr;
+    };
+    EXPECT_EQ(1, MainLoop(port));
+    create_event_call = CreateEventW;
+    EXPECT_EQ(before, settled_holdings(before));
 
     request_session_end = [](UINT flags, DWORD) -> BOOL { return shutdown_flags = flags, TRUE; };
+    send_queue_limit_bytes = 1024;
     SessionRun s;
     Bytes burst;
     for (uint32_t id = 0; id <= 300; ++id) {
@@ -260,4 +273,33 @@ TEST(SessionTeardown, RefusedOrShutDownLeavesNothingBehindAndAllAnswersSent) {
     EXPECT_TRUE(s.ended(10000)) << "the session went on after the shutdown";
     EXPECT_EQ(shutdown_flags, UINT(EWX_SHUTDOWN));
     request_session_end = ExitWindowsEx;
+    send_queue_limit_bytes = 4 << 20;
+}
+
+// The spool wait goes on while the queue reports a job, or a buffer too small
+// to list it, and stops at any other answer: Wine's is a failure with no error.
+TEST_F(Session, SpoolWaitGoesOnOnlyWhileTheQueueReportsAJob) {
+    static const DWORD *row; // answer, error, jobs reported; calls expected
+    enum_jobs_call = [](HANDLE, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD jobs) -> BOOL {
+        return SetLastError(row[1]), *jobs = row[2], ++queue_calls, BOOL(row[0]);
+    };
+    const DWORD rows[][4] = {{TRUE, 0, 1, 3},
+                             {TRUE, 0, 0, 1},
+                             {FALSE, 0, 1, 1},
+                             {FALSE, ERROR_INSUFFICIENT_BUFFER, 1, 3}};
+    for (const DWORD *r : rows) {
+        row = r, queue_calls = 0, spool_wait_budget = 3;
+        wait_for_spool_queue(rig_printer().c_str());
+        EXPECT_EQ(DWORD(queue_calls), row[3]) << row[0] << ", error " << row[1];
+    }
+}
+
+// What the queue holds at its end is freed.
+TEST(SendQueue, FreesWhatItHolds) {
+    ASSERT_TRUE(init_send_queue());
+    size_t before = crt_heap_in_use();
+    for (uint32_t id = 0; id < 10; ++id)
+        send_reply(0x2001, id, 0, "OK");
+    free_send_queue();
+    EXPECT_EQ(before, crt_heap_in_use());
 }
