@@ -1,7 +1,6 @@
 // Start-up's spooler step and socket library, with the service manager and
-// WSAStartup faked: Wine's spooler always starts, so its failures need fakes.
-// The command line is split exactly as the platform's CommandLineToArgvW
-// splits it, checked against the real one over generated lines.
+// WSAStartup faked (Wine's spooler always starts); the command line split as
+// the real CommandLineToArgvW splits generated lines.
 #include <windows.h>
 
 #include <shellapi.h>

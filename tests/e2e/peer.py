@@ -75,9 +75,7 @@ class Session:
             running = self.process.poll() is None
             self.process.kill()
             self.process.wait()
-            self.stderr_file.flush()
-            with open(self.stderr_path, "rb") as f:
-                tail = f.read()[-2000:].decode(errors="replace")
+            tail = self.stderr()[-2000:]
             raise OSError("%s; the program %s; its output ends: %s" % (
                 error, "still ran" if running else "had exited: %d" % self.process.returncode,
                 tail or "(nothing)")) from error

@@ -266,6 +266,11 @@ class Queue(Printed):
                                re.M)
             self.assertLessEqual({k: sorted(map(int, v.split())) for k, v in found}.items(),
                                  ids.items(), pid)
+        # The program's parent, the worker, leads a session of the owner's, not root's.
+        program = next(pid for pid in pids if "tavri-printer-proxy.exe" in cmdline(pid))
+        worker = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % program).decode())[1]
+        session = re.search(r"NSsid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
+        self.assertEqual(os.stat("/proc/" + session).st_uid, owner.pw_uid, "root's session")
         time.sleep(1)
         run("cancel", "%s-%s" % (self.queue, job), check=True)
         # CUPS has the job cancelled at once; the worker cleans up after.

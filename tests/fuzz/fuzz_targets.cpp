@@ -118,13 +118,11 @@ void fuzz_page_image(const uint8_t *data, size_t size) {
     }
 }
 
-// A job's request (24 bytes: media size, resolution, sides, colour, which of
-// the printer's media and sources it names, page count) on a printer from
-// the driver report that follows (read as a printer list too). A report
-// that is accepted gives choices within what a printer may offer; the
-// start-print record of a job's settings, read back as the program reads
-// it, holds every setting as chosen. (What the mapping chooses, and the
-// names in the record, the unit tests check.)
+// A job's request (24 bytes: media size, resolution, sides, colour, media and
+// source chosen, page count) on the printer of the driver report that follows
+// (read as a printer list too): an accepted report gives choices within what
+// a printer may offer, and the record of a job's settings, read back as the
+// program reads it, holds every setting as chosen.
 void fuzz_start_print(const uint8_t *data, size_t size) {
     constexpr size_t HEADER = 24;
     if (size < HEADER)

@@ -156,12 +156,10 @@ TEST(JobSettings, TheRequestInTheDriversTerms) {
     };
     for (const auto &c : cases) {
         JobSettings s = map_job_request(c.request, c.duplex_and_colour ? full : plain);
-        EXPECT_EQ(c.paper, s.paper) << c.what;
-        EXPECT_EQ(c.source, s.paper_source) << c.what;
-        EXPECT_EQ(c.duplex, s.duplex) << c.what;
-        EXPECT_EQ(c.color, s.color) << c.what;
-        EXPECT_EQ(c.dpi, s.x_dpi) << c.what;
-        EXPECT_EQ(c.dpi, s.y_dpi) << c.what;
+        using Fields = std::vector<std::optional<uint32_t>>; // paper, source, duplex, colour, dpi
+        EXPECT_EQ((Fields{c.paper, c.source, c.duplex, c.color, c.dpi, c.dpi}),
+                  (Fields{s.paper, s.paper_source, s.duplex, s.color, s.x_dpi, s.y_dpi}))
+            << c.what;
     }
 }
 

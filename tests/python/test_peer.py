@@ -35,7 +35,7 @@ class Framing(unittest.TestCase):
         packets = [(3, 7, b"\0\0\0\x05"), (0x2002, 0, b""), (0x1001, 0xFFFFFFFF, bytes(300))]
         stream = b"".join(p.frame(*packet) for packet in packets)
         for size in (1, 3, 16, 19, 20, len(stream)):
-            reader, got = p.PacketReader(), []
+            reader, got = p.PacketReader(limit=300), []  # the last body is at the limit
             for at in range(0, len(stream), size):
                 reader.feed(stream[at:at + size])
                 while (packet := reader.next()) is not None:
@@ -51,20 +51,13 @@ class Framing(unittest.TestCase):
                  "bad trailer ccdd3345"),
                 ("short length", "aabb1122 0002 0003 00000001 00000004 %s ccdd3344" % ("00" * 8),
                  "bad trailer 00000000"),
+                # A header promising too much is refused before its body arrives.
                 ("oversized", "aabb1122 0002 0003 00000001 00100001", "more than 1048576")):
             with self.subTest(what):
                 reader = p.PacketReader()
                 reader.feed(bytes.fromhex(data))
                 with self.assertRaisesRegex(p.FrameError, message):
                     reader.next()
-
-    def test_a_header_is_judged_before_its_body_arrives(self):
-        reader = p.PacketReader(limit=100)
-        reader.feed(bytes.fromhex("aabb1122 0002 0003 00000001 00000064"))
-        self.assertIsNone(reader.next())
-        reader.feed(bytes.fromhex("aabb1122 0002 0003 00000001 00000065") + bytes(100))
-        with self.assertRaises(p.FrameError):  # the 100 before it were never whole
-            reader.next()
 
     def test_page_size_answer_has_a_little_endian_status(self):
         for body, parsed in ((bytes.fromhex("19000000 09b0 0db4"), (25, 2480, 3508)),

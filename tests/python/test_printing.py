@@ -3,6 +3,7 @@ limits, pages made ahead while the program hears heartbeats, what is sent
 and what stays."""
 import hashlib
 import os
+import pathlib
 import subprocess
 import sys
 import tempfile
@@ -22,7 +23,8 @@ from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
 class Command(unittest.TestCase):
     def test_arguments_that_cannot_work_are_refused_by_name(self):
         for args, fault in ((["--timeout", "-1"], "--timeout"), (["--timeout", "86400.5"], "--ti"),
-                            (["--heartbeat", "20.5"], "--hea"), (["--paper", "65536x1"], "--pap"),
+                            (["--heartbeat", "20.5"], "--hea"), (["--heartbeat", "0"], "--hea"),
+                            (["--paper", "65536x1"], "--pap"),
                             (["--output", "C:\\windows\\win.ini"], "relative to drive C:")):
             with redirect_stderr(StringIO()) as error, self.assertRaises(SystemExit):
                 cli.parse_args(args + ["doc.pdf"])
@@ -136,10 +138,8 @@ class SamplePages(unittest.TestCase):
         with tempfile.TemporaryDirectory() as out:
             done = subprocess.run([sys.executable, tool, out, "--size", "1240x1754"],
                                   capture_output=True, text=True, check=True)
-            digests = []
-            for path in done.stdout.split():
-                with open(path, "rb") as f:
-                    digests.append(hashlib.sha256(f.read()).hexdigest()[:16])
+            digests = [hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest()[:16]
+                       for path in done.stdout.split()]
         self.assertEqual(digests, ["86ad42c01c41eea9", "305a5050b617ac66"])
 
 

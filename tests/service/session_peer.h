@@ -113,8 +113,7 @@ struct SessionRun {
         send_raw(test_frame(code, req_id, body));
     }
     // The next packet but heartbeats (kept in heartbeat_jobs); code 0: none
-    // came. After one wait in vain the session is taken for stuck: later
-    // waits would only add up.
+    // came. After one wait in vain the session is stuck: waits would add up.
     Packet next(int timeout_ms = WAIT_LIMIT_MS) {
         for (;;) {
             Bytes header(16);

@@ -4,6 +4,7 @@ Wine printer, and the driver's output goes into the destination folder or
 back to the backend through a pipe. Nothing here runs as root."""
 from __future__ import annotations
 
+import errno
 import mmap
 import os
 import re
@@ -99,8 +100,11 @@ def run(job: Job, owner: Owner, target: Target, document_fd: int,
     except PrintError as error:
         return print_failure(error, job, owner, target, work_dir)
     except OSError as error:
-        message("ERROR", "Printing %s failed: %s" % (job.label, error.strerror or error))
-        return FAILED
+        place = ": %s" % error.filename if error.filename else ""
+        message("ERROR", "Printing %s failed: %s%s" % (job.label, error.strerror or error, place))
+        # A file the owner's own account may not open, or a link planted where
+        # one was to be made, stays so when the job is tried again.
+        return CANCEL if error.errno in (errno.EACCES, errno.EPERM, errno.ELOOP) else FAILED
     finally:
         signal.alarm(0)
         if work_dir:
