@@ -7,6 +7,7 @@ import fcntl
 import glob
 import grp
 import os
+import pathlib
 import pwd
 import re
 import secrets
@@ -164,8 +165,7 @@ class Queue(Printed):
                            (400, 300))
         two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
         text = os.path.join(self.work, "notes.txt")
-        with open(text, "w") as f:
-            f.write("A line of plain text.\n" * 20)
+        pathlib.Path(text).write_text("A line of plain text.\n" * 20)
         jobs = {"text": (lp(self.queue, text), 1), "testpage": (lp(
             self.queue, "/usr/share/cups/data/testprint"), 1),
             "png": (lp(self.queue, picture), 1),
@@ -258,20 +258,25 @@ class Queue(Printed):
     def test_a_cancelled_job_ends_the_program_and_leaves_nothing(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         job = lp(self.queue, bmp.make_pdf(os.path.join(self.work, "twelve.pdf"), 12))
-        pids = wait_until(lambda: program_pids(job), 60, "the program runs for job %s" % job)
+        program = wait_until(lambda: [pid for pid in program_pids(job) if "tavri-printer-proxy.exe"
+                                      in cmdline(pid)], 60, "the program runs for job %s" % job)[0]
         owner = pwd.getpwnam(USER)
         ids = {"Uid": [owner.pw_uid] * 4, "Gid": [owner.pw_gid] * 4,
                "Groups": sorted(os.getgrouplist(USER, owner.pw_gid))}
-        for pid in pids:  # the owner's ids alone, none of root's (gone: none)
+        for pid in program_pids(job):  # the owner's ids alone, none of root's (gone: none)
             found = re.findall(r"^(Uid|Gid|Groups):(.*)$", read("/proc/%s/status" % pid).decode(),
                                re.M)
             self.assertLessEqual({k: sorted(map(int, v.split())) for k, v in found}.items(),
                                  ids.items(), pid)
-        # The program's parent, the worker, leads a session of the owner's, not root's.
-        program = next(pid for pid in pids if "tavri-printer-proxy.exe" in cmdline(pid))
+        # The program's parent, the worker, leads a session of the owner's, not root's,
+        # and holds nothing of root's backend, its parent, but the document and two pipes.
         worker = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % program).decode())[1]
+        backend = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
         session = re.search(r"NSsid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
         self.assertEqual(os.stat("/proc/" + session).st_uid, owner.pw_uid, "root's session")
+        held = [set(run("find", "/proc/%s/fd" % pid, "-type", "l", "-printf", "%l\n").stdout
+                    .splitlines()) for pid in (worker, backend)]
+        self.assertEqual(len(held[0] & held[1] - {os.devnull}), 3, held)
         time.sleep(1)
         run("cancel", "%s-%s" % (self.queue, job), check=True)
         # CUPS has the job cancelled at once; the worker cleans up after.
@@ -308,8 +313,7 @@ class Queue(Printed):
     def test_root_keeps_out_of_what_the_owner_can_change(self):
         secret = os.path.join(self.work, "secret")
         payload = b"ROOT-ONLY-" + secrets.token_hex(16).encode()
-        with open(secret, "wb") as f:
-            f.write(payload)
+        pathlib.Path(secret).write_bytes(payload)
         os.chmod(secret, 0o600)
         before = os.stat(secret)
         loot, stop = os.path.join(self.folder, "loot"), os.path.join(self.work, "stop")
@@ -326,11 +330,8 @@ class Queue(Printed):
         attacker.wait(timeout=30)
         for planted in glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-*")):
             os.remove(planted)
-        after = os.stat(secret)
-        self.assertEqual((after.st_mode, after.st_uid, after.st_size, after.st_mtime_ns),
-                         (before.st_mode, before.st_uid, before.st_size, before.st_mtime_ns))
-        with open(secret, "rb") as f:
-            self.assertEqual(f.read(), payload)
+        self.assertEqual(os.stat(secret), before, "the secret read or changed")
+        self.assertEqual(read(secret), payload)
         for place in (self.folder, os.path.join(PREFIX, "drive_c"), PREFIX, "/dev/shm"):
             for path in owned_paths(place):
                 self.assertNotEqual(os.lstat(path).st_uid, 0, "root left %s" % path)
@@ -362,8 +363,7 @@ class Queue(Printed):
         documents = {"garbage": b"\0garbage" * 99, "broken.bmp": b"BM" + b"\xff" * 99,
                      "loop.ps": b"%!PS\n{} loop\n"}
         for name, data in documents.items():
-            with open(os.path.join(self.work, name), "wb") as f:
-                f.write(data)
+            pathlib.Path(self.work, name).write_bytes(data)
         two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
         for path in [bomb, two] + [os.path.join(self.work, name) for name in documents]:
             run("lp", "-d", self.queue, "-o", "raw", path, check=True)
@@ -378,10 +378,9 @@ class Queue(Printed):
     def test_prints_what_a_native_postscript_queue_prints(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
         ppd, native = os.path.join(self.work, "native.ppd"), self.queue + "N"
-        with open(os.path.join(os.environ["CUPS_SERVERROOT"], "ppd", self.queue + ".ppd")) as f:
-            lines = f.readlines()
-        with open(ppd, "w") as f:
-            f.writelines(line for line in lines if not line.startswith("*cupsFilter2"))
+        queue_ppd = pathlib.Path(os.environ["CUPS_SERVERROOT"], "ppd", self.queue + ".ppd")
+        lines = queue_ppd.read_text().splitlines(True)
+        pathlib.Path(ppd).write_text("".join(x for x in lines if not x.startswith("*cupsFilter2")))
         sizes = {line.split()[1].split("/")[0]: [float(n) for n in line.split('"')[1].split()]
                  for line in lines if line.startswith("*PaperDimension")}
         by_area = sorted(sizes, key=lambda paper: sizes[paper][0] * sizes[paper][1])
@@ -411,9 +410,8 @@ class Queue(Printed):
         wait_until(lambda: idle(self.queue) and idle(native), 900, "every job printed")
         printer.join(10)
         for case, job, theirs in zip(cases, jobs, printer.outputs):
-            with open(os.path.join(self.work, "native.ps"), "wb") as f:
-                f.write(theirs)
-            expected = bmp.render_postscript(f.name, 20, self.work)
+            pathlib.Path(self.work, "native.ps").write_bytes(theirs)
+            expected = bmp.render_postscript(self.work + "/native.ps", 20, self.work)
             got = bmp.render_postscript(self.delivered(job)[0], 20, self.work)
             self.assertEqual(len(got), len(expected), case)
             for n, (page, native_page) in enumerate(zip(got, expected), 1):

@@ -231,6 +231,7 @@ class Catalogue(unittest.TestCase):
             self.assertEqual(sorted(values), sorted(meanings), prefix)
             self.assertEqual([name for name, (_, meaning) in group.items() if not meaning], [],
                              "names without a meaning on their line")
+        self.assertEqual(p.describe_exit(0), "exit status 0 (after a session)")
         for path in sorted((ROOT / "src").rglob("*.[ch]*")):
             twins = set(cpp) & set(DECLARATION.findall(path.read_text(encoding="utf-8")))
             self.assertFalse(path != HEADER and twins, "%s declares %s again" % (path, twins))
