@@ -164,8 +164,7 @@ class Queue(Printed):
         picture = bmp.make("png16m", os.path.join(self.work, "picture.png"), bmp.RED_BLOCK,
                            (400, 300))
         two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
-        text = os.path.join(self.work, "notes.txt")
-        pathlib.Path(text).write_text("A line of plain text.\n" * 20)
+        (text := pathlib.Path(self.work, "notes.txt")).write_text("A line of plain text.\n" * 20)
         jobs = {"text": (lp(self.queue, text), 1), "testpage": (lp(
             self.queue, "/usr/share/cups/data/testprint"), 1),
             "png": (lp(self.queue, picture), 1),

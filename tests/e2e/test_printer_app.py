@@ -168,8 +168,7 @@ class PrinterApp(unittest.TestCase):
         found = wait_until(lambda: glob.glob(os.path.join(self.out, "job-%d-*" % job)), 180,
                            "job %d delivered" % job)
         self.assertEqual(1, len(found), found)
-        with open(found[0], "rb") as f:
-            self.assertEqual(count, f.read().count(b"\n%%Page: "), found[0])
+        self.assertEqual(count, pathlib.Path(found[0]).read_bytes().count(b"\n%%Page: "), found[0])
         return found[0]
 
     def long_job(self):
@@ -204,8 +203,7 @@ class PrinterApp(unittest.TestCase):
             i % w for i in dark), "the line of text runs up the page")
 
         # Cancelled while it prints: cancelled, and nothing left behind.
-        def left():
-            return set(os.listdir("/dev/shm")) | set(os.listdir(PREFIX + "/drive_c"))
+        left = lambda: {*os.listdir("/dev/shm"), *os.listdir(PREFIX + "/drive_c")}  # noqa: E731
         before = left()
         printing, job = self.long_job()
         self.assertEqual(2, self.jobs("cancel-current-job.test").count("[PASS]"))

@@ -3,6 +3,7 @@ the messages that end a session (malformed packets: the hostile server),
 pages printed and rendered back, and a PDF printed by tavri-print.
 (A job the program refuses: the CUPS tests.)"""
 import os
+import pathlib
 import re
 import shutil
 import struct
@@ -129,8 +130,7 @@ class PrintedPages(unittest.TestCase):
             self.assertEqual(result.reply(), (0, output_path.encode()), "job result")
             session.send_packet(0x3001, 0, p.text_body(0, b"done"))
             self.assertEqual(session.process.wait(timeout=20), 0)
-            with open(output_path, "rb") as f:
-                self.assertEqual(f.read(4), b"%!PS", "the driver's PostScript")
+            self.assertEqual(pathlib.Path(output_path).read_bytes()[:4], b"%!PS", "the driver's")
             return output_path, session.stderr()
 
     def assert_drawn(self, image, page, origin, scale_x=1.0, scale_y=1.0, label=""):
@@ -170,13 +170,11 @@ class PrintedPages(unittest.TestCase):
         good = [page.write(os.path.join(WORK, "as-is-%d.bmp" % i), **options)
                 for i, ((_, page), (_, _, options)) in enumerate(zip(as_is, formats))]
         refused = [(os.path.join(WORK, "missing.bmp"), 6)]
-        with open(good[0], "rb") as f:
-            truncated = f.read()[:5000]
+        truncated = pathlib.Path(good[0]).read_bytes()[:5000]
         for name, data, status in (("truncated.bmp", truncated, 15), ("empty.bmp", b"", 6),
                                    ("not-bmp.bmp", b"\x89PNG\r\n\x1a\n" + bytes(100), 15)):
-            with open(os.path.join(WORK, name), "wb") as f:
-                f.write(data)
-            refused.append((f.name, status))
+            pathlib.Path(WORK, name).write_bytes(data)
+            refused.append((os.path.join(WORK, name), status))
         first, err = self.run_session(100, refused + [(path, 0) for path in good], 0,
                                       peer.program_env(peer.TRACE))
         for line in ("invalid bmp file: pixel data outside the file, file size 5000",
@@ -241,13 +239,22 @@ class Printed(unittest.TestCase):
 
 
 class Command(Printed):
-    def test_a_page_range_of_a_pdf_with_one_line_per_page(self):
+    def test_an_interrupted_job_then_a_page_range_of_a_pdf_with_one_line_per_page(self):
         pdf = bmp.make_pdf(os.path.join(self.work, "four.pdf"), 4)
         output = "tavri-print-e2e-%d.ps" % os.getpid()
-        result = subprocess.run([sys.executable, TOOL, "--wine-run", peer.WINE_RUN, "--pages",
-                                 "2-3", "--output", output, "--job-id", "4242", pdf],
-                                env=peer.program_env(), stdin=subprocess.DEVNULL,
-                                capture_output=True, text=True, timeout=300)
+        command = [sys.executable, TOOL, "--wine-run", peer.WINE_RUN, "--output", output]
+        options = dict(env=peer.program_env(), stdin=subprocess.DEVNULL, text=True)
+        # Terminated twice, once more as it cleans up: its program and output go before it does.
+        cut = subprocess.Popen(command + [pdf], stderr=subprocess.PIPE, **options)
+        self.assertIn("page 1/4 printed", cut.stderr.readline())
+        program = pathlib.Path("/proc/%d/task/%d/children" % (cut.pid, cut.pid)).read_text().split()
+        for _ in range(2):
+            cut.terminate(), time.sleep(0.05)
+        gone = ["/proc/" + program[0], os.path.join(peer.drive_c(), output)]
+        self.assertEqual((cut.wait(60), cut.stderr.read(), list(map(os.path.exists, gone))),
+                         (130, "tavri-print: interrupted; the job was ended\n", [False] * 2))
+        result = subprocess.run(command + ["--pages", "2-3", "--job-id", "4242", pdf],
+                                capture_output=True, timeout=300, **options)
         self.assertEqual(result.returncode, 0, result.stderr)
         printed = result.stdout.strip()
         self.addCleanup(os.remove, printed)

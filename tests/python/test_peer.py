@@ -169,16 +169,14 @@ class Program(unittest.TestCase):
             for text, linked in ((section + '"System"' + link, False),
                                  ("[Other] 1\n" + '"System"' + link + '"Tahoma"' + link, False),
                                  (section + '"System"' + link + '"Tahoma"' + link, True)):
-                with open(os.path.join(prefix, "system.reg"), "w") as reg:
-                    reg.write("WINE REGISTRY Version 2\n" + text)
+                pathlib.Path(prefix, "system.reg").write_text("WINE REGISTRY Version 2\n" + text)
                 self.assertEqual(wine.font_linked(prefix), linked, text)
             # A program's start links the font where the prefix lacks it, then runs it.
             wine_script, exe = os.path.join(prefix, "wine"), os.path.join(prefix, "proxy.exe")
             for path, text in ((wine_script, '#!/bin/sh\necho "$2" >>"$0.said"\n'), (exe, ""), (
                     os.path.join(prefix, "tavri-printer-query.exe"), ""), (os.path.join(
                         prefix, "system.reg"), "WINE REGISTRY Version 2\n")):
-                with open(path, "w") as f:
-                    f.write(text)
+                pathlib.Path(path).write_text(text)
             os.chmod(wine_script, 0o755)
             launched = program.Program(exe=exe, wine=wine_script, prefix=prefix).launch()
             launched.process.wait()

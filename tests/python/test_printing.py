@@ -37,9 +37,9 @@ class Command(unittest.TestCase):
 
     def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
         with tempfile.TemporaryDirectory() as prefix:
-            with open(os.path.join(prefix, "user.reg"), "w") as f:
-                f.write('[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Windows] 1\n'
-                        '"Device"="Office Laser,winspool,LPT1:"\n')
+            pathlib.Path(prefix, "user.reg").write_text(
+                '[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Windows] 1\n'
+                '"Device"="Office Laser,winspool,LPT1:"\n')
             self.assertEqual(cli.printer_of(prefix), "Office Laser")
             os.makedirs(os.path.join(prefix, "dosdevices", "c:"))
             open(os.path.join(prefix, "dosdevices", "c:", "a.ps"), "w").close()
@@ -111,8 +111,7 @@ class Job(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             doc = mock.Mock(pdf=os.path.join(work, "bad.pdf"))
             doc.name = "bad.pdf"
-            with open(doc.pdf, "wb") as f:
-                f.write(b"%PDF-1.4\n1 0 obj <<")
+            pathlib.Path(doc.pdf).write_bytes(b"%PDF-1.4\n1 0 obj <<")
             pages = render.PdfPages(Ghostscript(), doc, render.PageLayout(9, 9, 72, "grey", 1),
                                     work)
             self.assertRaisesRegex(RenderError, r"^Ghostscript failed on page 1 of bad.pdf: "
