@@ -49,8 +49,7 @@ class Page:
     each (x, y, width, height, colour) in pixels from the top left corner."""
 
     def __init__(self, width, height, blocks, background=WHITE):
-        self.width, self.height = width, height
-        self.blocks, self.background = blocks, background
+        self.width, self.height, self.blocks, self.background = width, height, blocks, background
 
     def colour_at(self, x, y):
         colour = self.background
@@ -127,6 +126,5 @@ def mean_difference(a, b):
 
 def share(image, test):
     """The share of an Image's pixels for which test(r, g, b) holds."""
-    data = image.data
-    return sum(1 for at in range(0, len(data), 3) if test(*data[at:at + 3])) / (
+    return sum(1 for at in range(0, len(image.data), 3) if test(*image.data[at:at + 3])) / (
         image.width * image.height)

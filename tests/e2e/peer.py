@@ -32,6 +32,7 @@ class Packet(collections.namedtuple("Packet", "code req_id body")):
 
 
 PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+DRIVE_C = os.path.join(PREFIX, "drive_c")  # the unix folder behind drive C:
 
 
 def program_env(wine_debug=ERRORS):
@@ -47,11 +48,6 @@ def record(job_id, output, printer=PRINTER, page_count=1, fields=0, collate=0, c
     printer, output = (n.encode() if isinstance(n, str) else n for n in (printer, output))
     return p.RECORD.pack(job_id, printer, output, fields, collate, copies, duplex, scale,
                          paper_source, paper, quality, y_resolution, page_count, color, data_type)
-
-
-def drive_c():
-    """The unix folder behind drive C: of the rig's Wine prefix."""
-    return os.path.join(PREFIX, "drive_c")
 
 
 class Session:

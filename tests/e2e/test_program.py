@@ -80,8 +80,7 @@ def quadrants(width, height, colours, extra=()):
     """Four blocks covering a width x height page, clockwise from the top left."""
     w, h = width // 2, height // 2
     return [(0, 0, w, h, colours[0]), (w, 0, width - w, h, colours[1]),
-            (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3]),
-            *extra]
+            (w, h, width - w, height - h, colours[2]), (0, h, w, height - h, colours[3]), *extra]
 
 
 class Query(unittest.TestCase):
@@ -112,9 +111,8 @@ class PrintedPages(unittest.TestCase):
         answer and the job result checked; the output's unix path and the
         program's log."""
         output = "e2e-pages-%d.ps" % job_id
-        output_path = os.path.join(peer.drive_c(), output)
-        if os.path.exists(output_path):
-            os.remove(output_path)
+        output_path = os.path.join(peer.DRIVE_C, output)
+        pathlib.Path(output_path).unlink(missing_ok=True)
         with peer.Session(env=env) as session:
             record = peer.record(job_id, output, page_count=len(pages), scale=scale)
             answer = session.request(1, job_id, record).reply()
@@ -250,7 +248,7 @@ class Command(Printed):
         program = pathlib.Path("/proc/%d/task/%d/children" % (cut.pid, cut.pid)).read_text().split()
         for _ in range(2):
             cut.terminate(), time.sleep(0.05)
-        gone = ["/proc/" + program[0], os.path.join(peer.drive_c(), output)]
+        gone = ["/proc/" + program[0], os.path.join(peer.DRIVE_C, output)]
         self.assertEqual((cut.wait(60), cut.stderr.read(), list(map(os.path.exists, gone))),
                          (130, "tavri-print: interrupted; the job was ended\n", [False] * 2))
         result = subprocess.run(command + ["--pages", "2-3", "--job-id", "4242", pdf],
@@ -258,7 +256,7 @@ class Command(Printed):
         self.assertEqual(result.returncode, 0, result.stderr)
         printed = result.stdout.strip()
         self.addCleanup(os.remove, printed)
-        self.assertEqual(printed, os.path.join(peer.drive_c(), output))
+        self.assertEqual(printed, os.path.join(peer.DRIVE_C, output))
         self.assertRegex(result.stderr, r"page 1/2 printed \(0:\d\d\)\n.*page 2/2 printed")
         # Pages 2 and 3 of the PDF, in order, at 20 dpi.
         got = bmp.render_postscript(printed, 20, self.work)

@@ -165,9 +165,8 @@ class Session(peer.Session):
         except subprocess.TimeoutExpired:
             self.find("hang", "still running %.0f s after the server went away" % limit)
             self.process.kill()
+        crash = CRASH_LINE.search(self.stderr())
         self.close()
-        with open(self.stderr_path, "rb") as f:
-            crash = CRASH_LINE.search(f.read().decode("utf-8", "replace"))
         if crash:
             self.find("crash", crash.group(0).strip())
         if not self.found:
@@ -180,7 +179,7 @@ class Run:
     def __init__(self, seed):
         self.seed, self.findings, self.pages_dir = seed, [], tempfile.mkdtemp(prefix="tavri-")
         self.out_folder = "tavri-hostile-%d-%d" % (os.getpid(), seed)
-        self.out_dir = os.path.join(peer.drive_c(), self.out_folder)
+        self.out_dir = os.path.join(peer.DRIVE_C, self.out_folder)
         os.makedirs(self.out_dir, exist_ok=True)
         self.env = peer.program_env(WINE_DEBUG)
 

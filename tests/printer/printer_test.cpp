@@ -197,8 +197,16 @@ TEST(PrinterQuery, RigPrinterOffersA4AtItsPrintableArea) {
     QueryFailure failure;
     ASSERT_TRUE(query_printers(&printers, &failure) && query_capabilities(rig, &caps, &failure))
         << testing::PrintToString(failure.message);
+    // Listed again with another printer the default: of both lists, the rig's alone is marked.
+    wchar_t kept[MAX_PATH] = L"";
+    GetProfileStringW(L"windows", L"device", L"", kept, MAX_PATH);
+    WriteProfileStringW(L"windows", L"device", L"Elsewhere,winspool,FILE:");
+    EXPECT_TRUE(query_printers(&printers, &failure));
+    WriteProfileStringW(L"windows", L"device", kept);
+    auto is_default = [](const PrinterEntry &p) { return p.is_default; };
+    EXPECT_EQ(std::count_if(printers.begin(), printers.end(), is_default), 1);
     EXPECT_TRUE(std::any_of(printers.begin(), printers.end(),
-                            [&](const PrinterEntry &p) { return p.name == rig; }));
+                            [&](const PrinterEntry &p) { return p.name == rig && p.is_default; }));
     auto a4 = std::find_if(caps.papers.begin(), caps.papers.end(),
                            [](const Paper &p) { return p.id == DMPAPER_A4; });
     ASSERT_NE(caps.papers.end(), a4) << "no A4";

@@ -14,6 +14,7 @@ import tempfile
 import threading
 import time
 import unittest
+from unittest import mock
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "client"))
@@ -103,8 +104,7 @@ class Program(unittest.TestCase):
 
     def test_a_slow_program_gets_heartbeats_until_its_result(self):
         ours, theirs = socket.socketpair()
-        waiting = program.Program(exe="x", wine="y", heartbeat=0.05, answer_timeout=10,
-                                  prefix="/")
+        waiting = program.Program(exe="x", wine="y", heartbeat=0.05, answer_timeout=10, prefix="/")
         waiting.conn, waiting.last_sent, waiting.output = ours, time.monotonic(), "out.ps"
 
         def answer_after_three_heartbeats():
@@ -184,6 +184,12 @@ class Program(unittest.TestCase):
             self.assertRaises(PrefixBusy, busy._lock_prefix)  # a launched program holds it
             launched.kill()
             self.assertEqual(pathlib.Path(wine_script + ".said").read_text(), "font-link\nx\n")
+
+    def test_a_checkout_runs_its_own_build_where_the_package_is_installed_too(self):
+        with mock.patch.object(wine, "INSTALLED_EXE", sys.executable), mock.patch.dict(
+                os.environ, PROXY_BUILD_DIR="/b"):
+            os.environ.pop("PROXY_EXE", None)
+            self.assertEqual(wine.default_exe(), "/b/tavri-printer-proxy.exe")
 
     def test_a_second_job_waits_for_the_first_then_gives_up_by_name(self):
         with tempfile.TemporaryDirectory() as prefix:

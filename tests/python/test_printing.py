@@ -31,9 +31,8 @@ class Command(unittest.TestCase):
             self.assertIn(fault, error.getvalue())
         at_limits = cli.parse_args(["--output", "out\\a.ps", "--timeout", "86400", "--heartbeat",
                                     "20", "--paper", "65535x65535", "x"])
-        self.assertEqual(
-            (at_limits.output, at_limits.timeout, at_limits.heartbeat, at_limits.paper),
-            ("out\\a.ps", 86400, 20, 0xFFFFFFFF))
+        self.assertEqual((at_limits.output, at_limits.timeout, at_limits.heartbeat,
+                          at_limits.paper), ("out\\a.ps", 86400, 20, 0xFFFFFFFF))
 
     def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
         with tempfile.TemporaryDirectory() as prefix:
@@ -89,18 +88,16 @@ class Job(unittest.TestCase):
     def test_bmp_files_go_as_they_are_and_stay_made_pages_go_once_printed(self):
         fake = mock.Mock(**{"page_size.return_value": (40, 40),
                             "job_result.return_value": "/out.ps"})
-
         with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory() as made:
             docs = [mock.Mock(path=os.path.join(work, name), kind=kind)
                     for name, kind in (("a.bmp", "bmp"), ("b.png", "png"))]
             Image.new("RGB", (8, 8), "red").save(docs[1].path)
             open(docs[0].path, "wb").close()
             for doc, passthrough in zip(docs, (True, False)):
-                self.assertEqual(job.run_pages(
-                    fake, mock.Mock(y_resolution=0), job.JobPages([doc], [(doc, 1)] * 2,
-                                                                  passthrough),
-                    job.PageOptions(dpi=300, max_page=1 << 20), job.Progress(), mock.Mock(),
-                    made), "/out.ps")
+                pages = job.JobPages([doc], [(doc, 1)] * 2, passthrough)
+                options = job.PageOptions(dpi=300, max_page=1 << 20)
+                self.assertEqual(job.run_pages(fake, mock.Mock(y_resolution=0), pages, options,
+                                               job.Progress(), mock.Mock(), made), "/out.ps")
             sent = [call.args[0] for call in fake.print_page.call_args_list]
             self.assertEqual(sorted(os.listdir(work)), ["a.bmp", "b.png"])
             self.assertEqual(sent[:2], [docs[0].path] * 2)
