@@ -56,8 +56,7 @@ class Session:
     def __init__(self, env=None, accept_timeout=30):
         listener = socket.create_server(("127.0.0.1", 0))
         port = listener.getsockname()[1]
-        self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(),
-                                                                                port))
+        self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(), port))
         os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen(

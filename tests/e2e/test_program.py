@@ -87,9 +87,13 @@ class Query(unittest.TestCase):
     def test_every_mode_and_exit_status_of_the_query_program(self):
         query = os.path.join(os.path.dirname(peer.PROXY_EXE), "tavri-printer-query.exe")
         usage = "usage: tavri-printer-query printers | capabilities NAME | font-link\n"
+        generic = peer.PRINTER + "Generic"  # its driver lists no resolution at all
+        subprocess.run(["lpadmin", "-p", generic, "-m", "drv:///sample.drv/generic.ppd"], check=True)
+        self.addCleanup(subprocess.run, ["lpadmin", "-x", generic])
         for args, status, out, err in (
                 (["printers"], 0, "\tCUPS:%s\t" % peer.PRINTER, ""),
                 (["capabilities", peer.PRINTER], 0, "printer\t%s\n" % peer.PRINTER, ""),
+                (["capabilities", generic], 0, "printer\t%s\n" % generic, ""),
                 (["capabilities", "NoSuchPrinter"], 2, "", "cannot open printer NoSuchPrinter"),
                 (["font-link"], 0, "", ""), ([], 1, "", usage), (["printers", "x"], 1, "", usage),
                 (["capabilities"], 1, "", usage), (["Printers"], 1, "", usage)):
@@ -121,8 +125,7 @@ class PrintedPages(unittest.TestCase):
             self.assertEqual(size[:4], bytes(4), "page-size status")
             self.assertNotIn(bytes(2), (size[4:6], size[6:8]), "no printable size")
             for number, (path, status) in enumerate(pages):
-                packet = session.request(2, job_id + 10 + number, path.encode() + b"\0",
-                                         timeout=30)
+                packet = session.request(2, job_id + 10 + number, path.encode() + b"\0", timeout=30)
                 self.assertEqual(packet.reply(), (status, b""), "page %d: %s" % (number + 1, path))
             result = session.expect(0x2001, timeout=30)
             self.assertEqual(result.reply(), (0, output_path.encode()), "job result")

@@ -33,8 +33,7 @@ def hostile_record(session, rng):
         output=rng.choice((output_name(session, rng),) * 5 + (
             folder + b"\\missing-%d\\out.ps" % rng.randrange(1 << 20), b"",
             folder + b"\\" + bytes(rng.choice(NAME_BYTES) for _ in range(rng.choice(
-                (128, rng.randrange(1, 100))))),
-            folder + b"/slash-%d.ps" % rng.randrange(1 << 20),
+                (128, rng.randrange(1, 100))))), folder + b"/slash-%d.ps" % rng.randrange(1 << 20),
             b"\\" + folder + b"\\rooted-%d.ps" % rng.randrange(1 << 20))),
         page_count=rng.choice((0, 1, 2, 3, 0xFFFFFFFF, rng.randrange(1, 10))),
         fields=rng.choice((0, 0xFF, rng.randrange(256), rng.getrandbits(32))),

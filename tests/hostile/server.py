@@ -34,8 +34,7 @@ EXIT_HANG = 15.0        # no exit for this long after the server went away: a ha
 # What each answer and notice may carry: the statuses allowed with each text (None: any).
 ALLOWED = {"ok": {b"OK": (0,)}, "notimpl": {b"Action not implemented": (21,)},
            "page": {b"": (0, 1, 6, 11, 15, 20, 24)}, "failure": {b"": (2, 4, 6, 11, 19)},
-           "start": {b"": (0, 1, 8, 11, 12), b"check request header failed.": (1, 5, 8, 9, 14,
-                                                                              23),
+           "start": {b"": (0, 1, 8, 11, 12), b"check request header failed.": (1, 5, 8, 9, 14, 23),
                      b"Print in progress": (21,)}, "result": None}
 ANSWER_CHECKS = {1: "start", 2: "page", 3: "ok", 6: "ok", 8: "size"}
 NOTICE_CHECKS = {p.JOB_RESULT: "result", p.PROGRAM_HEARTBEAT: "word", p.USER_CANCEL: "word",
