@@ -33,6 +33,7 @@ class Packet(collections.namedtuple("Packet", "code req_id body")):
 
 PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
 DRIVE_C = os.path.join(PREFIX, "drive_c")  # the unix folder behind drive C:
+LOG_DIR = os.environ.get("PROXY_LOG_DIR", os.path.join(BUILD_DIR, "logs"))  # the rig's logs
 
 
 def program_env(wine_debug=ERRORS):
@@ -56,7 +57,7 @@ class Session:
     def __init__(self, env=None, accept_timeout=30):
         listener = socket.create_server(("127.0.0.1", 0))
         port = listener.getsockname()[1]
-        self.stderr_path = os.path.join(BUILD_DIR, "logs", "e2e-%d-%d.stderr" % (os.getpid(), port))
+        self.stderr_path = os.path.join(LOG_DIR, "e2e-%d-%d.stderr" % (os.getpid(), port))
         os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen(
@@ -123,7 +124,6 @@ class Session:
         return True
 
     def stderr(self):
-        self.stderr_file.flush()
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 

@@ -26,7 +26,7 @@ from test_program import Printed
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri-cups-queue")
 USER = os.environ.get("PROXY_E2E_USER", "tavri-e2e")
 PREFIX = os.path.join(peer.BUILD_DIR, "e2e-home", ".wine")
-CUPS_LOG = os.path.join(peer.BUILD_DIR, "logs", "cups_error_log")
+CUPS_LOG = pathlib.Path(peer.LOG_DIR, "cups_error_log")
 PRINTER = peer.PRINTER
 WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 os.environ.setdefault("CUPS_SERVER", "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631"))
@@ -191,7 +191,7 @@ class Queue(Printed):
         self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
                         "collated: page 1, page 2, page 1, page 2")
         line = "The progress window cannot open on the display :%d" % gone
-        self.assertEqual(read(CUPS_LOG).decode().count("[Job %s] %s" % (jobs["text"][0], line)), 1)
+        self.assertEqual(CUPS_LOG.read_text().count("[Job %s] %s" % (jobs["text"][0], line)), 1)
         for kind in ("text", "testpage", "2-up"):
             self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r + g + b < 600), 0.001,
                                kind + " inked")
@@ -283,7 +283,7 @@ class Queue(Printed):
             "find", "/dev/shm", "-maxdepth", "1", "-name", "tavri-print-*", "-user", USER).stdout
             and not os.path.exists("/proc/" + backend), 15, "job %s and all it ran gone" % job)
         # Ended by cupsd's signal, as cupsd expects of a cancelled job's backend.
-        self.assertFalse(re.findall(r"\[Job %s\] Backend.*" % job, read(CUPS_LOG).decode()))
+        self.assertFalse(re.findall(r"\[Job %s\] Backend.*" % job, CUPS_LOG.read_text()))
         self.assertEqual(os.listdir(self.folder), [])
         self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-%s-*" % job)), [])
 
@@ -300,7 +300,7 @@ class Queue(Printed):
             time.sleep(delay)
             run("xdotool", "mousemove", "--window", window, "150", "105", "click", "1")
             wait_until(lambda: idle(self.queue), 30, "job %s ended" % job)
-            said = [x for x in read(CUPS_LOG).decode().splitlines() if "[Job %s]" % job in x]
+            said = [x for x in CUPS_LOG.read_text().splitlines() if "[Job %s]" % job in x]
             self.assertIn("Job canceled at printer.", said[-1], (delay, said[-3:]))
             self.assertEqual(self.delivered(job), [])
         self.assertNotIn("disabled", run("lpstat", "-p", self.queue).stdout)

@@ -164,8 +164,8 @@ class Session(peer.Session):
         except subprocess.TimeoutExpired:
             self.find("hang", "still running %.0f s after the server went away" % limit)
             self.process.kill()
-        crash = CRASH_LINE.search(self.stderr())
         self.close()
+        crash = CRASH_LINE.search(self.stderr())
         if crash:
             self.find("crash", crash.group(0).strip())
         if not self.found:
