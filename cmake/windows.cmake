@@ -18,6 +18,10 @@ add_executable(tavri-printer-proxy WIN32 src/app/main.cpp)
 proxy_warnings(tavri-printer-proxy)
 target_link_libraries(tavri-printer-proxy PRIVATE proxy_core)
 target_link_options(tavri-printer-proxy PRIVATE -municode ${PROXY_LINK_OPTIONS})
+find_program(MINGW_OBJDUMP NAMES ${TOOLCHAIN_PREFIX}-objdump x86_64-w64-mingw32-objdump REQUIRED)
+add_custom_command(TARGET tavri-printer-proxy POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DPROGRAM=$<TARGET_FILE:tavri-printer-proxy>
+            -P ${CMAKE_SOURCE_DIR}/cmake/check_start_imports.cmake VERBATIM)
 
 # What the installed printers' drivers offer, for the PPDs of the Linux side.
 add_executable(tavri-printer-query src/query/query_main.cpp)

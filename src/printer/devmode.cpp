@@ -78,9 +78,20 @@ std::vector<DriverPaper> driver_papers(const char *printer) {
     return papers;
 }
 
-// A paper code where the driver or the standard table has one; otherwise an
-// explicit size, which drivers only honour with paper code 0 and
-// DM_PAPERSIZE cleared.
+// The explicit sizes the driver takes: DC_MAXEXTENT and DC_MINEXTENT, each
+// width in the low word and height in the high; none when it states none.
+CustomPaperRange driver_custom_range(const char *printer) {
+    const DWORD most = DWORD(DeviceCapabilitiesA(printer, nullptr, DC_MAXEXTENT, nullptr, nullptr));
+    const DWORD least =
+        DWORD(DeviceCapabilitiesA(printer, nullptr, DC_MINEXTENT, nullptr, nullptr));
+    if (most == 0 || most == DWORD(-1) || least == DWORD(-1))
+        return {};
+    return {LOWORD(least), HIWORD(least), LOWORD(most), HIWORD(most)};
+}
+
+// A paper code where the driver or the standard table has one, unless the
+// driver takes the size as it is; otherwise an explicit size, which drivers
+// only honour with paper code 0 and DM_PAPERSIZE cleared.
 void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     if (!(request->fields & FIELD_PAPER_SIZE))
         return;
@@ -89,7 +100,8 @@ void apply_paper_size(DEVMODEA *dm, const PrintRequest *request) {
     TRACE_ON(dbch_printer, SET_DEVMODE, "paper_sizes %d,%d\n", int(width), int(height));
     const std::optional<int32_t> code =
         name_field_terminated(request->printer_name)
-            ? choose_driver_paper(width, height, driver_papers(request->printer_name))
+            ? choose_driver_paper(width, height, driver_papers(request->printer_name),
+                                  driver_custom_range(request->printer_name))
             : find_paper_code(width, height);
     if (code) {
         dm->dmPaperSize = short(*code);

@@ -181,13 +181,27 @@ std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t heig
     return smallest ? std::optional<int32_t>(smallest->code) : std::nullopt;
 }
 
+namespace {
+
+bool takes_custom_size(const CustomPaperRange &custom, uint32_t width, uint32_t height) {
+    const double want_width = exact_tenths_mm(width), want_height = exact_tenths_mm(height);
+    return custom.max_width > 0 && custom.max_height > 0 && want_width >= custom.min_width &&
+           want_height >= custom.min_height && want_width <= custom.max_width &&
+           want_height <= custom.max_height;
+}
+
+} // namespace
+
 std::optional<int32_t> choose_driver_paper(uint32_t width, uint32_t height,
-                                           const std::vector<DriverPaper> &papers) {
+                                           const std::vector<DriverPaper> &papers,
+                                           const CustomPaperRange &custom) {
     const std::optional<int32_t> code = find_paper_code(width, height);
     if (auto listed = find_driver_paper(width, height, papers, code))
         return listed;
     if (auto turned = find_driver_paper(height, width, papers, find_paper_code(height, width)))
         return turned;
+    if (takes_custom_size(custom, width, height))
+        return std::nullopt;
     return code ? code : find_enclosing_driver_paper(width, height, papers);
 }
 

@@ -55,13 +55,21 @@ std::optional<int32_t> find_driver_paper(uint32_t width, uint32_t height,
 std::optional<int32_t> find_enclosing_driver_paper(uint32_t width, uint32_t height,
                                                    const std::vector<DriverPaper> &papers);
 
+// The explicit sizes a driver takes (DC_MINEXTENT to DC_MAXEXTENT), in
+// tenths of a millimetre; all zero for a driver that takes none.
+struct CustomPaperRange {
+    int32_t min_width = 0, min_height = 0, max_width = 0, max_height = 0;
+};
+
 // The paper code for a page of width x height points: the driver's own paper
-// of that size (drivers ignore explicit sizes, and standard codes they do not
-// list), else its paper of the turned size (a landscape page on the paper it
-// lists upright), else the standard code, else its smallest paper that holds
-// the page.
+// of that size (many drivers ignore explicit sizes, and standard codes they
+// do not list), else its paper of the turned size (a landscape page on the
+// paper it lists upright); none, for the explicit size, where the driver
+// takes custom sizes in that range; else the standard code, else its
+// smallest paper that holds the page.
 std::optional<int32_t> choose_driver_paper(uint32_t width, uint32_t height,
-                                           const std::vector<DriverPaper> &papers);
+                                           const std::vector<DriverPaper> &papers,
+                                           const CustomPaperRange &custom = {});
 
 // points x 3.53, truncated toward zero and clamped to what the signed 16-bit
 // device-mode fields can hold (sizes above about 9282 points).

@@ -78,6 +78,16 @@ TEST(PaperTable, ExactSizesFindTheFirstCodeOthersAreConverted) {
     for (const auto &[width, height, code] : chosen)
         EXPECT_EQ(code, uint32_t(choose_driver_paper(width, height, with_ledger).value_or(0)))
             << width << " x " << height;
+    // A driver that takes explicit sizes (tenths of a millimetre) gets 600 x 800
+    // points as they are only inside its range; its own papers still win.
+    const CustomPaperRange around = {2116, 2822, 2117, 2823}, wide = {100, 100, 9000, 9000};
+    EXPECT_FALSE(choose_driver_paper(600, 800, with_ledger, around).has_value());
+    EXPECT_EQ(9, choose_driver_paper(595, 842, with_ledger, wide).value_or(0));
+    for (const CustomPaperRange &off : {CustomPaperRange{2117, 2822, 2118, 2823},
+                                        {2116, 2823, 2117, 2824},
+                                        {2115, 2821, 2116, 2823},
+                                        {2115, 2821, 2117, 2822}})
+        EXPECT_EQ(9, choose_driver_paper(600, 800, with_ledger, off).value_or(0));
     const struct {
         uint32_t points;
         int16_t tenths;

@@ -239,4 +239,11 @@ TEST(SetDevmode, EveryDriverPaperIsSelectedBySize) {
                     std::abs(sizes[at].y - sizes[i].y) <= 20)
             << "paper " << codes[i] << " became code " << dm.dmPaperSize;
     }
+    // The driver takes explicit sizes: one it lacks reaches it as it is.
+    request.paper_size = 600u << 16 | 800;
+    DEVMODEA custom = {};
+    ASSERT_EQ(STATUS_OK, set_devmode(&custom, &request));
+    EXPECT_EQ(DWORD(DM_PAPERLENGTH | DM_PAPERWIDTH), custom.dmFields);
+    EXPECT_EQ(2118, custom.dmPaperWidth);
+    EXPECT_EQ(2824, custom.dmPaperLength);
 }
