@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include "app_start.h"
 #include "dnssd_scope.h"
 #include "owner_only.h"
 #include "pdf_job.h"
@@ -50,12 +51,46 @@ pappl_loglevel_t log_level(const char *name) {
 }
 
 // PAPPL 1.3 looks the footer up without checking for one: every page of the
-// web interface would crash the server without it. Its script points the
-// links to this server back at the scheme it is served with: PAPPL 1.3 links
-// the jobs page's "Cancel All Jobs" to https:// even without TLS.
-constexpr const char *FOOTER =
-    "Tavri Printer App<script>for (const a of document.links) if (a.host == location.host) "
-    "a.protocol = location.protocol;</script>";
+// web interface would crash the server without it. It says what is served
+// and where jobs go; its script points the links to this server back at the
+// scheme it is served with: PAPPL 1.3 links the jobs page's "Cancel All
+// Jobs" to https:// even without TLS.
+std::string footer_for(const AppConfig &config) {
+    auto html = [](const std::string &text) {
+        std::string out;
+        for (char c : text)
+            out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+        return out;
+    };
+    return "Tavri Printer App: the Wine printers of " + html(config.prefix) + ", output in " +
+           html(config.output_dir) +
+           "<script>for (const a of document.links) if (a.host == location.host) "
+           "a.protocol = location.protocol;</script>";
+}
+
+// Says why the application cannot serve, if it cannot.
+bool refused(const std::string &why) {
+    if (!why.empty())
+        fprintf(stderr, "tavri-printer-app: %s\n", why.c_str());
+    return !why.empty();
+}
+
+void collect_name(pappl_printer_t *printer, void *names) {
+    *static_cast<std::string *>(names) += std::string(" ") + papplPrinterGetName(printer);
+}
+
+// Names what is served, and where its output goes, once it is.
+void announce(pappl_system_t *system, const AppConfig &config) {
+    std::string names;
+    papplSystemIteratePrinters(system, collect_name, &names);
+    std::string text = "serving the Wine prefix " + config.prefix + "; printers:" +
+                       (names.empty() ? " none yet (Wine printers added later are served "
+                                        "within a rescan)"
+                                      : names) +
+                       "; output in " + config.output_dir;
+    fprintf(stderr, "tavri-printer-app: %s\n", text.c_str());
+    papplLog(system, names.empty() ? PAPPL_LOGLEVEL_WARN : PAPPL_LOGLEVEL_INFO, "%s", text.c_str());
+}
 
 // Local users only, unless the listen address says otherwise; then PAPPL's
 // own rules apply to where printers are advertised, and to who may
@@ -75,7 +110,6 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     auto &app = *static_cast<AppState *>(data);
     app.config.output_dir =
         option("output-directory", num_options, options, app.config.output_dir.c_str());
-    mkdir(app.config.output_dir.c_str(), 0700);
     app.config.state_file =
         option("state-file", num_options, options, app.config.state_file.c_str());
     app.config.rescan_seconds = atoi(option("rescan-interval", num_options, options,
@@ -83,18 +117,27 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     int port = atoi(option("server-port", num_options, options, "0"));
     const char *hostname = option("listen-hostname", num_options, options, "localhost");
     bool local = strcmp(hostname, "localhost") == 0;
+    if (refused(check_prefix(app.config.prefix)) ||
+        refused(prepare_output_folder(app.config.output_dir)) ||
+        refused(hold_prefix(app.config.prefix, app.prefix_lock)) ||
+        (port > 0 && refused(check_port_free(port))))
+        return nullptr;
     pappl_system_t *system = papplSystemCreate(
         PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
             (local ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_NONE),
         "Tavri Printer App", port, "_print,_universal",
         option("spool-directory", num_options, options, nullptr),
-        option("log-file", num_options, options, "-"),
-        log_level(option("log-level", num_options, options, "info")),
+        option("log-file", num_options, options, "-"), PAPPL_LOGLEVEL_FATAL,
         local ? nullptr : option("auth-service", num_options, options, "login"), !local);
     if (!system)
         return nullptr;
+    // PAPPL 1.3 rotates a log past 1 MiB under the log's own lock, and then
+    // waits for that lock for good: so the log grows instead, and nothing is
+    // logged before rotation is off (papplSystemCreate logs nothing fatal).
+    papplSystemSetMaxLogSize(system, 0);
+    papplSystemSetLogLevel(system, log_level(option("log-level", num_options, options, "info")));
     listen_on(system, hostname);
-    papplSystemSetFooterHTML(system, FOOTER);
+    papplSystemSetFooterHTML(system, footer_for(app.config).c_str());
     papplSystemSetPrinterDrivers(system, int(std::size(drivers)), drivers, nullptr, nullptr,
                                  wine_driver_callback, &app);
     register_wine_device_scheme();
@@ -107,6 +150,7 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         papplSystemDelete(system);
         return nullptr;
     }
+    announce(system, app.config);
     schedule_rescans(system, app);
     return system;
 }

@@ -27,6 +27,7 @@ struct AppState {
     std::thread rescanner; // started by the first rescan
     std::condition_variable rescan_wanted;
     bool rescan_requested = false, stopping = false;
+    int prefix_lock = -1; // held while the application runs
 };
 
 // What a printer keeps as its driver extension; released with the printer.

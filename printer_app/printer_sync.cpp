@@ -154,6 +154,10 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
 
 bool restore_printers(pappl_system_t *system, AppState &app) {
     std::vector<WinePrinter> printers;
+    std::string error;
+    if (!link_window_font(app.config, error))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "The window's font is not linked, %s",
+                 error.c_str());
     if (!scan_logged(system, app, printers))
         return false;
     if (!make_parent_folders(app.config.state_file))

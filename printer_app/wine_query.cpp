@@ -28,6 +28,11 @@ bool query_wine_printers(const AppConfig &config, std::vector<WinePrinter> &prin
     return error.empty();
 }
 
+bool link_window_font(const AppConfig &config, std::string &error) {
+    std::string text;
+    return run_query(config, {"font-link"}, text, error);
+}
+
 bool query_driver_report(const AppConfig &config, const std::string &printer, DriverReport &report,
                          std::string &error) {
     std::string text;

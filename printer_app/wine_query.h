@@ -9,6 +9,10 @@
 
 bool query_wine_printers(const AppConfig &config, std::vector<WinePrinter> &printers,
                          std::string &error);
+// Links a CJK font into the prefix's interface fonts, so that the progress
+// window's labels show in any locale; in the locale that jobs run in, as
+// Wine resets the links when the code page changes.
+bool link_window_font(const AppConfig &config, std::string &error);
 bool query_driver_report(const AppConfig &config, const std::string &printer, DriverReport &report,
                          std::string &error);
 

@@ -2,6 +2,7 @@
 prefix an IPP Everywhere printer. PAPPL's own conformance test passes; JPEG
 and PWG raster jobs come out once each; a cancelled job leaves nothing
 behind; a CUPS queue made for it prints a PDF."""
+import contextlib
 import glob
 import json
 import os
@@ -19,7 +20,7 @@ import unittest
 import urllib.request
 
 import peer
-from test_cups_backend import USER, owned_folder, run, wait_until
+from test_cups_backend import USER, owned_folder, read, run, wait_until
 
 APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native"),
                    "tavri-printer-app")
@@ -63,17 +64,21 @@ def start_app(test, prefix, rescan_seconds=2, *options):
            "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + peer.PROXY_EXE,
            "DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + host.out,
            "XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds]
-    app = subprocess.Popen(
-        ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
-         "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug",
-         *[word for option in options for word in ("-o", option)]],
-        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
-    test.addCleanup(stop_app, app)
+    host.stderr = os.path.join(host.work, "stderr")
+    with open(host.stderr, "wb") as stderr:
+        host.app = subprocess.Popen(
+            ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
+             "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug",
+             *[word for option in options for word in ("-o", option)]],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr,
+            start_new_session=True)
+    test.addCleanup(stop_app, host.app)
     listening = [o.split("=", 1)[1] for o in options if o.startswith("listen-hostname=")]
     host.uri = "ipp://%s:%d/ipp/print/%s" % ((listening or ["localhost"])[0], host.port,
                                              peer.PRINTER)
-    wait_until(lambda: run("ipptool", "-T", "5", host.uri,
-                           "get-printer-attributes.test").returncode == 0, 120, "serving")
+    wait_until(lambda: host.app.poll() is not None or run(
+        "ipptool", "-T", "5", host.uri, "get-printer-attributes.test").returncode == 0, 120,
+        "serving or refused")
     return host
 
 
@@ -83,7 +88,8 @@ def printer_attributes(uri):
 
 
 def stop_app(app):
-    os.killpg(app.pid, signal.SIGTERM)
+    with contextlib.suppress(ProcessLookupError):  # a refused one has ended
+        os.killpg(app.pid, signal.SIGTERM)
     try:
         app.wait(60)
     except subprocess.TimeoutExpired:
@@ -258,8 +264,41 @@ class PrinterApp(unittest.TestCase):
 
         (state,) = glob.glob(self.work + "/state/tavri-printer-app/*.state")
         wait_until(lambda: "monochrome" in pathlib.Path(state).read_text(), 30, "defaults saved")
+        stop_app(self.app)
         again = start_app(self, PREFIX, 2, "state-file=" + state)
         self.assertLessEqual(wanted.items(), printer_attributes(again.uri).items(), "restarted")
+
+    def test_one_application_a_prefix_and_a_port_each_refusal_said(self):
+        """What is served is said at start; another application for the same
+        prefix or port, a prefix that does not exist and an output folder
+        the owner cannot write are refused, and the first one serves on."""
+        said = "serving the Wine prefix %s; printers: %s; output in %s" % (PREFIX, peer.PRINTER,
+                                                                          self.out)
+        self.assertIn(said, read(self.stderr).decode())
+        second = PREFIX + "-second"
+        for prefix, option, said in (
+                (PREFIX, "rescan-interval=0", "another tavri-printer-app serves the Wine prefix"),
+                (second, "server-port=%d" % self.port, "port %d is in use" % self.port),
+                (self.work + "/none", "rescan-interval=0", "the Wine prefix %s/none" % self.work),
+                (second, "output-directory=/", "the output folder / cannot be written")):
+            refused = start_app(self, prefix, 0, option)
+            self.assertEqual(1, refused.app.wait(60), said)
+            self.assertIn("tavri-printer-app: " + said, read(refused.stderr).decode())
+        self.assertTrue(printer_attributes(self.uri), "the first one serves on")
+
+        # Restarted with its font unlinked and a log past PAPPL's 1 MiB: the
+        # font is linked at start and the log never blocks a request.
+        stop_app(self.app)
+        link = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+        reg = ["runuser", "-u", USER, "--", "env", "WINEPREFIX=" + PREFIX,
+               "HOME=" + os.path.dirname(PREFIX), os.environ.get("WINE", "wine"), "reg"]
+        run(*reg, "delete", link, "/v", "Tahoma", "/f", check=True)
+        log = pathlib.Path(self.work, "big.log")
+        log.write_text("I old line\n" * 200000)
+        shutil.chown(log, USER)
+        vars(self).update(vars(start_app(self, PREFIX, 2, "log-file=%s" % log)))
+        self.delivered(self.print_job(pages(".jpg", 1, self.work)), 1)
+        self.assertIn("wqy-microhei", run(*reg, "query", link, "/v", "Tahoma").stdout)
 
     def test_dns_sd_on_the_loopback_interface(self):
         """Each printer advertised where it can be reached, with its resource."""
@@ -278,6 +317,7 @@ class PrinterApp(unittest.TestCase):
         address = next((a for a in run("hostname", "-I").stdout.split() if "." in a), None)
         if not address:
             self.skipTest("no address beyond the loopback interface")
+        stop_app(self.app)
         host = start_app(self, PREFIX, 0, "listen-hostname=" + address)
         page = "//%s:%d/%s/config" % (address, host.port, peer.PRINTER)
         self.assertEqual(["301", "401"], [run("curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
