@@ -190,6 +190,9 @@ DriverChoices choose_driver_settings(const DriverReport &r) {
     choose_media(r, c);
     if (c.media.empty()) // a report of unusable papers only: a printer must have one
         c.media.push_back({"iso_a4_210x297mm", 0, 21000, 29700, 595u << 16 | 842u});
+    c.borderless = c.left_right == 0 && c.bottom_top == 0;
+    if (c.borderless)
+        c.left_right = c.bottom_top = 1;
     choose_resolutions(r, c);
     c.color = r.color;
     c.color_default = r.color && r.defaults.color.value_or(DRIVER_COLOR) == DRIVER_COLOR;

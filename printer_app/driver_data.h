@@ -35,7 +35,12 @@ struct DriverChoices {
     std::string make_and_model;
     std::vector<MediaChoice> media; // never empty
     size_t default_media = 0;
-    int32_t left_right = 0, bottom_top = 0;    // margins, hundredths of a millimetre
+    int32_t left_right = 0, bottom_top = 0; // margins, hundredths of a millimetre
+    // A driver that prints to every edge: each paper is offered borderless,
+    // and with margins of 0.01 mm, for CUPS's generated PPDs (whose default
+    // paper names the bordered one) and so that "auto" scaling fits a
+    // picture or document whole instead of filling the paper with it.
+    bool borderless = false;
     std::vector<DeviceResolution> resolutions; // never empty, at most MAX_RESOLUTIONS
     DeviceResolution default_resolution;
     bool color = false, color_default = false;

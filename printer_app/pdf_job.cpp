@@ -1,9 +1,13 @@
 #include "pdf_job.h"
 
 #include <filesystem>
+#include <cstring>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "ghostscript.h"
 #include "job_common.h"
@@ -20,13 +24,24 @@ struct OptionsDeleter {
     void operator()(pappl_pr_options_t *options) const { papplJobDeletePrintOptions(options); }
 };
 
+// One document of the job's file: CUPS sends the documents of a job as one.
+struct PdfDocument {
+    std::string path;
+    uint32_t pages = 0;
+    PdfPagePlan plan;
+};
+
 // Everything a PDF job holds; released by its destructor on every path.
 struct PdfJob {
     pappl_job_t *job = nullptr;
     const PrinterSetup *setup = nullptr;
-    std::string pdf, folder;
+    std::string file, folder;
+    std::vector<PdfDocument> documents;
+    std::string pdf; // the document Ghostscript reads
+    size_t document = 0;
     std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options;
-    PdfPagePlan plan;
+    PdfPagePlan plan; // the document's
+    uint32_t total = 0;
     PageColour colour = PageColour::GREY;
     PageLayout layout;
     Ghostscript gs;
@@ -89,6 +104,46 @@ PrintScaling print_scaling(pappl_scaling_t scaling) {
     }
 }
 
+bool write_new_file(const std::string &path, std::string_view data) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    while (!data.empty()) {
+        ssize_t written = write(fd, data.data(), data.size());
+        if (written <= 0)
+            break;
+        data.remove_prefix(size_t(written));
+    }
+    return close(fd) == 0 && data.empty();
+}
+
+// The job's file as its documents, each a file of its own when there are
+// several.
+bool split_documents(PdfJob &pj) {
+    int fd = open(pj.file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    void *mapped = fd >= 0 && fstat(fd, &info) == 0 && info.st_size > 0
+                       ? mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0)
+                       : MAP_FAILED;
+    if (fd >= 0)
+        close(fd);
+    if (mapped == MAP_FAILED)
+        return bad_document(pj, "the PDF document cannot be read");
+    std::string_view data(static_cast<const char *>(mapped), size_t(info.st_size));
+    std::vector<size_t> starts = pdf_document_starts(data);
+    bool written = true;
+    for (size_t i = 0; i < starts.size() && starts.size() > 1; ++i) {
+        size_t end = i + 1 < starts.size() ? starts[i + 1] : data.size();
+        std::string path = pj.folder + "/document-" + std::to_string(i + 1) + ".pdf";
+        written = written && write_new_file(path, data.substr(starts[i], end - starts[i]));
+        pj.documents.push_back({path, 0, {}});
+    }
+    munmap(mapped, data.size());
+    if (starts.size() == 1)
+        pj.documents.push_back({pj.file, 0, {}});
+    return written || fail(pj, "the job's documents cannot be kept apart in " + pj.folder);
+}
+
 bool count_pages(PdfJob &pj, uint32_t &pages) {
     Ghostscript counter;
     counter.limits.command_ms = COUNT_TIMEOUT_MS;
@@ -106,16 +161,36 @@ bool count_pages(PdfJob &pj, uint32_t &pages) {
     return true;
 }
 
-// The pages, colour and program's job for the document's pages.
+bool uncollated(pappl_job_t *job) {
+    ipp_attribute_t *handling = papplJobGetAttribute(job, "multiple-document-handling");
+    const char *value = handling ? ippGetString(handling, 0, nullptr) : nullptr;
+    return value && strcmp(value, "separate-documents-uncollated-copies") == 0;
+}
+
+// The pages of each document, the job's page ranges applying to each one.
+bool plan_documents(PdfJob &pj) {
+    const pappl_pr_options_t &o = *pj.options;
+    for (PdfDocument &d : pj.documents) {
+        PdfPageRequest request{d.pages, o.first_page, o.last_page, o.copies, !uncollated(pj.job)};
+        std::string refusal = plan_pdf_pages(request, d.plan);
+        pj.total += d.plan.total;
+        if (refusal.empty() && pj.total > MAX_PRINTED_PAGES)
+            refusal =
+                "the job would print more than " + std::to_string(MAX_PRINTED_PAGES) + " pages";
+        if (!refusal.empty())
+            return fail(pj, refusal, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
+    }
+    return true;
+}
+
+// The pages, colour and program's job for the documents' pages.
 bool plan_job(PdfJob &pj, uint32_t document_pages) {
     pj.options.reset(papplJobCreatePrintOptions(pj.job, document_pages, pj.setup->choices.color));
     if (!pj.options)
         return fail(pj, "no memory for the job's options");
     const pappl_pr_options_t &o = *pj.options;
-    PdfPageRequest request{document_pages, o.first_page, o.last_page, o.copies};
-    std::string refusal = plan_pdf_pages(request, pj.plan);
-    if (!refusal.empty())
-        return fail(pj, refusal, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
+    if (!plan_documents(pj))
+        return false;
     pj.colour =
         page_colour(o.print_color_mode == PAPPL_COLOR_MODE_COLOR,
                     o.print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL, pj.setup->choices.color);
@@ -124,18 +199,21 @@ bool plan_job(PdfJob &pj, uint32_t document_pages) {
                             print_scaling(o.print_scaling));
     pj.wine.setup = wine_setup_for(pj.setup->app->config);
     pj.wine.settings = settings_for(pj.job, o, *pj.setup);
-    // A job that names neither resolution nor quality prints at the driver's
-    // default, as the CUPS queue does: the printer system would take the
-    // middle of the offered list for "normal" (600 dpi of 150 to 1200).
+    // A job that names no resolution, and no quality but "normal" (which
+    // CUPS's queues send for their default), prints at the driver's default,
+    // as the root-made queue does: the printer system would take the middle
+    // of the offered list for "normal" (600 dpi of 150 to 1200).
     const DeviceResolution &usual = pj.setup->choices.default_resolution;
+    ipp_attribute_t *quality = papplJobGetAttribute(pj.job, "print-quality");
     if (!papplJobGetAttribute(pj.job, "printer-resolution") &&
-        !papplJobGetAttribute(pj.job, "print-quality") && usual.x > 0 && usual.y > 0) {
+        (!quality || ippGetInteger(quality, 0) == IPP_QUALITY_NORMAL) && usual.x > 0 &&
+        usual.y > 0) {
         pj.wine.settings.x_dpi = uint32_t(usual.x);
         pj.wine.settings.y_dpi = uint32_t(usual.y);
     }
     if (pj.colour != PageColour::COLOR && pj.wine.settings.color)
         pj.wine.settings.color = JOB_COLOR_MONO;
-    papplJobSetImpressions(pj.job, int(pj.plan.total));
+    papplJobSetImpressions(pj.job, int(pj.total));
     return true;
 }
 
@@ -161,7 +239,8 @@ bool start_rendering(PdfJob &pj) {
                 height, x_dpi, y_dpi, turned.c_str(), fits[int(pj.layout.fit)],
                 pj.layout.only_larger ? " where larger" : "");
     std::vector<std::string> args =
-        render_arguments(pj.colour, width, height, x_dpi, y_dpi, pj.folder + "/gs-%d.bmp");
+        render_arguments(pj.colour, width, height, x_dpi, y_dpi,
+                         pj.folder + "/gs-" + std::to_string(pj.document) + "-%d.bmp");
     if (!ghostscript_start(pj.gs, args, pj.pdf) ||
         !ghostscript_send(pj.gs, open_document_command(pj.pdf, pj.layout)) ||
         !ghostscript_wait(pj.gs, keep_going, &pj))
@@ -182,7 +261,8 @@ bool take_page(PdfJob &pj, uint32_t index) {
     std::string what = "page " + std::to_string(number) + " of the PDF document";
     if (!ghostscript_wait(pj.gs, keep_going, &pj))
         return bad_document(pj, what + ": " + pj.gs.error);
-    std::string path = pj.folder + "/gs-" + std::to_string(index + 1) + ".bmp";
+    std::string path =
+        pj.folder + "/gs-" + std::to_string(pj.document) + "-" + std::to_string(index + 1) + ".bmp";
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return bad_document(pj, what + " cannot be drawn: " + pj.gs.last_line);
@@ -210,23 +290,36 @@ bool print_pdf(PdfJob &pj) {
     struct stat info {};
     if (!pj.setup)
         return false;
-    if (stat(pj.pdf.c_str(), &info) != 0 || uint64_t(info.st_size) > MAX_PDF_BYTES)
+    if (stat(pj.file.c_str(), &info) != 0 || uint64_t(info.st_size) > MAX_PDF_BYTES)
         return fail(pj, "the PDF document is missing or larger than " +
                             std::to_string(MAX_PDF_BYTES >> 20) + " MiB");
     pj.folder = make_page_folder("tavri-pdf");
     if (pj.folder.empty())
         return fail(pj, "no folder for the page images");
+    if (!split_documents(pj))
+        return false;
     uint32_t pages = 0;
-    if (!count_pages(pj, pages) || !plan_job(pj, pages))
+    for (PdfDocument &d : pj.documents) {
+        pj.pdf = d.path;
+        if (!count_pages(pj, d.pages))
+            return false;
+        pages += d.pages;
+    }
+    if (!plan_job(pj, pages))
         return false;
-    papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO, "%u of %u pages, %u copies, on the Wine printer %s",
-                pj.plan.last - pj.plan.first + 1, pages, pj.plan.copies,
-                pj.setup->wine_name.c_str());
-    if (!wine_job_launch(pj.wine) || !wine_job_start(pj.wine, pj.plan.total))
+    papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO,
+                "%u pages of %u in %u documents, %d copies%s, on the Wine printer %s", pj.total,
+                pages, unsigned(pj.documents.size()), pj.options->copies,
+                uncollated(pj.job) ? " uncollated" : "", pj.setup->wine_name.c_str());
+    if (!wine_job_launch(pj.wine) || !wine_job_start(pj.wine, pj.total))
         return fail(pj, pj.wine.error);
-    if (!start_rendering(pj) || !print_pages(pj))
-        return false;
-    ghostscript_stop(pj.gs);
+    for (pj.document = 0; pj.document < pj.documents.size(); ++pj.document) {
+        pj.pdf = pj.documents[pj.document].path;
+        pj.plan = pj.documents[pj.document].plan;
+        if (pj.plan.total > 0 && (!start_rendering(pj) || !print_pages(pj)))
+            return false;
+        ghostscript_stop(pj.gs);
+    }
     if (papplJobIsCanceled(pj.job))
         return fail(pj, "the job was cancelled");
     if (finish_and_deliver(pj.job, pj.wine))
@@ -239,7 +332,7 @@ bool pdf_filter(pappl_job_t *job, pappl_device_t *, void *) {
     PdfJob pj;
     pj.job = job;
     pj.setup = setup_of(job);
-    pj.pdf = papplJobGetFilename(job) ?: "";
+    pj.file = papplJobGetFilename(job) ?: "";
     return print_pdf(pj);
 }
 

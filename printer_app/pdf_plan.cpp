@@ -36,12 +36,26 @@ std::string plan_pdf_pages(const PdfPageRequest &r, PdfPagePlan &plan) {
     if (total > MAX_PRINTED_PAGES)
         return "the job would print " + std::to_string(total) + " pages, more than " +
                std::to_string(MAX_PRINTED_PAGES);
-    plan = {first, last, uint32_t(std::max(r.copies, 1)), uint32_t(total)};
+    plan = {first, last, uint32_t(std::max(r.copies, 1)), uint32_t(total), r.collate};
     return "";
 }
 
 uint32_t pdf_page_number(const PdfPagePlan &plan, uint32_t index) {
+    if (!plan.collate)
+        return plan.first + index / plan.copies;
     return plan.first + index % (plan.last - plan.first + 1);
+}
+
+std::vector<size_t> pdf_document_starts(std::string_view file) {
+    constexpr std::string_view END = "%%EOF", START = "%PDF-";
+    std::vector<size_t> starts{0};
+    for (size_t end = file.find(END); end != std::string_view::npos;
+         end = file.find(END, end + END.size())) {
+        size_t next = file.find_first_not_of(" \t\r\n\f", end + END.size());
+        if (next != std::string_view::npos && file.substr(next, START.size()) == START)
+            starts.push_back(next);
+    }
+    return starts;
 }
 
 std::vector<std::string> render_arguments(PageColour colour, uint32_t width, uint32_t height,

@@ -21,18 +21,26 @@ struct PdfPageRequest {
     uint32_t document_pages = 0;
     uint32_t first_page = 1, last_page = 0; // as the job's options say, 1-based
     int copies = 1;
+    bool collate = true; // false: each page `copies` times before the next
 };
 
 // The pages printed: first..last of the document, `copies` times over.
 struct PdfPagePlan {
     uint32_t first = 1, last = 0, copies = 1;
     uint32_t total = 0;
+    bool collate = true;
 };
 
 // Empty on success, else why nothing can be printed.
 std::string plan_pdf_pages(const PdfPageRequest &request, PdfPagePlan &plan);
 // The document's page printed as the plan's index-th page (0 the first).
 uint32_t pdf_page_number(const PdfPagePlan &plan, uint32_t index);
+
+// Where each document of a file begins: CUPS hands a job of several
+// documents on as one stream, each document's PDF after the one before it.
+// A document begins at the start and at every "%PDF-" that follows a
+// "%%EOF" with nothing but white space between.
+std::vector<size_t> pdf_document_starts(std::string_view file);
 
 enum class PageColour { COLOR, GREY, MONO };
 

@@ -117,7 +117,9 @@ void fill_driver_data(const DriverChoices &c, pappl_pr_driver_data_t *d) {
     d->ppm = 10;
     d->ppm_color = c.color ? 10 : 0;
     d->kind = PAPPL_KIND_DOCUMENT;
-    d->orient_default = IPP_ORIENT_PORTRAIT;
+    // Each page as it suits the paper unless the job says otherwise: the
+    // printer system's picture filter turns a landscape picture only then.
+    d->orient_default = IPP_ORIENT_NONE;
     // A Windows printer cannot be made to blink: "identify" writes to the log.
     d->identify_cb = log_identify;
     d->identify_default = d->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
@@ -146,6 +148,7 @@ void fill_driver_data(const DriverChoices &c, pappl_pr_driver_data_t *d) {
     }
     d->x_default = c.default_resolution.x;
     d->y_default = c.default_resolution.y;
+    d->borderless = c.borderless;
     d->left_right = c.left_right;
     d->bottom_top = c.bottom_top;
     d->num_media = int(c.media.size());

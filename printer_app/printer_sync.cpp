@@ -155,6 +155,7 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
 bool restore_printers(pappl_system_t *system, AppState &app) {
     std::vector<WinePrinter> printers;
     std::string error;
+    keep_wine_warm(app.config); // before the first Wine program starts a server of its own
     if (!link_window_font(app.config, error))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "The window's font is not linked, %s",
                  error.c_str());

@@ -20,7 +20,9 @@ import unittest
 import urllib.request
 
 import peer
-from test_cups_backend import USER, owned_folder, read, run, wait_until
+import bmp
+from test_cups_backend import (USER, Listener, idle, ink_mismatch, owned_folder, read, run,
+                               wait_until)
 
 APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native"),
                    "tavri-printer-app")
@@ -216,19 +218,48 @@ class PrinterApp(unittest.TestCase):
         self.cancelled(printing, job)
         self.assertEqual(set(), left() - before)  # other checkouts' rigs may share /dev/shm
 
-        queue = "TavriApp%d" % os.getpid()
+        out = run("ipptool", "-tf", jpeg, self.uri, TESTS + "/ipp-everywhere.test", timeout=900)
+        self.assertEqual(0, out.returncode, out.stdout)
+
+    def test_a_cups_queue_prints_what_a_native_queue_prints(self):
+        """Through `lpadmin -m everywhere` with CUPS's defaults, as through a
+        native queue with the Wine printer's own PPD: A4 at its own size,
+        every document of a job, pictures whole, uncollated copies, and at
+        the driver's resolution."""
+        queue, native = "TavriApp%d" % os.getpid(), "TavriNative%d" % os.getpid()
         made = run("lpadmin", "-p", queue, "-E", "-m", "everywhere", "-v", self.uri)
         self.addCleanup(run, "lpadmin", "-x", queue)
         self.assertEqual(0, made.returncode, made.stderr)
-        before = set(os.listdir(self.out))
-        run("lp", "-d", queue, pages(".pdf", 2, self.work), check=True)
-        new = wait_until(lambda: set(os.listdir(self.out)) - before, 300, "queue job delivered")
-        self.delivered(int(re.match(r"job-(\d+)-", new.pop()).group(1)), 2)
+        listener = Listener(5)
+        listener.start()
+        ppd = shutil.copy(pathlib.Path(os.environ["CUPS_SERVERROOT"], "ppd", peer.PRINTER + ".ppd"),
+                          self.work)
+        run("lpadmin", "-p", native, "-E", "-v", listener.uri, "-P", ppd, check=True)
+        self.addCleanup(run, "lpadmin", "-x", native)
+        frame = bmp.make("pdfwrite", self.work + "/frame.pdf", "28 28 539 786 rectstroke showpage",
+                         (595, 842))
+        one, three = (bmp.make_pdf("%s/%d.pdf" % (self.work, n), n) for n in (1, 3))
+        photo = bmp.make("jpeg", self.work + "/photo.jpg", "0 0 1 setrgbcolor 0 0 1200 800 "
+                         "rectfill 1 0 0 setrgbcolor 0 0 200 800 rectfill showpage", (1200, 800))
+        cases = [[frame], [one, three], [photo], [photo, "-o", "print-scaling=fit"],
+                 [three, "-n", "2", "-o", "collate=false"]]
+        for n, case in enumerate(cases):
+            for destination in (queue, native):
+                run("lp", "-d", destination, "-t", "case-%d" % n, *case, check=True)
+        wait_until(lambda: len(os.listdir(self.out)) == len(cases) and idle(native), 600,
+                   "every job printed")
+        listener.join(10)
+        for n, theirs in enumerate(listener.outputs):
+            pathlib.Path(self.work, "native.ps").write_bytes(theirs)
+            expected = bmp.render_postscript(self.work + "/native.ps", 20, self.work)
+            (ours,) = glob.glob("%s/job-*-case-%d.ps" % (self.out, n))
+            got = bmp.render_postscript(ours, 20, self.work)
+            self.assertEqual(len(expected), len(got), cases[n])
+            for page, (a, b) in enumerate(zip(got, expected), 1):
+                self.assertLess(ink_mismatch(a, b), 0.04, (cases[n], page))
+        self.assertIn("x 3508 pixels at 300 x 300 dpi", read(self.log).decode())
         with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
             self.assertNotIn(queue, page.read().decode(), "a queue to itself is not served")
-
-        out = run("ipptool", "-tf", jpeg, self.uri, TESTS + "/ipp-everywhere.test", timeout=900)
-        self.assertEqual(0, out.returncode, out.stdout)
 
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the

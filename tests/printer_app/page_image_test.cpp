@@ -117,7 +117,8 @@ TEST(PdfPlan, RangesAndCopiesPrintTheRightPagesOrRefuse) {
         std::vector<uint32_t> order;
     } cases[] = {
         {{3, 1, 3, 1}, "", {1, 2, 3}},
-        {{3, 2, 3, 2}, "", {2, 3, 2, 3}}, // copies collated
+        {{3, 2, 3, 2}, "", {2, 3, 2, 3}},              // copies collated
+        {{3, 1, 2, 3, false}, "", {1, 1, 1, 2, 2, 2}}, // uncollated
         {{3, 2, 0x7fffffff, 1}, "", {2, 3}},
         {{3, 0, 1, 0}, "", {1}}, // no copies asked: one
         {{3, 4, 9, 1}, "no page of the 3 in the document is in the page range", {}},
@@ -134,6 +135,21 @@ TEST(PdfPlan, RangesAndCopiesPrintTheRightPagesOrRefuse) {
         for (uint32_t i = 0; i < plan.total; ++i)
             EXPECT_EQ(c.order[i], pdf_page_number(plan, i)) << i;
     }
+}
+
+TEST(PdfPlan, DocumentsOfOneStreamBeginAfterEachEnd) {
+    const struct {
+        std::string file;
+        std::vector<size_t> starts;
+    } cases[] = {
+        {"%PDF-1 %%EOF", {0}},
+        {"%PDF-1 %%EOF\r\n%PDF-2 %%EOF\n%PDF-3", {0, 14, 27}},
+        {"%PDF-1 (%%EOF x %PDF-) %%EOF", {0}}, // only white space between
+        {"%PDF-1 %%EOF \t\f%PDF", {0}},
+        {"%%EOF%PDF-", {0, 5}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.starts, pdf_document_starts(c.file)) << c.file;
 }
 
 TEST(PdfPlan, ColourOnlyWhereAskedAndPrintable) {

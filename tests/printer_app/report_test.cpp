@@ -82,6 +82,7 @@ TEST(DriverData, ChoicesFromAReport) {
     // The widest margins of any paper: 100 px at 600 dpi, rounded up.
     EXPECT_EQ(424, c.left_right);
     EXPECT_EQ(424, c.bottom_top);
+    EXPECT_FALSE(c.borderless);
     // The driver's 1200 dpi is offered, but 600 is the default; 2400 is left out.
     ASSERT_EQ(4u, c.resolutions.size());
     EXPECT_EQ(150, c.resolutions[0].x);
@@ -108,7 +109,10 @@ TEST(DriverData, AReportOfLittleStillMakesAPrinter) {
     EXPECT_EQ(300, c.default_resolution.x);
     EXPECT_EQ(SidesChoice::ONE_SIDED, c.sides_default);
     ASSERT_EQ(1u, c.sources.size()); // "auto", the driver's own bin: see JobSettings
-    EXPECT_EQ(0, c.left_right);
+    // No margins: borderless, and bordered by the least IPP can state.
+    EXPECT_TRUE(c.borderless);
+    EXPECT_EQ(1, c.left_right);
+    EXPECT_EQ(1, c.bottom_top);
     // Only fine resolutions: the driver's default stays the default.
     r.resolutions = {{1200, 1200}, {2400, 2400}};
     r.defaults.resolution = DeviceResolution{2400, 2400};
