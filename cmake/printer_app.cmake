@@ -16,7 +16,7 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/query_report.cpp ${APP_DIR}/driver_data.cpp ${APP_DIR}/page_image.cpp
     ${APP_DIR}/printer_names.cpp ${APP_DIR}/cups_queues.cpp ${APP_DIR}/loopback.cpp ${APP_DIR}/child_process.cpp
     ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp ${APP_DIR}/pdf_plan.cpp
-    ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp
+    ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp ${APP_DIR}/saved_jobs.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)
 
 add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp

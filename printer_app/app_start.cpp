@@ -51,6 +51,17 @@ std::string prepare_output_folder(const std::string &folder) {
     return "";
 }
 
+std::string prepare_spool_folder(const std::string &folder) {
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return failed("the spool folder " + folder + " cannot be made");
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0)
+        return failed("the spool folder " + folder + " cannot be used");
+    if (!S_ISDIR(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 077) != 0)
+        return "the spool folder " + folder + " is not a folder of this user's alone";
+    return "";
+}
+
 std::string hold_prefix(const std::string &prefix, int &fd) {
     const std::string path = prefix + "/.tavri-printer-app.lock";
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -12,6 +12,11 @@ std::string check_prefix(const std::string &prefix);
 // user can then write into it.
 std::string prepare_output_folder(const std::string &folder);
 
+// Makes the printer system's spool folder (mode 0700) when it is missing;
+// empty when it is then a folder of the user's alone, which nobody else can
+// read a job from or put one into.
+std::string prepare_spool_folder(const std::string &folder);
+
 // Takes the prefix's application lock (PREFIX/.tavri-printer-app.lock, the
 // user's alone) for as long as the process lives; empty when taken, with the
 // descriptor in `fd`.

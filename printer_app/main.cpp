@@ -20,6 +20,7 @@
 
 #include "app_start.h"
 #include "dnssd_scope.h"
+#include "saved_jobs.h"
 #include "owner_only.h"
 #include "pdf_job.h"
 #include "printer_driver.h"
@@ -117,20 +118,28 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     int port = atoi(option("server-port", num_options, options, "0"));
     const char *hostname = option("listen-hostname", num_options, options, "localhost");
     bool local = strcmp(hostname, "localhost") == 0;
+    // Beside the state that names its jobs' files, not PAPPL's /tmp/papplPID.d.
+    const std::string &state = app.config.state_file;
+    const std::string spool = option("spool-directory", num_options, options,
+                                     (state.substr(0, state.rfind(".state")) + ".spool").c_str());
     if (refused(check_prefix(app.config.prefix)) ||
         refused(prepare_output_folder(app.config.output_dir)) ||
         refused(hold_prefix(app.config.prefix, app.prefix_lock)) ||
+        (make_parent_folders(spool), refused(prepare_spool_folder(spool))) ||
         (port > 0 && refused(check_port_free(port))))
         return nullptr;
     pappl_system_t *system = papplSystemCreate(
         PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
             (local ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_NONE),
-        "Tavri Printer App", port, "_print,_universal",
-        option("spool-directory", num_options, options, nullptr),
+        "Tavri Printer App", port, "_print,_universal", spool.c_str(),
         option("log-file", num_options, options, "-"), PAPPL_LOGLEVEL_FATAL,
         local ? nullptr : option("auth-service", num_options, options, "login"), !local);
     if (!system)
         return nullptr;
+    const char *tmp = getenv("TMPDIR");
+    if (int swept = sweep_leftovers("/dev/shm", app.config.prefix + "/drive_c", tmp ? tmp : "/tmp"))
+        papplLog(system, PAPPL_LOGLEVEL_INFO, "Removed %d page folders and outputs of jobs cut off",
+                 swept);
     // PAPPL 1.3 rotates a log past 1 MiB under the log's own lock, and then
     // waits for that lock for good: so the log grows instead, and nothing is
     // logged before rotation is off (papplSystemCreate logs nothing fatal).
@@ -171,6 +180,7 @@ extern "C" void papplSystemDelete(pappl_system_t *system) {
 }
 
 int main(int argc, char *argv[]) {
+    umask(077); // every file of a job, and of the programs it starts, the owner's alone
     app.config = config_from_environment();
     int status =
         papplMainloop(argc, argv, "0.1", nullptr, int(std::size(drivers)), drivers, nullptr,

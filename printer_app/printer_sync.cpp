@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
 
 #include "printer_names.h"
+#include "saved_jobs.h"
 #include "cups_queues.h"
 #include "wine_query.h"
 
@@ -152,6 +157,49 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
     return true;
 }
 
+// The lost jobs say why they ended; a client that asks for them learns the
+// job was not printed whole.
+void mark_lost(pappl_system_t *system, const std::vector<int> &lost) {
+    struct Marking {
+        const std::vector<int> &lost;
+        pappl_system_t *system;
+    } marking{lost, system};
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *data) {
+            auto &m = *static_cast<Marking *>(data);
+            for (int id : m.lost)
+                if (pappl_job_t *job = papplPrinterFindJob(printer, id)) {
+                    papplJobSetMessage(job, "The application ended while the job printed; it "
+                                            "was not printed whole.");
+                    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+                    papplLog(m.system, PAPPL_LOGLEVEL_WARN,
+                             "Job %d was under way when the application ended: aborted", id);
+                }
+        },
+        &marking);
+}
+
+// The saved state, with the jobs a killed application left unfinished
+// marked aborted (the state file rewritten first).
+void load_state(pappl_system_t *system, const std::string &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<int> lost;
+    std::string repaired = repair_saved_jobs(text.str(), lost);
+    std::string temporary = file + ".new";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << repaired;
+    out.close();
+    if (!in || !out || rename(temporary.c_str(), file.c_str()) != 0) {
+        unlink(temporary.c_str());
+        lost.clear();
+    }
+    papplSystemLoadState(system, file.c_str());
+    mark_lost(system, lost);
+}
+
 bool restore_printers(pappl_system_t *system, AppState &app) {
     std::vector<WinePrinter> printers;
     std::string error;
@@ -164,7 +212,7 @@ bool restore_printers(pappl_system_t *system, AppState &app) {
     if (!make_parent_folders(app.config.state_file))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "No folder for the state file %s",
                  app.config.state_file.c_str());
-    papplSystemLoadState(system, app.config.state_file.c_str());
+    load_state(system, app.config.state_file);
     papplSystemSetSaveCallback(system, save_state, &app);
     sync_printers(system, printers, app);
     return true;

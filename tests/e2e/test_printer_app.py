@@ -317,9 +317,14 @@ class PrinterApp(unittest.TestCase):
             self.assertIn("tavri-printer-app: " + said, read(refused.stderr).decode())
         self.assertTrue(printer_attributes(self.uri), "the first one serves on")
 
-        # Restarted with its font unlinked and a log past PAPPL's 1 MiB: the
-        # font is linked at start and the log never blocks a request.
-        stop_app(self.app)
+        # Killed while a job prints, and restarted with its font unlinked and a
+        # log past PAPPL's 1 MiB: the job is aborted, never completed, what it
+        # left is swept, the font is linked and the log never blocks a request.
+        printing, job = self.long_job()
+        owner = pwd.getpwnam(USER).pw_uid
+        left = {p for p in glob.glob("/dev/shm/tavri-app-*") if os.stat(p).st_uid == owner}
+        os.killpg(self.app.pid, signal.SIGKILL)
+        self.assertTrue(left, "the job's page folder")
         link = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
         reg = ["runuser", "-u", USER, "--", "env", "WINEPREFIX=" + PREFIX,
                "HOME=" + os.path.dirname(PREFIX), os.environ.get("WINE", "wine"), "reg"]
@@ -327,7 +332,11 @@ class PrinterApp(unittest.TestCase):
         log = pathlib.Path(self.work, "big.log")
         log.write_text("I old line\n" * 200000)
         shutil.chown(log, USER)
-        vars(self).update(vars(start_app(self, PREFIX, 2, "log-file=%s" % log)))
+        (state,) = glob.glob(self.work + "/state/tavri-printer-app/*.state")
+        vars(self).update(vars(start_app(self, PREFIX, 2, "log-file=%s" % log, "state-file=" + state)))
+        self.assertRegex(self.jobs("get-completed-jobs.test"), r"(?s)job-id \(integer\) = %d\n.*"
+                         r"job-state \(enum\) = aborted\n.*aborted-by-system" % job)
+        self.assertEqual(set(), {p for p in left if os.path.exists(p)})
         self.delivered(self.print_job(pages(".jpg", 1, self.work)), 1)
         self.assertIn("wqy-microhei", run(*reg, "query", link, "/v", "Tahoma").stdout)
 

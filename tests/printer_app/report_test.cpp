@@ -7,6 +7,7 @@
 #include "job_settings.h"
 #include "printer_names.h"
 #include "query_report.h"
+#include "saved_jobs.h"
 
 namespace {
 
@@ -220,4 +221,17 @@ TEST(CupsQueues, NothingThatLeadsBackIsServed) {
     for (const char *uri : {"ipp://printer.lan/ipp/print", "ipp://localhost/printers/x",
                             "socket://localhost/ipp/print/x", "ipp://localhost.evil/ipp/print/x"})
         EXPECT_FALSE(leads_to_this_machine(uri)) << uri;
+}
+
+TEST(SavedJobs, UnfinishedJobsAbortedAndJobsWithoutADocumentLeftOut) {
+    std::string saved = "<Printer a>\n", repaired = saved;
+    for (int state = 3; state <= 9; ++state) {
+        std::string job = "Job format=\"f\" id=\"" + std::to_string(state) + "\" state=\"";
+        saved += job + std::to_string(state) + "\" name=\"n\"\n";
+        repaired += job + std::to_string(state < 7 ? 8 : state) + "\" name=\"n\"\n";
+    }
+    saved += "Job id=\"10\" state=\"9\"\n</Printer>";
+    std::vector<int> lost;
+    EXPECT_EQ(repaired + "</Printer>\n", repair_saved_jobs(saved, lost));
+    EXPECT_EQ((std::vector<int>{3, 4, 5, 6}), lost);
 }
