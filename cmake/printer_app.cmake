@@ -22,11 +22,12 @@ set(APP_PURE_SOURCES
 add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
                ${APP_DIR}/wine_query.cpp ${APP_DIR}/printer_driver.cpp ${APP_DIR}/raster_job.cpp
                ${APP_DIR}/job_common.cpp ${APP_DIR}/ghostscript.cpp ${APP_DIR}/pdf_job.cpp
+               ${APP_DIR}/picture_job.cpp
                ${APP_DIR}/printer_sync.cpp ${APP_DIR}/owner_only.cpp ${APP_DIR}/dnssd_scope.cpp
                ${APP_DIR}/main.cpp)
 proxy_warnings(tavri-printer-app)
 target_include_directories(tavri-printer-app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(tavri-printer-app PRIVATE PkgConfig::PAPPL)
+target_link_libraries(tavri-printer-app PRIVATE PkgConfig::PAPPL jpeg png)
 
 file(GLOB APP_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/printer_app/*_test.cpp)
 # The program's own BMP check judges the pages made here.

@@ -1,16 +1,7 @@
 // tavri-printer-app: every Wine printer of one Wine prefix served as a
 // driverless IPP printer (ipp://localhost:PORT/ipp/print/NAME), each job
-// printed through the Windows program under Wine.
-//
-//   tavri-printer-app server [-o server-port=N] [-o output-directory=DIR]
-//                            [-o log-file=FILE] [-o log-level=LEVEL]
-//                            [-o state-file=FILE] [-o rescan-interval=SECONDS]
-//
-// Environment: WINEPREFIX (default ~/.wine), WINE, PROXY_EXE,
-// TAVRI_OUTPUT_DIR (default ~/tavri-printed), where the driver's output of
-// each job is delivered as job-ID-TITLE.EXT, TAVRI_RESCAN_SECONDS (default
-// 60), how often the prefix is asked for printers added or removed, and
-// XDG_STATE_HOME, under which the printers' settings are kept.
+// printed through the Windows program under Wine. Its options and
+// environment are what print_usage says.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -166,6 +157,49 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
 
 AppState app;
 
+// --help, and the manual page made from it.
+void print_usage(void *) {
+    puts(R"(Usage: tavri-printer-app server [-o NAME=VALUE ...]
+Serves every Wine printer of a Wine prefix as a driverless IPP Everywhere
+printer, ipp://localhost:PORT/ipp/print/NAME, as the prefix's owner; each
+job prints through the printer's Windows driver under Wine. PAPPL's other
+subcommands (add, cancel, jobs, printers, shutdown, status, ...) talk to a
+running server.
+
+Options:
+  -o server-port=PORT        the port served (default: the first free one from 8000)
+  -o listen-hostname=NAME    serve NAME beyond this machine: administration
+                             then over TLS, after a password (default: localhost)
+  -o auth-service=SERVICE    the PAM service of that password (default: login)
+  -o output-directory=DIR    where each job's driver output is delivered
+                             as job-ID-TITLE.EXT (default: ~/tavri-printed)
+  -o state-file=FILE         the printers, their defaults and jobs, kept across
+                             restarts (default: one file per prefix under
+                             $XDG_STATE_HOME/tavri-printer-app/)
+  -o spool-directory=DIR     the documents of queued jobs, the owner's alone
+                             (default: beside the state file, NAME.spool)
+  -o rescan-interval=SECONDS how often the prefix is asked for printers added
+                             or removed (default: 60; 0: never)
+  -o log-file=FILE           the log: a file, "-" for standard error (default),
+                             or "syslog"; it is never rotated
+  -o log-level=LEVEL         debug, info (default), warn, error or fatal
+  --help                     this text
+  --version                  the version
+
+Environment:
+  WINEPREFIX        the Wine prefix served (default: ~/.wine); it must exist
+  WINE, WINESERVER  Wine's loader and server (default: Debian's wine64)
+  PROXY_EXE         the Windows program (default: the installed one)
+  TAVRI_OUTPUT_DIR  the output folder, unless -o output-directory says
+  TAVRI_RESCAN_SECONDS  the rescan interval, unless -o rescan-interval says
+  XDG_STATE_HOME    where the state file is kept (default: ~/.local/state)
+
+One application serves a prefix, and a port: a second one is refused. A job
+that a CUPS queue sends carries that queue's options (its paper, quality
+and colour); the defaults set in the web interface apply to jobs that name
+none, as IPP clients and DNS-SD queues send them.)");
+}
+
 } // namespace
 
 // papplMainloop deletes the system as soon as it stops running, and a rescan
@@ -184,6 +218,6 @@ int main(int argc, char *argv[]) {
     app.config = config_from_environment();
     int status =
         papplMainloop(argc, argv, "0.1", nullptr, int(std::size(drivers)), drivers, nullptr,
-                      wine_driver_callback, nullptr, nullptr, create_system, nullptr, &app);
+                      wine_driver_callback, nullptr, nullptr, create_system, print_usage, &app);
     return status;
 }

@@ -117,9 +117,7 @@ void fill_driver_data(const DriverChoices &c, pappl_pr_driver_data_t *d) {
     d->ppm = 10;
     d->ppm_color = c.color ? 10 : 0;
     d->kind = PAPPL_KIND_DOCUMENT;
-    // Each page as it suits the paper unless the job says otherwise: the
-    // printer system's picture filter turns a landscape picture only then.
-    d->orient_default = IPP_ORIENT_NONE;
+    d->orient_default = IPP_ORIENT_PORTRAIT;
     // A Windows printer cannot be made to blink: "identify" writes to the log.
     d->identify_cb = log_identify;
     d->identify_default = d->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
