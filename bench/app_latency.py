@@ -11,6 +11,11 @@ submission to the delivered output.
   - native: a PostScript queue with the PPD the queue command makes for the
     same printer, printing to a socket, until the socket has read the job.
 
+With --cups, the app is reached as a user reaches it, through a CUPS queue
+made with `lpadmin -m everywhere` (`lp`, CUPS's defaults), against the
+root-made queue (the tavri backend) on the same PDF, each until its output
+is delivered.
+
 Runs alternate; medians are reported. Run with the rig's services up
 (scripts/services start), the Windows build in $PROXY_BUILD_DIR and the
 native build (the app) beside it:
@@ -72,6 +77,29 @@ def app_job(pdf, uri, out):
     return whole
 
 
+def app_queue_job(pdf, queue, out):
+    start = time.monotonic()
+    subprocess.run(["lp", "-d", queue, pdf], check=True, stdout=subprocess.DEVNULL)
+    while not glob.glob(os.path.join(out, "job-*.ps")):
+        time.sleep(0.02)
+    whole = time.monotonic() - start
+    for path in glob.glob(os.path.join(out, "job-*")):
+        os.remove(path)
+    return whole
+
+
+def measure_queues(pages, repeats, queue, out, folder):
+    """Medians: the app through its everywhere queue, the root-made queue."""
+    pdf = make_pdf(os.path.join(queue_bench.WORK, "doc.pdf"), pages)
+    os.chmod(pdf, 0o644)
+    app_queue_job(pdf, queue, out)  # warm
+    timed = [], []
+    for _ in range(repeats):
+        timed[0].append(app_queue_job(pdf, queue, out))
+        timed[1].append(queue_bench.queue_job(pdf, folder)[0])
+    return [statistics.median(runs) for runs in timed]
+
+
 def measure(pages, repeats, uri, out, printer):
     pdf = make_pdf(os.path.join(queue_bench.WORK, "doc.pdf"), pages)
     bmps = queue_bench.rasterise(pdf)
@@ -91,6 +119,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pages", default="1,10")
     parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--cups", action="store_true",
+                        help="through an everywhere queue, against the root-made queue")
     args = parser.parse_args()
     folder = fresh_work(queue_bench.WORK)
     out = os.path.join(queue_bench.WORK, "app-out")
@@ -98,6 +128,8 @@ def main():
     make_queue(queue_bench.QUEUE, folder)  # its PPD is the native queue's
     app, uri = start_app(out)
     try:
+        if args.cups:
+            return compare_queues(args, uri, out, folder)
         printer = queue_bench.native_queue()
         print("medians of %d runs, seconds from submission to delivered" % args.repeats)
         print("%6s %8s %8s %8s %11s %9s" % ("pages", "app", "baseline", "native", "a/baseline",
@@ -108,8 +140,20 @@ def main():
     finally:
         os.killpg(app.pid, signal.SIGTERM)
         app.wait(60)
-        for queue in (queue_bench.QUEUE, queue_bench.NATIVE):
-            subprocess.run(["lpadmin", "-x", queue])
+        for queue in (queue_bench.QUEUE, queue_bench.NATIVE, APP_QUEUE):
+            subprocess.run(["lpadmin", "-x", queue], stderr=subprocess.DEVNULL)
+
+
+APP_QUEUE = "TavriBenchApp"
+
+
+def compare_queues(args, uri, out, folder):
+    subprocess.run(["lpadmin", "-p", APP_QUEUE, "-E", "-m", "everywhere", "-v", uri], check=True)
+    print("medians of %d runs, seconds from lp to delivered" % args.repeats)
+    print("%6s %10s %10s %7s" % ("pages", "app queue", "root queue", "ratio"))
+    for pages in map(int, args.pages.split(",")):
+        a, r = measure_queues(pages, args.repeats, APP_QUEUE, out, folder)
+        print("%6d %10.2f %10.2f %7.2f" % (pages, a, r, a / r), flush=True)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -28,6 +29,9 @@ struct AppState {
     std::condition_variable rescan_wanted;
     bool rescan_requested = false, stopping = false;
     int prefix_lock = -1; // held while the application runs
+    // Kept by the scans alone, which never run at once: the Wine printers
+    // served after the last one, and those whose printer the owner deleted.
+    std::set<std::string> served_wine_names, withdrawn;
 };
 
 // What a printer keeps as its driver extension; released with the printer.

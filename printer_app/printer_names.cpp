@@ -56,7 +56,8 @@ std::vector<std::string> unique_printer_names(const std::vector<std::string> &wi
 }
 
 PrinterChanges plan_printer_changes(const std::vector<std::string> &wine_names,
-                                    const std::vector<ServedPrinter> &served) {
+                                    const std::vector<ServedPrinter> &served,
+                                    const std::set<std::string> &withdrawn) {
     PrinterChanges changes;
     std::vector<std::string> taken;
     for (const ServedPrinter &printer : served) {
@@ -72,13 +73,29 @@ PrinterChanges plan_printer_changes(const std::vector<std::string> &wine_names,
                         [&](const ServedPrinter &p) { return p.wine_name == wine_name; });
         bool added_already = std::any_of(changes.add.begin(), changes.add.end(),
                                          [&](const auto &add) { return add.first == wine_name; });
-        if (served_already || added_already)
+        if (served_already || added_already || withdrawn.count(wine_name))
             continue;
         std::string name = unused_printer_name(wine_name, taken);
         taken.push_back(name);
         changes.add.emplace_back(wine_name, name);
     }
     return changes;
+}
+
+std::set<std::string> withdrawn_printers(const std::vector<std::string> &wine_names,
+                                         const std::set<std::string> &served_before,
+                                         const std::vector<ServedPrinter> &served,
+                                         std::set<std::string> withdrawn) {
+    auto in_prefix = [&](const std::string &wine_name) {
+        return std::find(wine_names.begin(), wine_names.end(), wine_name) != wine_names.end();
+    };
+    std::erase_if(withdrawn, [&](const std::string &wine_name) { return !in_prefix(wine_name); });
+    for (const std::string &wine_name : served_before)
+        if (in_prefix(wine_name) &&
+            std::none_of(served.begin(), served.end(),
+                         [&](const ServedPrinter &p) { return p.wine_name == wine_name; }))
+            withdrawn.insert(wine_name);
+    return withdrawn;
 }
 
 std::string dns_sd_name_for(std::string_view printer_name, std::string_view user,

@@ -10,6 +10,7 @@
 // Such a name is its own resource path: the printer system changes nothing in it.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,5 +50,16 @@ struct PrinterChanges {
     std::vector<std::pair<std::string, std::string>> add; // Wine name, printer name
     std::vector<int> remove;                              // printer ids
 };
+// Wine printers in `withdrawn` are not added.
 PrinterChanges plan_printer_changes(const std::vector<std::string> &wine_names,
-                                    const std::vector<ServedPrinter> &served);
+                                    const std::vector<ServedPrinter> &served,
+                                    const std::set<std::string> &withdrawn = {});
+
+// The Wine printers whose printer the owner deleted: `withdrawn` so far, and
+// each one served at the last scan (`served_before`), not served now and
+// still in the prefix; one gone from the prefix is forgotten, so that a
+// printer added to it again is served again.
+std::set<std::string> withdrawn_printers(const std::vector<std::string> &wine_names,
+                                         const std::set<std::string> &served_before,
+                                         const std::vector<ServedPrinter> &served,
+                                         std::set<std::string> withdrawn);

@@ -46,11 +46,45 @@ void advertise_as_ours(pappl_printer_t *printer, void *data) {
         papplPrinterSetDNSSDName(printer, wanted.c_str());
 }
 
+std::string withdrawn_file(const AppConfig &config) {
+    return config.state_file + ".withdrawn";
+}
+
+// The printers the owner deleted, one Wine printer's name a line.
+std::set<std::string> read_withdrawn(const AppConfig &config) {
+    std::ifstream in(withdrawn_file(config));
+    std::set<std::string> names;
+    for (std::string line; std::getline(in, line);)
+        names.insert(line);
+    return names;
+}
+
+// Notes the printers the owner deleted since the last scan, so that a scan
+// does not serve them again, and keeps the list across restarts.
+void note_withdrawn(pappl_system_t *system, const std::vector<WinePrinter> &printers,
+                    const std::vector<ServedPrinter> &served, AppState &app) {
+    std::set<std::string> withdrawn =
+        withdrawn_printers(names_of(printers), app.served_wine_names, served, app.withdrawn);
+    if (withdrawn == app.withdrawn)
+        return;
+    for (const std::string &name : withdrawn)
+        if (!app.withdrawn.count(name))
+            papplLog(system, PAPPL_LOGLEVEL_INFO,
+                     "Wine printer %s withdrawn: its printer was deleted; it is served again "
+                     "once it is added to the prefix again",
+                     name.c_str());
+    app.withdrawn = withdrawn;
+    std::ofstream out(withdrawn_file(app.config), std::ios::trunc);
+    for (const std::string &name : withdrawn)
+        out << name << '\n';
+}
+
 void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &printers,
                    AppState &app) {
     std::vector<ServedPrinter> served;
     papplSystemIteratePrinters(system, collect_printer, &served);
-    PrinterChanges changes = plan_printer_changes(names_of(printers), served);
+    note_withdrawn(system, printers, served, app);
+    PrinterChanges changes = plan_printer_changes(names_of(printers), served, app.withdrawn);
     for (int id : changes.remove)
         if (pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr)) {
             papplLog(system, PAPPL_LOGLEVEL_INFO, "Printer %s removed: its Wine printer is gone",
@@ -75,6 +109,11 @@ void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &print
             papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
     }
     papplSystemIteratePrinters(system, advertise_as_ours, &app);
+    served.clear();
+    papplSystemIteratePrinters(system, collect_printer, &served);
+    app.served_wine_names.clear();
+    for (const ServedPrinter &p : served)
+        app.served_wine_names.insert(p.wine_name);
 }
 
 bool save_state(pappl_system_t *system, void *data) {
@@ -213,6 +252,7 @@ bool restore_printers(pappl_system_t *system, AppState &app) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "No folder for the state file %s",
                  app.config.state_file.c_str());
     load_state(system, app.config.state_file);
+    app.withdrawn = read_withdrawn(app.config);
     papplSystemSetSaveCallback(system, save_state, &app);
     sync_printers(system, printers, app);
     return true;

@@ -341,6 +341,13 @@ class PrinterApp(unittest.TestCase):
         again = start_app(self, PREFIX, 2, "state-file=" + state)
         self.assertLessEqual(wanted.items(), printer_attributes(again.uri).items(), "restarted")
 
+        # Deleted by its owner, a printer stays deleted: the rescans leave it out.
+        site = "http://localhost:%d/" % again.port
+        browser.load(site + peer.PRINTER + "/delete")
+        browser.submit("form")
+        wait_until(lambda: b"withdrawn" in read(again.log), 30, "a rescan")
+        self.assertNotIn(peer.PRINTER, browser.load(site))
+
     def test_one_application_a_prefix_and_a_port_each_refusal_said(self):
         """What is served is said at start; another application for the same
         prefix or port, a prefix that does not exist and an output folder

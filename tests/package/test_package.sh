@@ -41,7 +41,7 @@ writable=$(dpkg -L "$NAME" | xargs -d '\n' stat -c '%U %A %n' | awk '$2 !~ /^l/ 
     ($1 != "root" || substr($2, 6, 1) == "w" || substr($2, 9, 1) == "w")')
 [[ -z $writable ]] || fail "not root's, or writable by others: $writable"
 /usr/bin/tavri-print --help >/dev/null || fail "tavri-print --help fails"
-zgrep -q "output-directory" /usr/share/man/man1/tavri-printer-app.1.gz ||
+zgrep -q "output.-directory" /usr/share/man/man1/tavri-printer-app.1.gz ||
     fail "the application's manual page does not name its own options"
 [[ -f /usr/lib/systemd/user/tavri-printer-app.service ]] || fail "no user unit for the app"
 # dh_compress gzips documents over 4 kB, so a page may be there as .md or .md.gz

@@ -199,6 +199,12 @@ TEST(PrinterNames, ScanAddsTheNewRemovesTheGoneUnlessBusy) {
     using Add = std::pair<std::string, std::string>;
     // Names are unique without regard to case, also against printers that go.
     EXPECT_EQ((std::vector<Add>{{"A/B", "A_B-2"}, {"a b", "a_b-3"}, {"New", "New"}}), changes.add);
+    // Deleted by the owner: "Old" was served and is no longer, "Gone" left
+    // the prefix; a printer withdrawn is not added.
+    std::set<std::string> withdrawn =
+        withdrawn_printers({"Office", "Old", "New"}, {"Office", "Old", "Gone"}, served, {"Gone"});
+    EXPECT_EQ((std::set<std::string>{"Old"}), withdrawn);
+    EXPECT_TRUE(plan_printer_changes({"Old"}, {}, withdrawn).add.empty());
 }
 
 // Never one that comes back to a printer application of this machine,
