@@ -16,7 +16,9 @@
 #include "driver_data.h"
 #include "job_settings.h"
 #include "page_image.h"
+#include "pdf_plan.h"
 #include "query_report.h"
+#include "saved_jobs.h"
 #include "net/packet.h"
 #include "imaging/bmp_file.h"
 #include "service/messages.h"
@@ -131,6 +133,15 @@ void fuzz_start_print(const uint8_t *data, size_t size) {
     std::string_view view((const char *)text.data(), text.size());
     std::vector<WinePrinter> printers;
     parse_printer_list(view, printers);
+    // The same bytes as a saved state, repaired once for good, and as a
+    // stream of PDF documents, each found where one begins.
+    std::vector<int> lost, lost_again;
+    std::string repaired = repair_saved_jobs(view, lost);
+    CHECK(repair_saved_jobs(repaired, lost_again) == repaired && lost_again.empty());
+    std::vector<size_t> starts = pdf_document_starts(view);
+    CHECK(starts[0] == 0);
+    for (size_t i = 1; i < starts.size(); ++i)
+        CHECK(starts[i] > starts[i - 1] && view.substr(starts[i], 5) == "%PDF-");
     DriverReport report;
     if (!parse_driver_report(view, report).empty())
         return;
