@@ -84,6 +84,7 @@ TEST(PageImage, FilesPassTheProgramsCheckBottomUp) {
         RasterFormat format{3, 2, uint32_t(row.top.size()), 600, 600, row.kind};
         PageFile page;
         std::string error;
+        EXPECT_FALSE(page_file_create(page, folder + "/none", number, format, 1 << 20, error));
         ASSERT_TRUE(page_file_create(page, folder, ++number, format, 1 << 20, error)) << error;
         EXPECT_FALSE(page_file_write_line(page, 2, row.top.data(), row.top.size()));
         EXPECT_FALSE(page_file_write_line(page, 0, row.top.data(), row.top.size() - 1));

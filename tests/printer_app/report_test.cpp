@@ -1,5 +1,11 @@
 // The query program's reports, the choices made from them, a job's settings
 // on them, printer names, and which Wine printers are served.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "cups_queues.h"
@@ -240,4 +246,31 @@ TEST(SavedJobs, UnfinishedJobsAbortedAndJobsWithoutADocumentLeftOut) {
     std::vector<int> lost;
     EXPECT_EQ(repaired + "</Printer>\n", repair_saved_jobs(saved, lost));
     EXPECT_EQ((std::vector<int>{3, 4, 5, 6}), lost);
+}
+
+// What processes that ended left, zombies among them, goes; the rest stays.
+TEST(SavedJobs, LeftoversOfEndedProcessesSweptTheRestKept) {
+    char base[] = "/tmp/sweep-XXXXXX";
+    ASSERT_TRUE(mkdtemp(base));
+    pid_t reaped = fork(), zombie = reaped ? fork() : 0;
+    if (!reaped || !zombie)
+        _exit(0);
+    siginfo_t info;
+    waitpid(reaped, nullptr, 0);
+    waitid(P_PID, id_t(zombie), &info, WEXITED | WNOWAIT);
+    const std::string dir = base, gone = std::to_string(reaped), live = std::to_string(getppid());
+    const std::set<std::string> kept = {"tavri-app-" + live + "-a", "other-" + gone,
+                                        "pappl" + live + ".d"};
+    std::set<std::string> made = kept;
+    made.insert({"tavri-app-" + gone + "-b", "tavri-pdf-" + std::to_string(zombie) + "-c",
+                 "tavri-app-" + gone + "-1.prn", "pappl" + gone + ".d"});
+    for (const std::string &name : made)
+        mkdir((dir + "/" + name).c_str(), 0700);
+    EXPECT_EQ(4, sweep_leftovers(dir, dir, dir));
+    waitpid(zombie, nullptr, 0);
+    std::set<std::string> left;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        left.insert(entry.path().filename());
+    EXPECT_EQ(kept, left);
+    std::filesystem::remove_all(dir);
 }
