@@ -54,6 +54,17 @@ bool finish_and_deliver(pappl_job_t *job, WineJob &wine) {
     return true;
 }
 
+bool report_job_failure(pappl_job_t *job, const std::string &why, pappl_jreason_t reason) {
+    std::string message = why.substr(0, 200);
+    for (char &c : message)
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    papplJobSetMessage(job, "%s", message.c_str());
+    papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
+    return false;
+}
+
 bool job_is_cancelled(void *job) {
     return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
 }

@@ -9,6 +9,15 @@
 #include "printer_driver.h"
 #include "wine_job.h"
 
+// Releases the print options the printer system made for a job.
+struct OptionsDeleter {
+    void operator()(pappl_pr_options_t *options) const { papplJobDeletePrintOptions(options); }
+};
+
+// Logs why a job stops and says it in the job's state (as printable ASCII:
+// a decoder's words may quote the document's bytes), with `reason`. False.
+bool report_job_failure(pappl_job_t *job, const std::string &why, pappl_jreason_t reason);
+
 // The printer's setup; null for a printer that is not ours.
 PrinterSetup *setup_of(pappl_job_t *job);
 

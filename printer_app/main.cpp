@@ -67,6 +67,18 @@ bool refused(const std::string &why) {
     return !why.empty();
 }
 
+// Whether anything keeps the application from serving, said on standard
+// error: the prefix, the output folder, another application, the spool
+// folder or the port.
+bool cannot_serve(AppState &app, const std::string &spool, int port) {
+    if (refused(check_prefix(app.config.prefix)) ||
+        refused(prepare_output_folder(app.config.output_dir)) ||
+        refused(hold_prefix(app.config.prefix, app.prefix_lock)))
+        return true;
+    make_parent_folders(spool); // a folder that cannot be made is named below
+    return refused(prepare_spool_folder(spool)) || (port > 0 && refused(check_port_free(port)));
+}
+
 void collect_name(pappl_printer_t *printer, void *names) {
     *static_cast<std::string *>(names) += std::string(" ") + papplPrinterGetName(printer);
 }
@@ -113,11 +125,7 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     const std::string &state = app.config.state_file;
     const std::string spool = option("spool-directory", num_options, options,
                                      (state.substr(0, state.rfind(".state")) + ".spool").c_str());
-    if (refused(check_prefix(app.config.prefix)) ||
-        refused(prepare_output_folder(app.config.output_dir)) ||
-        refused(hold_prefix(app.config.prefix, app.prefix_lock)) ||
-        (make_parent_folders(spool), refused(prepare_spool_folder(spool))) ||
-        (port > 0 && refused(check_port_free(port))))
+    if (cannot_serve(app, spool, port))
         return nullptr;
     pappl_system_t *system = papplSystemCreate(
         PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |

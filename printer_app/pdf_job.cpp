@@ -20,10 +20,6 @@ constexpr uint64_t MAX_PDF_BYTES = uint64_t(1) << 30;
 // Counting the pages opens the document, no more.
 constexpr int COUNT_TIMEOUT_MS = 120 * 1000;
 
-struct OptionsDeleter {
-    void operator()(pappl_pr_options_t *options) const { papplJobDeletePrintOptions(options); }
-};
-
 // One document of the job's file: CUPS sends the documents of a job as one.
 struct PdfDocument {
     std::string path;
@@ -37,10 +33,8 @@ struct PdfJob {
     const PrinterSetup *setup = nullptr;
     std::string file, folder;
     std::vector<PdfDocument> documents;
-    std::string pdf; // the document Ghostscript reads
-    size_t document = 0;
+    size_t document = 0; // the one Ghostscript reads
     std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options;
-    PdfPagePlan plan; // the document's
     uint32_t total = 0;
     PageColour colour = PageColour::GREY;
     PageLayout layout;
@@ -57,22 +51,10 @@ struct PdfJob {
     }
 };
 
-// A message fit for the job's state, which must be UTF-8: Ghostscript's
-// words may quote the document's bytes.
-std::string state_message(const std::string &why) {
-    std::string text = why.substr(0, 200);
-    for (char &c : text)
-        if (c < 0x20 || c > 0x7e)
-            c = '?';
-    return text;
-}
-
 // Logs why the job stops, says it in the job's state, and ends the program's job.
 bool fail(PdfJob &pj, const std::string &why,
           pappl_jreason_t reason = PAPPL_JREASON_ERRORS_DETECTED) {
-    papplLogJob(pj.job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
-    papplJobSetMessage(pj.job, "%s", state_message(why).c_str());
-    papplJobSetReasons(pj.job, reason, PAPPL_JREASON_NONE);
+    report_job_failure(pj.job, why, reason);
     if (pj.wine.peer.pid > 0 || pj.wine.lock_fd >= 0)
         wine_job_abandon(pj.wine, why);
     return false;
@@ -144,11 +126,15 @@ bool split_documents(PdfJob &pj) {
     return written || fail(pj, "the job's documents cannot be kept apart in " + pj.folder);
 }
 
+const PdfDocument &current(const PdfJob &pj) {
+    return pj.documents[pj.document];
+}
+
 bool count_pages(PdfJob &pj, uint32_t &pages) {
     Ghostscript counter;
     counter.limits.command_ms = COUNT_TIMEOUT_MS;
-    bool fine = ghostscript_start(counter, {"-dNODISPLAY"}, pj.pdf) &&
-                ghostscript_send(counter, page_count_command(pj.pdf)) &&
+    bool fine = ghostscript_start(counter, {"-dNODISPLAY"}, current(pj).path) &&
+                ghostscript_send(counter, page_count_command(current(pj).path)) &&
                 ghostscript_wait(counter, keep_going, &pj);
     std::optional<uint32_t> count = parse_page_count(counter.last_line);
     std::string error = fine ? counter.last_line : counter.error;
@@ -170,8 +156,9 @@ bool uncollated(pappl_job_t *job) {
 // The pages of each document, the job's page ranges applying to each one.
 bool plan_documents(PdfJob &pj) {
     const pappl_pr_options_t &o = *pj.options;
+    const bool collate = !uncollated(pj.job);
     for (PdfDocument &d : pj.documents) {
-        PdfPageRequest request{d.pages, o.first_page, o.last_page, o.copies, !uncollated(pj.job)};
+        PdfPageRequest request{d.pages, o.first_page, o.last_page, o.copies, collate};
         std::string refusal = plan_pdf_pages(request, d.plan);
         pj.total += d.plan.total;
         if (refusal.empty() && pj.total > MAX_PRINTED_PAGES)
@@ -241,15 +228,15 @@ bool start_rendering(PdfJob &pj) {
     std::vector<std::string> args =
         render_arguments(pj.colour, width, height, x_dpi, y_dpi,
                          pj.folder + "/gs-" + std::to_string(pj.document) + "-%d.bmp");
-    if (!ghostscript_start(pj.gs, args, pj.pdf) ||
-        !ghostscript_send(pj.gs, open_document_command(pj.pdf, pj.layout)) ||
+    if (!ghostscript_start(pj.gs, args, current(pj).path) ||
+        !ghostscript_send(pj.gs, open_document_command(current(pj).path, pj.layout)) ||
         !ghostscript_wait(pj.gs, keep_going, &pj))
         return bad_document(pj, "the PDF document cannot be opened: " + pj.gs.error);
     return true;
 }
 
 bool ask_for_page(PdfJob &pj, uint32_t index) {
-    uint32_t number = pdf_page_number(pj.plan, index);
+    uint32_t number = pdf_page_number(current(pj).plan, index);
     if (!ghostscript_send(pj.gs, draw_page_command(number)))
         return bad_document(pj, "page " + std::to_string(number) + ": " + pj.gs.error);
     return true;
@@ -257,7 +244,7 @@ bool ask_for_page(PdfJob &pj, uint32_t index) {
 
 // Waits for the index-th page of the run and hands it to the program's job.
 bool take_page(PdfJob &pj, uint32_t index) {
-    uint32_t number = pdf_page_number(pj.plan, index);
+    uint32_t number = pdf_page_number(current(pj).plan, index);
     std::string what = "page " + std::to_string(number) + " of the PDF document";
     if (!ghostscript_wait(pj.gs, keep_going, &pj))
         return bad_document(pj, what + ": " + pj.gs.error);
@@ -276,8 +263,9 @@ bool take_page(PdfJob &pj, uint32_t index) {
 bool print_pages(PdfJob &pj) {
     if (!ask_for_page(pj, 0))
         return false;
-    for (uint32_t index = 0; index < pj.plan.total; ++index) {
-        if (!take_page(pj, index) || (index + 1 < pj.plan.total && !ask_for_page(pj, index + 1)))
+    const uint32_t total = current(pj).plan.total;
+    for (uint32_t index = 0; index < total; ++index) {
+        if (!take_page(pj, index) || (index + 1 < total && !ask_for_page(pj, index + 1)))
             return false;
         if (!wine_job_send_pages(pj.wine, job_is_cancelled, pj.job))
             return fail(pj, pj.wine.error);
@@ -299,24 +287,21 @@ bool print_pdf(PdfJob &pj) {
     if (!split_documents(pj))
         return false;
     uint32_t pages = 0;
-    for (PdfDocument &d : pj.documents) {
-        pj.pdf = d.path;
-        if (!count_pages(pj, d.pages))
+    for (pj.document = 0; pj.document < pj.documents.size(); ++pj.document) {
+        if (!count_pages(pj, pj.documents[pj.document].pages))
             return false;
-        pages += d.pages;
+        pages += current(pj).pages;
     }
     if (!plan_job(pj, pages))
         return false;
     papplLogJob(pj.job, PAPPL_LOGLEVEL_INFO,
                 "%u pages of %u in %u documents, %d copies%s, on the Wine printer %s", pj.total,
                 pages, unsigned(pj.documents.size()), pj.options->copies,
-                uncollated(pj.job) ? " uncollated" : "", pj.setup->wine_name.c_str());
+                pj.documents[0].plan.collate ? "" : " uncollated", pj.setup->wine_name.c_str());
     if (!wine_job_launch(pj.wine) || !wine_job_start(pj.wine, pj.total))
         return fail(pj, pj.wine.error);
     for (pj.document = 0; pj.document < pj.documents.size(); ++pj.document) {
-        pj.pdf = pj.documents[pj.document].path;
-        pj.plan = pj.documents[pj.document].plan;
-        if (pj.plan.total > 0 && (!start_rendering(pj) || !print_pages(pj)))
+        if (!start_rendering(pj) || !print_pages(pj))
             return false;
         ghostscript_stop(pj.gs);
     }

@@ -14,6 +14,8 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "job_common.h"
+
 namespace {
 
 // No larger picture is decoded (16384 x 16384 in colour is 768 MiB), as the
@@ -27,15 +29,8 @@ struct Picture {
     int ppi = 0;   // 0: unknown
 };
 
-struct OptionsDeleter {
-    void operator()(pappl_pr_options_t *options) const { papplJobDeletePrintOptions(options); }
-};
-
 bool refuse(pappl_job_t *job, const std::string &why) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
-    papplJobSetMessage(job, "%s", why.c_str());
-    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-    return false;
+    return report_job_failure(job, why, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
 }
 
 bool fits(unsigned width, unsigned height) {

@@ -220,20 +220,22 @@ void mark_lost(pappl_system_t *system, const std::vector<int> &lost) {
 }
 
 // The saved state, with the jobs a killed application left unfinished
-// marked aborted (the state file rewritten first).
+// marked aborted (the state file rewritten first, when it needs repair).
 void load_state(pappl_system_t *system, const std::string &file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     std::vector<int> lost;
-    std::string repaired = repair_saved_jobs(text.str(), lost);
-    std::string temporary = file + ".new";
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << repaired;
-    out.close();
-    if (!in || !out || rename(temporary.c_str(), file.c_str()) != 0) {
-        unlink(temporary.c_str());
-        lost.clear();
+    const std::string repaired = repair_saved_jobs(text.str(), lost);
+    if (in && repaired != text.str()) {
+        std::string temporary = file + ".new";
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << repaired;
+        out.close();
+        if (!out || rename(temporary.c_str(), file.c_str()) != 0) {
+            unlink(temporary.c_str());
+            lost.clear();
+        }
     }
     papplSystemLoadState(system, file.c_str());
     mark_lost(system, lost);
