@@ -65,7 +65,8 @@ set(E2E_ENVIRONMENT PROXY_EXE=$<TARGET_FILE:tavri-printer-proxy> PROXY_SOURCE_DI
 # The rig that scripts/env.sh named when this tree was configured: its
 # display, cupsd and user, also for a ctest run without that script (a
 # mutation run's), where Wine would otherwise find no printer.
-foreach(name DISPLAY CUPS_SERVER CUPS_SERVERROOT PROXY_CUPS_PORT PROXY_E2E_USER PROXY_TEST_PRINTER)
+foreach(name DISPLAY CUPS_SERVER CUPS_SERVERROOT PROXY_CUPS_PORT PROXY_E2E_USER PROXY_OTHER_USER
+             PROXY_TEST_PRINTER)
     if(DEFINED ENV{${name}})
         list(APPEND E2E_ENVIRONMENT "${name}=$ENV{${name}}")
     endif()

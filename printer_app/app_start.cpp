@@ -43,6 +43,14 @@ std::string check_prefix(const std::string &prefix) {
     return "";
 }
 
+std::string prefix_exposure(const std::string &prefix) {
+    struct stat info {};
+    if (stat(prefix.c_str(), &info) != 0 || (info.st_mode & 044) == 0)
+        return "";
+    return "other users can list the Wine prefix " + prefix +
+           " and see what its jobs are called (chmod 700 " + prefix + " keeps them out)";
+}
+
 std::string prepare_output_folder(const std::string &folder) {
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return failed("the output folder " + folder + " cannot be made");

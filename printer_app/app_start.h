@@ -8,6 +8,11 @@
 // Empty when `prefix` is a folder: Wine would make a missing one silently.
 std::string check_prefix(const std::string &prefix);
 
+// A warning when other users can look into the prefix: the names of the
+// files that jobs make there (their own contents are the owner's alone);
+// empty when they cannot.
+std::string prefix_exposure(const std::string &prefix);
+
 // Makes the output folder (mode 0700) when it is missing; empty when the
 // user can then write into it.
 std::string prepare_output_folder(const std::string &folder);

@@ -75,8 +75,16 @@ std::optional<uid_t> find_socket_owner(std::string_view table, std::string_view 
 std::optional<uid_t> peer_uid(int fd) {
     sockaddr_storage ours{}, theirs{};
     socklen_t ours_size = sizeof ours, theirs_size = sizeof theirs;
-    if (getsockname(fd, reinterpret_cast<sockaddr *>(&ours), &ours_size) != 0 ||
-        getpeername(fd, reinterpret_cast<sockaddr *>(&theirs), &theirs_size) != 0)
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&ours), &ours_size) != 0)
+        return std::nullopt;
+    if (ours.ss_family == AF_UNIX) {
+        ucred credentials{};
+        socklen_t size = sizeof credentials;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+            return std::nullopt;
+        return credentials.uid;
+    }
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&theirs), &theirs_size) != 0)
         return std::nullopt;
     std::ifstream file(ours.ss_family == AF_INET6 ? "/proc/net/tcp6" : "/proc/net/tcp");
     std::stringstream table;

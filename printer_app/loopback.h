@@ -19,5 +19,6 @@ std::string table_address(const sockaddr_storage &address);
 std::optional<uid_t> find_socket_owner(std::string_view table, std::string_view local,
                                        std::string_view remote);
 
-// The uid that owns the other end of the connected loopback socket `fd`.
+// The uid that owns the other end of the connected socket `fd`: a loopback
+// one's from the kernel's table, a local (AF_UNIX) one's from its credentials.
 std::optional<uid_t> peer_uid(int fd);

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "app_start.h"
+#include "command_socket.h"
 #include "dnssd_scope.h"
 #include "saved_jobs.h"
 #include "owner_only.h"
@@ -69,11 +70,12 @@ bool refused(const std::string &why) {
 
 // Whether anything keeps the application from serving, said on standard
 // error: the prefix, the output folder, another application, the spool
-// folder or the port.
+// folder, the command socket's folder or the port.
 bool cannot_serve(AppState &app, const std::string &spool, int port) {
     if (refused(check_prefix(app.config.prefix)) ||
         refused(prepare_output_folder(app.config.output_dir)) ||
-        refused(hold_prefix(app.config.prefix, app.prefix_lock)))
+        refused(hold_prefix(app.config.prefix, app.prefix_lock)) ||
+        refused(prepare_command_socket_folder()))
         return true;
     make_parent_folders(spool); // a folder that cannot be made is named below
     return refused(prepare_spool_folder(spool)) || (port > 0 && refused(check_port_free(port)));
@@ -144,6 +146,10 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     // logged before rotation is off (papplSystemCreate logs nothing fatal).
     papplSystemSetMaxLogSize(system, 0);
     papplSystemSetLogLevel(system, log_level(option("log-level", num_options, options, "info")));
+    if (std::string exposed = prefix_exposure(app.config.prefix); !exposed.empty()) {
+        fprintf(stderr, "tavri-printer-app: warning: %s\n", exposed.c_str());
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", exposed.c_str());
+    }
     listen_on(system, hostname);
     papplSystemSetFooterHTML(system, footer_for(app.config).c_str());
     papplSystemSetPrinterDrivers(system, int(std::size(drivers)), drivers, nullptr, nullptr,
@@ -224,6 +230,7 @@ extern "C" void papplSystemDelete(pappl_system_t *system) {
 int main(int argc, char *argv[]) {
     umask(077); // every file of a job, and of the programs it starts, the owner's alone
     app.config = config_from_environment();
+    set_command_socket_prefix(app.config.prefix);
     int status =
         papplMainloop(argc, argv, "0.1", nullptr, int(std::size(drivers)), drivers, nullptr,
                       wine_driver_callback, nullptr, nullptr, create_system, print_usage, &app);

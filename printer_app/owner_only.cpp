@@ -3,26 +3,39 @@
 #include <cstring>
 #include <string>
 
+#include <dlfcn.h>
 #include <grp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "loopback.h"
 
 namespace {
 
-bool by_owner(pappl_client_t *client) {
-    std::optional<uid_t> uid = peer_uid(httpGetFd(papplClientGetHTTP(client)));
-    return uid && (*uid == getuid() || *uid == 0);
+// PAPPL serves each connection on a thread of its own, so the peer is
+// looked up once per connection, not once per request.
+thread_local pappl_client_t *peer_of = nullptr;
+thread_local std::optional<uid_t> peer;
+
+bool on_local_socket(pappl_client_t *client) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    return getsockname(httpGetFd(papplClientGetHTTP(client)),
+                       reinterpret_cast<sockaddr *>(&address), &size) == 0 &&
+           address.ss_family == AF_UNIX;
 }
 
-// Asked only about TCP clients (PAPPL itself admits its command line's local
-// socket), and in place of PAPPL admitting every local one. PAPPL names the
-// administrators' group when it asks about administration, and the
-// printer's print group (none) when it asks about printing. It also asks
-// about administration when a job's operation comes under another name than
-// the job's; but a name is only the client's word, and CUPS's ipp backend,
-// running as "lp", must reach the jobs it sends: a job's operations stay as
-// open as PAPPL leaves them.
+bool by_owner(pappl_client_t *client) {
+    std::optional<uid_t> uid = peer_uid(httpGetFd(papplClientGetHTTP(client)));
+    return uid && is_owner_or_root(*uid);
+}
+
+// Asked only about TCP clients (the local socket's are the owner's), and in
+// place of PAPPL admitting every local one. PAPPL names the administrators'
+// group when it asks about administration, and the printer's print group
+// (none) when it asks about printing. It also asks about administration
+// when a job's operation comes under another name than the job's; those
+// are judged by who sent the job (job_owners.cpp), not by the name.
 http_status_t authorize(pappl_client_t *client, const char *group, gid_t, void *) {
     char admin_group[256];
     const char *admin =
@@ -34,9 +47,38 @@ http_status_t authorize(pappl_client_t *client, const char *group, gid_t, void *
 
 } // namespace
 
+bool is_owner_or_root(uid_t uid) {
+    return uid == getuid() || uid == 0;
+}
+
+std::optional<uid_t> current_requester() {
+    return peer;
+}
+
 void admit_only_the_owner_as_administrator(pappl_system_t *system) {
     // The owner's own group: never a print group, as printers have none.
     const group *own = getgrgid(getgid());
     papplSystemSetAdminGroup(system, own ? own->gr_name : std::to_string(getgid()).c_str());
     papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
+}
+
+// Every request passes here first (the library calls it through its
+// procedure linkage table, so this definition comes first): the peer is
+// noted for the checks that follow, and another user on the local socket is
+// turned away, whatever the socket's folder allowed.
+extern "C" bool _papplClientProcessHTTP(pappl_client_t *client) {
+    using Process = bool (*)(pappl_client_t *);
+    static const auto library_process = reinterpret_cast<Process>(dlsym(RTLD_NEXT, __func__));
+    if (peer_of != client) {
+        peer_of = client;
+        peer = peer_uid(httpGetFd(papplClientGetHTTP(client)));
+        if (on_local_socket(client) && !(peer && is_owner_or_root(*peer))) {
+            papplLogClient(client, PAPPL_LOGLEVEL_ERROR,
+                           "Refused uid %ld on the command socket: it is the owner's alone",
+                           peer ? long(*peer) : -1L);
+            peer_of = nullptr;
+            return false;
+        }
+    }
+    return library_process(client);
 }

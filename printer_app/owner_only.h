@@ -1,12 +1,25 @@
 // Who may change the printers: PAPPL, given no way to authenticate, lets
 // every local client use the web interface's settings and IPP's
-// administrative operations, so on a shared machine any user could change
-// the owner's defaults, cancel the owner's jobs or delete printers. While
-// only local clients are served, those take the application's owner (or
-// root); printing, and IPP's operations on a job, stay open to every local
-// user, as with CUPS.
+// administrative operations, and its command line's local socket skips
+// every check, so on a shared machine any user could change the owner's
+// defaults, cancel the owner's jobs or delete printers. Here the local
+// socket takes the application's owner (and root) alone, and while only
+// local clients are served, administration takes them too. Who is at the
+// other end is the kernel's word (the uid of the peer's socket), never the
+// name a request gives.
 #pragma once
+
+#include <optional>
+
+#include <sys/types.h>
 
 #include <pappl/pappl.h>
 
 void admit_only_the_owner_as_administrator(pappl_system_t *system);
+
+// Whether `uid` is the application's owner or root.
+bool is_owner_or_root(uid_t uid);
+
+// The uid at the other end of the request this thread serves, when it is
+// on this machine; none for a client elsewhere.
+std::optional<uid_t> current_requester();

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/byte_order.h"
@@ -55,11 +56,29 @@ void remove_pending(WineJob &job) {
     job.pending.clear();
 }
 
+void unlock_prefix(WineJob &job) {
+    if (job.lock_fd >= 0)
+        close(job.lock_fd);
+    job.lock_fd = -1;
+}
+
+// The lock is the owner's alone: flock works on any descriptor, so a lock
+// file that another user could open would let them stall every job.
 bool lock_prefix(WineJob &job) {
     std::string path = job.setup.prefix + "/.tavri-print.lock";
-    job.lock_fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (job.lock_fd < 0)
-        return true; // no prefix to share, or nobody to share it with
+    job.lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // A link in the prefix can only be its owner's doing: the lock replaces it.
+    if (job.lock_fd < 0 && errno == ELOOP && unlink(path.c_str()) == 0)
+        job.lock_fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (job.lock_fd < 0 && errno == ENOENT)
+        return true; // no prefix to share
+    struct stat info;
+    if (job.lock_fd < 0 || fstat(job.lock_fd, &info) != 0 || info.st_uid != getuid() ||
+        ((info.st_mode & 077) && fchmod(job.lock_fd, 0600) != 0)) {
+        job.error = "the lock " + path + " of the Wine prefix is not yours alone";
+        unlock_prefix(job);
+        return false;
+    }
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(job.setup.lock_timeout_ms);
     while (flock(job.lock_fd, LOCK_EX | LOCK_NB) != 0) {
@@ -70,12 +89,6 @@ bool lock_prefix(WineJob &job) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     return true;
-}
-
-void unlock_prefix(WineJob &job) {
-    if (job.lock_fd >= 0)
-        close(job.lock_fd);
-    job.lock_fd = -1;
 }
 
 // The answer's status as an error naming `what`; false when it is not 0.

@@ -21,3 +21,5 @@ export CUPS_SERVERROOT=$PROXY_BUILD_DIR/cups
 export PROXY_TEST_PRINTER=${PROXY_TEST_PRINTER:-TavriTestPDF}
 # The unprivileged owner of the prefix that the CUPS tests print through.
 export PROXY_E2E_USER=${PROXY_E2E_USER:-tavri-e2e}
+# Another ordinary user, who plays the attacker of what the owner runs.
+export PROXY_OTHER_USER=${PROXY_OTHER_USER:-tavri-e2e-other}

@@ -88,10 +88,10 @@ def everywhere_suite(work, uri):
     return os.path.join(work, "ipp-everywhere.test")
 
 
-def start_app(test, prefix, rescan_seconds=2, *options):
-    """The app serving `prefix` as its owner, with `options` ("NAME=VALUE"),
-    stopped at the test's end: its work folder, output folder, log, port and
-    printer URI."""
+def start_app(test, prefix, rescan_seconds=2, *options, tmp="/tmp"):
+    """The app serving `prefix` as its owner, with `options` ("NAME=VALUE")
+    and TMPDIR `tmp`, stopped at the test's end: its work folder, output
+    folder, log, port and printer URI."""
     host = types.SimpleNamespace(work=tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR))
     test.addCleanup(shutil.rmtree, host.work, True)
     host.out, state = owned_folder(host, "out"), owned_folder(host, "state")
@@ -102,7 +102,8 @@ def start_app(test, prefix, rescan_seconds=2, *options):
     env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + prefix,
            "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + peer.PROXY_EXE,
            "DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + host.out,
-           "XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds]
+           "XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds,
+           "TMPDIR=" + tmp]
     host.stderr = os.path.join(host.work, "stderr")
     with open(host.stderr, "wb") as stderr:
         host.app = subprocess.Popen(

@@ -14,6 +14,7 @@
 #include "base/byte_order.h"
 #include "base/print_request.h"
 #include "delivery.h"
+#include "form_origin.h"
 #include "loopback.h"
 #include "net/packet.h"
 #include "page_image.h"
@@ -239,6 +240,33 @@ TEST(Loopback, TheKernelTableNamesTheOwner) {
     EXPECT_EQ(1002u, find_socket_owner(table, "0100007F:A000", "0100007F:1F90"));
     EXPECT_EQ(std::nullopt, find_socket_owner(table, "0100007F:1F91", "0100007F:A000"));
     EXPECT_EQ(std::nullopt, find_socket_owner("", "a", "b"));
+    int local[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, local));
+    EXPECT_EQ(getuid(), peer_uid(local[0])); // its credentials, not a table
+    close(local[0]);
+    close(local[1]);
+}
+
+TEST(FormOrigin, OnlyThisServersPagesSendForms) {
+    const struct {
+        const char *host, *origin, *referer;
+        bool same;
+    } cases[] = {
+        {"127.0.0.1:8000", "http://127.0.0.1:8000", "", true},
+        {"LOCALHOST:8000", "https://localhost:8000", "", true},
+        {"localhost:8000", "", "http://localhost:8000/Office/media?x=1", true},
+        {"localhost:8000", "", "http://localhost:8000#top", true},
+        {"127.0.0.1:8000", "http://127.0.0.1:8001", "http://127.0.0.1:8000/", false},
+        {"127.0.0.1:8000", "null", "http://127.0.0.1:8000/", false},
+        {"127.0.0.1:8000", "http://127.0.0.1", "", false},
+        {"127.0.0.1:8000", "http://127.0.0.1:8000.evil", "", false},
+        {"127.0.0.1:8000", "", "http://127.0.0.1:80001/", false},
+        {"127.0.0.1:8000", "", "127.0.0.1:8000/", false},
+        {"127.0.0.1:8000", "", "", false},
+        {"", "http://", "", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.same, same_origin(c.host, c.origin, c.referer)) << c.origin << c.referer;
 }
 
 TEST(Delivery, NamesAndPaths) {

@@ -2,6 +2,7 @@
 127.0.0.1, start it with the port, and exchange packets with it."""
 from __future__ import annotations
 
+import errno
 import fcntl
 import os
 import select
@@ -174,11 +175,26 @@ class Program:
         """One job at a time per Wine prefix: Wine's spooler numbers its
         spool files per process, and two jobs that start together collide."""
         path = os.path.join(self.prefix, ".tavri-print.lock")
-        try:
-            self.lock = os.open(path, os.O_RDONLY | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC,
-                                0o644)
-        except OSError:  # no prefix yet, or nobody to share it with
+        flags = os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC
+        try:  # the owner's alone: anyone who can open it can stall every job
+            try:
+                self.lock = os.open(path, flags, 0o600)
+            except OSError as error:  # a link in the prefix only its owner can have made
+                if error.errno != errno.ELOOP:
+                    raise
+                os.unlink(path)
+                self.lock = os.open(path, flags, 0o600)
+            info = os.fstat(self.lock)
+            if info.st_uid != os.getuid():
+                raise PermissionError("not the owner's")
+            if info.st_mode & 0o077:
+                os.fchmod(self.lock, 0o600)
+        except FileNotFoundError:  # no prefix yet
             return
+        except OSError as error:
+            self._unlock_prefix()
+            raise PrefixBusy("the lock %s of the Wine prefix is not yours alone (%s)"
+                             % (path, error)) from error
         deadline, told = time.monotonic() + self.lock_timeout, False
         while True:
             try:
