@@ -15,7 +15,18 @@ namespace {
 // PAPPL serves each connection on a thread of its own, so the peer is
 // looked up once per connection, not once per request.
 thread_local pappl_client_t *peer_of = nullptr;
-thread_local std::optional<uid_t> peer;
+thread_local Requester peer;
+
+Requester requester_of(pappl_client_t *client) {
+    http_t *http = papplClientGetHTTP(client);
+    Requester who;
+    who.uid = peer_uid(httpGetFd(http));
+    who.local = who.uid || httpAddrLocalhost(httpGetAddress(http));
+    char address[256] = "";
+    if (!who.local)
+        who.address = httpAddrString(httpGetAddress(http), address, sizeof address);
+    return who;
+}
 
 bool on_local_socket(pappl_client_t *client) {
     sockaddr_storage address{};
@@ -32,15 +43,13 @@ bool by_owner(pappl_client_t *client) {
 
 // Asked only about TCP clients (the local socket's are the owner's), and in
 // place of PAPPL admitting every local one. PAPPL names the administrators'
-// group when it asks about administration, and the printer's print group
-// (none) when it asks about printing. It also asks about administration
-// when a job's operation comes under another name than the job's; those
-// are judged by who sent the job (job_owners.cpp), not by the name.
+// group when it asks about administration; printing, and a job's own
+// operations, are judged in job_owners.cpp before PAPPL would ask.
 http_status_t authorize(pappl_client_t *client, const char *group, gid_t, void *) {
     char admin_group[256];
     const char *admin =
         papplSystemGetAdminGroup(papplClientGetSystem(client), admin_group, sizeof admin_group);
-    if (!group || !admin || strcmp(group, admin) != 0 || papplClientGetJob(client))
+    if (!group || !admin || strcmp(group, admin) != 0)
         return HTTP_STATUS_CONTINUE;
     return by_owner(client) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
 }
@@ -51,7 +60,7 @@ bool is_owner_or_root(uid_t uid) {
     return uid == getuid() || uid == 0;
 }
 
-std::optional<uid_t> current_requester() {
+const Requester &current_requester() {
     return peer;
 }
 
@@ -71,11 +80,11 @@ extern "C" bool _papplClientProcessHTTP(pappl_client_t *client) {
     static const auto library_process = reinterpret_cast<Process>(dlsym(RTLD_NEXT, __func__));
     if (peer_of != client) {
         peer_of = client;
-        peer = peer_uid(httpGetFd(papplClientGetHTTP(client)));
-        if (on_local_socket(client) && !(peer && is_owner_or_root(*peer))) {
+        peer = requester_of(client);
+        if (on_local_socket(client) && !(peer.uid && is_owner_or_root(*peer.uid))) {
             papplLogClient(client, PAPPL_LOGLEVEL_ERROR,
                            "Refused uid %ld on the command socket: it is the owner's alone",
-                           peer ? long(*peer) : -1L);
+                           peer.uid ? long(*peer.uid) : -1L);
             peer_of = nullptr;
             return false;
         }

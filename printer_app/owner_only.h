@@ -10,6 +10,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include <sys/types.h>
 
@@ -20,6 +21,12 @@ void admit_only_the_owner_as_administrator(pappl_system_t *system);
 // Whether `uid` is the application's owner or root.
 bool is_owner_or_root(uid_t uid);
 
-// The uid at the other end of the request this thread serves, when it is
-// on this machine; none for a client elsewhere.
-std::optional<uid_t> current_requester();
+// Who is at the other end of the request this thread serves: on this
+// machine (the local socket, a loopback address, or any connection whose
+// socket the kernel's table names), by uid; elsewhere, by address alone.
+struct Requester {
+    bool local = false;
+    std::optional<uid_t> uid; // none when the kernel could not say
+    std::string address;      // of a client elsewhere
+};
+const Requester &current_requester();

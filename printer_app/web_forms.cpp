@@ -49,10 +49,10 @@ std::string request_cookie(pappl_client_t *client) {
 std::string token_for(pappl_client_t *client, const std::string &cookie) {
     char key[65] = "", sum_text[65] = "";
     unsigned char sum[32];
-    std::optional<uid_t> uid = current_requester();
+    const Requester &who = current_requester();
     std::string data =
         std::string(papplSystemGetSessionKey(papplClientGetSystem(client), key, sizeof key)) + ":" +
-        cookie + ":" + (uid ? std::to_string(*uid) : papplClientGetHostName(client));
+        cookie + ":" + (who.uid ? std::to_string(*who.uid) : papplClientGetHostName(client));
     if (cupsHashData("sha2-256", data.data(), data.size(), sum, sizeof sum) < 0)
         return "";
     return cupsHashString(sum, sizeof sum, sum_text, sizeof sum_text);

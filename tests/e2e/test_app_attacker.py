@@ -93,8 +93,10 @@ class Attacker(unittest.TestCase):
             for operation in ("Cancel-Job", "Release-Job", "Hold-Job"):
                 self.assertEqual("client-error-forbidden",
                                  self.request(OTHER, operation, job, name), (job, name))
-        for operation in ("Cancel-Jobs", "Cancel-My-Jobs", "Pause-Printer", "Hold-New-Jobs"):
-            self.assertEqual("client-error-forbidden", self.request(OTHER, operation, None, USER))
+        for operation in ("Cancel-Jobs", "Cancel-My-Jobs", "Pause-Printer", "Resume-Printer",
+                          "Hold-New-Jobs", "Release-Held-New-Jobs", "Disable-Printer"):
+            self.assertEqual("client-error-forbidden", self.request(OTHER, operation, None, USER),
+                             operation)
         colour = "GROUP printer-attributes-tag\nATTR keyword print-color-mode-default monochrome"
         self.assertEqual("client-error-forbidden",
                          self.request(OTHER, "Set-Printer-Attributes", None, USER, colour))
@@ -198,6 +200,8 @@ class Attacker(unittest.TestCase):
         out = run("ipptool", "-tv", "-f", pages(".pdf", 8, self.work), self.uri,
                   TESTS + "/print-job.test").stdout
         job = int(re.search(r"job-id \(integer\) = (\d+)", out).group(1))
+        wait_until(lambda: self.job_state(job) == "processing", 60, "job %d printing" % job)
+        self.assertEqual("client-error-forbidden", self.request(OTHER, "Cancel-Current-Job"))
         wait_until(lambda: glob.glob(os.path.join(self.out, "job-%d-*" % job)), 180, "printed")
         open(stop, "w").close()
         reader.wait(30)
