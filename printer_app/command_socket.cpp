@@ -23,7 +23,7 @@ bool private_folder(const std::string &path, uid_t uid) {
 
 std::string socket_folder(uid_t uid) {
     if (uid == 0)
-        return "/run";
+        return "/run/tavri-printer-app";
     std::string runtime = "/run/user/" + std::to_string(uid);
     if (private_folder(runtime, uid))
         return runtime;
@@ -52,7 +52,7 @@ std::string prepare_command_socket_folder() {
 extern "C" char *_papplMainloopGetServerPath(const char *base_name, uid_t uid, char *buffer,
                                              size_t size) {
     std::string folder = socket_folder(uid);
-    if (uid != 0 && !private_folder(folder, uid))
+    if (!private_folder(folder, uid))
         folder = "/dev/null";
     unsigned long prefix_hash = std::hash<std::string>()(prefix_served) & 0xffffffff;
     snprintf(buffer, size, "%s/%s-%08lx.sock", folder.c_str(), base_name, prefix_hash);

@@ -3,7 +3,8 @@
 // user in $TMPDIR, where any user could connect to it or take its name
 // first. Here it lives in a folder of the user's alone, one socket per Wine
 // prefix: the login session's runtime folder (/run/user/UID), else a
-// folder of our own, /tmp/tavri-printer-app-UID, made private.
+// folder of our own, $TMPDIR/tavri-printer-app-UID (root's in /run), made
+// private.
 #pragma once
 
 #include <string>
