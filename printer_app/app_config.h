@@ -6,6 +6,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "job_limits.h"
 #include "peer.h"
 
 struct AppConfig {
@@ -23,7 +24,7 @@ struct AppConfig {
     // How often the prefix is asked for its printers: -o rescan-interval=S,
     // else $TAVRI_RESCAN_SECONDS.
     int rescan_seconds = 60;
-    uint64_t max_page_bytes = uint64_t(1) << 30; // one page image: A3 at 1200 dpi in colour
+    JobLimits limits; // -o max-seconds, max-output, max-page, max-pages, stall-seconds
     int query_timeout_ms = 120000;
     PeerTimeouts timeouts;
 };

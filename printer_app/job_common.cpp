@@ -36,20 +36,18 @@ JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &o, const Pr
     return js;
 }
 
-bool finish_and_deliver(pappl_job_t *job, WineJob &wine) {
+bool finish_and_deliver(pappl_job_t *job, WineJob &wine, std::string &error) {
     std::string output;
     if (!wine_job_finish(wine, output)) {
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", wine.error.c_str());
+        error = wine.error;
         return false;
     }
     PrinterSetup *setup = setup_of(job);
     std::string stem = output_file_stem(papplJobGetID(job), papplJobGetName(job) ?: "");
-    std::string delivered, error;
+    std::string delivered;
     if (!deliver_output(wine.setup.prefix, wine.settings.output_name, setup->app->config.output_dir,
-                        stem, delivered, error)) {
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+                        stem, delivered, error))
         return false;
-    }
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Delivered to %s", delivered.c_str());
     return true;
 }
@@ -63,8 +61,4 @@ bool report_job_failure(pappl_job_t *job, const std::string &why, pappl_jreason_
     papplJobSetMessage(job, "%s", message.c_str());
     papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
     return false;
-}
-
-bool job_is_cancelled(void *job) {
-    return papplJobIsCanceled(static_cast<pappl_job_t *>(job));
 }

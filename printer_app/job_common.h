@@ -29,10 +29,7 @@ WineSetup wine_setup_for(const AppConfig &config);
 JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &options,
                          const PrinterSetup &setup);
 
-// Whether the job, a pappl_job_t, was cancelled: what the Wine job asks
-// between pages.
-bool job_is_cancelled(void *job);
-
 // Ends a job that printed every page: the job result, then the driver's
-// output delivered to the output folder. False, logged, when either fails.
-bool finish_and_deliver(pappl_job_t *job, WineJob &wine);
+// output delivered to the output folder. False, with `error`, when either
+// fails.
+bool finish_and_deliver(pappl_job_t *job, WineJob &wine, std::string &error);

@@ -120,6 +120,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         option("state-file", num_options, options, app.config.state_file.c_str());
     app.config.rescan_seconds = atoi(option("rescan-interval", num_options, options,
                                             std::to_string(app.config.rescan_seconds).c_str()));
+    if (refused(read_job_limits(num_options, options, app.config.limits)))
+        return nullptr;
     int port = atoi(option("server-port", num_options, options, "0"));
     const char *hostname = option("listen-hostname", num_options, options, "localhost");
     bool local = strcmp(hostname, "localhost") == 0;
@@ -197,6 +199,14 @@ Options:
   -o log-file=FILE           the log: a file, "-" for standard error (default),
                              or "syslog"; it is never rotated
   -o log-level=LEVEL         debug, info (default), warn, error or fatal
+  -o max-seconds=SECONDS     a job that prints for longer is aborted, even while
+                             the driver works on a page (default: 3600)
+  -o max-output=MIB          a job whose driver's output grows larger is aborted,
+                             checked while it prints (default: 4096)
+  -o max-page=MIB            the largest page image a job may make (default: 1024,
+                             A3 at 1200 dpi in colour)
+  -o max-pages=PAGES         the most pages a job may print, copies included; a
+                             job of more is refused before it prints (default: 10000)
   --help                     this text
   --version                  the version
 

@@ -11,6 +11,8 @@
 
 #include "ghostscript.h"
 #include "job_common.h"
+#include "job_limits.h"
+#include "job_watch.h"
 #include "pdf_plan.h"
 
 namespace {
@@ -40,6 +42,7 @@ struct PdfJob {
     PageLayout layout;
     Ghostscript gs;
     WineJob wine;
+    JobWatch watch;
 
     ~PdfJob() {
         ghostscript_stop(gs);
@@ -54,21 +57,18 @@ struct PdfJob {
 // Logs why the job stops, says it in the job's state, and ends the program's job.
 bool fail(PdfJob &pj, const std::string &why,
           pappl_jreason_t reason = PAPPL_JREASON_ERRORS_DETECTED) {
-    report_job_failure(pj.job, why, reason);
-    if (pj.wine.peer.pid > 0 || pj.wine.lock_fd >= 0)
-        wine_job_abandon(pj.wine, why);
-    return false;
+    return fail_watched_job(pj.watch, pj.wine, why, reason);
 }
 
 bool bad_document(PdfJob &pj, const std::string &why) {
     return fail(pj, why, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
 }
 
-// While Ghostscript works: the job may be cancelled, and the program is
-// kept from giving up on us.
+// While Ghostscript works: the job may be cancelled or pass a bound, and
+// the program is kept from giving up on us.
 bool keep_going(void *context) {
     auto &pj = *static_cast<PdfJob *>(context);
-    return !papplJobIsCanceled(pj.job) && (!pj.wine.started || peer_keep_alive(pj.wine.peer));
+    return !job_must_stop(&pj.watch) && (!pj.wine.started || peer_keep_alive(pj.wine.peer));
 }
 
 PrintScaling print_scaling(pappl_scaling_t scaling) {
@@ -158,12 +158,12 @@ bool plan_documents(PdfJob &pj) {
     const pappl_pr_options_t &o = *pj.options;
     const bool collate = !uncollated(pj.job);
     for (PdfDocument &d : pj.documents) {
-        PdfPageRequest request{d.pages, o.first_page, o.last_page, o.copies, collate};
+        const uint64_t max_pages = pj.watch.limits.max_pages;
+        PdfPageRequest request{d.pages, o.first_page, o.last_page, o.copies, collate, max_pages};
         std::string refusal = plan_pdf_pages(request, d.plan);
         pj.total += d.plan.total;
-        if (refusal.empty() && pj.total > MAX_PRINTED_PAGES)
-            refusal =
-                "the job would print more than " + std::to_string(MAX_PRINTED_PAGES) + " pages";
+        if (refusal.empty())
+            refusal = page_total_problem(pj.total, max_pages);
         if (!refusal.empty())
             return fail(pj, refusal, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
     }
@@ -212,7 +212,7 @@ bool start_rendering(PdfJob &pj) {
     uint32_t y_dpi = pj.wine.settings.y_dpi.value_or(x_dpi);
     RasterFormat format{width, height, width * 3, x_dpi, y_dpi, page_pixel_kind(pj.colour)};
     BmpLayout layout;
-    PageRefusal refusal = plan_page(format, pj.setup->app->config.max_page_bytes, layout);
+    PageRefusal refusal = plan_page(format, pj.watch.limits.max_page_bytes, layout);
     if (refusal != PageRefusal::NONE)
         return fail(pj, "the printer's page of " + std::to_string(width) + " x " +
                             std::to_string(height) + " pixels: " + page_refusal_text(refusal));
@@ -253,7 +253,7 @@ bool take_page(PdfJob &pj, uint32_t index) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return bad_document(pj, what + " cannot be drawn: " + pj.gs.last_line);
-    if (uint64_t(info.st_size) > pj.setup->app->config.max_page_bytes)
+    if (uint64_t(info.st_size) > pj.watch.limits.max_page_bytes)
         return fail(pj, what + " came out larger than the page limit");
     pj.wine.pending.push_back(path);
     return true;
@@ -267,7 +267,7 @@ bool print_pages(PdfJob &pj) {
     for (uint32_t index = 0; index < total; ++index) {
         if (!take_page(pj, index) || (index + 1 < total && !ask_for_page(pj, index + 1)))
             return false;
-        if (!wine_job_send_pages(pj.wine, job_is_cancelled, pj.job))
+        if (!wine_job_send_pages(pj.wine, job_must_stop, &pj.watch))
             return fail(pj, pj.wine.error);
         papplJobSetImpressionsCompleted(pj.job, 1);
     }
@@ -298,19 +298,21 @@ bool print_pdf(PdfJob &pj) {
                 "%u pages of %u in %u documents, %d copies%s, on the Wine printer %s", pj.total,
                 pages, unsigned(pj.documents.size()), pj.options->copies,
                 pj.documents[0].plan.collate ? "" : " uncollated", pj.setup->wine_name.c_str());
-    if (!wine_job_launch(pj.wine) || !wine_job_start(pj.wine, pj.total))
+    watch_wine_job(pj.watch, pj.wine);
+    if (!wine_job_launch(pj.wine))
+        return fail(pj, pj.wine.error);
+    watch_output(pj.watch, pj.wine);
+    if (!wine_job_start(pj.wine, pj.total))
         return fail(pj, pj.wine.error);
     for (pj.document = 0; pj.document < pj.documents.size(); ++pj.document) {
         if (!start_rendering(pj) || !print_pages(pj))
             return false;
         ghostscript_stop(pj.gs);
     }
-    if (papplJobIsCanceled(pj.job))
-        return fail(pj, "the job was cancelled");
-    if (finish_and_deliver(pj.job, pj.wine))
-        return true;
-    papplJobSetReasons(pj.job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
-    return false;
+    if (job_must_stop(&pj.watch))
+        return fail(pj, pj.watch.reason);
+    std::string error;
+    return finish_and_deliver(pj.job, pj.wine, error) || fail(pj, error);
 }
 
 bool pdf_filter(pappl_job_t *job, pappl_device_t *, void *) {
@@ -318,6 +320,7 @@ bool pdf_filter(pappl_job_t *job, pappl_device_t *, void *) {
     pj.job = job;
     pj.setup = setup_of(job);
     pj.file = papplJobGetFilename(job) ?: "";
+    pj.watch = watch_job(job, pj.setup ? pj.setup->app->config.limits : JobLimits{});
     return print_pdf(pj);
 }
 

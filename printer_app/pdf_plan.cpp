@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "job_limits.h"
+
 PageColour page_colour(bool colour_asked, bool bi_level_asked, bool printer_has_colour) {
     if (bi_level_asked)
         return PageColour::MONO;
@@ -33,9 +35,8 @@ std::string plan_pdf_pages(const PdfPageRequest &r, PdfPagePlan &plan) {
         return "no page of the " + std::to_string(r.document_pages) +
                " in the document is in the page range";
     uint64_t total = uint64_t(last - first + 1) * uint64_t(std::max(r.copies, 1));
-    if (total > MAX_PRINTED_PAGES)
-        return "the job would print " + std::to_string(total) + " pages, more than " +
-               std::to_string(MAX_PRINTED_PAGES);
+    if (std::string refusal = page_total_problem(total, r.max_pages); !refusal.empty())
+        return refusal;
     plan = {first, last, uint32_t(std::max(r.copies, 1)), uint32_t(total), r.collate};
     return "";
 }

@@ -13,15 +13,14 @@
 
 // A document with more pages is refused before anything is printed.
 constexpr uint32_t MAX_DOCUMENT_PAGES = 10000;
-// Nor are more pages printed in one job, copies included.
-constexpr uint64_t MAX_PRINTED_PAGES = 100000;
 
 // The page range and copies a job asks for, and the document's pages.
 struct PdfPageRequest {
     uint32_t document_pages = 0;
     uint32_t first_page = 1, last_page = 0; // as the job's options say, 1-based
     int copies = 1;
-    bool collate = true; // false: each page `copies` times before the next
+    bool collate = true;        // false: each page `copies` times before the next
+    uint64_t max_pages = 10000; // printed in the job, copies included
 };
 
 // The pages printed: first..last of the document, `copies` times over.

@@ -1,5 +1,6 @@
 #include "peer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -80,6 +81,15 @@ bool owned_by_us(int fd) {
     return uid && *uid == geteuid();
 }
 
+// Whether the job wants the wait ended; once it has said so, it is asked no more.
+bool stop_asked(Peer &peer) {
+    if (!peer.must_stop || !peer.must_stop(peer.stop_context))
+        return false;
+    peer.must_stop = nullptr;
+    peer.error = "the job was stopped";
+    return true;
+}
+
 } // namespace
 
 bool peer_listen(Peer &peer) {
@@ -130,6 +140,8 @@ bool accept_program(Peer &peer) {
                 ++peer.refused;
             }
         }
+        if (stop_asked(peer))
+            return false;
         int status;
         if (peer.pid > 0 && wait_child(peer.pid, 0, &status)) {
             peer.pid = -1;
@@ -209,9 +221,12 @@ PeerResult peer_wait_for(Peer &peer, uint16_t code, uint32_t req_id, int timeout
             peer.error = "no answer from the program in time";
             return PeerResult::TIMED_OUT;
         }
+        if (stop_asked(peer))
+            return PeerResult::STOPPED;
         if (!peer_keep_alive(peer))
             return PeerResult::FAILED;
-        int64_t wake = std::min(deadline, peer.last_sent_ms + peer.timeouts.heartbeat_ms);
+        int64_t wake = std::min({deadline, peer.last_sent_ms + peer.timeouts.heartbeat_ms,
+                                 now + peer.timeouts.check_ms});
         if (receive_some(peer, int(wake - now)) < 0)
             return PeerResult::FAILED;
     }

@@ -19,6 +19,7 @@ struct PeerTimeouts {
     int answer_ms = 120000;   // for an answer to a request
     int heartbeat_ms = 10000; // our silence before a heartbeat
     int exit_ms = 30000;      // from the session's end until the program exits
+    int check_ms = 1000;      // between two questions to must_stop while we wait
 };
 
 struct Packet {
@@ -32,6 +33,7 @@ enum class PeerResult {
     FAILED,         // the connection failed or carried something malformed
     TIMED_OUT,      // no answer in time
     USER_CANCELLED, // the user cancelled in the program's progress window
+    STOPPED,        // must_stop ended the wait
 };
 
 struct Peer {
@@ -46,6 +48,11 @@ struct Peer {
     unsigned refused = 0; // connections of other users, closed at once
     int stderr_fd = -1;   // the program's standard error until it connects
     std::string error;    // what went wrong last
+    // Asked while we wait for the program: true ends the wait, once, so that
+    // a job past its bounds or cancelled need not wait for a slow page or
+    // driver. Cleared once it has said so: ending the job may then wait.
+    bool (*must_stop)(void *) = nullptr;
+    void *stop_context = nullptr;
 };
 
 // Listens on 127.0.0.1 at a port the system chooses.

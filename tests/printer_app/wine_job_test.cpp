@@ -3,6 +3,7 @@
 // loopback owner check.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -194,6 +195,38 @@ TEST(WineJob, CancelsAndForeignResultsEndTheJobWithEndJobAndACancelNotice) {
         rig.program.join();
         EXPECT_EQ((std::vector<uint16_t>{ACTION_END_JOB, NOTIFY_CANCEL_PRINT_DONE}), after);
     }
+}
+
+// A stop asked while the program works on a page ends the wait within a
+// check period, not at the answer time-out, and is asked no more: the job
+// then ends as any other.
+TEST(WineJob, AStopEndsTheWaitForASlowPageOnce) {
+    JobRig rig;
+    rig.job.peer.timeouts.check_ms = 20;
+    std::vector<uint16_t> after;
+    rig.start([&](uint16_t port) {
+        FakeProgram program(port);
+        program.accept_job();
+        program.next(); // the page, never answered
+        for (Packet p = program.next(); p.code; p = program.next()) {
+            after.push_back(p.code);
+            if (p.code == ACTION_END_JOB)
+                program.reply(0x1006, p.req_id, 0, "OK");
+        }
+    });
+    ASSERT_TRUE(wine_job_start(rig.job, 1));
+    int asked = 0;
+    rig.job.peer.must_stop = [](void *n) { return ++*static_cast<int *>(n) == 3; };
+    rig.job.peer.stop_context = &asked;
+    rig.job.pending.push_back("/nonexistent/page.bmp");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(wine_job_send_pages(rig.job, never, nullptr));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ("page 1: the job was stopped", rig.job.error);
+    wine_job_abandon(rig.job, "stopped");
+    rig.program.join();
+    EXPECT_EQ(3, asked);
+    EXPECT_EQ((std::vector<uint16_t>{ACTION_END_JOB, NOTIFY_CANCEL_PRINT_DONE}), after);
 }
 
 TEST(WineJob, NamesTheCodePageCannotHoldAreRefused) {
