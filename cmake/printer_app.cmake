@@ -17,7 +17,7 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/printer_names.cpp ${APP_DIR}/cups_queues.cpp ${APP_DIR}/loopback.cpp ${APP_DIR}/child_process.cpp
     ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp ${APP_DIR}/pdf_plan.cpp
     ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp ${APP_DIR}/saved_jobs.cpp
-    ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp
+    ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp ${APP_DIR}/raster_pages.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)
 
 add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
@@ -26,7 +26,8 @@ add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
                ${APP_DIR}/picture_job.cpp ${APP_DIR}/held_job_reason.cpp
                ${APP_DIR}/printer_sync.cpp ${APP_DIR}/owner_only.cpp ${APP_DIR}/dnssd_scope.cpp
                ${APP_DIR}/job_owners.cpp ${APP_DIR}/web_forms.cpp ${APP_DIR}/command_socket.cpp
-               ${APP_DIR}/job_watch.cpp ${APP_DIR}/main.cpp)
+               ${APP_DIR}/job_watch.cpp ${APP_DIR}/raster_spool.cpp ${APP_DIR}/raster_filter.cpp
+               ${APP_DIR}/main.cpp)
 proxy_warnings(tavri-printer-app)
 target_include_directories(tavri-printer-app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(tavri-printer-app PRIVATE PkgConfig::PAPPL jpeg png)

@@ -17,6 +17,7 @@
 #include "pdf_job.h"
 #include "printer_driver.h"
 #include "printer_sync.h"
+#include "raster_filter.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
                                  wine_driver_callback, &app);
     register_wine_device_scheme();
     add_pdf_filter(system, app);
+    add_raster_filters(system);
     // Our save callback also keeps papplMainloop from loading a state file of
     // its own after this callback, over the printers made here.
     if (!restore_printers(system, app)) {
@@ -207,6 +209,8 @@ Options:
                              A3 at 1200 dpi in colour)
   -o max-pages=PAGES         the most pages a job may print, copies included; a
                              job of more is refused before it prints (default: 10000)
+  -o stall-seconds=SECONDS   a raster document whose sender sends nothing for this
+                             long is given up, its job aborted (default: 30)
   --help                     this text
   --version                  the version
 
@@ -217,6 +221,12 @@ Environment:
   TAVRI_OUTPUT_DIR  the output folder, unless -o output-directory says
   TAVRI_RESCAN_SECONDS  the rescan interval, unless -o rescan-interval says
   XDG_STATE_HOME    where the state file is kept (default: ~/.local/state)
+
+A PWG or Apple raster document is received whole into the spool folder (at
+most 4 GiB; a cancel ends it at once) before its job prints, and the prefix
+is taken only then; its pages then print one at a time, one page image of at
+most max-page MiB in /dev/shm. A job that passes a bound is aborted, its
+state saying which, and its page images, document and driver output removed.
 
 One application serves a prefix, and a port: a second one is refused. A job
 that a CUPS queue sends carries that queue's options (its paper, quality

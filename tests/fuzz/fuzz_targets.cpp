@@ -18,11 +18,16 @@
 #include "page_image.h"
 #include "pdf_plan.h"
 #include "query_report.h"
+#include "raster_pages.h"
 #include "saved_jobs.h"
 #include "net/packet.h"
 #include "imaging/bmp_file.h"
 #include "service/messages.h"
 #include "wine_job.h"
+
+#include <cups/raster.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #define CHECK(condition)                                                                           \
     ((condition) ? void(0) : (fprintf(stderr, "check failed: %s\n", #condition), abort()))
@@ -205,6 +210,35 @@ void fuzz_start_print(const uint8_t *data, size_t size) {
     if (r.fields & FIELD_PRINT_QUALITY) // a positive quality is a resolution, a DEVMODE short
         CHECK(r.print_quality > 0 && r.print_quality <= INT16_MAX &&
               uint32_t(r.print_quality) == *s.x_dpi && r.y_resolution <= INT16_MAX);
+}
+
+// A raster document as a client sends it, the totals its first page and an
+// Apple header may say cleared, so that its pages are walked: a count that
+// accepts it has found exactly the pages the printer system's reader
+// reads, each of them whole.
+void fuzz_raster_pages(const uint8_t *data, size_t size) {
+    Bytes file = copy(data, size);
+    for (size_t total : {size_t(8), size_t(4 + 452)})
+        if (file.size() >= total + 4)
+            memset(&file[total], 0, 4);
+    RasterCount count = count_raster_pages(file, 4, 1 << 16);
+    CHECK(count.pages > 0 || !count.refusal.empty());
+    if (!count.refusal.empty())
+        return;
+    int fd = memfd_create("raster", MFD_CLOEXEC);
+    CHECK(write(fd, file.data(), file.size()) == ssize_t(file.size()) && !lseek(fd, 0, SEEK_SET));
+    cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    cups_page_header2_t h;
+    for (uint64_t page = 0; page < count.pages; ++page) {
+        CHECK(cupsRasterReadHeader2(raster, &h));
+        Bytes line(h.cupsBytesPerLine);
+        for (unsigned y = 0; y < h.cupsHeight; ++y)
+            CHECK(cupsRasterReadPixels(raster, line.data(), h.cupsBytesPerLine) ==
+                  h.cupsBytesPerLine);
+    }
+    CHECK(!cupsRasterReadHeader2(raster, &h));
+    cupsRasterClose(raster);
+    close(fd);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -1,7 +1,43 @@
-// A job's bounds as options set them and as they decide.
+// A job's bounds as options set them and as they decide; raster documents'
+// pages counted in each form the printer system's writer makes, and
+// refused where a page or the count cannot print.
 #include <gtest/gtest.h>
 
+#include <cups/raster.h>
+
 #include "job_limits.h"
+#include "raster_pages.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// `pages` pages of 120 x 180 pixels (4x6 in at 30 dpi) of `type`, their
+// lines unlike each other, saying `total` pages.
+Bytes document(cups_mode_t mode, unsigned pages, const char *type = "sgray_8", unsigned total = 0) {
+    Bytes out;
+    cups_raster_t *raster = cupsRasterOpenIO(
+        [](void *out, unsigned char *data, size_t size) {
+            static_cast<Bytes *>(out)->insert(static_cast<Bytes *>(out)->end(), data, data + size);
+            return ssize_t(size);
+        },
+        &out, mode);
+    cups_page_header2_t h;
+    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("na_index-4x6_4x6in"), type, 30, 30, "one-sided",
+                            nullptr);
+    h.cupsInteger[0] = total;
+    Bytes line(h.cupsBytesPerLine);
+    for (unsigned page = 0; page < pages && cupsRasterWriteHeader2(raster, &h); ++page)
+        for (unsigned y = 0; y < h.cupsHeight; ++y) {
+            for (size_t x = 0; x < line.size(); ++x)
+                line[x] = uint8_t(x * y / 7);
+            cupsRasterWritePixels(raster, line.data(), unsigned(line.size()));
+        }
+    cupsRasterClose(raster);
+    return out;
+}
+
+} // namespace
 
 TEST(JobLimits, SetInTheirUnitsBadValuesNamedAndWhatEachEnds) {
     auto read = [](const std::string &text, JobLimits &limits) {
@@ -35,4 +71,47 @@ TEST(JobLimits, SetInTheirUnitsBadValuesNamedAndWhatEachEnds) {
     EXPECT_EQ("the document is larger than 0 MiB", spool_problem(limits, 101, 0));
     EXPECT_EQ("the sender sent nothing for 5 s: the document is incomplete",
               spool_problem(limits, 0, 5));
+}
+
+TEST(RasterPages, CountedInEachFormOrRefused) {
+    const Bytes pwg = document(CUPS_RASTER_WRITE_PWG, 3);
+    auto patched = [&](size_t field, uint8_t value) { // the first header's, big-endian
+        Bytes b = pwg;
+        b[4 + field + 3] = value;
+        return b;
+    };
+    const struct {
+        const char *what;
+        Bytes data;
+        uint64_t pages;
+        std::string refusal;
+        uint64_t max_pages = 40, max_page_bytes = 1 << 20;
+    } rows[] = {
+        {"PWG", pwg, 3, ""},
+        {"little-endian, compressed", document(CUPS_RASTER_WRITE_COMPRESSED, 2), 2, ""},
+        {"uncompressed", document(CUPS_RASTER_WRITE, 2, "black_1"), 2, ""},
+        {"Apple", document(CUPS_RASTER_WRITE_APPLE, 2, "srgb_8"), 2, ""},
+        {"a total said", document(CUPS_RASTER_WRITE_PWG, 1, "sgray_8", 50), 50,
+         "the job would print 50 pages, more than 40"},
+        {"more than the bound", pwg, 3, "the document has more than 2 pages", 2},
+        {"a page too large", pwg, 1, "page 1: the page image would be larger than the page limit",
+         40, 20000},
+        {"cut short", Bytes(pwg.begin(), pwg.end() - 9), 3,
+         "page 3: the document ends within the page"},
+        {"no pages", Bytes(pwg.begin(), pwg.begin() + 4), 0, "the document has no pages"},
+        {"not raster", Bytes{'%', 'P', 'D', 'F'}, 0,
+         "the document is neither PWG nor Apple raster"},
+        {"CMYK", document(CUPS_RASTER_WRITE_PWG, 1, "cmyk_8"), 1,
+         "page 1: a raster of colour space 6 at 32 bits per pixel cannot be printed"},
+        {"planes apart", patched(396, CUPS_ORDER_PLANAR), 1,
+         "page 1: only pixels with their colours together are printed"},
+        {"lines longer than the width", patched(392, 121), 1,
+         "page 1: the page's lines do not match its width"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        RasterCount count = count_raster_pages(row.data, row.max_pages, row.max_page_bytes);
+        EXPECT_EQ(row.pages, count.pages);
+        EXPECT_EQ(row.refusal, count.refusal);
+    }
 }

@@ -208,11 +208,9 @@ TEST(WineJob, AStopEndsTheWaitForASlowPageOnce) {
         FakeProgram program(port);
         program.accept_job();
         program.next(); // the page, never answered
-        for (Packet p = program.next(); p.code; p = program.next()) {
-            after.push_back(p.code);
-            if (p.code == ACTION_END_JOB)
+        for (Packet p = program.next(); p.code; p = program.next())
+            if (after.push_back(p.code); p.code == ACTION_END_JOB)
                 program.reply(0x1006, p.req_id, 0, "OK");
-        }
     });
     ASSERT_TRUE(wine_job_start(rig.job, 1));
     int asked = 0;
@@ -221,7 +219,7 @@ TEST(WineJob, AStopEndsTheWaitForASlowPageOnce) {
     rig.job.pending.push_back("/nonexistent/page.bmp");
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(wine_job_send_pages(rig.job, never, nullptr));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)); // not 2 s
     EXPECT_EQ("page 1: the job was stopped", rig.job.error);
     wine_job_abandon(rig.job, "stopped");
     rig.program.join();
