@@ -181,8 +181,8 @@ void print_usage(void *) {
 Serves every Wine printer of a Wine prefix as a driverless IPP Everywhere
 printer, ipp://localhost:PORT/ipp/print/NAME, as the prefix's owner; each
 job prints through the printer's Windows driver under Wine. PAPPL's other
-subcommands (add, cancel, jobs, printers, shutdown, status, ...) talk to a
-running server.
+subcommands (add, cancel, jobs, printers, shutdown, status, ...) talk to the
+running server of the same prefix, through a socket of the user's alone.
 
 Options:
   -o server-port=PORT        the port served (default: the first free one from 8000)

@@ -354,12 +354,15 @@ class PrinterApp(unittest.TestCase):
         said = "serving the Wine prefix %s; printers: %s; output in %s" % (PREFIX, peer.PRINTER,
                                                                           self.out)
         self.assertIn(said, read(self.stderr).decode())
-        second = PREFIX + "-second"
+        second, spool = PREFIX + "-second", tempfile.mkdtemp(dir=self.work)
+        os.chmod(spool, 0o777)  # a spool folder another user could put jobs into
         for prefix, option, said in (
                 (PREFIX, "rescan-interval=0", "another tavri-printer-app serves the Wine prefix"),
                 (second, "server-port=%d" % self.port, "port %d is in use" % self.port),
                 (self.work + "/none", "rescan-interval=0", "the Wine prefix %s/none" % self.work),
-                (second, "output-directory=/", "the output folder / cannot be written")):
+                (second, "output-directory=/", "the output folder / cannot be written"),
+                (second, "spool-directory=" + spool, "the spool folder %s is not a folder of "
+                 "this user's alone" % spool)):
             refused = start_app(self, prefix, 0, option)
             self.assertEqual(1, refused.app.wait(60), said)
             self.assertIn("tavri-printer-app: " + said, read(refused.stderr).decode())
@@ -410,6 +413,10 @@ class PrinterApp(unittest.TestCase):
         page = "//%s:%d/%s/config" % (address, host.port, peer.PRINTER)
         self.assertEqual(["301", "401"], [run("curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
                                               scheme + page).stdout for scheme in ("http:", "https:")])
+        # Printing asks for no password.
+        printed = run("ipptool", "-tv", "-f", pages(".pdf", 1, self.work), host.uri,
+                      TESTS + "/print-job.test")
+        self.assertIn("status-code = successful-ok", printed.stdout)
 
 
 if __name__ == "__main__":

