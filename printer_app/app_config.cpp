@@ -52,6 +52,7 @@ AppConfig config_from_environment() {
     c.exe = env_or("PROXY_EXE", INSTALLED_EXE); // a build tree's own: PROXY_EXE
     c.query_exe = c.exe.substr(0, c.exe.find_last_of('/') + 1) + "tavri-printer-query.exe";
     c.output_dir = env_or("TAVRI_OUTPUT_DIR", home() + "/tavri-printed");
+    c.output_dir_chosen = getenv("TAVRI_OUTPUT_DIR") != nullptr;
     c.state_file = default_state_file(c.prefix);
     c.rescan_seconds = atoi(env_or("TAVRI_RESCAN_SECONDS", "60").c_str());
     return c;

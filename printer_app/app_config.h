@@ -17,6 +17,9 @@ struct AppConfig {
     std::string exe;        // $PROXY_EXE, else the packaged program, else this tree's build
     std::string query_exe;  // tavri-printer-query.exe next to exe
     std::string output_dir; // -o output-directory=DIR, else $TAVRI_OUTPUT_DIR, else ~/tavri-printed
+    // Chosen by either: then every printer's output goes into the folder,
+    // not to the CUPS queue its Wine printer stands for.
+    bool output_dir_chosen = false;
     // The printers and their owner's defaults, kept across restarts: -o
     // state-file=FILE, else one file per prefix in the user's state folder
     // ($XDG_STATE_HOME, else ~/.local/state), in tavri-printer-app/.

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "onward.h"
+
 namespace {
 
 struct Fd {
@@ -52,6 +54,27 @@ int create_unique(const std::string &folder, const std::string &stem, const std:
     return -1;
 }
 
+// Opens the job's own output, PREFIX/drive_c/NAME, reached without
+// following a link; false with `error` unless it is a regular file.
+bool open_output(const std::string &prefix, const std::string &name, Fd &drive_c, Fd &source,
+                 std::string &error) {
+    Fd top;
+    top.fd = open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    drive_c.fd = top.fd < 0
+                     ? -1
+                     : openat(top.fd, "drive_c", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    source.fd = drive_c.fd < 0 ? -1
+                               : openat(drive_c.fd, name.c_str(),
+                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (source.fd < 0 || fstat(source.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = source.fd < 0 ? failure("the driver's output " + name)
+                              : "the driver's output " + name + " is no regular file";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string output_file_stem(int job_id, std::string_view title) {
@@ -74,22 +97,21 @@ std::string output_extension(std::string_view head) {
     return ".prn";
 }
 
+bool deliver_to_queue(const std::string &prefix, const std::string &name, const std::string &queue,
+                      const std::string &title, std::string &error) {
+    Fd drive_c, source;
+    if (!open_output(prefix, name, drive_c, source, error) ||
+        !send_to_queue(source.fd, queue, title, error))
+        return false;
+    unlinkat(drive_c.fd, name.c_str(), 0);
+    return true;
+}
+
 bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,
                     const std::string &stem, std::string &delivered, std::string &error) {
-    Fd top, drive_c, source, target;
-    top.fd = open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    drive_c.fd = top.fd < 0
-                     ? -1
-                     : openat(top.fd, "drive_c", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    source.fd = drive_c.fd < 0 ? -1
-                               : openat(drive_c.fd, name.c_str(),
-                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat info {};
-    if (source.fd < 0 || fstat(source.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = source.fd < 0 ? failure("the driver's output " + name)
-                              : "the driver's output " + name + " is no regular file";
+    Fd drive_c, source, target;
+    if (!open_output(prefix, name, drive_c, source, error))
         return false;
-    }
     char head[512];
     ssize_t got = pread(source.fd, head, sizeof head, 0);
     std::string ext = output_extension(std::string_view(head, got > 0 ? size_t(got) : 0));

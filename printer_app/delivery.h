@@ -17,3 +17,8 @@ std::string output_extension(std::string_view head);
 // STEM.EXT, never replacing a file; `delivered` is the new path.
 bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,
                     const std::string &stem, std::string &delivered, std::string &error);
+
+// Hands PREFIX/drive_c/NAME to the CUPS queue `queue` as a raw job called
+// `title`, then removes it; kept when CUPS did not take it.
+bool deliver_to_queue(const std::string &prefix, const std::string &name, const std::string &queue,
+                      const std::string &title, std::string &error);

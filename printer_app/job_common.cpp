@@ -1,9 +1,12 @@
 #include "job_common.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include "delivery.h"
 #include "job_settings.h"
+#include "onward.h"
 
 PrinterSetup *setup_of(pappl_job_t *job) {
     pappl_pr_driver_data_t data;
@@ -36,6 +39,37 @@ JobSettings settings_for(pappl_job_t *job, const pappl_pr_options_t &o, const Pr
     return js;
 }
 
+namespace {
+
+// Hands the output to the printer's CUPS queue, trying again while CUPS
+// cannot take it (the printer says so meanwhile), until the job is
+// cancelled: a job is not lost to a queue that is down for a while.
+bool deliver_onward(pappl_job_t *job, const WineJob &wine, const std::string &queue,
+                    std::string &error) {
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    std::string title = papplJobGetName(job) ?: "";
+    for (int wait = 5;; wait = std::min(wait * 2, 60)) {
+        error = queue_refusal(queue);
+        if (error.empty() &&
+            deliver_to_queue(wine.setup.prefix, wine.settings.output_name, queue, title, error))
+            break;
+        if (!queue_refusal(queue).empty())
+            return false;
+        papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; trying again in %d s", error.c_str(), wait);
+        for (int second = 0; second < wait; ++second) {
+            if (papplJobIsCanceled(job))
+                return false;
+            sleep(1);
+        }
+    }
+    papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Handed to the CUPS queue %s", queue.c_str());
+    return true;
+}
+
+} // namespace
+
 bool finish_and_deliver(pappl_job_t *job, WineJob &wine, std::string &error) {
     std::string output;
     if (!wine_job_finish(wine, output)) {
@@ -43,6 +77,8 @@ bool finish_and_deliver(pappl_job_t *job, WineJob &wine, std::string &error) {
         return false;
     }
     PrinterSetup *setup = setup_of(job);
+    if (!setup->queue.empty())
+        return deliver_onward(job, wine, setup->queue, error);
     std::string stem = output_file_stem(papplJobGetID(job), papplJobGetName(job) ?: "");
     std::string delivered;
     if (!deliver_output(wine.setup.prefix, wine.settings.output_name, setup->app->config.output_dir,

@@ -82,8 +82,14 @@ bool cannot_serve(AppState &app, const std::string &spool, int port) {
     return refused(prepare_spool_folder(spool)) || (port > 0 && refused(check_port_free(port)));
 }
 
+// A printer's name, and the CUPS queue its jobs go on to, if any.
 void collect_name(pappl_printer_t *printer, void *names) {
-    *static_cast<std::string *>(names) += std::string(" ") + papplPrinterGetName(printer);
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    auto *setup = static_cast<PrinterSetup *>(data.extension);
+    *static_cast<std::string *>(names) +=
+        std::string(" ") + papplPrinterGetName(printer) +
+        (setup && !setup->queue.empty() ? " (on the CUPS queue " + setup->queue + ")" : "");
 }
 
 // Names what is served, and where its output goes, once it is.
@@ -117,6 +123,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     auto &app = *static_cast<AppState *>(data);
     app.config.output_dir =
         option("output-directory", num_options, options, app.config.output_dir.c_str());
+    app.config.output_dir_chosen |=
+        cupsGetOption("output-directory", num_options, options) != nullptr;
     app.config.state_file =
         option("state-file", num_options, options, app.config.state_file.c_str());
     app.config.rescan_seconds = atoi(option("rescan-interval", num_options, options,
@@ -190,7 +198,9 @@ Options:
                              then over TLS, after a password (default: localhost)
   -o auth-service=SERVICE    the PAM service of that password (default: login)
   -o output-directory=DIR    where each job's driver output is delivered
-                             as job-ID-TITLE.EXT (default: ~/tavri-printed)
+                             as job-ID-TITLE.EXT: given (or TAVRI_OUTPUT_DIR),
+                             for every printer; else for those whose Wine
+                             printer is no CUPS queue's (default: ~/tavri-printed)
   -o state-file=FILE         the printers, their defaults and jobs, kept across
                              restarts (default: one file per prefix under
                              $XDG_STATE_HOME/tavri-printer-app/)

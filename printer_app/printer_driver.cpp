@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "onward.h"
 #include "raster_job.h"
 
 namespace {
@@ -178,7 +179,11 @@ bool wine_driver_callback(pappl_system_t *system, const char *driver_name, const
                  "The prefix has no Wine printer %s with a driver report", wine_name.c_str());
         return false;
     }
-    auto *setup = new PrinterSetup{&app, wine_name, choose_driver_settings(report)};
+    auto *setup = new PrinterSetup{&app, wine_name, choose_driver_settings(report), ""};
+    if (!app.config.output_dir_chosen) {
+        std::lock_guard<std::mutex> hold(app.mutex);
+        setup->queue = queue_of_port(app.ports[wine_name]);
+    }
     fill_driver_data(setup->choices, driver_data);
     *attrs = required_attributes(setup->choices);
     driver_data->extension = setup;

@@ -32,6 +32,7 @@ struct AppState {
     // Kept by the scans alone, which never run at once: the Wine printers
     // served after the last one, and those whose printer the owner deleted.
     std::set<std::string> served_wine_names, withdrawn;
+    std::map<std::string, std::string> ports; // by Wine printer name, guarded by mutex
 };
 
 // What a printer keeps as its driver extension; released with the printer.
@@ -39,6 +40,7 @@ struct PrinterSetup {
     AppState *app = nullptr;
     std::string wine_name;
     DriverChoices choices;
+    std::string queue; // the CUPS queue the output goes to; empty: the output folder
 };
 
 void register_wine_device_scheme();

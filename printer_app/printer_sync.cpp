@@ -193,6 +193,8 @@ bool scan_wine_printers(AppState &app, std::vector<WinePrinter> &printers,
     }
     std::lock_guard<std::mutex> hold(app.mutex);
     app.reports = std::move(reports);
+    for (const WinePrinter &p : printers)
+        app.ports[p.name] = p.port;
     return true;
 }
 

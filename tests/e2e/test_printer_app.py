@@ -88,10 +88,11 @@ def everywhere_suite(work, uri):
     return os.path.join(work, "ipp-everywhere.test")
 
 
-def start_app(test, prefix, rescan_seconds=2, *options, tmp="/tmp"):
+def start_app(test, prefix, rescan_seconds=2, *options, tmp="/tmp", to_folder=True):
     """The app serving `prefix` as its owner, with `options` ("NAME=VALUE")
-    and TMPDIR `tmp`, stopped at the test's end: its work folder, output
-    folder, log, port and printer URI."""
+    and TMPDIR `tmp`, its output into a folder unless not `to_folder`,
+    stopped at the test's end: its work folder, output folder, log, port
+    and printer URI."""
     host = types.SimpleNamespace(work=tempfile.mkdtemp(prefix="app-", dir=peer.BUILD_DIR))
     test.addCleanup(shutil.rmtree, host.work, True)
     host.out, state = owned_folder(host, "out"), owned_folder(host, "state")
@@ -104,6 +105,7 @@ def start_app(test, prefix, rescan_seconds=2, *options, tmp="/tmp"):
            "DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + host.out,
            "XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds,
            "TMPDIR=" + tmp]
+    env = [e for e in env if to_folder or not e.startswith("TAVRI_OUTPUT_DIR=")]
     host.stderr = os.path.join(host.work, "stderr")
     with open(host.stderr, "wb") as stderr:
         host.app = subprocess.Popen(
@@ -301,6 +303,21 @@ class PrinterApp(unittest.TestCase):
         self.assertIn("x 3508 pixels at 300 x 300 dpi", read(self.log).decode())
         with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
             self.assertNotIn(queue, page.read().decode(), "a queue to itself is not served")
+
+    def test_a_job_comes_out_of_the_cups_queue_its_wine_printer_stands_for(self):
+        """With no output folder chosen, a job goes on to the CUPS queue that
+        Wine imported the printer from: here cups-pdf, the owner's PDF."""
+        stop_app(self.app)
+        host = start_app(self, PREFIX, 0, to_folder=False)
+        folder = os.path.join(os.path.dirname(PREFIX), "PDF")
+        before = set(glob.glob(folder + "/*"))
+        run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, TESTS + "/print-job.test")
+        (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
+        wait_until(lambda: b"%%EOF" in read(made)[-64:], 30, "the PDF written whole")
+        self.assertEqual(3, len(re.findall(rb"/Type\s*/Page\b", read(made))))
+        self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
+        self.assertEqual([], os.listdir(host.out))
+        self.assertIn(b"Handed to the CUPS queue " + peer.PRINTER.encode(), read(host.log))
 
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the

@@ -16,6 +16,7 @@
 #include "base/print_request.h"
 #include "delivery.h"
 #include "form_origin.h"
+#include "onward.h"
 #include "loopback.h"
 #include "net/packet.h"
 #include "page_image.h"
@@ -305,4 +306,7 @@ TEST(Delivery, NamesAndPaths) {
     EXPECT_EQ(".pdf", output_extension("%PDF-1.4"));
     EXPECT_EQ(".prn", output_extension("\033E"));
     EXPECT_EQ("/p/dosdevices/c:/a/b.prn", drive_c_path("/p", "\\a//b.prn"));
+    EXPECT_EQ("Office 2", queue_of_port("CUPS:Office 2")); // where a job goes on to
+    EXPECT_EQ("", queue_of_port("FILE:"));
+    EXPECT_EQ("", queue_of_port("cups:Office"));
 }
