@@ -1,16 +1,84 @@
 #include "cups_queues.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include <arpa/inet.h>
 #include <cups/cups.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether an address is this machine's: a loopback or unspecified one (an
+// IPv4 one also when mapped into IPv6), or one of its interfaces' (which
+// alone can be bound).
+bool is_local_address(const sockaddr *address, socklen_t size) {
+    sockaddr_storage own{};
+    memcpy(&own, address, std::min<size_t>(size, sizeof own));
+    auto &v6 = reinterpret_cast<sockaddr_in6 &>(own);
+    if (own.ss_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+        in_addr v4;
+        memcpy(&v4, &v6.sin6_addr.s6_addr[12], sizeof v4);
+        own = {};
+        auto &mapped = reinterpret_cast<sockaddr_in &>(own);
+        mapped.sin_family = AF_INET;
+        mapped.sin_addr = v4;
+        size = sizeof mapped;
+    }
+    if (own.ss_family == AF_INET) {
+        uint32_t host = ntohl(reinterpret_cast<sockaddr_in &>(own).sin_addr.s_addr);
+        if (host >> 24 == 127 || host == 0)
+            return true;
+    } else if (own.ss_family == AF_INET6) {
+        if (IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr) || IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr))
+            return true;
+    } else {
+        return false;
+    }
+    int probe = socket(own.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    reinterpret_cast<sockaddr_in &>(own).sin_port = 0; // the same place in both families
+    bool bound = probe >= 0 && bind(probe, reinterpret_cast<sockaddr *>(&own), size) == 0;
+    if (probe >= 0)
+        close(probe);
+    return bound;
+}
+
+// The host of a URI's authority, without brackets, user or port.
+std::string uri_host(std::string_view rest) {
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (size_t at = rest.rfind('@'); at != std::string_view::npos)
+        rest.remove_prefix(at + 1);
+    if (!rest.empty() && rest[0] == '[')
+        return std::string(rest.substr(1, rest.find(']') - 1));
+    return std::string(rest.substr(0, rest.find(':')));
+}
+
+} // namespace
+
+bool is_this_machine(const std::string &host) {
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(host.empty() ? "localhost" : host.c_str(), nullptr, &hints, &found) != 0)
+        return false;
+    bool local = false;
+    for (addrinfo *a = found; a && !local; a = a->ai_next)
+        local = is_local_address(a->ai_addr, a->ai_addrlen);
+    freeaddrinfo(found);
+    return local;
+}
 
 bool leads_to_this_machine(std::string_view uri) {
-    for (std::string_view scheme : {"ipp://", "ipps://"}) {
-        if (uri.substr(0, scheme.size()) != scheme)
+    for (std::string_view scheme : {"ipp://", "ipps://", "http://", "https://"}) {
+        if (uri.size() < scheme.size() ||
+            strncasecmp(uri.data(), scheme.data(), scheme.size()) != 0)
             continue;
         std::string_view rest = uri.substr(scheme.size());
-        std::string_view host = rest.substr(
-            0, !rest.empty() && rest[0] == '[' ? rest.find(']') + 1 : rest.find_first_of(":/"));
-        bool local = host == "localhost" || host == "[::1]" || host.substr(0, 4) == "127.";
-        return local && rest.find("/ipp/print/") != std::string_view::npos;
+        return rest.find("/ipp/print/") != std::string_view::npos &&
+               is_this_machine(uri_host(rest));
     }
     return false;
 }

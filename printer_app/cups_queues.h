@@ -18,8 +18,13 @@ struct CupsQueue {
     bool temporary = false; // made by CUPS for a printer that DNS-SD found
 };
 
+// Whether `host` names this machine, by any spelling: a loopback or
+// unspecified address (IPv4 ones also mapped into IPv6), its own name, the
+// address of one of its interfaces.
+bool is_this_machine(const std::string &host);
+
 // Whether a device URI leads to an IPP printer of a printer application on
-// this machine: ipp(s)://localhost or a loopback address, /ipp/print/...
+// this machine: ipp(s):// or http(s):// to this machine, /ipp/print/...
 bool leads_to_this_machine(std::string_view device_uri);
 
 // The printers that may be served: those that are no CUPS destination

@@ -228,10 +228,17 @@ TEST(CupsQueues, NothingThatLeadsBackIsServed) {
     for (const WinePrinter &p : servable_printers(printers, queues))
         served.push_back(p.name);
     EXPECT_EQ((std::vector<std::string>{"Laser", "Local"}), served);
-    for (const char *uri : {"ipps://127.0.0.1:631/ipp/print/x", "ipp://[::1]/ipp/print/x"})
+    char name[256] = "";
+    gethostname(name, sizeof name - 1);
+    for (std::string uri : std::vector<std::string>{
+             "ipps://127.0.0.1:631/ipp/print/x", "ipp://[::1]/ipp/print/x",
+             "ipp://[::ffff:127.0.0.1]:8000/ipp/print/x", "http://127.1/ipp/print/x",
+             "IPP://user@LOCALHOST:8000/ipp/print/x", "ipp://0.0.0.0/ipp/print/x",
+             "ipp://" + std::string(name) + ":8000/ipp/print/x"})
         EXPECT_TRUE(leads_to_this_machine(uri)) << uri;
-    for (const char *uri : {"ipp://printer.lan/ipp/print", "ipp://localhost/printers/x",
-                            "socket://localhost/ipp/print/x", "ipp://localhost.evil/ipp/print/x"})
+    for (const char *uri :
+         {"ipp://192.0.2.7/ipp/print/x", "ipp://localhost/printers/x",
+          "socket://localhost/ipp/print/x", "ipp://[::ffff:192.0.2.7]/ipp/print/x"})
         EXPECT_FALSE(leads_to_this_machine(uri)) << uri;
 }
 
