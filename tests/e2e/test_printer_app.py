@@ -306,18 +306,25 @@ class PrinterApp(unittest.TestCase):
 
     def test_a_job_comes_out_of_the_cups_queue_its_wine_printer_stands_for(self):
         """With no output folder chosen, a job goes on to the CUPS queue that
-        Wine imported the printer from: here cups-pdf, the owner's PDF."""
+        Wine imported the printer from: here cups-pdf, the owner's PDF. While
+        the queue refuses jobs, the printer is offline and the job waits."""
         stop_app(self.app)
         host = start_app(self, PREFIX, 0, to_folder=False)
         folder = os.path.join(os.path.dirname(PREFIX), "PDF")
         before = set(glob.glob(folder + "/*"))
+        run("cupsreject", peer.PRINTER, check=True)
+        self.addCleanup(run, "cupsaccept", peer.PRINTER)
         run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, TESTS + "/print-job.test")
+        wait_until(lambda: "offline" in printer_attributes(host.uri)["printer-state-reasons"], 120,
+                   "the printer offline")
+        run("cupsaccept", peer.PRINTER, check=True)
         (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
         wait_until(lambda: b"%%EOF" in read(made)[-64:], 30, "the PDF written whole")
         self.assertEqual(3, len(re.findall(rb"/Type\s*/Page\b", read(made))))
         self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
         self.assertEqual([], os.listdir(host.out))
         self.assertIn(b"Handed to the CUPS queue " + peer.PRINTER.encode(), read(host.log))
+        self.assertEqual("none", printer_attributes(host.uri)["printer-state-reasons"])
 
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the
