@@ -1,5 +1,6 @@
 #include "raster_filter.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -17,14 +18,18 @@ namespace {
 struct RasterFile {
     int fd = -1;
     cups_raster_t *raster = nullptr;
-    explicit RasterFile(const char *path) : fd(open(path, O_RDONLY | O_CLOEXEC)) {
-        if (fd >= 0)
-            raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-    }
+    explicit RasterFile(const char *path) : fd(open(path, O_RDONLY | O_CLOEXEC)) { rewind(); }
     ~RasterFile() {
         cupsRasterClose(raster);
         if (fd >= 0)
             close(fd);
+    }
+    // Reads the document from its start again: once more for each copy.
+    bool rewind() {
+        cupsRasterClose(raster);
+        raster =
+            fd >= 0 && lseek(fd, 0, SEEK_SET) == 0 ? cupsRasterOpen(fd, CUPS_RASTER_READ) : nullptr;
+        return raster != nullptr;
     }
 };
 
@@ -95,20 +100,29 @@ bool print_raster(pappl_job_t *job, pappl_device_t *device, const char *path,
         return refuse(job, count.refusal);
     if (!file.raster || !cupsRasterReadHeader2(file.raster, &header))
         return refuse(job, "the raster document cannot be read");
-    papplJobSetImpressions(job, int(count.pages));
     std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options(
         papplJobCreatePrintOptions(job, unsigned(count.pages), header.cupsBitsPerPixel > 8));
     if (!options)
         return refuse(job, "no memory for the job's options");
-    options->num_pages = unsigned(count.pages); // what the Windows program is told
+    // Copies come out collated: the document once over for each.
+    uint64_t copies = uint64_t(std::max(options->copies, 1)), total = count.pages * copies;
+    if (std::string problem = page_total_problem(total, limits.max_pages); !problem.empty())
+        return refuse(job, problem);
+    papplJobSetImpressions(job, int(total));
+    options->num_pages = unsigned(total); // what the Windows program is told
     Printing p{job, device, {}, options.get(), limits};
     papplPrinterGetDriverData(papplJobGetPrinter(job), &p.driver);
     if (!p.driver.rstartjob_cb(job, options.get(), device))
         return false;
     // A page that fails has failed the job: the end callback then releases it.
-    for (unsigned page = 1; print_page(p, file.raster, header, page); ++page)
-        if (!cupsRasterReadHeader2(file.raster, &header))
-            break;
+    bool printing = true;
+    for (unsigned page = 1; printing && page <= total; ++page) {
+        printing = print_page(p, file.raster, header, page);
+        bool next_copy = page % count.pages == 0 && page < total;
+        if (printing && page < total &&
+            !((!next_copy || file.rewind()) && cupsRasterReadHeader2(file.raster, &header)))
+            printing = refuse(job, "the raster document cannot be read again");
+    }
     return p.driver.rendjob_cb(job, options.get(), device);
 }
 

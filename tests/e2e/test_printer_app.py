@@ -238,6 +238,9 @@ class PrinterApp(unittest.TestCase):
         jpeg = pages(".jpg", 1, self.work)
         self.delivered(self.print_job(jpeg), 1)
         self.delivered(self.print_job(pages(".pwg", 3, self.work)), 3)
+        with open(TESTS + "/print-job.test") as f, open(self.work + "/copies.test", "w") as to:
+            to.write(f.read().replace("copies 1", "copies 2"))
+        self.delivered(self.print_job(pages(".pwg", 3, self.work), to.name), 6)
         self.delivered(self.print_job(pages(".pdf", 4, self.work)), 4)
         # orientation-requested=4: the page turned, its line of text running up the paper.
         with open(TESTS + "/print-job.test") as f, open(self.work + "/turned.test", "w") as to:
