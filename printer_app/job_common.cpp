@@ -77,8 +77,13 @@ bool finish_and_deliver(pappl_job_t *job, WineJob &wine, std::string &error) {
         return false;
     }
     PrinterSetup *setup = setup_of(job);
-    if (!setup->queue.empty())
-        return deliver_onward(job, wine, setup->queue, error);
+    std::string queue;
+    {
+        std::lock_guard<std::mutex> hold(setup->app->mutex); // the owner may change it
+        queue = setup->queue;
+    }
+    if (!queue.empty())
+        return deliver_onward(job, wine, queue, error);
     std::string stem = output_file_stem(papplJobGetID(job), papplJobGetName(job) ?: "");
     std::string delivered;
     if (!deliver_output(wine.setup.prefix, wine.settings.output_name, setup->app->config.output_dir,

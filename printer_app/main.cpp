@@ -11,6 +11,7 @@
 
 #include "app_start.h"
 #include "command_socket.h"
+#include "destination_page.h"
 #include "dnssd_scope.h"
 #include "saved_jobs.h"
 #include "owner_only.h"
@@ -170,6 +171,7 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     add_raster_filters(system);
     // Our save callback also keeps papplMainloop from loading a state file of
     // its own after this callback, over the printers made here.
+    read_destination_choices(app, num_options, options);
     if (!restore_printers(system, app)) {
         fprintf(stderr, "tavri-printer-app: the Wine prefix %s cannot be asked for its printers\n",
                 app.config.prefix.c_str());
@@ -201,6 +203,10 @@ Options:
                              as job-ID-TITLE.EXT: given (or TAVRI_OUTPUT_DIR),
                              for every printer; else for those whose Wine
                              printer is no CUPS queue's (default: ~/tavri-printed)
+  -o destination.WINE-PRINTER=folder|queue:NAME
+                             where that Wine printer's jobs go, as its web
+                             page's Destination sets it (default: the CUPS
+                             queue it stands for, else the output folder)
   -o state-file=FILE         the printers, their defaults and jobs, kept across
                              restarts (default: one file per prefix under
                              $XDG_STATE_HOME/tavri-printer-app/)

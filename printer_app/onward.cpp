@@ -1,5 +1,6 @@
 #include "onward.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -11,6 +12,42 @@
 
 std::string queue_of_port(std::string_view port) {
     return port.substr(0, 5) == "CUPS:" ? std::string(port.substr(5)) : "";
+}
+
+std::string queue_for(std::string_view choice, std::string_view port, bool folder_chosen) {
+    if (choice.substr(0, 6) == "queue:")
+        return std::string(choice.substr(6));
+    return choice.empty() && !folder_chosen ? queue_of_port(port) : "";
+}
+
+bool valid_choice(std::string_view choice) {
+    if (choice.empty() || choice == "folder")
+        return true;
+    std::string_view name = choice.substr(choice.substr(0, 6) == "queue:" ? 6 : choice.size());
+    return !name.empty() && name.size() < 128 && std::none_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '#' || c == '@' ||
+               c == '\\' || c == 127;
+    });
+}
+
+std::map<std::string, std::string> parse_choices(std::string_view text) {
+    std::map<std::string, std::string> choices;
+    while (!text.empty()) {
+        std::string_view line = text.substr(0, text.find('\n'));
+        text.remove_prefix(std::min(text.size(), line.size() + 1));
+        size_t tab = line.find('\t');
+        if (tab != std::string_view::npos && tab > 0 && valid_choice(line.substr(tab + 1)))
+            choices[std::string(line.substr(0, tab))] = line.substr(tab + 1);
+    }
+    return choices;
+}
+
+std::string format_choices(const std::map<std::string, std::string> &choices) {
+    std::string text;
+    for (const auto &[printer, choice] : choices)
+        if (!choice.empty() && printer.find_first_of("\t\n") == std::string::npos)
+            text += printer + "\t" + choice + "\n";
+    return text;
 }
 
 std::string queue_refusal(const std::string &queue) {

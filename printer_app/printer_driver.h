@@ -32,7 +32,10 @@ struct AppState {
     // Kept by the scans alone, which never run at once: the Wine printers
     // served after the last one, and those whose printer the owner deleted.
     std::set<std::string> served_wine_names, withdrawn;
-    std::map<std::string, std::string> ports; // by Wine printer name, guarded by mutex
+    // By Wine printer name, guarded by mutex: its port, and where the owner
+    // chose its jobs go ("folder", "queue:NAME"; none: where the port leads).
+    std::map<std::string, std::string> ports, destinations;
+    std::set<int> with_destination_page; // printer ids; kept by the scans alone
 };
 
 // What a printer keeps as its driver extension; released with the printer.

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "destination_page.h"
 #include "printer_names.h"
 #include "saved_jobs.h"
 #include "cups_queues.h"
@@ -112,8 +113,12 @@ void sync_printers(pappl_system_t *system, const std::vector<WinePrinter> &print
     served.clear();
     papplSystemIteratePrinters(system, collect_printer, &served);
     app.served_wine_names.clear();
-    for (const ServedPrinter &p : served)
+    for (const ServedPrinter &p : served) {
         app.served_wine_names.insert(p.wine_name);
+        // Outside the iteration: a resource is added under the system's lock.
+        if (pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, p.id, nullptr))
+            add_destination_page(printer, app);
+    }
 }
 
 bool save_state(pappl_system_t *system, void *data) {

@@ -329,6 +329,24 @@ class PrinterApp(unittest.TestCase):
         self.assertIn(b"Handed to the CUPS queue " + peer.PRINTER.encode(), read(host.log))
         self.assertEqual("none", printer_attributes(host.uri)["printer-state-reasons"])
 
+        # The owner sends them to the folder instead, on the printer's
+        # Destination page: a choice that outlives a restart.
+        page = "http://127.0.0.1:%d/%s/destination" % (host.port, peer.PRINTER)
+        got = run("runuser", "-u", USER, "--", "curl", "-s", "-D", "-", page).stdout
+        form = re.search(r"tavri-form=(\w+)", got)[1], re.search(r'"session" value="(\w+)"', got)[1]
+        self.assertIn("Changes saved.", run(
+            "runuser", "-u", USER, "--", "curl", "-s", "-b", "tavri-form=" + form[0], "-H",
+            "Origin: http://127.0.0.1:%d" % host.port, "-d", "session=%s&to=folder" % form[1],
+            page).stdout)
+        (state,) = glob.glob(host.work + "/state/tavri-printer-app/*.state")
+        stop_app(host.app)
+        again = start_app(self, PREFIX, 0, "state-file=" + state, to_folder=False)
+        printed = run("ipptool", "-tv", "-f", pages(".pdf", 1, self.work), again.uri,
+                      TESTS + "/print-job.test").stdout
+        job = int(re.search(r"job-id \(integer\) = (\d+)", printed)[1])
+        wait_until(lambda: glob.glob("%s/tavri-printed/job-%d-*" % (os.path.dirname(PREFIX), job)),
+                   120, "job %d in the output folder" % job)
+
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the
         defaults in a browser; no other user may; they are kept."""

@@ -309,4 +309,14 @@ TEST(Delivery, NamesAndPaths) {
     EXPECT_EQ("Office 2", queue_of_port("CUPS:Office 2")); // where a job goes on to
     EXPECT_EQ("", queue_of_port("FILE:"));
     EXPECT_EQ("", queue_of_port("cups:Office"));
+    EXPECT_EQ("Laser", queue_for("queue:Laser", "CUPS:Office", true)); // the owner's choice
+    EXPECT_EQ("", queue_for("folder", "CUPS:Office", false));
+    EXPECT_EQ("Office", queue_for("", "CUPS:Office", false));
+    EXPECT_EQ("", queue_for("", "CUPS:Office", true));
+    for (const char *refused : {"queue:a b", "queue:", "queue:a/b", "socket://x", "Folder"})
+        EXPECT_FALSE(valid_choice(refused)) << refused;
+    auto kept = parse_choices("Office\tqueue:Laser\nbad line\nLab\tfolder\nX\tqueue:a/b\n\tfolder");
+    EXPECT_EQ((std::map<std::string, std::string>{{"Lab", "folder"}, {"Office", "queue:Laser"}}),
+              kept);
+    EXPECT_EQ("Lab\tfolder\nOffice\tqueue:Laser\n", format_choices(kept));
 }
