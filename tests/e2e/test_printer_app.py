@@ -333,6 +333,7 @@ class PrinterApp(unittest.TestCase):
         # Destination page: a choice that outlives a restart.
         page = "http://127.0.0.1:%d/%s/destination" % (host.port, peer.PRINTER)
         got = run("runuser", "-u", USER, "--", "curl", "-s", "-D", "-", page).stdout
+        self.assertIn("The CUPS queue %s, which the Wine printer stands for" % peer.PRINTER, got)
         form = re.search(r"tavri-form=(\w+)", got)[1], re.search(r'"session" value="(\w+)"', got)[1]
         self.assertIn("Changes saved.", run(
             "runuser", "-u", USER, "--", "curl", "-s", "-b", "tavri-form=" + form[0], "-H",
