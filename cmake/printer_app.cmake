@@ -18,12 +18,12 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp ${APP_DIR}/pdf_plan.cpp
     ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp ${APP_DIR}/saved_jobs.cpp
     ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp ${APP_DIR}/raster_pages.cpp
-    ${APP_DIR}/onward.cpp
+    ${APP_DIR}/onward.cpp ${APP_DIR}/ghostscript.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)
 
 add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
                ${APP_DIR}/wine_query.cpp ${APP_DIR}/printer_driver.cpp ${APP_DIR}/raster_job.cpp
-               ${APP_DIR}/job_common.cpp ${APP_DIR}/ghostscript.cpp ${APP_DIR}/pdf_job.cpp
+               ${APP_DIR}/job_common.cpp ${APP_DIR}/pdf_job.cpp
                ${APP_DIR}/picture_job.cpp ${APP_DIR}/held_job_reason.cpp
                ${APP_DIR}/printer_sync.cpp ${APP_DIR}/owner_only.cpp ${APP_DIR}/dnssd_scope.cpp
                ${APP_DIR}/job_owners.cpp ${APP_DIR}/web_forms.cpp ${APP_DIR}/command_socket.cpp

@@ -16,6 +16,7 @@
 #include "base/print_request.h"
 #include "delivery.h"
 #include "form_origin.h"
+#include "ghostscript.h"
 #include "onward.h"
 #include "loopback.h"
 #include "net/packet.h"
@@ -319,4 +320,18 @@ TEST(Delivery, NamesAndPaths) {
     EXPECT_EQ((std::map<std::string, std::string>{{"Lab", "folder"}, {"Office", "queue:Laser"}}),
               kept);
     EXPECT_EQ("Lab\tfolder\nOffice\tqueue:Laser\n", format_choices(kept));
+}
+
+// A command that never ends is given up when the job must stop, not at its
+// deadline; one that ends is waited for.
+TEST(Ghostscript, AStopEndsTheWaitForACommand) {
+    Ghostscript gs;
+    ASSERT_TRUE(ghostscript_start(gs, {"-sDEVICE=nullpage"}, "/dev/null"));
+    int asked = 0;
+    auto stop_at_second = [](void *n) { return ++*static_cast<int *>(n) < 2; };
+    EXPECT_TRUE(ghostscript_send(gs, "1 pop") && ghostscript_wait(gs, stop_at_second, &asked));
+    EXPECT_TRUE(ghostscript_send(gs, "{} loop"));
+    EXPECT_FALSE(ghostscript_wait(gs, stop_at_second, &asked));
+    EXPECT_EQ("stopped while Ghostscript worked", gs.error);
+    ghostscript_stop(gs);
 }
