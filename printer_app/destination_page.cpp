@@ -16,12 +16,6 @@ std::string choices_file(const AppConfig &config) {
     return config.state_file + ".destinations";
 }
 
-PrinterSetup *setup_of_printer(pappl_printer_t *printer) {
-    pappl_pr_driver_data_t data;
-    papplPrinterGetDriverData(printer, &data);
-    return static_cast<PrinterSetup *>(data.extension);
-}
-
 // Written whole or not at all, the owner's alone.
 bool save_choices(AppState &app) {
     std::string path = choices_file(app.config), part = path + ".part";

@@ -9,9 +9,7 @@
 #include "onward.h"
 
 PrinterSetup *setup_of(pappl_job_t *job) {
-    pappl_pr_driver_data_t data;
-    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
-    return static_cast<PrinterSetup *>(data.extension);
+    return setup_of_printer(papplJobGetPrinter(job));
 }
 
 WineSetup wine_setup_for(const AppConfig &config) {
@@ -50,11 +48,10 @@ bool deliver_onward(pappl_job_t *job, const WineJob &wine, const std::string &qu
     std::string title = papplJobGetName(job) ?: "";
     for (int wait = 5;; wait = std::min(wait * 2, 60)) {
         error = queue_refusal(queue);
-        if (error.empty() &&
-            deliver_to_queue(wine.setup.prefix, wine.settings.output_name, queue, title, error))
-            break;
-        if (!queue_refusal(queue).empty())
+        if (!error.empty())
             return false;
+        if (deliver_to_queue(wine.setup.prefix, wine.settings.output_name, queue, title, error))
+            break;
         papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
         papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; trying again in %d s", error.c_str(), wait);
         for (int second = 0; second < wait; ++second) {

@@ -85,9 +85,7 @@ bool cannot_serve(AppState &app, const std::string &spool, int port) {
 
 // A printer's name, and the CUPS queue its jobs go on to, if any.
 void collect_name(pappl_printer_t *printer, void *names) {
-    pappl_pr_driver_data_t data;
-    papplPrinterGetDriverData(printer, &data);
-    auto *setup = static_cast<PrinterSetup *>(data.extension);
+    PrinterSetup *setup = setup_of_printer(printer);
     *static_cast<std::string *>(names) +=
         std::string(" ") + papplPrinterGetName(printer) +
         (setup && !setup->queue.empty() ? " (on the CUPS queue " + setup->queue + ")" : "");

@@ -36,11 +36,6 @@ bool on_local_socket(pappl_client_t *client) {
            address.ss_family == AF_UNIX;
 }
 
-bool by_owner(pappl_client_t *client) {
-    std::optional<uid_t> uid = peer_uid(httpGetFd(papplClientGetHTTP(client)));
-    return uid && is_owner_or_root(*uid);
-}
-
 // Asked only about TCP clients (the local socket's are the owner's), and in
 // place of PAPPL admitting every local one. PAPPL names the administrators'
 // group when it asks about administration; printing, and a job's own
@@ -51,7 +46,8 @@ http_status_t authorize(pappl_client_t *client, const char *group, gid_t, void *
         papplSystemGetAdminGroup(papplClientGetSystem(client), admin_group, sizeof admin_group);
     if (!group || !admin || strcmp(group, admin) != 0)
         return HTTP_STATUS_CONTINUE;
-    return by_owner(client) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
+    const Requester &who = current_requester(); // noted for this connection
+    return who.uid && is_owner_or_root(*who.uid) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
 }
 
 } // namespace

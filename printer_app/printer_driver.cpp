@@ -163,6 +163,12 @@ void fill_driver_data(const DriverChoices &c, pappl_pr_driver_data_t *d) {
     d->type[0] = "stationery";
 }
 
+PrinterSetup *setup_of_printer(pappl_printer_t *printer) {
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    return static_cast<PrinterSetup *>(data.extension);
+}
+
 bool wine_driver_callback(pappl_system_t *system, const char *driver_name, const char *device_uri,
                           const char *, pappl_pr_driver_data_t *driver_data, ipp_t **attrs,
                           void *data) {

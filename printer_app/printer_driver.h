@@ -46,6 +46,9 @@ struct PrinterSetup {
     std::string queue; // the CUPS queue the output goes to; empty: the output folder
 };
 
+// The setup of a printer of ours; null for any other.
+PrinterSetup *setup_of_printer(pappl_printer_t *printer);
+
 void register_wine_device_scheme();
 std::string wine_device_uri(const std::string &wine_name);
 // The Wine printer a device URI names; empty when it names none.
