@@ -40,8 +40,11 @@ std::string repaired_job(std::string_view line, std::vector<int> &lost) {
         return std::string(line);
     lost.push_back(number(field(line, "id")));
     size_t at = line.find(" state=\"") + 8;
-    return std::string(line.substr(0, at)) + std::to_string(ABORTED) +
-           std::string(line.substr(at + state.size()));
+    std::string aborted = std::string(line.substr(0, at)) + std::to_string(ABORTED) +
+                          std::string(line.substr(at + state.size()));
+    // A damaged line whose state swallowed its format is dropped now, as the
+    // next start would drop it.
+    return field(aborted, "format").empty() ? "" : aborted;
 }
 
 // The process id in NAME-PID-... or NAMEPID.d, after `prefix`; 0 for none.
