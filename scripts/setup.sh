@@ -13,7 +13,7 @@ PACKAGES=(
     xvfb xauth xdotool x11-apps x11-utils imagemagick fonts-wqy-microhei locales python3-pil
     ninja-build cmake googletest clang libclang-rt-14-dev llvm
     debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-wheel
-    build-essential dpkg-dev lintian help2man pyflakes3 shellcheck
+    build-essential dpkg-dev lintian go-md2man pyflakes3 shellcheck
     libpappl-dev libavahi-client-dev cups-ipp-utils pkg-config
     chromium dbus avahi-daemon avahi-utils curl
 )

@@ -41,12 +41,22 @@ writable=$(dpkg -L "$NAME" | xargs -d '\n' stat -c '%U %A %n' | awk '$2 !~ /^l/ 
     ($1 != "root" || substr($2, 6, 1) == "w" || substr($2, 9, 1) == "w")')
 [[ -z $writable ]] || fail "not root's, or writable by others: $writable"
 /usr/bin/tavri-print --help >/dev/null || fail "tavri-print --help fails"
-zgrep -q "output.-directory" /usr/share/man/man1/tavri-printer-app.1.gz ||
-    fail "the application's manual page does not name its own options"
 [[ -f /usr/lib/systemd/user/tavri-printer-app.service ]] || fail "no user unit for the app"
+# Each command's manual page, made from its manual in docs/, renders without a
+# complaint and names every option that the command's own --help names.
+for page in man1/tavri-print.1 man8/tavri-cups-queue.8 man1/tavri-printer-app.1; do
+    page=/usr/share/man/$page.gz
+    command=/usr/bin/$(basename "$page" | cut -d. -f1)
+    text=$(MANWIDTH=200 man --warnings -l "$page" 2>"$WORK/man.err") || fail "man cannot show $page"
+    [[ ! -s $WORK/man.err ]] || fail "$page: $(head -n 3 "$WORK/man.err")"
+    options=$("$command" --help | grep -oE -- '--[a-z][a-z-]*|-o [a-z][a-z-]*' | sort -u)
+    [[ $command == */tavri-printer-app ]] && options+=$'\n-o output-directory'
+    while read -r option; do
+        grep -qF -- "$option" <<<"$text" || fail "$page does not name $option"
+    done <<<"$options"
+done
 # dh_compress gzips documents over 4 kB, so a page may be there as .md or .md.gz
-ls /usr/share/man/man1/tavri-{print,cups-queue,printer-app}.1.gz "/usr/share/doc/$NAME/docs/environment.md"* \
-    >/dev/null || fail "a manual page or docs/ is not installed"
+ls "/usr/share/doc/$NAME/docs/"{environment,security}.md* >/dev/null || fail "docs/ is not installed"
 found=$(cd / && env -u PROXY_EXE -u PROXY_BUILD_DIR /usr/bin/python3 -I -c \
     'from tavri_print.peer.wine import default_exe; print(default_exe())')
 [[ $found == "$EXE" ]] || fail "the installed library runs $found, not $EXE"
