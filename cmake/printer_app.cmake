@@ -18,7 +18,7 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp ${APP_DIR}/pdf_plan.cpp
     ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp ${APP_DIR}/saved_jobs.cpp
     ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp ${APP_DIR}/raster_pages.cpp
-    ${APP_DIR}/onward.cpp ${APP_DIR}/ghostscript.cpp
+    ${APP_DIR}/onward.cpp ${APP_DIR}/onward_send.cpp ${APP_DIR}/ghostscript.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)
 
 add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp

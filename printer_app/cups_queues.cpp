@@ -83,6 +83,23 @@ bool leads_to_this_machine(std::string_view uri) {
     return false;
 }
 
+const CupsQueue *find_queue(const std::vector<CupsQueue> &queues, std::string_view name) {
+    for (const CupsQueue &q : queues)
+        if (strcasecmp(q.name.c_str(), std::string(name).c_str()) == 0) // CUPS ignores case
+            return &q;
+    return nullptr;
+}
+
+const CupsQueue *member_leading_back(const std::vector<CupsQueue> &queues, const CupsQueue &queue) {
+    if (queue.members.empty())
+        return leads_to_this_machine(queue.device_uri) ? &queue : nullptr;
+    for (const std::string &member : queue.members)
+        if (const CupsQueue *q = find_queue(queues, member);
+            q && leads_to_this_machine(q->device_uri))
+            return q;
+    return nullptr;
+}
+
 std::vector<WinePrinter> servable_printers(const std::vector<WinePrinter> &printers,
                                            const std::vector<CupsQueue> &queues) {
     std::vector<WinePrinter> kept;
@@ -91,17 +108,33 @@ std::vector<WinePrinter> servable_printers(const std::vector<WinePrinter> &print
             kept.push_back(p);
             continue;
         }
-        std::string name = p.port.substr(5);
-        for (const CupsQueue &q : queues)
-            if (q.name == name && !q.temporary && !leads_to_this_machine(q.device_uri))
-                kept.push_back(p);
+        const CupsQueue *q = find_queue(queues, std::string_view(p.port).substr(5));
+        if (q && !q->temporary && !member_leading_back(queues, *q))
+            kept.push_back(p);
     }
     return kept;
 }
 
-bool cups_queues(std::vector<CupsQueue> &queues) {
-    static const char *const wanted[] = {"printer-name", "device-uri", "printer-is-temporary"};
-    ipp_t *request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+namespace {
+
+void read_queue_attribute(ipp_attribute_t *a, CupsQueue &queue) {
+    std::string_view name = ippGetName(a);
+    if (name == "printer-name")
+        queue.name = ippGetString(a, 0, nullptr) ?: "";
+    else if (name == "device-uri")
+        queue.device_uri = ippGetString(a, 0, nullptr) ?: "";
+    else if (name == "printer-is-temporary")
+        queue.temporary = ippGetBoolean(a, 0);
+    else if (name == "member-names")
+        for (int i = 0; i < ippGetCount(a); ++i)
+            queue.members.push_back(ippGetString(a, i, nullptr) ?: "");
+}
+
+// The printers or classes CUPS lists for `operation`.
+bool ask_cups(ipp_op_t operation, std::vector<CupsQueue> &queues) {
+    static const char *const wanted[] = {"printer-name", "device-uri", "printer-is-temporary",
+                                         "member-names"};
+    ipp_t *request = ippNewRequest(operation);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   int(std::size(wanted)), nullptr, wanted);
     ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
@@ -120,14 +153,14 @@ bool cups_queues(std::vector<CupsQueue> &queues) {
                 break;
             continue;
         }
-        std::string_view name = ippGetName(a);
-        if (name == "printer-name")
-            queue.name = ippGetString(a, 0, nullptr) ?: "";
-        else if (name == "device-uri")
-            queue.device_uri = ippGetString(a, 0, nullptr) ?: "";
-        else if (name == "printer-is-temporary")
-            queue.temporary = ippGetBoolean(a, 0);
+        read_queue_attribute(a, queue);
     }
     ippDelete(response);
     return answered;
+}
+
+} // namespace
+
+bool cups_queues(std::vector<CupsQueue> &queues) {
+    return ask_cups(IPP_OP_CUPS_GET_PRINTERS, queues) && ask_cups(IPP_OP_CUPS_GET_CLASSES, queues);
 }

@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "onward.h"
-
 namespace {
 
 struct Fd {
@@ -97,14 +95,16 @@ std::string output_extension(std::string_view head) {
     return ".prn";
 }
 
-bool deliver_to_queue(const std::string &prefix, const std::string &name, const std::string &queue,
-                      const std::string &title, std::string &error) {
+OnwardResult deliver_onward_output(const std::string &prefix, const std::string &name,
+                                   const std::string &destination, const std::string &title) {
     Fd drive_c, source;
-    if (!open_output(prefix, name, drive_c, source, error) ||
-        !send_to_queue(source.fd, queue, title, error))
-        return false;
-    unlinkat(drive_c.fd, name.c_str(), 0);
-    return true;
+    OnwardResult result;
+    if (!open_output(prefix, name, drive_c, source, result.error))
+        return result;
+    result = send_onward(source.fd, destination, title);
+    if (result.sent)
+        unlinkat(drive_c.fd, name.c_str(), 0);
+    return result;
 }
 
 bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "onward_send.h"
+
 // A file name for a job's output: "job-ID-TITLE" with the title made safe
 // (letters, digits, '-', '_' and '.'; at most 60 bytes), without extension.
 std::string output_file_stem(int job_id, std::string_view title);
@@ -18,7 +20,7 @@ std::string output_extension(std::string_view head);
 bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,
                     const std::string &stem, std::string &delivered, std::string &error);
 
-// Hands PREFIX/drive_c/NAME to the CUPS queue `queue` as a raw job called
-// `title`, then removes it; kept when CUPS did not take it.
-bool deliver_to_queue(const std::string &prefix, const std::string &name, const std::string &queue,
-                      const std::string &title, std::string &error);
+// Hands PREFIX/drive_c/NAME on to `destination` ("queue:NAME" or a URI)
+// as a job called `title`, then removes it; kept when it was not taken.
+OnwardResult deliver_onward_output(const std::string &prefix, const std::string &name,
+                                   const std::string &destination, const std::string &title);

@@ -35,18 +35,41 @@ pappl_printer_t *printer_of(pappl_client_t *client) {
                                   nullptr);
 }
 
+// The choice a form makes: a radio button's value, or for "uri" the
+// printer's URI typed beside it. The URI shown without its password, sent
+// back unchanged, keeps the password.
+std::string form_choice(int count, cups_option_t *form, const std::string &kept) {
+    std::string choice = cupsGetOption("to", count, form) ?: "";
+    if (choice != "uri")
+        return choice;
+    choice = cupsGetOption("uri", count, form) ?: "";
+    return choice == public_destination(kept) ? kept : choice;
+}
+
 // What the owner chose for the printer, else why it cannot be taken.
 std::string take_choice(pappl_client_t *client, AppState &app, PrinterSetup &setup) {
     cups_option_t *form = nullptr;
     int count = papplClientGetForm(client, &form);
-    std::string choice = cupsGetOption("to", count, form) ?: "";
+    std::string kept;
+    {
+        std::lock_guard<std::mutex> hold(app.mutex);
+        kept = app.destinations[setup.wine_name];
+    }
+    std::string choice = form_choice(count, form, kept);
     bool valid = papplClientIsValidForm(client, count, form);
     cupsFreeOptions(count, form);
     if (!valid || !valid_choice(choice))
         return "Invalid form submission.";
+    OnwardCheck check;
+    check.queues_known = cups_queues(check.queues);
+    check.own_port = papplSystemGetHostPort(papplClientGetSystem(client));
+    std::string refusal = choice.empty() || choice == "folder" ? "" : onward_refusal(choice, check);
+    if (!refusal.empty())
+        return "Not saved: " + refusal + ".";
     std::lock_guard<std::mutex> hold(app.mutex);
     app.destinations[setup.wine_name] = choice;
-    setup.queue = queue_for(choice, app.ports[setup.wine_name], app.config.output_dir_chosen);
+    setup.destination =
+        destination_for(choice, app.ports[setup.wine_name], app.config.output_dir_chosen);
     return save_choices(app) ? "Changes saved." : "The choice could not be kept.";
 }
 
@@ -57,6 +80,18 @@ void option(pappl_client_t *client, const std::string &value, const std::string 
     papplClientHTMLPrintf(client, "\"%s> ", value == chosen ? " checked" : "");
     papplClientHTMLEscape(client, label.c_str(), 0);
     papplClientHTMLPuts(client, "</label></p>\n");
+}
+
+// A network printer: its URI typed in, shown without a password.
+void uri_option(pappl_client_t *client, const std::string &chosen) {
+    bool network = chosen.find("://") != std::string::npos;
+    papplClientHTMLPrintf(client,
+                          "<p><label><input type=\"radio\" name=\"to\" value=\"uri\"%s> The "
+                          "network printer at <input type=\"text\" name=\"uri\" size=\"48\" "
+                          "placeholder=\"socket://HOST:9100, ipp://HOST/ipp/print\" value=\"",
+                          network ? " checked" : "");
+    papplClientHTMLEscape(client, network ? public_destination(chosen).c_str() : "", 0);
+    papplClientHTMLPuts(client, "\"></label></p>\n");
 }
 
 bool destination_page(pappl_client_t *client, void *data) {
@@ -76,8 +111,11 @@ bool destination_page(pappl_client_t *client, void *data) {
         port = app.ports[setup->wine_name];
     }
     papplClientHTMLPrinterHeader(client, printer, "Destination", 0, nullptr, nullptr);
-    if (!said.empty())
-        papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", said.c_str());
+    if (!said.empty()) {
+        papplClientHTMLPuts(client, "<div class=\"banner\">");
+        papplClientHTMLEscape(client, said.c_str(), 0);
+        papplClientHTMLPuts(client, "</div>\n");
+    }
     papplClientHTMLStartForm(client, papplClientGetURI(client), false);
     std::string own = queue_of_port(port);
     option(client, "", chosen,
@@ -90,23 +128,37 @@ bool destination_page(pappl_client_t *client, void *data) {
     for (const CupsQueue &q : queues)
         if (!q.temporary && !leads_to_this_machine(q.device_uri))
             option(client, "queue:" + q.name, chosen, "The CUPS queue " + q.name);
-    papplClientHTMLPuts(client, "<input type=\"submit\" value=\"Save\"></form>\n");
+    uri_option(client, chosen);
+    papplClientHTMLPuts(client, "<p>A USB or LPD printer is reached through a CUPS queue made "
+                                "for it.</p><input type=\"submit\" value=\"Save\"></form>\n");
     papplClientHTMLPrinterFooter(client);
     return true;
 }
 
 } // namespace
 
-void read_destination_choices(AppState &app, int num_options, cups_option_t *options) {
+std::string read_destination_choices(AppState &app, int num_options, cups_option_t *options) {
     std::ifstream in(choices_file(app.config));
     std::stringstream text;
     text << in.rdbuf();
     app.destinations = parse_choices(text.str());
     for (int i = 0; i < num_options; ++i) {
-        std::string name = options[i].name;
-        if (name.rfind("destination.", 0) == 0 && valid_choice(options[i].value))
-            app.destinations[name.substr(12)] = options[i].value;
+        std::string name = options[i].name, value = options[i].value;
+        if (name.rfind("destination.", 0) != 0)
+            continue;
+        if (!valid_choice(value))
+            return "-o " + name +
+                   " takes folder, queue:NAME or a socket://, ipp:// or ipps:// "
+                   "URI, not \"" +
+                   value + "\"";
+        if (has_credentials(value))
+            return "-o " + name +
+                   " names a user or password, which every user of this "
+                   "machine can read on a command line: give it on the printer's Destination "
+                   "page instead";
+        app.destinations[name.substr(12)] = value;
     }
+    return "";
 }
 
 void add_destination_page(pappl_printer_t *printer, AppState &app) {

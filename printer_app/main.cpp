@@ -17,6 +17,7 @@
 #include "owner_only.h"
 #include "pdf_job.h"
 #include "printer_driver.h"
+#include "onward.h"
 #include "printer_sync.h"
 #include "raster_filter.h"
 
@@ -83,12 +84,12 @@ bool cannot_serve(AppState &app, const std::string &spool, int port) {
     return refused(prepare_spool_folder(spool)) || (port > 0 && refused(check_port_free(port)));
 }
 
-// A printer's name, and the CUPS queue its jobs go on to, if any.
+// A printer's name, and where its jobs go on to, if not into the folder.
 void collect_name(pappl_printer_t *printer, void *names) {
     PrinterSetup *setup = setup_of_printer(printer);
+    std::string to = setup ? public_destination(setup->destination) : "";
     *static_cast<std::string *>(names) +=
-        std::string(" ") + papplPrinterGetName(printer) +
-        (setup && !setup->queue.empty() ? " (on the CUPS queue " + setup->queue + ")" : "");
+        std::string(" ") + papplPrinterGetName(printer) + (to.empty() ? "" : " (on to " + to + ")");
 }
 
 // Names what is served, and where its output goes, once it is.
@@ -169,7 +170,10 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     add_raster_filters(system);
     // Our save callback also keeps papplMainloop from loading a state file of
     // its own after this callback, over the printers made here.
-    read_destination_choices(app, num_options, options);
+    if (refused(read_destination_choices(app, num_options, options))) {
+        papplSystemDelete(system);
+        return nullptr;
+    }
     if (!restore_printers(system, app)) {
         fprintf(stderr, "tavri-printer-app: the Wine prefix %s cannot be asked for its printers\n",
                 app.config.prefix.c_str());
@@ -201,10 +205,13 @@ Options:
                              as job-ID-TITLE.EXT: given (or TAVRI_OUTPUT_DIR),
                              for every printer; else for those whose Wine
                              printer is no CUPS queue's (default: ~/tavri-printed)
-  -o destination.WINE-PRINTER=folder|queue:NAME
+  -o destination.WINE-PRINTER=folder|queue:NAME|URI
                              where that Wine printer's jobs go, as its web
-                             page's Destination sets it (default: the CUPS
-                             queue it stands for, else the output folder)
+                             page's Destination sets it: the output folder,
+                             a CUPS queue (USB and LPD printers through one),
+                             or socket://HOST[:PORT], ipp:// or ipps:// (with
+                             a password: on the web page only) (default: the
+                             CUPS queue it stands for, else the output folder)
   -o state-file=FILE         the printers, their defaults and jobs, kept across
                              restarts (default: one file per prefix under
                              $XDG_STATE_HOME/tavri-printer-app/)

@@ -1,33 +1,121 @@
 #include "onward.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include <cups/cups.h>
-#include <unistd.h>
+#include <strings.h>
 
-#include "cups_queues.h"
+namespace {
+
+bool starts_with_nocase(std::string_view text, std::string_view start) {
+    return text.size() >= start.size() && strncasecmp(text.data(), start.data(), start.size()) == 0;
+}
+
+// A URI's parts, as CUPS separates them; false for one it cannot.
+struct UriParts {
+    char scheme[32], user[256], host[256], resource[1024];
+    int port = 0;
+};
+
+bool separate(std::string_view uri, UriParts &parts) {
+    if (uri.size() >= 1024)
+        return false;
+    std::string text(uri);
+    return httpSeparateURI(HTTP_URI_CODING_ALL, text.c_str(), parts.scheme, sizeof parts.scheme,
+                           parts.user, sizeof parts.user, parts.host, sizeof parts.host,
+                           &parts.port, parts.resource,
+                           sizeof parts.resource) >= HTTP_URI_STATUS_OK;
+}
+
+bool network_uri(std::string_view choice) {
+    return starts_with_nocase(choice, "socket://") || starts_with_nocase(choice, "ipp://") ||
+           starts_with_nocase(choice, "ipps://");
+}
+
+bool plain_text(std::string_view text) {
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; });
+}
+
+// A queue of this machine's CUPS, followed to the members of a class.
+std::string queue_refusal(const OnwardCheck &check, const std::string &name) {
+    if (!check.queues_known)
+        return "";
+    const CupsQueue *queue = find_queue(check.queues, name);
+    if (!queue)
+        return "CUPS has no queue " + name;
+    const CupsQueue *back = member_leading_back(check.queues, *queue);
+    if (!back)
+        return "";
+    return "the CUPS queue " + name + " leads back to a printer application" +
+           (back == queue ? "" : " through its member " + back->name);
+}
+
+// The queue or class of this machine's CUPS that an IPP URI's path names.
+std::string cups_queue_of(std::string_view resource) {
+    for (std::string_view folder : {"/printers/", "/classes/"})
+        if (resource.substr(0, folder.size()) == folder) {
+            std::string_view name = resource.substr(folder.size());
+            return std::string(name.substr(0, name.find_first_of("/?")));
+        }
+    return "";
+}
+
+std::string uri_refusal(const std::string &uri, const OnwardCheck &check) {
+    UriParts parts;
+    if (!separate(uri, parts) || !is_this_machine(parts.host))
+        return "";
+    std::string shown = public_destination(uri);
+    if (strcasecmp(parts.scheme, "socket") == 0)
+        return check.own_port > 0 && parts.port == check.own_port
+                   ? shown + " leads back to this printer application"
+                   : "";
+    if (leads_to_this_machine(uri))
+        return shown + " leads back to a printer application";
+    std::string queue = cups_queue_of(parts.resource);
+    return queue.empty() ? "" : queue_refusal(check, queue);
+}
+
+} // namespace
 
 std::string queue_of_port(std::string_view port) {
     return port.substr(0, 5) == "CUPS:" ? std::string(port.substr(5)) : "";
 }
 
-std::string queue_for(std::string_view choice, std::string_view port, bool folder_chosen) {
-    if (choice.substr(0, 6) == "queue:")
-        return std::string(choice.substr(6));
-    return choice.empty() && !folder_chosen ? queue_of_port(port) : "";
+std::string destination_for(std::string_view choice, std::string_view port, bool folder_chosen) {
+    if (choice.substr(0, 6) == "queue:" || network_uri(choice))
+        return std::string(choice);
+    std::string own = queue_of_port(port);
+    return choice.empty() && !folder_chosen && !own.empty() ? "queue:" + own : "";
 }
 
 bool valid_choice(std::string_view choice) {
     if (choice.empty() || choice == "folder")
         return true;
+    UriParts parts;
+    if (network_uri(choice))
+        return plain_text(choice) && separate(choice, parts) && parts.host[0] != '\0';
     std::string_view name = choice.substr(choice.substr(0, 6) == "queue:" ? 6 : choice.size());
-    return !name.empty() && name.size() < 128 && std::none_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '#' || c == '@' ||
-               c == '\\' || c == 127;
-    });
+    return !name.empty() && name.size() < 128 && plain_text(name) &&
+           name.find_first_of("/#@\\") == std::string_view::npos;
+}
+
+bool has_credentials(std::string_view choice) {
+    UriParts parts;
+    return network_uri(choice) && separate(choice, parts) && parts.user[0] != '\0';
+}
+
+std::string public_destination(std::string_view destination) {
+    size_t authority = destination.find("://");
+    if (authority == std::string_view::npos)
+        return std::string(destination);
+    authority += 3;
+    size_t end = destination.find_first_of("/?#", authority);
+    size_t at = destination.substr(0, end).rfind('@');
+    if (at == std::string_view::npos || at < authority)
+        return std::string(destination);
+    return std::string(destination.substr(0, authority)) + std::string(destination.substr(at + 1));
 }
 
 std::map<std::string, std::string> parse_choices(std::string_view text) {
@@ -50,40 +138,8 @@ std::string format_choices(const std::map<std::string, std::string> &choices) {
     return text;
 }
 
-std::string queue_refusal(const std::string &queue) {
-    std::vector<CupsQueue> queues;
-    if (!cups_queues(queues))
-        return "";
-    for (const CupsQueue &q : queues)
-        if (q.name == queue)
-            return leads_to_this_machine(q.device_uri)
-                       ? "the CUPS queue " + queue + " leads back to a printer application"
-                       : "";
-    return "CUPS has no queue " + queue;
-}
-
-// On a connection of its own: one that fails half-way is closed, and with
-// it the document CUPS never gets whole.
-bool send_to_queue(int fd, const std::string &queue, const std::string &title, std::string &error) {
-    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                30000, nullptr);
-    cups_option_t *raw = nullptr;
-    int count = cupsAddOption("raw", "true", 0, &raw);
-    int job = http ? cupsCreateJob(http, queue.c_str(), title.c_str(), count, raw) : 0;
-    cupsFreeOptions(count, raw);
-    bool sent = job > 0 && cupsStartDocument(http, queue.c_str(), job, title.c_str(),
-                                             CUPS_FORMAT_RAW, 1) == HTTP_STATUS_CONTINUE;
-    char buffer[1 << 16];
-    for (ssize_t got; sent && (got = read(fd, buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        sent = got > 0 && cupsWriteRequestData(http, buffer, size_t(got)) == HTTP_STATUS_CONTINUE;
-    }
-    sent = sent && cupsFinishDocument(http, queue.c_str()) == IPP_STATUS_OK;
-    if (!sent)
-        error = "the CUPS queue " + queue + " did not take the job: " + cupsLastErrorString();
-    httpClose(http);
-    if (!sent && job > 0)
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, queue.c_str(), job, 0);
-    return sent;
+std::string onward_refusal(const std::string &destination, const OnwardCheck &check) {
+    if (destination.substr(0, 6) == "queue:")
+        return queue_refusal(check, destination.substr(6));
+    return uri_refusal(destination, check);
 }

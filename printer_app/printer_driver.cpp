@@ -188,8 +188,8 @@ bool wine_driver_callback(pappl_system_t *system, const char *driver_name, const
     auto *setup = new PrinterSetup{&app, wine_name, choose_driver_settings(report), ""};
     {
         std::lock_guard<std::mutex> hold(app.mutex);
-        setup->queue = queue_for(app.destinations[wine_name], app.ports[wine_name],
-                                 app.config.output_dir_chosen);
+        setup->destination = destination_for(app.destinations[wine_name], app.ports[wine_name],
+                                             app.config.output_dir_chosen);
     }
     fill_driver_data(setup->choices, driver_data);
     *attrs = required_attributes(setup->choices);

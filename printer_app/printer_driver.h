@@ -33,7 +33,8 @@ struct AppState {
     // served after the last one, and those whose printer the owner deleted.
     std::set<std::string> served_wine_names, withdrawn;
     // By Wine printer name, guarded by mutex: its port, and where the owner
-    // chose its jobs go ("folder", "queue:NAME"; none: where the port leads).
+    // chose its jobs go ("folder", "queue:NAME", a URI; none: where the port
+    // leads).
     std::map<std::string, std::string> ports, destinations;
     std::set<int> with_destination_page; // printer ids; kept by the scans alone
 };
@@ -43,7 +44,9 @@ struct PrinterSetup {
     AppState *app = nullptr;
     std::string wine_name;
     DriverChoices choices;
-    std::string queue; // the CUPS queue the output goes to; empty: the output folder
+    // Where the output goes ("queue:NAME" or a URI); empty: the output
+    // folder. Guarded by the application's mutex: the owner may change it.
+    std::string destination;
 };
 
 // The setup of a printer of ours; null for any other.

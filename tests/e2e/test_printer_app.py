@@ -124,6 +124,19 @@ def start_app(test, prefix, rescan_seconds=2, *options, tmp="/tmp", to_folder=Tr
     return host
 
 
+def choose_destination(host, choice):
+    """The owner's choice on the printer's Destination page: what it answers."""
+    page = "http://127.0.0.1:%d/%s/destination" % (host.port, peer.PRINTER)
+    got = run("runuser", "-u", USER, "--", "curl", "-s", "-D", "-", page).stdout
+    assert "The CUPS queue %s, which the Wine printer stands for" % peer.PRINTER in got, got
+    cookie, session = re.search(r"tavri-form=(\w+)", got)[1], re.search(
+        r'"session" value="(\w+)"', got)[1]
+    return run("runuser", "-u", USER, "--", "curl", "-s", "-b", "tavri-form=" + cookie, "-H",
+               "Origin: http://127.0.0.1:%d" % host.port, "--data-urlencode",
+               "session=" + session, *[w for field in choice.split("&")
+                                       for w in ("--data-urlencode", field)], page).stdout
+
+
 def printer_attributes(uri):
     out = run("ipptool", "-tv", uri, "get-printer-attributes.test").stdout
     return dict(re.findall(r"^\s*(\S+) \([^)]*\) = (.*)$", out, re.M))
@@ -326,19 +339,12 @@ class PrinterApp(unittest.TestCase):
         self.assertEqual(3, len(re.findall(rb"/Type\s*/Page\b", read(made))))
         self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
         self.assertEqual([], os.listdir(host.out))
-        self.assertIn(b"Handed to the CUPS queue " + peer.PRINTER.encode(), read(host.log))
+        self.assertIn(b"Handed on to queue:" + peer.PRINTER.encode(), read(host.log))
         self.assertEqual("none", printer_attributes(host.uri)["printer-state-reasons"])
 
         # The owner sends them to the folder instead, on the printer's
         # Destination page: a choice that outlives a restart.
-        page = "http://127.0.0.1:%d/%s/destination" % (host.port, peer.PRINTER)
-        got = run("runuser", "-u", USER, "--", "curl", "-s", "-D", "-", page).stdout
-        self.assertIn("The CUPS queue %s, which the Wine printer stands for" % peer.PRINTER, got)
-        form = re.search(r"tavri-form=(\w+)", got)[1], re.search(r'"session" value="(\w+)"', got)[1]
-        self.assertIn("Changes saved.", run(
-            "runuser", "-u", USER, "--", "curl", "-s", "-b", "tavri-form=" + form[0], "-H",
-            "Origin: http://127.0.0.1:%d" % host.port, "-d", "session=%s&to=folder" % form[1],
-            page).stdout)
+        self.assertIn("Changes saved.", choose_destination(host, "to=folder"))
         (state,) = glob.glob(host.work + "/state/tavri-printer-app/*.state")
         stop_app(host.app)
         again = start_app(self, PREFIX, 0, "state-file=" + state, to_folder=False)
@@ -347,6 +353,48 @@ class PrinterApp(unittest.TestCase):
         job = int(re.search(r"job-id \(integer\) = (\d+)", printed)[1])
         wait_until(lambda: glob.glob("%s/tavri-printed/job-%d-*" % (os.path.dirname(PREFIX), job)),
                    120, "job %d in the output folder" % job)
+
+    def test_network_destinations_and_loops_refused(self):
+        """A socket printer that is off at first: the printer says so, the
+        job waits and comes out once when it is on. Then the rig's CUPS over
+        ipp://. A destination that leads back, or a password on the command
+        line, is refused."""
+        with socket.socket() as s:  # nobody listens there yet
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        stop_app(self.app)
+        refused = start_app(self, PREFIX, 0, "destination.Office=ipp://me:secret@h/ipp/print")
+        self.assertEqual(1, refused.app.wait(60))
+        self.assertIn("names a user or password", read(refused.stderr).decode())
+        host = start_app(self, PREFIX, 0, "destination.%s=socket://localhost:%d" % (
+            peer.PRINTER, port), to_folder=False)
+        run("ipptool", "-f", pages(".pdf", 2, self.work), host.uri, TESTS + "/print-job.test")
+        wait_until(lambda: "offline" in printer_attributes(host.uri)["printer-state-reasons"],
+                   120, "the printer offline")
+        with socket.create_server(("127.0.0.1", port)) as server:
+            server.settimeout(60)
+            conn, _ = server.accept()
+            with conn:
+                got = b"".join(iter(lambda: conn.recv(1 << 16), b""))
+            wait_until(lambda: "none" == printer_attributes(host.uri)["printer-state-reasons"],
+                       30, "the printer online again")
+            server.settimeout(1)
+            self.assertRaises(socket.timeout, server.accept)
+        self.assertTrue(got.startswith((b"%!", b"\x1b%-12345X")), got[:64])
+        self.assertEqual(2, got.count(b"%%Page:"))
+        self.assertEqual([], os.listdir(host.out))
+
+        own = "ipp://[::ffff:127.0.0.1]:%d/ipp/print/%s" % (host.port, peer.PRINTER)
+        self.assertIn("Not saved: %s leads back to a printer application." % own,
+                      choose_destination(host, "to=uri&uri=" + own))
+        cups = "ipp://127.0.0.1:%s/printers/%s" % (os.environ["CUPS_SERVER"].split(":")[1],
+                                                   peer.PRINTER)
+        self.assertIn("Changes saved.", choose_destination(host, "to=uri&uri=" + cups))
+        folder = os.path.join(os.path.dirname(PREFIX), "PDF")
+        before = set(glob.glob(folder + "/*"))
+        run("ipptool", "-f", pages(".pdf", 1, self.work), host.uri, TESTS + "/print-job.test")
+        (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
+        self.assertIn(b"Handed on to " + cups.encode(), read(host.log))
 
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the

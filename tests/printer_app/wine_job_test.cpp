@@ -310,12 +310,22 @@ TEST(Delivery, NamesAndPaths) {
     EXPECT_EQ("Office 2", queue_of_port("CUPS:Office 2")); // where a job goes on to
     EXPECT_EQ("", queue_of_port("FILE:"));
     EXPECT_EQ("", queue_of_port("cups:Office"));
-    EXPECT_EQ("Laser", queue_for("queue:Laser", "CUPS:Office", true)); // the owner's choice
-    EXPECT_EQ("", queue_for("folder", "CUPS:Office", false));
-    EXPECT_EQ("Office", queue_for("", "CUPS:Office", false));
-    EXPECT_EQ("", queue_for("", "CUPS:Office", true));
-    for (const char *refused : {"queue:a b", "queue:", "queue:a/b", "socket://x", "Folder"})
+    // The owner's choice, else where the Wine printer leads.
+    EXPECT_EQ("queue:Laser", destination_for("queue:Laser", "CUPS:Office", true));
+    EXPECT_EQ("ipp://h/ipp/print", destination_for("ipp://h/ipp/print", "CUPS:Office", false));
+    EXPECT_EQ("", destination_for("folder", "CUPS:Office", false));
+    EXPECT_EQ("queue:Office", destination_for("", "CUPS:Office", false));
+    EXPECT_EQ("", destination_for("", "CUPS:Office", true));
+    EXPECT_EQ("", destination_for("", "FILE:", false));
+    for (const char *refused : {"queue:a b", "queue:", "queue:a/b", "socket://", "Folder",
+                                "lpd://h/q", "ipp://h/a b", "file:///tmp", "queue:a\b"})
         EXPECT_FALSE(valid_choice(refused)) << refused;
+    for (const char *taken : {"socket://h", "socket://h:9101", "IPP://u:p@h/ipp/print", "folder"})
+        EXPECT_TRUE(valid_choice(taken)) << taken;
+    EXPECT_TRUE(has_credentials("ipps://u:p@h/x") && has_credentials("socket://u@h"));
+    EXPECT_FALSE(has_credentials("ipp://h/x@y") || has_credentials("queue:a@b"));
+    EXPECT_EQ("ipps://h:631/x@y", public_destination("ipps://u:p@h:631/x@y"));
+    EXPECT_EQ("ipp://h/x@y", public_destination("ipp://h/x@y"));
     auto kept = parse_choices("Office\tqueue:Laser\nbad line\nLab\tfolder\nX\tqueue:a/b\n\tfolder");
     EXPECT_EQ((std::map<std::string, std::string>{{"Lab", "folder"}, {"Office", "queue:Laser"}}),
               kept);
