@@ -24,7 +24,7 @@ set(APP_PURE_SOURCES
 add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
                ${APP_DIR}/wine_query.cpp ${APP_DIR}/printer_driver.cpp ${APP_DIR}/raster_job.cpp
                ${APP_DIR}/job_common.cpp ${APP_DIR}/pdf_job.cpp
-               ${APP_DIR}/picture_job.cpp ${APP_DIR}/held_job_reason.cpp
+               ${APP_DIR}/picture_job.cpp ${APP_DIR}/state_reasons.cpp
                ${APP_DIR}/printer_sync.cpp ${APP_DIR}/owner_only.cpp ${APP_DIR}/dnssd_scope.cpp
                ${APP_DIR}/job_owners.cpp ${APP_DIR}/web_forms.cpp ${APP_DIR}/command_socket.cpp
                ${APP_DIR}/destination_page.cpp

@@ -331,7 +331,7 @@ class PrinterApp(unittest.TestCase):
         run("cupsreject", peer.PRINTER, check=True)
         self.addCleanup(run, "cupsaccept", peer.PRINTER)
         run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, TESTS + "/print-job.test")
-        wait_until(lambda: "offline" in printer_attributes(host.uri)["printer-state-reasons"], 120,
+        wait_until(lambda: "offline-report" in printer_attributes(host.uri)["printer-state-reasons"], 120,
                    "the printer offline")
         run("cupsaccept", peer.PRINTER, check=True)
         (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
@@ -369,7 +369,7 @@ class PrinterApp(unittest.TestCase):
         host = start_app(self, PREFIX, 0, "destination.%s=socket://localhost:%d" % (
             peer.PRINTER, port), to_folder=False)
         run("ipptool", "-f", pages(".pdf", 2, self.work), host.uri, TESTS + "/print-job.test")
-        wait_until(lambda: "offline" in printer_attributes(host.uri)["printer-state-reasons"],
+        wait_until(lambda: "offline-report" in printer_attributes(host.uri)["printer-state-reasons"],
                    120, "the printer offline")
         with socket.create_server(("127.0.0.1", port)) as server:
             server.settimeout(60)

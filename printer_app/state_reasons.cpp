@@ -1,9 +1,17 @@
-// PAPPL 1.3 describes a job that is held without its job-state-reasons
+// Two state reasons as IPP and CUPS's clients read them, where PAPPL 1.3
+// says them otherwise. The library reaches both functions through its
+// procedure linkage table, so these definitions come first and call the
+// library's own.
+//
+// A job that is held is described without its job-state-reasons
 // ("job-hold-until-specified"), which IPP requires with every job-state: in
 // the answer to a Print-Job or Create-Job with job-hold-until, and to
-// Get-Job-Attributes and Get-Jobs. The library copies a job's state through
-// its procedure linkage table, so this definition comes first: it calls the
-// library's own, then adds the reason where the held job's group lacks one.
+// Get-Job-Attributes and Get-Jobs. The reason is added where the held job's
+// group lacks one.
+//
+// A printer whose destination is down is "offline" to PAPPL, a keyword
+// without the severity suffix that clients look for: "offline-report" is
+// what CUPS's own backends report, and what its clients show as offline.
 #include <dlfcn.h>
 
 #include <cstring>
@@ -38,4 +46,10 @@ extern "C" void _papplJobCopyStateNoLock(pappl_job_t *job, ipp_tag_t group_tag, 
         held_without_reason(ipp))
         ippAddString(ipp, group_tag, IPP_TAG_KEYWORD, "job-state-reasons", nullptr,
                      "job-hold-until-specified");
+}
+
+extern "C" const char *_papplPrinterReasonString(pappl_preason_t value) {
+    using Name = const char *(*)(pappl_preason_t);
+    static const auto library_name = reinterpret_cast<Name>(dlsym(RTLD_NEXT, __func__));
+    return value == PAPPL_PREASON_OFFLINE ? "offline-report" : library_name(value);
 }
