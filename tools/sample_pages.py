@@ -16,8 +16,16 @@ from PIL import Image
 
 WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (128, 128, 128)
 NAVY, DARK = (20, 40, 120), (40, 40, 40)
-BARS = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0), (255, 0, 255),
-        (255, 0, 0), (0, 0, 255), (0, 0, 0)]
+BARS = [
+    (255, 255, 255),
+    (255, 255, 0),
+    (0, 255, 255),
+    (0, 255, 0),
+    (255, 0, 255),
+    (255, 0, 0),
+    (0, 0, 255),
+    (0, 0, 0),
+]
 
 # 5x7 glyphs, rows top to bottom.
 GLYPHS = {
@@ -94,12 +102,13 @@ class Canvas:
         run = bytes(reversed(color)) * (x1 - x0)  # empty, as are the rows, when off the page
         for row in range(y0, y1):
             start = (row * self.width + x0) * 3
-            self.pixels[start:start + len(run)] = run
+            self.pixels[start : start + len(run)] = run
 
     def save(self, path):
         """A 24-bit BMP file of 300 dpi."""
-        Image.frombytes("RGB", (self.width, self.height), bytes(self.pixels), "raw",
-                        "BGR").save(path, "BMP", dpi=(300, 300))
+        Image.frombytes("RGB", (self.width, self.height), bytes(self.pixels), "raw", "BGR").save(
+            path, "BMP", dpi=(300, 300)
+        )
 
 
 def draw_text(canvas, x, y, text, scale, color):
@@ -109,8 +118,9 @@ def draw_text(canvas, x, y, text, scale, color):
         for row, bits in enumerate(rows):
             for column, bit in enumerate(bits):
                 if bit == "1":
-                    canvas.fill(x + (index * 6 + column) * scale, y + row * scale,
-                                scale, scale, color)
+                    canvas.fill(
+                        x + (index * 6 + column) * scale, y + row * scale, scale, scale, color
+                    )
 
 
 def draw_bars(canvas, x, y, w, h):
@@ -149,13 +159,26 @@ def sample_page(width, height, number, count):
     canvas = Canvas(width, height)
     unit = width / 2479  # the layout was drawn for A4 at 300 dpi
     margin = round(100 * unit)
-    draw_frame_box(canvas, margin, margin, width - 2 * margin, height - 2 * margin,
-                   max(round(12 * unit), 1), BLACK)
+    draw_frame_box(
+        canvas,
+        margin,
+        margin,
+        width - 2 * margin,
+        height - 2 * margin,
+        max(round(12 * unit), 1),
+        BLACK,
+    )
     left, inner = round(220 * unit), width - 2 * round(220 * unit)
     title_scale = max(round(17 * unit), 1)
     draw_text(canvas, left, round(260 * unit), "TAVRI PRINTER PROXY", title_scale, NAVY)
-    draw_text(canvas, left, round(440 * unit), "SAMPLE PAGE %d OF %d" % (number, count),
-              max(round(9 * unit), 1), DARK)
+    draw_text(
+        canvas,
+        left,
+        round(440 * unit),
+        "SAMPLE PAGE %d OF %d" % (number, count),
+        max(round(9 * unit), 1),
+        DARK,
+    )
     draw_bars(canvas, left, round(640 * unit), inner, round(360 * unit))
     draw_ramp(canvas, left, round(1080 * unit), inner, round(160 * unit))
     scale, line = max(round(5 * unit), 1), round(60 * unit)
@@ -177,8 +200,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("output_dir")
     parser.add_argument("--pages", type=int, default=2, help="number of pages (default 2)")
-    parser.add_argument("--size", type=page_size, default=(2479, 3508), metavar="WxH",
-                        help="pixels (default 2479x3508, A4's printable area at 300 dpi)")
+    parser.add_argument(
+        "--size",
+        type=page_size,
+        default=(2479, 3508),
+        metavar="WxH",
+        help="pixels (default 2479x3508, A4's printable area at 300 dpi)",
+    )
     args = parser.parse_args()
     os.makedirs(args.output_dir, exist_ok=True)
     for number in range(1, args.pages + 1):

@@ -26,8 +26,19 @@ from typing import BinaryIO, List, Optional
 from urllib.parse import urlsplit
 
 from . import credentials, device_uri
-from .cupsd import (CANCEL, CHUNK, FAILED, MAX_MESSAGE, MAX_OUTPUT, MESSAGE_KINDS, OK, STOP, Job,
-                    message, output_format)
+from .cupsd import (
+    CANCEL,
+    CHUNK,
+    FAILED,
+    MAX_MESSAGE,
+    MAX_OUTPUT,
+    MESSAGE_KINDS,
+    OK,
+    STOP,
+    Job,
+    message,
+    output_format,
+)
 from .device_uri import Destination, Target
 from .owner import Owner, die_with_parent
 
@@ -88,12 +99,19 @@ def refuse_loop(dest: Destination) -> None:
         raise ValueError("the destination " + why)
 
 
-def print_and_hand_on(backend: Backend, argv: List[str], job: Job, owner: Owner,
-                      target: Target) -> int:
+def print_and_hand_on(
+    backend: Backend, argv: List[str], job: Job, owner: Owner, target: Target
+) -> int:
     dest = target.to
     with open_document(argv) as document, tempfile.TemporaryFile() as output:
-        code = run_as_owner(backend, job, owner, target, document.fileno(),
-                            output if dest.kind != "folder" else None)
+        code = run_as_owner(
+            backend,
+            job,
+            owner,
+            target,
+            document.fileno(),
+            output if dest.kind != "folder" else None,
+        )
         if code != OK or dest.kind == "folder" or backend.cancelled:
             return code
         output.seek(0)
@@ -110,8 +128,14 @@ def open_document(argv: List[str]) -> BinaryIO:
     return os.fdopen(os.dup(sys.stdin.fileno()), "rb")
 
 
-def run_as_owner(backend: Backend, job: Job, owner: Owner, target: Target, document_fd: int,
-                 output: Optional[BinaryIO]) -> int:
+def run_as_owner(
+    backend: Backend,
+    job: Job,
+    owner: Owner,
+    target: Target,
+    document_fd: int,
+    output: Optional[BinaryIO],
+) -> int:
     """The worker, as the owner, in a session of its own; its exit code.
     What it writes to its stdout lands in `output`; its messages reach
     cupsd only through `forward`."""
@@ -132,6 +156,7 @@ def run_as_owner(backend: Backend, job: Job, owner: Owner, target: Target, docum
             owner.become()
             die_with_parent(parent)
             from . import worker  # as the owner: root never loads the printing
+
             code = worker.run(job, owner, target, document_fd, write_end if output else None)
         except BaseException as error:  # reported, then the child ends
             message("ERROR", "Printing as %s failed: %s" % (owner.name, error))
@@ -153,8 +178,11 @@ def run_as_owner(backend: Backend, job: Job, owner: Owner, target: Target, docum
     backend.children.remove(pid)
     forwarder.join(5)  # a descendant that kept the pipe gets no more say
     if not collected:
-        message("ERROR", "The printer driver's output of %s is larger than %d GiB"
-                % (job.label, MAX_OUTPUT >> 30))
+        message(
+            "ERROR",
+            "The printer driver's output of %s is larger than %d GiB"
+            % (job.label, MAX_OUTPUT >> 30),
+        )
         return CANCEL
     return code
 
@@ -208,8 +236,9 @@ def exit_code(status: int) -> int:
 
 def to_queue(queue: str, job: Job, output: BinaryIO) -> int:
     command = ["lp", "-d", queue, "-o", "raw", "-t", job.title or "job", "-U", job.user]
-    result = subprocess.run(command, stdin=output, capture_output=True, text=True,
-                            env=device_uri.cups_env())
+    result = subprocess.run(
+        command, stdin=output, capture_output=True, text=True, env=device_uri.cups_env()
+    )
     if result.returncode == 0:
         message("INFO", "Handed to queue %s: %s" % (queue, result.stdout.strip()))
         return OK
@@ -236,9 +265,16 @@ def to_backend(backend: Backend, uri: str, job: Job, output: BinaryIO) -> int:
     env = dict(os.environ, DEVICE_URI=uri, CONTENT_TYPE=kind, FINAL_CONTENT_TYPE=kind)
     # argv[0] is what ps shows: the URI without user and password.
     command = [device_uri.public(uri), job.id, job.user, job.title, "1", ""]
-    process = subprocess.Popen(command, executable=path, env=env, stdin=output,
-                               start_new_session=True, preexec_fn=die_with_parent_signal,
-                               pass_fds=[fd for fd in CUPS_CHANNELS if open_fd(fd)], **as_lp)
+    process = subprocess.Popen(
+        command,
+        executable=path,
+        env=env,
+        stdin=output,
+        start_new_session=True,
+        preexec_fn=die_with_parent_signal,
+        pass_fds=[fd for fd in CUPS_CHANNELS if open_fd(fd)],
+        **as_lp,
+    )
     backend.children.append(process.pid)
     code = process.wait()
     backend.children.remove(process.pid)

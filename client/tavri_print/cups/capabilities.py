@@ -48,8 +48,7 @@ def _paper(fields: List[str]) -> Paper:
     numbers = [int(v) for v in fields[:11]]
     paper_id, width, height = numbers[0], numbers[1], numbers[2]
     phys_w, phys_h, off_x, off_y, horz, vert, dpi_x, dpi_y = numbers[3:11]
-    paper = Paper(paper_id, fields[11], width * TENTHS_MM_TO_POINTS,
-                  height * TENTHS_MM_TO_POINTS)
+    paper = Paper(paper_id, fields[11], width * TENTHS_MM_TO_POINTS, height * TENTHS_MM_TO_POINTS)
     if min(phys_w, phys_h, horz, vert, dpi_x, dpi_y) > 0 and min(off_x, off_y) >= 0:
         sx, sy = 72 / dpi_x, 72 / dpi_y
         paper.printable = (off_x * sx, off_y * sy, (off_x + horz) * sx, (off_y + vert) * sy)

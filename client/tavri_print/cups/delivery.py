@@ -24,8 +24,9 @@ class OwnOutput:
         self.name = "tavri-cups-%s-%d.prn" % (job.id, os.getpid())
         top = os.open(prefix, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
         try:
-            self.drive_c = os.open("drive_c", os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW
-                                   | os.O_CLOEXEC, dir_fd=top)
+            self.drive_c = os.open(
+                "drive_c", os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=top
+            )
         finally:
             os.close(top)
 
@@ -43,13 +44,18 @@ class OwnOutput:
     def open(self) -> BinaryIO:
         """The file, opened once: a link, a FIFO, a device or a file of over
         MAX_OUTPUT bytes is no output a printer driver wrote."""
-        fd = os.open(self.name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC,
-                     dir_fd=self.drive_c)
+        fd = os.open(
+            self.name,
+            os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC,
+            dir_fd=self.drive_c,
+        )
         info = os.fstat(fd)
         if not stat.S_ISREG(info.st_mode) or info.st_size > MAX_OUTPUT:
             os.close(fd)
-            raise RenderError("the driver's output %s is no regular file of at most %d GiB"
-                              % (self.name, MAX_OUTPUT >> 30))
+            raise RenderError(
+                "the driver's output %s is no regular file of at most %d GiB"
+                % (self.name, MAX_OUTPUT >> 30)
+            )
         return os.fdopen(fd, "rb")  # O_NONBLOCK spared the open a FIFO; a file reads the same
 
     def size(self) -> int:
@@ -63,8 +69,9 @@ def deliver(output: OwnOutput, target: Target, job: Job, output_fd: Optional[int
     """Writes the output into the folder or the pipe; its page count."""
     with output.open() as source:
         if target.to.kind == "folder":
-            final = write_into_folder(source, target.to.where, job, output_format(source)[1],
-                                      target.group)
+            final = write_into_folder(
+                source, target.to.where, job, output_format(source)[1], target.group
+            )
             message("INFO", "Delivered to %s" % final)
         else:
             shutil.copyfileobj(source, os.fdopen(output_fd, "wb", closefd=False), CHUNK)
@@ -79,8 +86,7 @@ def group_id(group: str) -> int:
         raise ConfigError("The queue's group %s does not exist" % group)
 
 
-def write_into_folder(source: BinaryIO, folder: str, job: Job, suffix: str,
-                      group: str = "") -> str:
+def write_into_folder(source: BinaryIO, folder: str, job: Job, suffix: str, group: str = "") -> str:
     if not os.path.isdir(folder):
         raise ConfigError("The destination folder %s does not exist" % folder)
     safe = "".join(c if c.isalnum() or c in "-_." else "_" for c in job.title)[:60]
@@ -90,8 +96,10 @@ def write_into_folder(source: BinaryIO, folder: str, job: Job, suffix: str,
     try:
         fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
     except PermissionError:
-        raise ConfigError("The destination folder %s is not writable for %s"
-                          % (folder, pwd.getpwuid(os.getuid()).pw_name))
+        raise ConfigError(
+            "The destination folder %s is not writable for %s"
+            % (folder, pwd.getpwuid(os.getuid()).pw_name)
+        )
     try:
         if group:  # the queue's readers: the group, never others
             os.fchown(fd, -1, group_id(group))

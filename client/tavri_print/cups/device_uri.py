@@ -18,21 +18,37 @@ from dataclasses import dataclass
 from typing import Dict, Optional
 from urllib.parse import parse_qs, quote, unquote, urlencode, urlsplit
 
-SETTINGS = ("user", "to", "prefix", "display", "xauthority", "exe", "max_seconds",
-            "max_output_mib", "max_page_mib", "group")
+SETTINGS = (
+    "user",
+    "to",
+    "prefix",
+    "display",
+    "xauthority",
+    "exe",
+    "max_seconds",
+    "max_output_mib",
+    "max_page_mib",
+    "group",
+)
 # A job's limits, unless the queue sets its own: its run time, the driver's
 # output while it grows, and one page image.
 LIMITS = {"max_seconds": 3600, "max_output_mib": 4096, "max_page_mib": 1024}
 LIMIT = re.compile(r"[1-9][0-9]{0,8}")  # how a limit is written, in the URI and by the command
 # Where a job sent to this host's own address lands in a queue or class.
 CUPS_PATH = r"/(?:printers|classes)/([^/?]+)/?"
-QUEUE_PATHS = {"ipp": CUPS_PATH, "ipps": CUPS_PATH, "http": CUPS_PATH, "https": CUPS_PATH,
-               "lpd": r"/([^/?]+)/?"}
+QUEUE_PATHS = {
+    "ipp": CUPS_PATH,
+    "ipps": CUPS_PATH,
+    "http": CUPS_PATH,
+    "https": CUPS_PATH,
+    "lpd": r"/([^/?]+)/?",
+}
 
 
 @dataclass(frozen=True)
 class Destination:
     """Where the driver's output goes; its text is what `to=` says."""
+
     kind: str  # "folder", "queue" or "backend"
     where: str  # the folder, the queue's name or the backend's URI
 
@@ -92,10 +108,15 @@ def parse(uri: str) -> Target:
 
 def make(target: Target) -> str:
     """The URI of a Target; the inverse of parse."""
-    values = {key: str(getattr(target, key) or "DESTINATION") for key in SETTINGS
-              if key == "to" or getattr(target, key)}
-    return "tavri:/%s?%s" % (quote(target.printer, safe=""),
-                            urlencode(values, quote_via=quote, safe=""))
+    values = {
+        key: str(getattr(target, key) or "DESTINATION")
+        for key in SETTINGS
+        if key == "to" or getattr(target, key)
+    }
+    return "tavri:/%s?%s" % (
+        quote(target.printer, safe=""),
+        urlencode(values, quote_via=quote, safe=""),
+    )
 
 
 def destination(to: str) -> Destination:
@@ -108,7 +129,7 @@ def destination(to: str) -> Destination:
             raise ValueError("destination %r is not an absolute folder" % to)
         return Destination("folder", path)
     if to.startswith("queue:"):
-        name = to[len("queue:"):]
+        name = to[len("queue:") :]
         if not re.fullmatch(r"[^\s/#@\\\x00-\x1f]{1,127}", name):
             raise ValueError("destination %r names no valid CUPS queue" % to)
         return Destination("queue", name)
@@ -116,8 +137,9 @@ def destination(to: str) -> Destination:
         if urlsplit(to).scheme.lower() == "tavri":
             raise ValueError("destination %r would print through Wine again" % public(to))
         return Destination("backend", to)
-    raise ValueError("destination %r is neither a folder, queue:NAME nor a backend URI"
-                     % public(to))
+    raise ValueError(
+        "destination %r is neither a folder, queue:NAME nor a backend URI" % public(to)
+    )
 
 
 def local_queue(dest: Destination) -> Optional[str]:
@@ -174,8 +196,14 @@ def cups_env() -> Dict[str, str]:
 
 
 def lpstat(*args: str) -> str:
-    result = subprocess.run(["lpstat", *args], capture_output=True, text=True, env=cups_env(),
-                            stdin=subprocess.DEVNULL, timeout=60)
+    result = subprocess.run(
+        ["lpstat", *args],
+        capture_output=True,
+        text=True,
+        env=cups_env(),
+        stdin=subprocess.DEVNULL,
+        timeout=60,
+    )
     return result.stdout if result.returncode == 0 else ""
 
 

@@ -12,11 +12,23 @@ from typing import Dict, Optional
 from ..peer import protocol as p
 from ..peer.protocol import JobSettings
 
-SIDES = {"one-sided": p.DUPLEX_SIMPLEX, "two-sided-long-edge": p.DUPLEX_LONG_EDGE,
-         "two-sided-short-edge": p.DUPLEX_SHORT_EDGE, "none": p.DUPLEX_SIMPLEX,
-         "duplexnotumble": p.DUPLEX_LONG_EDGE, "duplextumble": p.DUPLEX_SHORT_EDGE}
-COLORS = {"monochrome": "grey", "gray": "grey", "grey": "grey", "bi-level": "mono",
-           "color": "color", "rgb": "color", "auto": "color"}
+SIDES = {
+    "one-sided": p.DUPLEX_SIMPLEX,
+    "two-sided-long-edge": p.DUPLEX_LONG_EDGE,
+    "two-sided-short-edge": p.DUPLEX_SHORT_EDGE,
+    "none": p.DUPLEX_SIMPLEX,
+    "duplexnotumble": p.DUPLEX_LONG_EDGE,
+    "duplextumble": p.DUPLEX_SHORT_EDGE,
+}
+COLORS = {
+    "monochrome": "grey",
+    "gray": "grey",
+    "grey": "grey",
+    "bi-level": "mono",
+    "color": "color",
+    "rgb": "color",
+    "auto": "color",
+}
 QUALITY = {"3": -1, "4": -3, "5": -4, "draft": -1, "normal": -3, "high": -4}
 POINTS_PER = {"pt": 1, "in": 72, "cm": 72 / 2.54, "mm": 72 / 25.4}
 CUSTOM = re.compile(r"custom\.(\d{1,4}(?:\.\d+)?)x(\d{1,4}(?:\.\d+)?)(pt|in|cm|mm)?")
@@ -64,8 +76,7 @@ def choices(options: Dict[str, str]) -> Choices:
     found.duplex = SIDES.get(sides.lower())
     mode = options.get("colormodel") or options.get("print-color-mode") or ""
     found.color = COLORS.get(mode.lower())
-    resolution = re.fullmatch(r"(\d{1,5})(?:x(\d{1,5}))?dpi",
-                              options.get("resolution", "").lower())
+    resolution = re.fullmatch(r"(\d{1,5})(?:x(\d{1,5}))?dpi", options.get("resolution", "").lower())
     if resolution and 0 < int(resolution.group(1)) <= MAX_DPI:
         x = int(resolution.group(1))
         y = int(resolution.group(2) or x)

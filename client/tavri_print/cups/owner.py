@@ -38,17 +38,27 @@ class Owner:
             os.setgid(self.pw.pw_gid)
             os.setuid(self.pw.pw_uid)
         if os.geteuid() != self.pw.pw_uid or os.getuid() != self.pw.pw_uid:
-            raise PermissionError("cannot run as %s: install the backend with mode 0700, "
-                                  "so that CUPS runs it as root" % self.pw.pw_name)
+            raise PermissionError(
+                "cannot run as %s: install the backend with mode 0700, "
+                "so that CUPS runs it as root" % self.pw.pw_name
+            )
 
-    def env(self, job_id: str, inherited: Mapping[str, str], display: str = "",
-            xauthority: str = "") -> Dict[str, str]:
+    def env(
+        self, job_id: str, inherited: Mapping[str, str], display: str = "", xauthority: str = ""
+    ) -> Dict[str, str]:
         """The environment of the owner's job: theirs, not cupsd's; the
         progress window's X display and its authority file, if any."""
-        env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "HOME": self.pw.pw_dir,
-               "USER": self.pw.pw_name, "LOGNAME": self.pw.pw_name, "WINEPREFIX": self.prefix,
-               "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
-               "LANG": inherited.get("LANG", "C.UTF-8"), "TAVRI_CUPS_JOB": str(job_id)}
+        env = {
+            "PATH": "/usr/local/bin:/usr/bin:/bin",
+            "HOME": self.pw.pw_dir,
+            "USER": self.pw.pw_name,
+            "LOGNAME": self.pw.pw_name,
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "LANG": inherited.get("LANG", "C.UTF-8"),
+            "TAVRI_CUPS_JOB": str(job_id),
+        }
         for name in ("CUPS_SERVER", "IPP_PORT"):  # the cupsd that runs us
             if inherited.get(name):
                 env[name] = inherited[name]

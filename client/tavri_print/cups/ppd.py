@@ -14,8 +14,11 @@ from .capabilities import Capabilities, Paper
 Lines = List[str]
 
 HAND_OFF = "application/vnd.cups-pdf application/pdf 0 -"
-DUPLEX_CHOICES = ((1, "None", "Off"), (2, "DuplexNoTumble", "Long Edge"),
-                  (3, "DuplexTumble", "Short Edge"))
+DUPLEX_CHOICES = (
+    (1, "None", "Off"),
+    (2, "DuplexNoTumble", "Long Edge"),
+    (3, "DuplexTumble", "Short Edge"),
+)
 
 
 def ppd_text(caps: Capabilities, queue: str) -> str:
@@ -73,7 +76,7 @@ def header(caps: Capabilities, queue: str) -> Lines:
         '*Throughput: "1"',
         "*LandscapeOrientation: Plus90",
         "*TTRasterizer: Type42",
-        '*cupsVersion: 2.4',
+        "*cupsVersion: 2.4",
         # Copies and collation are always made by pdftopdf as real pages: a
         # driver may only note them for a spooler that a folder never has.
         "*cupsManualCopies: True",
@@ -97,9 +100,15 @@ def default_choice(choices: Sequence[Tuple[str, object]], wanted: object) -> str
 
 
 def ui(name: str, label: str, default: str, entries: Lines, order: int) -> Lines:
-    return (["*OpenUI *%s/%s: PickOne" % (name, label),
-             "*OrderDependency: %d AnySetup *%s" % (order, name),
-             "*Default%s: %s" % (name, default)] + entries + ["*CloseUI: *%s" % name])
+    return (
+        [
+            "*OpenUI *%s/%s: PickOne" % (name, label),
+            "*OrderDependency: %d AnySetup *%s" % (order, name),
+            "*Default%s: %s" % (name, default),
+        ]
+        + entries
+        + ["*CloseUI: *%s" % name]
+    )
 
 
 def page_sizes(caps: Capabilities, papers: List[Tuple[str, Paper]]) -> Lines:
@@ -108,16 +117,24 @@ def page_sizes(caps: Capabilities, papers: List[Tuple[str, Paper]]) -> Lines:
     for word, paper in papers:
         label = quoted(paper.name)
         code = '"<</PageSize[%s %s]/ImagingBBox null>>setpagedevice"' % (
-            points(paper.width), points(paper.height))
+            points(paper.width),
+            points(paper.height),
+        )
         sizes.append("*PageSize %s/%s: %s" % (word, label, code))
         regions.append("*PageRegion %s/%s: %s" % (word, label, code))
         areas.append('*ImageableArea %s/%s: "%s"' % (word, label, imageable_area(paper)))
-        dims.append('*PaperDimension %s/%s: "%s %s"' % (
-            word, label, points(paper.width), points(paper.height)))
-    return (ui("PageSize", "Media Size", default, sizes, 10)
-            + ui("PageRegion", "Page Region", default, regions, 10)
-            + ["*DefaultImageableArea: %s" % default] + areas
-            + ["*DefaultPaperDimension: %s" % default] + dims)
+        dims.append(
+            '*PaperDimension %s/%s: "%s %s"'
+            % (word, label, points(paper.width), points(paper.height))
+        )
+    return (
+        ui("PageSize", "Media Size", default, sizes, 10)
+        + ui("PageRegion", "Page Region", default, regions, 10)
+        + ["*DefaultImageableArea: %s" % default]
+        + areas
+        + ["*DefaultPaperDimension: %s" % default]
+        + dims
+    )
 
 
 def points(value: float) -> str:
@@ -145,8 +162,11 @@ def resolutions(caps: Capabilities) -> Lines:
     words = [(resolution_keyword(x, y), (x, y)) for x, y in choices]
     wanted = caps.defaults.get("resolution")
     default = default_choice(words, tuple(wanted[:2]) if wanted else None)
-    entries = ['*Resolution %s/%s: "<</HWResolution[%d %d]>>setpagedevice"'
-               % (word, word.replace("dpi", " DPI"), x, y) for word, (x, y) in words]
+    entries = [
+        '*Resolution %s/%s: "<</HWResolution[%d %d]>>setpagedevice"'
+        % (word, word.replace("dpi", " DPI"), x, y)
+        for word, (x, y) in words
+    ]
     return ui("Resolution", "Resolution", default, entries, 20)
 
 
@@ -155,8 +175,10 @@ def color_models(caps: Capabilities) -> Lines:
     if not caps.color:
         return []
     default = "Gray" if caps.default("color") == 1 else "RGB"
-    entries = ['*ColorModel Gray/Grayscale: "<</cupsColorSpace 0>>setpagedevice"',
-               '*ColorModel RGB/Color: "<</cupsColorSpace 1>>setpagedevice"']
+    entries = [
+        '*ColorModel Gray/Grayscale: "<</cupsColorSpace 0>>setpagedevice"',
+        '*ColorModel RGB/Color: "<</cupsColorSpace 1>>setpagedevice"',
+    ]
     return ui("ColorModel", "Color Mode", default, entries, 10)
 
 
@@ -164,9 +186,11 @@ def duplex(caps: Capabilities) -> Lines:
     if not caps.duplex:
         return []
     default = default_choice([(word, n) for n, word, _ in DUPLEX_CHOICES], caps.default("duplex"))
-    entries = ['*Duplex %s/%s: "<</Duplex %s/Tumble %s>>setpagedevice"'
-               % (word, label, "false" if n == 1 else "true", "true" if n == 3 else "false")
-               for n, word, label in DUPLEX_CHOICES]
+    entries = [
+        '*Duplex %s/%s: "<</Duplex %s/Tumble %s>>setpagedevice"'
+        % (word, label, "false" if n == 1 else "true", "true" if n == 3 else "false")
+        for n, word, label in DUPLEX_CHOICES
+    ]
     return ui("Duplex", "2-Sided Printing", default, entries, 10)
 
 

@@ -36,15 +36,24 @@ def as_owner(owner: Owner) -> Dict[str, object]:
     and a session of its own, so that nothing it runs can reach root's
     terminal (to push keystrokes into root's shell)."""
     if os.geteuid() == 0:
-        return {"user": owner.pw.pw_uid, "group": owner.pw.pw_gid, "start_new_session": True,
-                "extra_groups": os.getgrouplist(owner.name, owner.pw.pw_gid)}
+        return {
+            "user": owner.pw.pw_uid,
+            "group": owner.pw.pw_gid,
+            "start_new_session": True,
+            "extra_groups": os.getgrouplist(owner.name, owner.pw.pw_gid),
+        }
     if os.geteuid() != owner.pw.pw_uid:
         raise QueueError("run this as root or as %s, who owns the Wine prefix" % owner.name)
     return {"start_new_session": True}
 
 
-def run_query(owner: Owner, args: List[str], exe: Optional[str] = None, display: str = "",
-              xauthority: str = "") -> str:
+def run_query(
+    owner: Owner,
+    args: List[str],
+    exe: Optional[str] = None,
+    display: str = "",
+    xauthority: str = "",
+) -> str:
     """The query program's output, run in the owner's prefix as the owner;
     an answer of over MAX_ANSWER bytes is refused unread. With the queue's
     `display` and its authority file: the Wine desktop that a first program starts stays up a moment
@@ -56,18 +65,28 @@ def run_query(owner: Owner, args: List[str], exe: Optional[str] = None, display:
     # its output and outlive it, so a pipe would never reach its end.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         try:
-            code = subprocess.run(command, env=env, cwd="/", stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=err, timeout=QUERY_TIMEOUT,
-                                  **as_owner(owner)).returncode
+            code = subprocess.run(
+                command,
+                env=env,
+                cwd="/",
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=err,
+                timeout=QUERY_TIMEOUT,
+                **as_owner(owner),
+            ).returncode
         except (OSError, subprocess.TimeoutExpired) as error:
             raise QueueError("cannot ask Wine in %s: %s" % (owner.prefix, error))
         if code != 0:
             said = tail(err).splitlines()
-            raise QueueError("Wine in %s: %s" % (owner.prefix, one_line(
-                said[-1] if said else "the query failed (%d)" % code)))
+            raise QueueError(
+                "Wine in %s: %s"
+                % (owner.prefix, one_line(said[-1] if said else "the query failed (%d)" % code))
+            )
         if os.fstat(out.fileno()).st_size > MAX_ANSWER:
-            raise QueueError("Wine in %s answered with more than %d MiB" % (owner.prefix,
-                                                                             MAX_ANSWER >> 20))
+            raise QueueError(
+                "Wine in %s answered with more than %d MiB" % (owner.prefix, MAX_ANSWER >> 20)
+            )
         out.seek(0)
         return out.read(MAX_ANSWER).decode("utf-8", "replace")
 
@@ -80,8 +99,10 @@ def tail(file: BinaryIO, size: int = 4096) -> str:
 def check_prefix(owner: Owner) -> None:
     """Wine would make a new prefix of a mistyped one, at 700 MB a time."""
     if not os.path.isfile(os.path.join(owner.prefix, "system.reg")):
-        raise QueueError("%s has no Wine prefix %s: run Wine there once as %s, or name the "
-                         "prefix with --prefix" % (owner.name, owner.prefix, owner.name))
+        raise QueueError(
+            "%s has no Wine prefix %s: run Wine there once as %s, or name the "
+            "prefix with --prefix" % (owner.name, owner.prefix, owner.name)
+        )
 
 
 def list_printers(owner: Owner, args: argparse.Namespace) -> int:
@@ -101,17 +122,24 @@ def check_destination(owner: Owner, queue: str, dest: Destination) -> None:
     if why:
         raise QueueError("--to %s" % why)
     if dest.kind == "folder":
-        probe = subprocess.run(["test", "-d", dest.where, "-a", "-w", dest.where, "-a", "-x",
-                                dest.where], stdin=subprocess.DEVNULL, **as_owner(owner))
+        probe = subprocess.run(
+            ["test", "-d", dest.where, "-a", "-w", dest.where, "-a", "-x", dest.where],
+            stdin=subprocess.DEVNULL,
+            **as_owner(owner),
+        )
         if probe.returncode != 0:
-            raise QueueError("the destination folder %s is no folder that %s can write: "
-                             "create it, or give it to %s" % (dest.where, owner.name, owner.name))
+            raise QueueError(
+                "the destination folder %s is no folder that %s can write: "
+                "create it, or give it to %s" % (dest.where, owner.name, owner.name)
+            )
     elif dest.kind == "queue" and not device_uri.queue_device(dest.where):
-        raise QueueError("--to queue:%s: CUPS has no such queue (lpstat -v lists them)"
-                         % dest.where)
+        raise QueueError(
+            "--to queue:%s: CUPS has no such queue (lpstat -v lists them)" % dest.where
+        )
     elif dest.kind == "backend" and not os.path.exists(device_uri.backend_path(dest.scheme)):
-        raise QueueError("--to %s: CUPS has no backend for %s: (lpinfo -v lists them)"
-                         % (dest, dest.scheme))
+        raise QueueError(
+            "--to %s: CUPS has no backend for %s: (lpinfo -v lists them)" % (dest, dest.scheme)
+        )
 
 
 def check_group(owner: Owner, group: Optional[str]) -> None:
@@ -121,14 +149,17 @@ def check_group(owner: Owner, group: Optional[str]) -> None:
     except KeyError:
         raise QueueError("--group %s: no such group" % group)
     if gid is not None and gid not in os.getgrouplist(owner.name, owner.pw.pw_gid):
-        raise QueueError("--group %s: %s is not a member (usermod -aG %s %s)"
-                         % (group, owner.name, group, owner.name))
+        raise QueueError(
+            "--group %s: %s is not a member (usermod -aG %s %s)"
+            % (group, owner.name, group, owner.name)
+        )
 
 
 def check_queue_name(queue: str) -> None:
     if not re.fullmatch(r"[^\s/#\\.\x00-\x1f][^\s/#\\\x00-\x1f]{0,126}", queue):
-        raise QueueError("%r is no CUPS queue name (at most 127 characters, no spaces, "
-                         "/ or #)" % queue)
+        raise QueueError(
+            "%r is no CUPS queue name (at most 127 characters, no spaces, / or #)" % queue
+        )
 
 
 def create_queue(owner: Owner, args: argparse.Namespace) -> int:
@@ -140,28 +171,59 @@ def create_queue(owner: Owner, args: argparse.Namespace) -> int:
     if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
     display = {"display": args.display or "", "xauthority": args.xauthority or ""}
-    caps = capabilities.parse(run_query(owner, ["capabilities", args.wine_printer],
-                                        args.query_exe, **display))
+    caps = capabilities.parse(
+        run_query(owner, ["capabilities", args.wine_printer], args.query_exe, **display)
+    )
     run_query(owner, ["font-link"], args.query_exe, **display)
     target = Target(
-        args.wine_printer, owner.name, dest, prefix=args.prefix or "", display=args.display or "",
-        xauthority=args.xauthority or "", exe=args.exe or "", group=args.group or "",
-        max_seconds=str(args.max_seconds or ""), max_output_mib=str(args.max_output or ""),
-        max_page_mib=str(args.max_page or ""))
+        args.wine_printer,
+        owner.name,
+        dest,
+        prefix=args.prefix or "",
+        display=args.display or "",
+        xauthority=args.xauthority or "",
+        exe=args.exe or "",
+        group=args.group or "",
+        max_seconds=str(args.max_seconds or ""),
+        max_output_mib=str(args.max_output or ""),
+        max_page_mib=str(args.max_page or ""),
+    )
     with tempfile.NamedTemporaryFile("w", suffix=".ppd", encoding="ascii") as text:
         text.write(ppd.ppd_text(caps, args.queue))
         text.flush()
-        command = ["lpadmin", "-p", args.queue, "-E", "-v", device_uri.make(target),
-                   "-P", text.name, "-D", "Wine printer %s" % args.wine_printer]
-        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                                text=True, env=device_uri.cups_env())
+        command = [
+            "lpadmin",
+            "-p",
+            args.queue,
+            "-E",
+            "-v",
+            device_uri.make(target),
+            "-P",
+            text.name,
+            "-D",
+            "Wine printer %s" % args.wine_printer,
+        ]
+        result = subprocess.run(
+            command,
+            stdin=subprocess.DEVNULL,
+            capture_output=True,
+            text=True,
+            env=device_uri.cups_env(),
+        )
     if result.returncode != 0:
         raise QueueError("lpadmin: %s" % one_line(result.stderr or "failed"))
     credentials.store(args.queue, userinfo)
-    print("%s prints on the Wine printer %s of %s: %d papers, %s, %s"
-          % (args.queue, args.wine_printer, owner.name, len(caps.papers),
-             "colour" if caps.color else "monochrome",
-             "duplex" if caps.duplex else "one-sided"))
+    print(
+        "%s prints on the Wine printer %s of %s: %d papers, %s, %s"
+        % (
+            args.queue,
+            args.wine_printer,
+            owner.name,
+            len(caps.papers),
+            "colour" if caps.color else "monochrome",
+            "duplex" if caps.duplex else "one-sided",
+        )
+    )
     return 0
 
 
@@ -173,33 +235,57 @@ def positive(text: str) -> int:
 
 def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
-        prog=NAME, description="List the Wine printers of a prefix, or create a CUPS queue "
-        "that prints on one of them.")
+        prog=NAME,
+        description="List the Wine printers of a prefix, or create a CUPS queue "
+        "that prints on one of them.",
+    )
     parser.add_argument("queue", nargs="?", help="name of the new CUPS queue")
     parser.add_argument("wine_printer", nargs="?", help="printer name in the Wine prefix")
     parser.add_argument("--list", action="store_true", help="list the prefix's Wine printers")
-    parser.add_argument("--user", required=True, help="the Wine prefix's owner, whom jobs "
-                        "run as (never root)")
-    parser.add_argument("--to", help="where the driver's output goes: a folder, "
-                        "queue:NAME, or a backend URI such as socket://HOST:9100")
+    parser.add_argument(
+        "--user", required=True, help="the Wine prefix's owner, whom jobs run as (never root)"
+    )
+    parser.add_argument(
+        "--to",
+        help="where the driver's output goes: a folder, "
+        "queue:NAME, or a backend URI such as socket://HOST:9100",
+    )
     parser.add_argument("--prefix", help="the Wine prefix (default: ~USER/.wine)")
     parser.add_argument("--display", help="X display for the progress window, e.g. :0")
-    parser.add_argument("--xauthority", help="the display's authority file (default: "
-                        "~USER/.Xauthority)")
-    parser.add_argument("--exe", help="the program (default: $PROXY_EXE, else the installed "
-                        "one, or a checkout's own build)")
+    parser.add_argument(
+        "--xauthority", help="the display's authority file (default: ~USER/.Xauthority)"
+    )
+    parser.add_argument(
+        "--exe",
+        help="the program (default: $PROXY_EXE, else the installed "
+        "one, or a checkout's own build)",
+    )
     parser.add_argument("--query-exe", help=argparse.SUPPRESS)
     parser.add_argument("--replace", action="store_true", help="change an existing queue")
-    parser.add_argument("--group", help="a group of the owner's that may read what is "
-                        "delivered into a folder (default: the owner alone)")
+    parser.add_argument(
+        "--group",
+        help="a group of the owner's that may read what is "
+        "delivered into a folder (default: the owner alone)",
+    )
     limits = device_uri.LIMITS
-    parser.add_argument("--max-seconds", type=positive, help="a job that runs longer is "
-                        "cancelled (default %d)" % limits["max_seconds"])
-    parser.add_argument("--max-output", type=positive, metavar="MIB", help="a job whose "
-                        "driver output grows larger is cancelled (default %d)"
-                        % limits["max_output_mib"])
-    parser.add_argument("--max-page", type=positive, metavar="MIB", help="a job with a larger "
-                        "page image is cancelled (default %d)" % limits["max_page_mib"])
+    parser.add_argument(
+        "--max-seconds",
+        type=positive,
+        help="a job that runs longer is cancelled (default %d)" % limits["max_seconds"],
+    )
+    parser.add_argument(
+        "--max-output",
+        type=positive,
+        metavar="MIB",
+        help="a job whose "
+        "driver output grows larger is cancelled (default %d)" % limits["max_output_mib"],
+    )
+    parser.add_argument(
+        "--max-page",
+        type=positive,
+        metavar="MIB",
+        help="a job with a larger page image is cancelled (default %d)" % limits["max_page_mib"],
+    )
     args = parser.parse_args(argv)
     if not args.list and not (args.queue and args.wine_printer and args.to):
         parser.error("QUEUE, WINE-PRINTER and --to are needed (or --list)")

@@ -14,8 +14,15 @@ import socket
 import subprocess
 from typing import Dict, List, Optional
 
-from ..peer import (JobSettings, PrefixBusy, PrintError, Program, ProgramDidNotConnect,
-                    StatusError, UserCancelled)
+from ..peer import (
+    JobSettings,
+    PrefixBusy,
+    PrintError,
+    Program,
+    ProgramDidNotConnect,
+    StatusError,
+    UserCancelled,
+)
 from ..peer.wine import default_exe, default_wine
 from ..printing import DocumentFile, PageOptions, Progress, RenderError, print_files
 from ..printing.documents import HEAD, kind_of
@@ -56,22 +63,24 @@ class CupsProgress(Progress):
 
     def check(self, when: str) -> None:
         if self.output.size() > self.max_output:
-            raise LimitExceeded("the driver's output grew past %d MiB %s"
-                                % (self.max_output >> 20, when))
+            raise LimitExceeded(
+                "the driver's output grew past %d MiB %s" % (self.max_output >> 20, when)
+            )
 
 
 def end_after(seconds: int) -> None:
     """Ends the job once it has run for `seconds`: a document that keeps
     Ghostscript busy for ever would hold the prefix for every later job."""
+
     def over_time(signum, frame):
         signal.signal(signal.SIGALRM, signal.SIG_IGN)
         raise LimitExceeded("it ran for longer than %d s" % seconds)
+
     signal.signal(signal.SIGALRM, over_time)
     signal.alarm(seconds)
 
 
-def run(job: Job, owner: Owner, target: Target, document_fd: int,
-        output_fd: Optional[int]) -> int:
+def run(job: Job, owner: Owner, target: Target, document_fd: int, output_fd: Optional[int]) -> int:
     """Prints the job; CUPS's exit code. `output_fd` takes the driver's
     output unless the destination is a folder (None)."""
     signal.signal(signal.SIGTERM, terminate)
@@ -130,9 +139,11 @@ def check_setup(owner: Owner, target: Target) -> None:
 
 def sweep_leftovers(prefix: str) -> None:
     """Page folders and driver output of jobs whose backend was killed."""
-    for folder, pattern in (("/dev/shm", r"tavri-print-(\d+)-"), (os.environ.get(
-            "TMPDIR", "/tmp"), r"tavri-print-(\d+)-"),
-            (os.path.join(prefix, "drive_c"), r"tavri-cups-[^-]+-(\d+)\.prn$")):
+    for folder, pattern in (
+        ("/dev/shm", r"tavri-print-(\d+)-"),
+        (os.environ.get("TMPDIR", "/tmp"), r"tavri-print-(\d+)-"),
+        (os.path.join(prefix, "drive_c"), r"tavri-cups-[^-]+-(\d+)\.prn$"),
+    ):
         try:
             names = os.listdir(folder)
         except OSError:
@@ -162,10 +173,12 @@ def take_document(document_fd: int, work_dir: str, job: Job) -> DocumentFile:
         while True:
             chunk = os.read(document_fd, CHUNK)
             if not chunk and size == 0:  # before its kind, which nothing would show
-                raise RenderError("%s reached the printer empty: CUPS's filters made nothing "
-                                  "of it (the job's log says why)" % job.label)
+                raise RenderError(
+                    "%s reached the printer empty: CUPS's filters made nothing "
+                    "of it (the job's log says why)" % job.label
+                )
             if kind is None:
-                head += chunk[:HEAD - len(head)]
+                head += chunk[: HEAD - len(head)]
                 if not chunk or len(head) == HEAD:
                     kind = kind_of(head, job.label)
             if not chunk:
@@ -205,44 +218,81 @@ def split_documents(document: DocumentFile, job: Job) -> List[DocumentFile]:
         starts, end = [0], data.find(b"%%EOF")
         while end != -1:
             after = end + 5
-            while data[after:after + 1] in (b"\r", b"\n", b" ", b"\t") and after < len(data):
+            while data[after : after + 1] in (b"\r", b"\n", b" ", b"\t") and after < len(data):
                 after += 1
-            if data[after:after + 5] == b"%PDF-":
+            if data[after : after + 5] == b"%PDF-":
                 starts.append(after)
             end = data.find(b"%%EOF", after)
         if len(starts) == 1:
             return [document]
         parts = []
         for number, (start, stop) in enumerate(zip(starts, starts[1:] + [len(data)]), 1):
-            parts.append(DocumentFile("%s-%d" % (path, number), "pdf" if number > 1 else
-                                      document.kind, "document %d of %s" % (number, job.label)))
+            parts.append(
+                DocumentFile(
+                    "%s-%d" % (path, number),
+                    "pdf" if number > 1 else document.kind,
+                    "document %d of %s" % (number, job.label),
+                )
+            )
             with open(parts[-1].path, "xb") as part:
                 for at in range(start, stop, CHUNK):
-                    part.write(data[at:min(at + CHUNK, stop)])
+                    part.write(data[at : min(at + CHUNK, stop)])
     os.remove(path)
     return parts
 
 
-def print_document(job: Job, owner: Owner, target: Target, documents: List[DocumentFile],
-                   work_dir: str, output: OwnOutput) -> None:
+def print_document(
+    job: Job,
+    owner: Owner,
+    target: Target,
+    documents: List[DocumentFile],
+    work_dir: str,
+    output: OwnOutput,
+) -> None:
     """Prints on the Wine printer into the output file that `output` names."""
     found = cups_options.choices(cups_options.parse_options(job.options))
-    settings = cups_options.apply(JobSettings(printer=target.printer, output=output.name,
-                                              job_id=int(job.id) % 2**32, paper=found.paper),
-                                  found)
+    settings = cups_options.apply(
+        JobSettings(
+            printer=target.printer,
+            output=output.name,
+            job_id=int(job.id) % 2**32,
+            paper=found.paper,
+        ),
+        found,
+    )
     env = owner.env(job.id, os.environ, target.display, target.xauthority)
-    program = Program(exe=target.exe or None, wine=default_wine(), env=env,
-                      prefix=owner.prefix, on_wait=lambda text: message("INFO", text))
+    program = Program(
+        exe=target.exe or None,
+        wine=default_wine(),
+        env=env,
+        prefix=owner.prefix,
+        on_wait=lambda text: message("INFO", text),
+    )
     gs = Ghostscript(env, limits=["prlimit", "--as=%d" % GS_MEMORY, "--"])
     if target.display and not display_usable(env):
-        message("WARNING", "The progress window cannot open on the display %s (no X server "
-                "there, or %s may not use it): printing without it" % (target.display, owner.name))
+        message(
+            "WARNING",
+            "The progress window cannot open on the display %s (no X server "
+            "there, or %s may not use it): printing without it" % (target.display, owner.name),
+        )
     message("INFO", "Starting the Wine printer %s" % target.printer)
     progress = CupsProgress(output, target.limit("max_output_mib") << 20)
-    options = PageOptions(fit=True, color=found.color, turned=found.turned,
-                          max_page=target.limit("max_page_mib") << 20)
-    print_files(program, settings, documents, options, progress=progress, work_dir=work_dir,
-                gs=gs, paper_from_document=not found.paper)
+    options = PageOptions(
+        fit=True,
+        color=found.color,
+        turned=found.turned,
+        max_page=target.limit("max_page_mib") << 20,
+    )
+    print_files(
+        program,
+        settings,
+        documents,
+        options,
+        progress=progress,
+        work_dir=work_dir,
+        gs=gs,
+        paper_from_document=not found.paper,
+    )
 
 
 # What the program refuses in these requests comes from the document: its
@@ -250,15 +300,19 @@ def print_document(job: Job, owner: Owner, target: Target, documents: List[Docum
 DOCUMENT_REQUESTS = ("page ", "the page-size query")
 
 
-def print_failure(error: PrintError, job: Job, owner: Owner, target: Target,
-                  work_dir: Optional[str]) -> int:
+def print_failure(
+    error: PrintError, job: Job, owner: Owner, target: Target, work_dir: Optional[str]
+) -> int:
     """Tells CUPS what failed, in the user's terms; its exit code."""
     text = str(error)
     if work_dir:
         text = text.replace(os.path.join(work_dir, "document"), job.label)
     if isinstance(error, StatusError) and error.status == 8:
-        message("ERROR", "The Wine printer %s cannot be opened in %s (status 8): is it "
-                "installed there?" % (target.printer, owner.prefix))
+        message(
+            "ERROR",
+            "The Wine printer %s cannot be opened in %s (status 8): is it "
+            "installed there?" % (target.printer, owner.prefix),
+        )
         return STOP
     if isinstance(error, StatusError) and error.what.startswith(DOCUMENT_REQUESTS):
         message("ERROR", "Cannot print %s: %s" % (job.label, text))
@@ -284,8 +338,15 @@ def print_failure(error: PrintError, job: Job, owner: Owner, target: Target,
 
 def ghostscript_works() -> bool:
     try:
-        return subprocess.run(["gs", "-q", "-dSAFER", "-dNODISPLAY", "-dBATCH", "-c", "quit"],
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=30).returncode == 0
+        return (
+            subprocess.run(
+                ["gs", "-q", "-dSAFER", "-dNODISPLAY", "-dBATCH", "-c", "quit"],
+                stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+                timeout=30,
+            ).returncode
+            == 0
+        )
     except (OSError, subprocess.TimeoutExpired):
         return False
