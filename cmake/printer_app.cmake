@@ -19,12 +19,16 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp ${APP_DIR}/saved_jobs.cpp
     ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp ${APP_DIR}/raster_pages.cpp
     ${APP_DIR}/onward.cpp ${APP_DIR}/onward_send.cpp ${APP_DIR}/ghostscript.cpp
-    ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp)
+    ${APP_DIR}/picture_page.cpp
+    ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp
+    ${CMAKE_SOURCE_DIR}/src/imaging/bmp_file.cpp)
+# The engine of a job of documents, which every front end drives.
+set(ENGINE_SOURCES ${APP_DIR}/document_job.cpp ${APP_DIR}/picture_decode.cpp
+                   ${APP_DIR}/app_config.cpp ${APP_DIR}/wine_query.cpp)
 
-add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${APP_DIR}/app_config.cpp
-               ${APP_DIR}/wine_query.cpp ${APP_DIR}/printer_driver.cpp ${APP_DIR}/raster_job.cpp
-               ${APP_DIR}/job_common.cpp ${APP_DIR}/pdf_job.cpp
-               ${APP_DIR}/picture_job.cpp ${APP_DIR}/state_reasons.cpp
+add_executable(tavri-printer-app ${APP_PURE_SOURCES} ${ENGINE_SOURCES}
+               ${APP_DIR}/printer_driver.cpp ${APP_DIR}/raster_job.cpp ${APP_DIR}/job_common.cpp
+               ${APP_DIR}/pdf_job.cpp ${APP_DIR}/picture_job.cpp ${APP_DIR}/state_reasons.cpp
                ${APP_DIR}/printer_sync.cpp ${APP_DIR}/owner_only.cpp ${APP_DIR}/dnssd_scope.cpp
                ${APP_DIR}/job_owners.cpp ${APP_DIR}/web_forms.cpp ${APP_DIR}/command_socket.cpp
                ${APP_DIR}/destination_page.cpp
@@ -35,9 +39,8 @@ target_include_directories(tavri-printer-app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_D
 target_link_libraries(tavri-printer-app PRIVATE PkgConfig::PAPPL jpeg png)
 
 file(GLOB APP_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/printer_app/*_test.cpp)
-# The program's own BMP check judges the pages made here.
-add_executable(test_printer_app ${APP_TESTS} ${APP_PURE_SOURCES}
-               ${CMAKE_SOURCE_DIR}/src/imaging/bmp_file.cpp)
+# The program's own BMP check (among the pure sources) judges the pages made here.
+add_executable(test_printer_app ${APP_TESTS} ${APP_PURE_SOURCES})
 proxy_warnings(test_printer_app)
 target_include_directories(test_printer_app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(test_printer_app PRIVATE ${SANITIZE})

@@ -121,12 +121,12 @@ bool ghostscript_wait(Ghostscript &gs, bool (*idle)(void *), void *context) {
     }
 }
 
-void ghostscript_stop(Ghostscript &gs) {
+void ghostscript_stop(Ghostscript &gs, int wait_ms) {
     close_fd(gs.input); // end of its input: it quits
     close_fd(gs.output);
     if (gs.pid > 0) {
         int status;
-        if (!wait_child(gs.pid, 2000, &status))
+        if (!wait_child(gs.pid, wait_ms, &status))
             kill_child_group(gs.pid);
     }
     gs.pid = -1;

@@ -34,5 +34,6 @@ bool ghostscript_send(Ghostscript &gs, const std::string &command);
 // Waits until the command sent last is done. `idle`, called about once a
 // second, ends the wait with false when it returns false.
 bool ghostscript_wait(Ghostscript &gs, bool (*idle)(void *), void *context);
-// Ends Ghostscript (killed if it does not end at once) and closes its pipes.
-void ghostscript_stop(Ghostscript &gs);
+// Ends Ghostscript (killed if it does not end within wait_ms) and closes
+// its pipes.
+void ghostscript_stop(Ghostscript &gs, int wait_ms = 2000);

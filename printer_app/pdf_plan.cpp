@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "job_limits.h"
@@ -23,28 +24,156 @@ PixelKind page_pixel_kind(PageColour colour) {
     }
 }
 
-std::string plan_pdf_pages(const PdfPageRequest &r, PdfPagePlan &plan) {
-    if (r.document_pages == 0)
+namespace {
+
+std::string document_problem(uint32_t pages) {
+    if (pages == 0)
         return "the document has no pages";
-    if (r.document_pages > MAX_DOCUMENT_PAGES)
-        return "the document has " + std::to_string(r.document_pages) + " pages, more than " +
+    if (pages > MAX_DOCUMENT_PAGES)
+        return "the document has " + std::to_string(pages) + " pages, more than " +
                std::to_string(MAX_DOCUMENT_PAGES);
-    uint32_t first = std::max<uint32_t>(r.first_page, 1);
-    uint32_t last = std::min(r.last_page, r.document_pages);
-    if (first > last)
-        return "no page of the " + std::to_string(r.document_pages) +
-               " in the document is in the page range";
-    uint64_t total = uint64_t(last - first + 1) * uint64_t(std::max(r.copies, 1));
-    if (std::string refusal = page_total_problem(total, r.max_pages); !refusal.empty())
-        return refusal;
-    plan = {first, last, uint32_t(std::max(r.copies, 1)), uint32_t(total), r.collate};
     return "";
 }
 
-uint32_t pdf_page_number(const PdfPagePlan &plan, uint32_t index) {
-    if (!plan.collate)
-        return plan.first + index / plan.copies;
-    return plan.first + index % (plan.last - plan.first + 1);
+// How many pages of 1..count the ranges select, repeats included.
+uint64_t selected_count(uint32_t count, const std::vector<PageRange> &ranges) {
+    uint64_t total = 0;
+    for (const PageRange &r : ranges) {
+        uint32_t first = std::max<uint32_t>(r.first, 1), last = std::min(r.last, count);
+        total += first <= last ? last - first + 1 : 0;
+    }
+    return total;
+}
+
+// The pages of 1..count that the ranges select, in the ranges' order; the
+// caller has bounded their number.
+std::vector<uint32_t> selected_pages(uint32_t count, const std::vector<PageRange> &ranges) {
+    std::vector<uint32_t> numbers;
+    for (const PageRange &r : ranges)
+        for (uint32_t n = std::max<uint32_t>(r.first, 1); n <= std::min(r.last, count); ++n)
+            numbers.push_back(n);
+    return numbers;
+}
+
+// `run` printed `copies` times: as a whole each time, or each page in turn.
+void add_copies(std::vector<PlannedPage> &pages, const std::vector<PlannedPage> &run,
+                uint32_t copies, bool collate) {
+    for (uint32_t i = 0; i < run.size() * copies; ++i)
+        pages.push_back(collate ? run[i % run.size()] : run[i / copies]);
+}
+
+// The pages selected from a run of `count`, or why none or too many are.
+std::string select(uint32_t count, const PagePlanRequest &r, std::vector<uint32_t> &numbers) {
+    std::vector<PageRange> ranges = r.ranges.empty() ? std::vector<PageRange>{{}} : r.ranges;
+    uint64_t total = selected_count(count, ranges);
+    if (total == 0)
+        return "no page of the " + std::to_string(count) + " in the document is in the page range";
+    if (std::string refusal =
+            page_total_problem(total * uint64_t(std::max(r.copies, 1)), r.max_pages);
+        !refusal.empty())
+        return refusal;
+    numbers = selected_pages(count, ranges);
+    return "";
+}
+
+std::string plan_each_document(const PagePlanRequest &r, std::vector<PlannedPage> &pages) {
+    const uint32_t copies = uint32_t(std::max(r.copies, 1));
+    for (uint32_t d = 0; d < r.document_pages.size(); ++d) {
+        std::vector<uint32_t> numbers;
+        std::string refusal = document_problem(r.document_pages[d]);
+        if (refusal.empty())
+            refusal = select(r.document_pages[d], r, numbers);
+        if (!refusal.empty())
+            return refusal;
+        std::vector<PlannedPage> run;
+        for (uint32_t n : numbers)
+            run.push_back({d, n});
+        add_copies(pages, run, copies, r.collate);
+        if (refusal = page_total_problem(pages.size(), r.max_pages); !refusal.empty())
+            return refusal;
+    }
+    return "";
+}
+
+std::string plan_through_documents(const PagePlanRequest &r, std::vector<PlannedPage> &pages) {
+    std::vector<PlannedPage> all;
+    for (uint32_t d = 0; d < r.document_pages.size(); ++d) {
+        if (std::string refusal = document_problem(r.document_pages[d]); !refusal.empty())
+            return refusal;
+        if (std::string refusal = page_total_problem(all.size() + r.document_pages[d], r.max_pages);
+            !refusal.empty())
+            return refusal;
+        for (uint32_t n = 1; n <= r.document_pages[d]; ++n)
+            all.push_back({d, n});
+    }
+    std::vector<uint32_t> numbers;
+    if (std::string refusal = select(uint32_t(all.size()), r, numbers); !refusal.empty())
+        return refusal;
+    std::vector<PlannedPage> run;
+    for (uint32_t n : numbers)
+        run.push_back(all[n - 1]);
+    add_copies(pages, run, uint32_t(std::max(r.copies, 1)), r.collate);
+    return "";
+}
+
+std::optional<uint32_t> page_number(std::string_view text) {
+    uint32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::string parse_page_ranges(std::string_view text, std::vector<PageRange> &ranges) {
+    ranges.clear();
+    for (size_t at = 0; at <= text.size();) {
+        size_t comma = std::min(text.find(',', at), text.size());
+        std::string_view part = text.substr(at, comma - at);
+        at = comma + 1;
+        while (!part.empty() && part.front() == ' ')
+            part.remove_prefix(1);
+        while (!part.empty() && part.back() == ' ')
+            part.remove_suffix(1);
+        size_t dash = part.find('-');
+        std::string_view low = part.substr(0, dash);
+        std::string_view high = dash == part.npos ? low : part.substr(dash + 1);
+        std::optional<uint32_t> first = low.empty() && dash != part.npos ? 1 : page_number(low);
+        std::optional<uint32_t> last =
+            high.empty() && dash != part.npos ? UINT32_MAX : page_number(high);
+        if (!first || !last)
+            return "page range '" + std::string(part) + "': expected N, N-M, N- or -M";
+        if (*first < 1 || *last < *first)
+            return "page range '" + std::string(part) + "' is empty";
+        ranges.push_back({*first, *last});
+    }
+    return "";
+}
+
+std::string plan_job_pages(const PagePlanRequest &request, std::vector<PlannedPage> &pages) {
+    pages.clear();
+    std::string refusal = request.ranges_per_document ? plan_each_document(request, pages)
+                                                      : plan_through_documents(request, pages);
+    if (!refusal.empty())
+        pages.clear();
+    return refusal;
+}
+
+uint32_t estimate_dpi(uint32_t width, uint32_t height, double page_width, double page_height) {
+    static const uint32_t common[] = {72,  75,  96,  100, 120, 150, 180,  200,
+                                      240, 300, 360, 400, 600, 720, 1200, 2400};
+    double longest = std::max(page_width, page_height);
+    if (!(longest > 0))
+        return 300;
+    double dpi = std::max(width, height) * 72.0 / longest;
+    uint32_t nearest = common[0];
+    for (uint32_t c : common)
+        if (std::abs(c - dpi) < std::abs(nearest - dpi))
+            nearest = c;
+    if (std::abs(nearest - dpi) <= 0.08 * nearest)
+        return nearest;
+    return uint32_t(std::clamp(std::lround(dpi), 1l, 9600l));
 }
 
 std::vector<size_t> pdf_document_starts(std::string_view file) {
@@ -186,4 +315,16 @@ std::optional<uint32_t> parse_page_count(std::string_view line) {
     if (error != std::errc() || end != line.data() + line.size() || line.empty())
         return std::nullopt;
     return count;
+}
+
+std::string page_box_command() {
+    return "1 pdfgetpage /MediaBox pget pop ==";
+}
+
+std::optional<std::pair<double, double>> parse_page_box(std::string_view line) {
+    double box[4];
+    if (sscanf(std::string(line).c_str(), "[%lf %lf %lf %lf]", &box[0], &box[1], &box[2],
+               &box[3]) != 4)
+        return std::nullopt;
+    return std::pair{std::fabs(box[2] - box[0]), std::fabs(box[3] - box[1])};
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,26 +15,42 @@
 // A document with more pages is refused before anything is printed.
 constexpr uint32_t MAX_DOCUMENT_PAGES = 10000;
 
-// The page range and copies a job asks for, and the document's pages.
-struct PdfPageRequest {
-    uint32_t document_pages = 0;
-    uint32_t first_page = 1, last_page = 0; // as the job's options say, 1-based
+// A run of pages, 1-based, both ends included.
+struct PageRange {
+    uint32_t first = 1, last = UINT32_MAX;
+    bool operator==(const PageRange &) const = default;
+};
+
+// "2-5", "1,3,7-", "-3" as ranges in the order written; empty on success,
+// else what is wrong with which part.
+std::string parse_page_ranges(std::string_view text, std::vector<PageRange> &ranges);
+
+// The pages of each document, the ranges asked for and the copies.
+struct PagePlanRequest {
+    std::vector<uint32_t> document_pages;
+    std::vector<PageRange> ranges; // none: every page
+    // The application applies its range to each document of a job; the
+    // command numbers the job's pages through all its documents.
+    bool ranges_per_document = true;
     int copies = 1;
     bool collate = true;        // false: each page `copies` times before the next
     uint64_t max_pages = 10000; // printed in the job, copies included
 };
 
-// The pages printed: first..last of the document, `copies` times over.
-struct PdfPagePlan {
-    uint32_t first = 1, last = 0, copies = 1;
-    uint32_t total = 0;
-    bool collate = true;
+// One page printed: the document (0 the first) and its page number.
+struct PlannedPage {
+    uint32_t document = 0, number = 0;
+    bool operator==(const PlannedPage &) const = default;
 };
 
-// Empty on success, else why nothing can be printed.
-std::string plan_pdf_pages(const PdfPageRequest &request, PdfPagePlan &plan);
-// The document's page printed as the plan's index-th page (0 the first).
-uint32_t pdf_page_number(const PdfPagePlan &plan, uint32_t index);
+// Empty on success, with the job's pages in print order, else why nothing
+// can be printed.
+std::string plan_job_pages(const PagePlanRequest &request, std::vector<PlannedPage> &pages);
+
+// The resolution that draws a page of page_width x page_height points over
+// a printable area of width x height pixels, snapped to a common one (the
+// printable area is a little smaller than the paper).
+uint32_t estimate_dpi(uint32_t width, uint32_t height, double page_width, double page_height);
 
 // Where each document of a file begins: CUPS hands a job of several
 // documents on as one stream, each document's PDF after the one before it.
@@ -96,3 +113,8 @@ std::string page_count_command(const std::string &pdf);
 // The count from that line of Ghostscript's; none when the line is
 // something else (its error).
 std::optional<uint32_t> parse_page_count(std::string_view line);
+
+// Said to the Ghostscript that counted the pages: the first page's media
+// box, which parse_page_box reads as its width and height in points.
+std::string page_box_command();
+std::optional<std::pair<double, double>> parse_page_box(std::string_view line);

@@ -19,8 +19,6 @@
 
 namespace {
 
-// The prefix's ANSI code page: Wine's default for an English locale.
-constexpr const char *PREFIX_CODE_PAGE = "CP1252";
 // A user's cancel clicked while the last page printed follows the job result.
 constexpr int CANCEL_GRACE_MS = 100;
 
@@ -34,17 +32,17 @@ struct IconvCloser {
 
 // `text` (UTF-8) in the prefix's code page into a NUL-terminated field. A
 // NUL inside the text would end the name early: another printer or file.
-bool name_field(const std::string &text, char (&field)[PRINTER_NAME_SIZE], const char *what,
-                std::string &error) {
+bool name_field(const std::string &text, const std::string &code_page,
+                char (&field)[PRINTER_NAME_SIZE], const char *what, std::string &error) {
     memset(field, 0, sizeof field);
-    IconvCloser converter{iconv_open(PREFIX_CODE_PAGE, "UTF-8")};
+    IconvCloser converter{iconv_open(code_page.c_str(), "UTF-8")};
     char *in = const_cast<char *>(text.data());
     size_t in_left = text.size(), out_left = sizeof field - 1;
     char *out = field;
     if (text.empty() || text.find('\0') != std::string::npos || converter.cd == iconv_t(-1) ||
         iconv(converter.cd, &in, &in_left, &out, &out_left) == size_t(-1)) {
-        error = std::string("the ") + what + " \"" + text + "\" cannot be written in " +
-                PREFIX_CODE_PAGE + " in at most 127 bytes, without a NUL";
+        error = std::string("the ") + what + " \"" + text + "\" cannot be written in " + code_page +
+                " in at most 127 bytes, without a NUL";
         return false;
     }
     return true;
@@ -143,16 +141,13 @@ bool build_start_print(const JobSettings &s, uint32_t page_count,
         error = "a job of no pages cannot be printed";
         return false;
     }
-    if (!name_field(s.printer, r.printer_name, "printer name", error) ||
-        !name_field(s.output_name, r.output_file_name, "output file name", error))
+    if (!name_field(s.printer, s.code_page, r.printer_name, "printer name", error) ||
+        !name_field(s.output_name, s.code_page, r.output_file_name, "output file name", error))
         return false;
     r.job_id = s.job_id;
     r.scale = s.scale;
     r.reserved1 = page_count;
     r.data_type = DATA_TYPE_BITMAP;
-    r.collate = 0;
-    r.copies = 1; // copies arrive as pages
-    r.fields = FIELD_COPIES;
     auto set = [&](const std::optional<uint32_t> &value, uint32_t &field, uint32_t bit) {
         if (value) {
             field = *value;
@@ -163,10 +158,14 @@ bool build_start_print(const JobSettings &s, uint32_t page_count,
     set(s.paper_source, r.paper_source, FIELD_PAPER_SOURCE);
     set(s.duplex, r.duplex, FIELD_DUPLEX);
     set(s.color, r.color, FIELD_COLOR);
-    if (s.x_dpi && s.y_dpi) { // a positive quality is the X resolution
-        r.print_quality = int32_t(*s.x_dpi);
-        r.y_resolution = *s.y_dpi;
-        r.fields |= FIELD_PRINT_QUALITY | FIELD_Y_RESOLUTION;
+    set(s.copies, r.copies, FIELD_COPIES);
+    set(s.collate, r.collate, FIELD_COLLATE);
+    set(s.y_dpi, r.y_resolution, FIELD_Y_RESOLUTION);
+    // A positive quality is the X resolution.
+    std::optional<int32_t> quality = s.x_dpi ? std::optional(int32_t(*s.x_dpi)) : s.quality;
+    if (quality) {
+        r.print_quality = *quality;
+        r.fields |= FIELD_PRINT_QUALITY;
     }
     print_request_to_host(&r); // the swap is its own inverse: host to network order
     record.resize(sizeof r);
@@ -262,7 +261,7 @@ bool wine_job_finish(WineJob &job, std::string &output_path) {
         wine_job_abandon(job, job.error);
         return false;
     }
-    output_path = ours;
+    output_path = text; // as the program names it: drive_c, where dosdevices/c: leads
     peer_finish(job.peer, NOTIFY_PRINT_DONE, STATUS_OK, "OK");
     unlock_prefix(job);
     return true;

@@ -33,7 +33,12 @@ struct JobSettings {
     std::optional<uint32_t> duplex;       // 1 simplex, 2 long edge, 3 short edge
     std::optional<uint32_t> color;        // 1 monochrome, 2 colour
     std::optional<uint32_t> x_dpi, y_dpi;
-    uint32_t scale = 1; // fit pages of the physical page's size onto it
+    // The driver's quality (negative: draft .. high) where x_dpi is absent.
+    std::optional<int32_t> quality;
+    std::optional<uint32_t> copies = 1; // the application's copies arrive as pages
+    std::optional<uint32_t> collate;
+    uint32_t scale = 1;               // fit pages of the physical page's size onto it
+    std::string code_page = "CP1252"; // the prefix's ANSI code page, for the names
 };
 
 enum : uint32_t { JOB_COLOR_MONO = 1, JOB_COLOR_COLOR = 2 };

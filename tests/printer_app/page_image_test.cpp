@@ -10,6 +10,7 @@
 
 #include "page_image.h"
 #include "pdf_plan.h"
+#include "picture_page.h"
 #include "imaging/bmp_file.h"
 
 TEST(PageImage, KindsLimitsAndLayout) {
@@ -112,30 +113,99 @@ TEST(PageImage, FilesPassTheProgramsCheckBottomUp) {
 }
 
 TEST(PdfPlan, RangesAndCopiesPrintTheRightPagesOrRefuse) {
+    using R = std::vector<PageRange>;
     const struct {
-        PdfPageRequest request;
-        std::string error; // empty: planned as `order` says
+        std::vector<uint32_t> documents;
+        R ranges;
+        bool each = true; // the application's: its range applies to each document
+        int copies = 1;
+        bool collate = true;
+        std::string error; // empty: planned as `order` says, document * 100 + page
         std::vector<uint32_t> order;
     } cases[] = {
-        {{3, 1, 3, 1}, "", {1, 2, 3}},
-        {{3, 2, 3, 2}, "", {2, 3, 2, 3}},              // copies collated
-        {{3, 1, 2, 3, false}, "", {1, 1, 1, 2, 2, 2}}, // uncollated
-        {{3, 2, 0x7fffffff, 1}, "", {2, 3}},
-        {{3, 0, 1, 0}, "", {1}}, // no copies asked: one
-        {{3, 4, 9, 1}, "no page of the 3 in the document is in the page range", {}},
-        {{0, 1, 1, 1}, "the document has no pages", {}},
-        {{10001, 1, 1, 1}, "the document has 10001 pages, more than 10000", {}},
-        {{100, 1, 100, 999}, "the job would print 99900 pages, more than 10000", {}},
+        {{3}, {}, true, 1, true, "", {1, 2, 3}},
+        {{3}, {{2, 3}}, true, 2, true, "", {2, 3, 2, 3}}, // copies collated
+        {{3}, {{1, 2}}, true, 3, false, "", {1, 1, 1, 2, 2, 2}},
+        {{3}, {{0, 1}}, true, 0, true, "", {1}}, // no copies asked: one
+        {{2, 3}, {{2, 9}}, true, 1, true, "", {2, 102, 103}},
+        {{2, 3}, {{2, 4}, {1, 1}}, false, 1, true, "", {2, 101, 102, 1}}, // through the job
+        {{2, 3}, {{5, UINT32_MAX}}, false, 2, false, "", {103, 103}},
+        {{3}, {{4, 9}}, true, 1, true, "no page of the 3 in the document is in the page range", {}},
+        {{2, 3},
+         {{6, 6}},
+         false,
+         1,
+         true,
+         "no page of the 5 in the document is in the page range",
+         {}},
+        {{0}, {}, true, 1, true, "the document has no pages", {}},
+        {{10001}, {}, true, 1, true, "the document has 10001 pages, more than 10000", {}},
+        {{100}, {}, true, 999, true, "the job would print 99900 pages, more than 10000", {}},
+        {{5000, 5001}, {}, true, 1, true, "the job would print 10001 pages, more than 10000", {}},
+        {{1},
+         R(10001, PageRange{}),
+         false,
+         1,
+         true,
+         "the job would print 10001 pages, more than 10000",
+         {}},
     };
     for (const auto &c : cases) {
-        PdfPagePlan plan;
-        ASSERT_EQ(c.error, plan_pdf_pages(c.request, plan)) << c.request.document_pages;
-        if (!c.error.empty())
-            continue;
-        ASSERT_EQ(c.order.size(), plan.total);
-        for (uint32_t i = 0; i < plan.total; ++i)
-            EXPECT_EQ(c.order[i], pdf_page_number(plan, i)) << i;
+        PagePlanRequest request{c.documents, c.ranges, c.each, c.copies, c.collate};
+        std::vector<PlannedPage> pages;
+        ASSERT_EQ(c.error, plan_job_pages(request, pages)) << c.documents[0];
+        std::vector<uint32_t> order;
+        for (const PlannedPage &p : pages)
+            order.push_back(p.document * 100 + p.number);
+        EXPECT_EQ(c.order, order) << c.documents[0];
     }
+}
+
+TEST(PdfPlan, PageRangesAsWrittenOrRefusedByPart) {
+    const struct {
+        const char *text;
+        std::vector<PageRange> ranges;
+        std::string error;
+    } cases[] = {
+        {"2-5", {{2, 5}}, ""},
+        {"1, 3,7-", {{1, 1}, {3, 3}, {7, UINT32_MAX}}, ""},
+        {"-3,3", {{1, 3}, {3, 3}}, ""},
+        {"1,,3", {}, "page range '': expected N, N-M, N- or -M"},
+        {"5-2", {}, "page range '5-2' is empty"},
+        {"0", {}, "page range '0' is empty"},
+        {"x-2", {}, "page range 'x-2': expected N, N-M, N- or -M"},
+        {"1-4294967296", {}, "page range '1-4294967296': expected N, N-M, N- or -M"},
+    };
+    for (const auto &c : cases) {
+        std::vector<PageRange> ranges;
+        EXPECT_EQ(c.error, parse_page_ranges(c.text, ranges)) << c.text;
+        EXPECT_EQ(c.ranges, c.error.empty() ? ranges : c.ranges) << c.text;
+    }
+}
+
+TEST(PdfPlan, ResolutionEstimatedFromThePrintableArea) {
+    EXPECT_EQ(300u, estimate_dpi(2400, 3400, 595, 842)); // A4's printable area at 300 dpi
+    EXPECT_EQ(600u, estimate_dpi(6800, 4800, 842, 595));
+    EXPECT_EQ(137u, estimate_dpi(1600, 100, 842, 595)); // no common one near
+    EXPECT_EQ(300u, estimate_dpi(2400, 3400, 0, 0));    // nothing measured
+    EXPECT_EQ(std::make_pair(595.0, 842.0), parse_page_box("[0 0 595 842]").value());
+    EXPECT_EQ(std::make_pair(10.5, 20.0), parse_page_box("[10.5 20 0 0]").value());
+    EXPECT_FALSE(parse_page_box("Error: /undefined"));
+}
+
+TEST(PicturePage, FittedCentredOrPlacedAtTheCorner) {
+    const struct {
+        uint32_t width, height;
+        bool fit;
+        PicturePlacement at;
+    } cases[] = {
+        {300, 200, true, {0, 50, 600, 400}}, // on a page of 600 x 500
+        {100, 500, true, {250, 0, 100, 500}}, {1200, 1000, true, {0, 0, 600, 500}},
+        {1, 10000, true, {299, 0, 1, 500}}, // never narrower than a pixel
+        {700, 20, false, {0, 0, 700, 20}},  // as it is, cut off by the page
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.at, place_picture(c.width, c.height, 600, 500, c.fit)) << c.width;
 }
 
 TEST(PdfPlan, DocumentsOfOneStreamBeginAfterEachEnd) {
