@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -97,6 +98,10 @@ bool peer_listen(Peer &peer) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(peer.port);
+    int reuse = 1; // a port asked for is taken again at once after a job
+    if (peer.listener >= 0 && peer.port)
+        setsockopt(peer.listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     socklen_t size = sizeof address;
     // A deep backlog: others' connections must not crowd the program's out.
     if (peer.listener < 0 ||
@@ -114,7 +119,10 @@ bool peer_listen(Peer &peer) {
 bool peer_launch(Peer &peer, std::vector<std::string> command, const EnvironmentChanges &env) {
     command.push_back("x");
     command.push_back(std::to_string(peer.port));
-    peer.stderr_fd = bounded_memory_file("tavri-program-stderr", MAX_STDERR_KEPT);
+    peer.stderr_fd = peer.program_log.empty()
+                         ? bounded_memory_file("tavri-program-stderr", MAX_STDERR_KEPT)
+                         : open(peer.program_log.c_str(),
+                                O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
     peer.pid = spawn_child(command, env, -1, peer.stderr_fd, peer.error);
     if (peer.pid <= 0)
         close_fd(peer.stderr_fd);

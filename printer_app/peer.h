@@ -39,15 +39,16 @@ enum class PeerResult {
 struct Peer {
     PeerTimeouts timeouts;
     int listener = -1, conn = -1;
-    uint16_t port = 0;
+    uint16_t port = 0;                // the one asked for, else 0 until listening: a free one
     pid_t pid = -1;                   // the program's process (and group); -1 when none
     std::vector<unsigned char> inbox; // received bytes not yet taken as packets
     int64_t last_sent_ms = 0;
     uint32_t next_req_id = 1;
-    bool ended = false;   // the session's end was sent, or the connection lost
-    unsigned refused = 0; // connections of other users, closed at once
-    int stderr_fd = -1;   // the program's standard error until it connects
-    std::string error;    // what went wrong last
+    bool ended = false;      // the session's end was sent, or the connection lost
+    unsigned refused = 0;    // connections of other users, closed at once
+    int stderr_fd = -1;      // the program's standard error until it connects
+    std::string program_log; // where its standard error is appended; empty: not kept
+    std::string error;       // what went wrong last
     // Asked while we wait for the program: true ends the wait, once, so that
     // a job past its bounds or cancelled need not wait for a slow page or
     // driver. Cleared once it has said so: ending the job may then wait.

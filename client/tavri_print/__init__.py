@@ -4,8 +4,8 @@ protocol's server side (it listens on 127.0.0.1, starts the program and
 runs the jobs), in three parts:
 
 - `peer`: the packet codec and one run of the program;
-- `printing`: documents made into pages and printed as one job, and the
-  `tavri-print` command;
+- `printing`: documents made into pages and printed as one job (the
+  `tavri-print` command is native, on the printer application's engine);
 - `cups`: the CUPS backend, the job it runs as the prefix's owner, and the
   `tavri-cups-queue` command.
 

@@ -8,7 +8,6 @@ import re
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
@@ -22,7 +21,9 @@ SCALE = DPI / 300  # the rig's printer has 300
 TOLERANCE = 24  # per colour channel
 INSET = 15  # device pixels inside a block's corner where its colour is checked
 WORK = os.path.join(peer.BUILD_DIR, "e2e-pages")
-TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri-print")
+# The command, from the native build beside the program's.
+TOOL = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native"),
+                    "tavri-print")
 
 RED, GREEN, BLUE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
 CYAN, MAGENTA, ORANGE, GREY = (0, 255, 255), (255, 0, 255), (255, 128, 0), (64, 64, 64)
@@ -243,7 +244,7 @@ class Command(Printed):
     def test_an_interrupted_job_then_a_page_range_of_a_pdf_with_one_line_per_page(self):
         pdf = bmp.make_pdf(os.path.join(self.work, "four.pdf"), 4)
         output = "tavri-print-e2e-%d.ps" % os.getpid()
-        command = [sys.executable, TOOL, "--wine-run", peer.WINE_RUN, "--output", output]
+        command = [TOOL, "--wine-run", peer.WINE_RUN, "--output", output]
         options = dict(env=peer.program_env(), stdin=subprocess.DEVNULL, text=True)
         # Terminated twice, once more as it cleans up: its program and output go before it does.
         cut = subprocess.Popen(command + [pdf], stderr=subprocess.PIPE, **options)

@@ -1,6 +1,5 @@
-"""The print job without Wine: the command's arguments, page ranges and
-limits, pages made ahead while the program hears heartbeats, what is sent
-and what stays."""
+"""The print job without Wine: page ranges and limits, pages made ahead
+while the program hears heartbeats, what is sent and what stays."""
 import hashlib
 import os
 import pathlib
@@ -9,46 +8,13 @@ import sys
 import tempfile
 import time
 import unittest
-from contextlib import redirect_stderr
-from io import StringIO
 from unittest import mock
 
 from PIL import Image
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
-from tavri_print.peer import program  # noqa: E402
-from tavri_print.printing import RenderError, cli, job, prefetch, render  # noqa: E402
+from tavri_print.printing import RenderError, job, prefetch, render  # noqa: E402
 from tavri_print.printing.ghostscript import Ghostscript  # noqa: E402
-
-class Command(unittest.TestCase):
-    def test_arguments_that_cannot_work_are_refused_by_name(self):
-        for args, fault in ((["--timeout", "-1"], "--timeout"), (["--timeout", "86400.5"], "--ti"),
-                            (["--heartbeat", "20.5"], "--hea"), (["--heartbeat", "0"], "--hea"),
-                            (["--paper", "65536x1"], "--pap"),
-                            (["--output", "C:\\windows\\win.ini"], "relative to drive C:")):
-            with redirect_stderr(StringIO()) as error, self.assertRaises(SystemExit):
-                cli.parse_args(args + ["doc.pdf"])
-            self.assertIn(fault, error.getvalue())
-        at_limits = cli.parse_args(["--output", "out\\a.ps", "--timeout", "86400", "--heartbeat",
-                                    "20", "--paper", "65535x65535", "x"])
-        self.assertEqual((at_limits.output, at_limits.timeout, at_limits.heartbeat,
-                          at_limits.paper), ("out\\a.ps", 86400, 20, 0xFFFFFFFF))
-
-    def test_the_prefixs_default_printer_and_never_an_output_that_exists(self):
-        with tempfile.TemporaryDirectory() as prefix:
-            pathlib.Path(prefix, "user.reg").write_text(
-                '[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Windows] 1\n'
-                '"Device"="Office Laser,winspool,LPT1:"\n')
-            self.assertEqual(cli.printer_of(prefix), "Office Laser")
-            os.makedirs(os.path.join(prefix, "dosdevices", "c:"))
-            open(os.path.join(prefix, "dosdevices", "c:", "a.ps"), "w").close()
-            ours, args = program.Program(prefix=prefix), cli.parse_args(["--output", "a.ps", "x"])
-            self.assertRaisesRegex(SystemExit, "a.ps exists", cli.choose_output, ours, args)
-            args.output = None
-            self.assertRegex(cli.choose_output(ours, args), r"^tavri-print-\d{8}-\d{6}\.ps$")
-        self.assertRaisesRegex(SystemExit, "no default printer: name one with --printer",
-                               cli.printer_of, prefix)
-
 
 class Job(unittest.TestCase):
     """A job's pages: limits, heartbeats while one is made, what is sent and what stays."""

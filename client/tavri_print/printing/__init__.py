@@ -1,7 +1,8 @@
 """A print job: documents (`documents`), each sniffed once, made into
 pages of the printable size (`render`, with Ghostscript and Pillow, one
 page ahead: `prefetch`) and printed through the program as one job
-(`job`); `cli` is the tavri-print command."""
+(`job`), for the CUPS backend's worker; the tavri-print command is native
+(printer_app/print_command.cpp)."""
 from .documents import DocumentFile
 from .errors import RenderError
 from .job import PageOptions, Progress, print_files
