@@ -2,6 +2,7 @@
 the messages that end a session (malformed packets: the hostile server),
 pages printed and rendered back, and a PDF printed by tavri-print.
 (A job the program refuses: the CUPS tests.)"""
+import json
 import os
 import pathlib
 import re
@@ -11,6 +12,8 @@ import subprocess
 import tempfile
 import time
 import unittest
+
+import PIL.Image
 
 import bmp
 import peer
@@ -272,6 +275,34 @@ class Command(Printed):
             others = [bmp.mean_difference(image, w) for i, w in enumerate(want) if i != number - 1]
             self.assertGreater(min(others), 3 * difference + 4,
                                "page %d also looks like another page" % number)
+
+    def test_every_kind_of_document_then_the_printers_and_their_report(self):
+        # A BMP stretched over the page, pictures fitted (a wide one with white
+        # above and below it) and PostScript, as one job.
+        options = dict(env=peer.program_env(), stdin=subprocess.DEVNULL, capture_output=True,
+                       text=True, timeout=300)
+        paths = [bmp.Page(40, 30, [], background=RED).write(os.path.join(self.work, "red.bmp"))]
+        for name, colour in (("blue.png", BLUE), ("green.jpg", GREEN)):
+            paths.append(os.path.join(self.work, name))
+            PIL.Image.new("RGB", (300, 100), colour).save(paths[-1])
+        paths.append(os.path.join(self.work, "yellow.ps"))
+        pathlib.Path(paths[-1]).write_text("%!PS\n1 1 0 setrgbcolor clippath fill showpage\n")
+        command = [TOOL, "--wine-run", peer.WINE_RUN]
+        result = subprocess.run(command + ["--scale", "fit", "--dpi", "30"] + paths, **options)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.addCleanup(os.remove, result.stdout.strip())
+        images = bmp.render_postscript(result.stdout.strip(), 20, self.work)
+        self.assertEqual(len(images), 4, "pages printed")
+        for image, colour, path in zip(images, (RED, BLUE, GREEN, YELLOW), paths):
+            at = (image.width // 2, image.height // 2)
+            self.assertTrue(bmp.close_to(image.pixel(*at), colour, TOLERANCE), path)
+        self.assertEqual(images[1].pixel(images[1].width // 2, images[1].height // 10), bmp.WHITE)
+        listed = subprocess.run(command + ["--list"], **options)
+        self.assertIn("* " + peer.PRINTER, listed.stdout.splitlines(), listed.stderr)
+        report = json.loads(subprocess.run(command + ["--capabilities"], **options).stdout)
+        self.assertEqual(report["printer"], peer.PRINTER)
+        self.assertIn(report["defaults"]["paper"], [paper["pwg"] for paper in report["papers"]])
+
 
 if __name__ == "__main__":
     peer.main()
