@@ -165,7 +165,9 @@ const OptionSpec OPTIONS[] = {
      "device resolution for rasterising (default: --y-resolution, else estimated from the "
      "printable size)",
      [](CommandOptions &o, const std::string &v) { return optional_number(v, 1, 9600, o.dpi); }},
-    {nullptr, "--ahead", "AHEAD", "pages rasterised ahead of the printer (default 1)",
+    {nullptr, "--ahead", "AHEAD",
+     "0 to 8, accepted for the scripts that name it: pages are always rasterised one "
+     "ahead of the printer",
      [](CommandOptions &o, const std::string &v) { return number_into(v, 0, 8, o.ahead); }},
     {"job", "--printer", "PRINTER", "Wine printer (default: the Wine prefix's default printer)",
      [](CommandOptions &o, const std::string &v) { return o.printer = v, std::string(); }},
