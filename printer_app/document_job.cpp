@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/mman.h>
