@@ -11,6 +11,7 @@ import pathlib
 import pwd
 import re
 import secrets
+import shlex
 import signal
 import socket
 import subprocess
@@ -35,8 +36,13 @@ os.environ.setdefault("CUPS_SERVERROOT", os.path.join(peer.BUILD_DIR, "cups"))
 
 
 def run(*command, **options):
-    return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL,
-                          **options)
+    options = dict(capture_output=True, text=True, stdin=subprocess.DEVNULL, **options)
+    return subprocess.run(command, **options)
+
+
+def sh(line, *more, **options):
+    """`run` of the words of `line`, then of `more` as they are."""
+    return run(*shlex.split(line), *more, **options)
 
 
 def lp(queue, path, *options):
@@ -122,17 +128,19 @@ sys.stdout.write("printer\\tX\\n" * (2 << 20))
 """
 
 
-def killed_at_end(case, process):
-    """`process`, started in a session of its own, killed with everything in
-    that session when the test ends."""
+def python_as(case, user, script, *args, **options):
+    """Python's run of `script` as `user`, in a session of its own, killed with
+    everything in that session when the test ends."""
+    command = ["runuser", "-u", user, "--", "/usr/bin/python3", "-c", script, *args]
+    process = subprocess.Popen(command, start_new_session=True, **options)
     case.addCleanup(lambda: process.poll() is None and os.killpg(process.pid, signal.SIGKILL))
     return process
 
 
 def make_queue(case, name, printer, to, *extra):
-    result = run(sys.executable, QUEUE_TOOL, name, printer, "--user", USER, "--prefix", PREFIX,
-                 "--to", to, "--display", os.environ.get("DISPLAY", ""), "--exe",
-                 peer.PROXY_EXE, *extra)
+    command = [sys.executable, QUEUE_TOOL, name, printer, "--user", USER, "--prefix", PREFIX]
+    display = os.environ.get("DISPLAY", "")
+    result = run(*command, "--to", to, "--display", display, "--exe", peer.PROXY_EXE, *extra)
     case.addCleanup(run, "lpadmin", "-x", name)
     return result
 
@@ -153,25 +161,29 @@ class Queue(Printed):
         self.folder = owned_folder(self, "delivered")
         self.queue = "TavriE2E%d%s" % (os.getpid(), self._testMethodName[5:12])
 
+    def path(self, name):
+        return os.path.join(self.work, name)
+
     def delivered(self, job):
         return glob.glob(os.path.join(self.folder, "%s-*" % job))
 
     def test_every_kind_of_document_prints_through_cups_filters(self):
         group = grp.getgrgid(pwd.getpwnam(USER).pw_gid)
         gone = next(n for n in range(200, 300) if not os.path.exists("/tmp/.X11-unix/X%d" % n))
-        made = make_queue(self, self.queue, PRINTER, self.folder, "--display", ":%d" % gone,
-                          "--group", group.gr_name)
+        extra = "--display :%d --group %s" % (gone, group.gr_name)
+        made = make_queue(self, self.queue, PRINTER, self.folder, *extra.split())
         self.assertEqual(made.returncode, 0)
-        picture = bmp.make("png16m", os.path.join(self.work, "picture.png"), bmp.RED_BLOCK,
-                           (400, 300))
-        two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
+        picture = bmp.make("png16m", self.path("picture.png"), bmp.RED_BLOCK, (400, 300))
+        two = bmp.make_pdf(self.path("two.pdf"), 2)
         (text := pathlib.Path(self.work, "notes.txt")).write_text("A line of plain text.\n" * 20)
-        jobs = {"text": (lp(self.queue, text), 1), "testpage": (lp(
-            self.queue, "/usr/share/cups/data/testprint"), 1),
+        jobs = {
+            "text": (lp(self.queue, text), 1),
+            "testpage": (lp(self.queue, "/usr/share/cups/data/testprint"), 1),
             "png": (lp(self.queue, picture), 1),
             "2-up": (lp(self.queue, two, "number-up=2"), 1),
             "copies": (lp(self.queue, two, "copies=2", "collate=true"), 4),
-            "banner and 2 documents": (lp(self.queue, picture, "job-sheets=standard", two), 4)}
+            "banner and 2 documents": (lp(self.queue, picture, "job-sheets=standard", two), 4),
+        }
         wait_until(lambda: idle(self.queue), 240, "every job printed")
         pages = {}
         for kind, (job, count) in jobs.items():
@@ -188,40 +200,42 @@ class Queue(Printed):
         self.assertLess(bmp.mean_difference(first, pages["copies"][0]), 2, "in order")
         one, two, three, four = pages["copies"]
         self.assertGreater(bmp.mean_difference(one, two), 5, "page 2 follows page 1")
-        self.assertLess(bmp.mean_difference(one, three) + bmp.mean_difference(two, four), 2,
-                        "collated: page 1, page 2, page 1, page 2")
+        collated = bmp.mean_difference(one, three) + bmp.mean_difference(two, four)
+        self.assertLess(collated, 2, "collated: page 1, page 2, page 1, page 2")
         line = "The progress window cannot open on the display :%d" % gone
         self.assertEqual(CUPS_LOG.read_text().count("[Job %s] %s" % (jobs["text"][0], line)), 1)
+        inked = lambda r, g, b: r + g + b < 600  # noqa: E731
         for kind in ("text", "testpage", "2-up"):
-            self.assertGreater(bmp.share(pages[kind][0], lambda r, g, b: r + g + b < 600), 0.001,
-                               kind + " inked")
+            self.assertGreater(bmp.share(pages[kind][0], inked), 0.001, kind + " inked")
 
     def test_configuration_faults_stop_the_queue_and_name_the_cause(self):
-        self.assertEqual(make_queue(self, self.queue, "No Such Wine Printer", self.folder)
-                         .returncode, 1, "the query refuses a printer Wine does not have")
+        refused = make_queue(self, self.queue, "No Such Wine Printer", self.folder)
+        self.assertEqual(refused.returncode, 1, "the query refuses a printer Wine does not have")
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        run("lpadmin", "-p", self.queue, "-c", self.queue + "C", check=True)
+        sh("lpadmin -p", self.queue, "-c", self.queue + "C", check=True)
         self.addCleanup(run, "lpadmin", "-x", self.queue + "C")
         port = os.environ["CUPS_SERVER"].rsplit(":", 1)[1]
         for to, extra, fault in (
-                ("queue:%s2" % self.queue, (), "back to the queue"),
-                ("ipp://127.1:%s/classes/%sC" % (port, self.queue), (), "through Wine again"),
-                ("queue:NoSuchQueue", (), "CUPS has no such queue"),
-                ("foo://bar", (), "no backend for foo"),
-                (self.work, (), "that %s can write" % USER),
-                (self.folder, ("--prefix", self.work + "/typo"), "has no Wine prefix")):
+            ("queue:%s2" % self.queue, (), "back to the queue"),
+            ("ipp://127.1:%s/classes/%sC" % (port, self.queue), (), "through Wine again"),
+            ("queue:NoSuchQueue", (), "CUPS has no such queue"),
+            ("foo://bar", (), "no backend for foo"),
+            (self.work, (), "that %s can write" % USER),
+            (self.folder, ("--prefix", self.work + "/typo"), "has no Wine prefix"),
+        ):
             refused = make_queue(self, self.queue + "2", PRINTER, to, *extra)
             self.assertIn(fault, refused.stderr, to)
         self.assertIn("exists already", make_queue(self, self.queue, PRINTER, self.folder).stderr)
         for printer, to, cause in (
-                (PRINTER, "queue:" + self.queue, "leads back to the queue"),
-                ("No Such Wine Printer", self.folder, "cannot be opened in %s" % PREFIX)):
-            uri = "tavri:/%s?user=%s&to=%s&prefix=%s&exe=%s" % (
-                printer.replace(" ", "%20"), USER, to, PREFIX, peer.PROXY_EXE)
-            run("lpadmin", "-p", self.queue, "-E", "-v", uri, check=True)
-            job = lp(self.queue, bmp.make_pdf(os.path.join(self.work, "one.pdf"), 1))
-            status = wait_until(lambda: "disabled" in run("lpstat", "-p", self.queue).stdout and
-                                run("lpstat", "-p", self.queue).stdout, 60, "queue stopped")
+            (PRINTER, "queue:" + self.queue, "leads back to the queue"),
+            ("No Such Wine Printer", self.folder, "cannot be opened in %s" % PREFIX),
+        ):
+            query = "user=%s&to=%s&prefix=%s&exe=%s" % (USER, to, PREFIX, peer.PROXY_EXE)
+            uri = "tavri:/%s?%s" % (printer.replace(" ", "%20"), query)
+            sh("lpadmin -p", self.queue, "-E", "-v", uri, check=True)
+            job = lp(self.queue, bmp.make_pdf(self.path("one.pdf"), 1))
+            lpstat = lambda: run("lpstat", "-p", self.queue).stdout  # noqa: E731
+            status = wait_until(lambda: "disabled" in lpstat() and lpstat(), 60, "queue stopped")
             self.assertIn(cause, status)
             self.assertEqual(self.delivered(job), [])
             run("cancel", "-a", self.queue)
@@ -231,7 +245,7 @@ class Queue(Printed):
         printer.start()
         to = printer.uri.replace("//", "//printuser:s3cret@")
         self.assertEqual(make_queue(self, self.queue, PRINTER, to).returncode, 0)
-        lp(self.queue, bmp.make_pdf(os.path.join(self.work, "one.pdf"), 1))
+        lp(self.queue, bmp.make_pdf(self.path("one.pdf"), 1))
         wait_until(lambda: idle(self.queue), 120, "job printed")
         printer.join(10)
         self.assertTrue(printer.data.startswith(b"%!") and b"%%Page: 1" in printer.data)
@@ -244,44 +258,46 @@ class Queue(Printed):
         # An IPP destination that is a real queue, which reads the format it is told.
         printer, dest = Listener(), self.queue + "Dest"
         printer.start()
-        run("lpadmin", "-p", dest, "-E", "-v", printer.uri, "-m",
-            "drv:///sample.drv/generic.ppd", check=True)
+        generic = "drv:///sample.drv/generic.ppd"
+        sh("lpadmin -p", dest, "-E", "-v", printer.uri, "-m", generic, check=True)
         self.addCleanup(run, "lpadmin", "-x", dest)
         to = "ipp://%s/printers/%s" % (os.environ["CUPS_SERVER"], dest)
         self.assertEqual(make_queue(self, self.queue, PRINTER, to, "--replace").returncode, 0)
-        lp(self.queue, bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2))
+        lp(self.queue, bmp.make_pdf(self.path("two.pdf"), 2))
         wait_until(lambda: idle(self.queue) and idle(dest), 120, "job handed on and printed")
         printer.join(10)
         self.assertEqual(printer.data.count(b"\n%%Page: "), 2)
 
     def test_a_cancelled_job_ends_the_program_and_leaves_nothing(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        job = lp(self.queue, bmp.make_pdf(os.path.join(self.work, "twelve.pdf"), 12))
-        program = wait_until(lambda: [pid for pid in program_pids(job) if "tavri-printer-proxy.exe"
-                                      in cmdline(pid)], 60, "the program runs for job %s" % job)[0]
+        job = lp(self.queue, bmp.make_pdf(self.path("twelve.pdf"), 12))
+        exe, what = "tavri-printer-proxy.exe", "the program runs for job %s" % job
+        pids = wait_until(lambda: [p for p in program_pids(job) if exe in cmdline(p)], 60, what)
+        program = pids[0]
         owner = pwd.getpwnam(USER)
-        ids = {"Uid": [owner.pw_uid] * 4, "Gid": [owner.pw_gid] * 4,
-               "Groups": sorted(os.getgrouplist(USER, owner.pw_gid))}
+        ids = {"Uid": [owner.pw_uid] * 4, "Gid": [owner.pw_gid] * 4}
+        ids["Groups"] = sorted(os.getgrouplist(USER, owner.pw_gid))
         for pid in program_pids(job):  # the owner's ids alone, none of root's (gone: none)
-            found = re.findall(r"^(Uid|Gid|Groups):(.*)$", read("/proc/%s/status" % pid).decode(),
-                               re.M)
-            self.assertLessEqual({k: sorted(map(int, v.split())) for k, v in found}.items(),
-                                 ids.items(), pid)
+            status = read("/proc/%s/status" % pid).decode()
+            found = re.findall(r"^(Uid|Gid|Groups):(.*)$", status, re.M)
+            got = {k: sorted(map(int, v.split())) for k, v in found}
+            self.assertLessEqual(got.items(), ids.items(), pid)
         # The program's parent, the worker, leads a session of the owner's, not root's,
         # and holds nothing of root's backend, its parent, but the document and two pipes.
         worker = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % program).decode())[1]
         backend = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
         session = re.search(r"NSsid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
         self.assertEqual(os.stat("/proc/" + session).st_uid, owner.pw_uid, "root's session")
-        held = [set(run("find", "/proc/%s/fd" % pid, "-type", "l", "-printf", "%l\n").stdout
-                    .splitlines()) for pid in (worker, backend)]
+        find = "find /proc/%s/fd -type l -printf"
+        held = [set(sh(find % pid, "%l\n").stdout.splitlines()) for pid in (worker, backend)]
         self.assertEqual(len(held[0] & held[1] - {os.devnull}), 3, held)
         time.sleep(1)
         run("cancel", "%s-%s" % (self.queue, job), check=True)
         # CUPS has the job cancelled at once; the worker cleans up after.
-        wait_until(lambda: not program_pids(job) and idle(self.queue) and not run(
-            "find", "/dev/shm", "-maxdepth", "1", "-name", "tavri-print-*", "-user", USER).stdout
-            and not os.path.exists("/proc/" + backend), 15, "job %s and all it ran gone" % job)
+        shm = "find /dev/shm -maxdepth 1 -name tavri-print-* -user " + USER
+        ran = lambda: program_pids(job) or not idle(self.queue) or sh(shm).stdout  # noqa: E731
+        gone = "job %s and all it ran gone" % job
+        wait_until(lambda: not ran() and not os.path.exists("/proc/" + backend), 15, gone)
         # Ended by cupsd's signal, as cupsd expects of a cancelled job's backend.
         self.assertFalse(re.findall(r"\[Job %s\] Backend.*" % job, CUPS_LOG.read_text()))
         self.assertEqual(os.listdir(self.folder), [])
@@ -290,10 +306,10 @@ class Queue(Printed):
     # Cancel (取消) clicked in the progress window at moments from the first
     # page on: every job ends cancelled and nothing comes out.
     def test_a_click_on_cancel_cancels_the_job_every_time(self):
-        made = make_queue(self, self.queue, PRINTER, self.folder, "--display",
-                          os.environ["DISPLAY"])
+        display = os.environ["DISPLAY"]
+        made = make_queue(self, self.queue, PRINTER, self.folder, "--display", display)
         self.assertEqual(made.returncode, 0, made.stderr)
-        pdf = bmp.make_pdf(os.path.join(self.work, "twenty.pdf"), 20)
+        pdf = bmp.make_pdf(self.path("twenty.pdf"), 20)
         for delay in (0, 0.5, 2, 5):
             job = lp(self.queue, pdf)
             window = wait_until(lambda: job_windows(job), 60, "job %s's window" % job)[0]
@@ -311,17 +327,15 @@ class Queue(Printed):
     # Root must neither change that file nor let any of it reach the owner,
     # nor leave a file of its own in the owner's places.
     def test_root_keeps_out_of_what_the_owner_can_change(self):
-        secret = os.path.join(self.work, "secret")
+        secret = self.path("secret")
         payload = b"ROOT-ONLY-" + secrets.token_hex(16).encode()
         pathlib.Path(secret).write_bytes(payload)
         os.chmod(secret, 0o600)
         before = os.stat(secret)
-        loot, stop = os.path.join(self.folder, "loot"), os.path.join(self.work, "stop")
+        loot, stop = os.path.join(self.folder, "loot"), self.path("stop")
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        attacker = killed_at_end(self, subprocess.Popen(
-            ["runuser", "-u", USER, "--", "/usr/bin/python3", "-c", ATTACK, secret, self.folder,
-             PREFIX, loot, stop], start_new_session=True))
-        pdf = bmp.make_pdf(os.path.join(self.work, "doc.pdf"), 2)
+        attacker = python_as(self, USER, ATTACK, secret, self.folder, PREFIX, loot, stop)
+        pdf = bmp.make_pdf(self.path("doc.pdf"), 2)
         for _ in range(3):
             lp(self.queue, pdf)
         wait_until(lambda: idle(self.queue), 240, "the jobs ended")
@@ -340,13 +354,10 @@ class Queue(Printed):
 
     def test_another_user_cannot_play_the_program(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        stop = os.path.join(self.work, "stop")
-        racer = killed_at_end(self, subprocess.Popen(
-            ["runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c", RACE,
-             str(pwd.getpwnam(USER).pw_uid), stop], stdout=subprocess.PIPE, text=True,
-            start_new_session=True))
-        jobs = [lp(self.queue, bmp.make_pdf(os.path.join(self.work, "one.pdf"), 1))
-                for _ in range(2)]
+        stop = self.path("stop")
+        owner = str(pwd.getpwnam(USER).pw_uid)
+        racer = python_as(self, "nobody", RACE, owner, stop, stdout=subprocess.PIPE, text=True)
+        jobs = [lp(self.queue, bmp.make_pdf(self.path("one.pdf"), 1)) for _ in range(2)]
         wait_until(lambda: idle(self.queue), 120, "the jobs ended")
         open(stop, "w").close()
         tried, got = map(int, racer.communicate(timeout=30)[0].split())
@@ -355,17 +366,17 @@ class Queue(Printed):
         self.assertEqual([len(self.delivered(job)) for job in jobs], [1, 1])
 
     def test_bad_raw_documents_and_jobs_past_a_limit_are_cancelled(self):
-        made = make_queue(self, self.queue, PRINTER, self.folder, "--max-seconds", "8",
-                          "--max-output", "1")  # a page of the rig's driver takes 12 MB
+        limits = "--max-seconds 8 --max-output 1".split()  # a page of the rig's driver takes 12 MB
+        made = make_queue(self, self.queue, PRINTER, self.folder, *limits)
         self.assertEqual(made.returncode, 0, made.stderr)
-        bomb = bmp.make("pngmono", os.path.join(self.work, "bomb.png"), "showpage", (20000, 20000))
-        documents = {"garbage": b"\0garbage" * 99, "broken.bmp": b"BM" + b"\xff" * 99,
-                     "loop.ps": b"%!PS\n{} loop\n"}
+        bomb = bmp.make("pngmono", self.path("bomb.png"), "showpage", (20000, 20000))
+        documents = {"garbage": b"\0garbage" * 99, "broken.bmp": b"BM" + b"\xff" * 99}
+        documents["loop.ps"] = b"%!PS\n{} loop\n"
         for name, data in documents.items():
             pathlib.Path(self.work, name).write_bytes(data)
-        two = bmp.make_pdf(os.path.join(self.work, "two.pdf"), 2)
-        for path in [bomb, two] + [os.path.join(self.work, name) for name in documents]:
-            run("lp", "-d", self.queue, "-o", "raw", path, check=True)
+        two = bmp.make_pdf(self.path("two.pdf"), 2)
+        for path in [bomb, two] + [self.path(name) for name in documents]:
+            sh("lp -d", self.queue, "-o", "raw", path, check=True)
         wait_until(lambda: idle(self.queue), 60, "the jobs ended, the looping one after 8 s")
         self.assertNotIn("disabled", run("lpstat", "-p", self.queue).stdout)
         self.assertEqual(os.listdir(self.folder), [])
@@ -376,32 +387,38 @@ class Queue(Printed):
     # every sixteenth by area from the smallest (in grey at 150 dpi: 4A is 140 Mpx).
     def test_prints_what_a_native_postscript_queue_prints(self):
         self.assertEqual(make_queue(self, self.queue, PRINTER, self.folder).returncode, 0)
-        ppd, native = os.path.join(self.work, "native.ppd"), self.queue + "N"
+        ppd, native = self.path("native.ppd"), self.queue + "N"
         queue_ppd = pathlib.Path(os.environ["CUPS_SERVERROOT"], "ppd", self.queue + ".ppd")
         lines = queue_ppd.read_text().splitlines(True)
         pathlib.Path(ppd).write_text("".join(x for x in lines if not x.startswith("*cupsFilter2")))
-        sizes = {line.split()[1].split("/")[0]: [float(n) for n in line.split('"')[1].split()]
-                 for line in lines if line.startswith("*PaperDimension")}
+        sizes = {}
+        for line in (line for line in lines if line.startswith("*PaperDimension")):
+            sizes[line.split()[1].split("/")[0]] = [float(n) for n in line.split('"')[1].split()]
         by_area = sorted(sizes, key=lambda paper: sizes[paper][0] * sizes[paper][1])
-        papers = {paper for paper, (w, h) in sizes.items() if w > h} | set(by_area[::16]) | {
-            by_area[-1]}
-        six = bmp.make_pdf(os.path.join(self.work, "six.pdf"), 6)
-        letter = bmp.make("pdfwrite", os.path.join(self.work, "letter.pdf"),
-                          bmp.RED_BLOCK.replace("320", "520"), (612, 792))
+        papers = {paper for paper, (w, h) in sizes.items() if w > h}
+        papers |= set(by_area[::16]) | {by_area[-1]}
+        six = bmp.make_pdf(self.path("six.pdf"), 6)
+        lower = bmp.RED_BLOCK.replace("320", "520")
+        letter = bmp.make("pdfwrite", self.path("letter.pdf"), lower, (612, 792))
         # Colour pages at 300 dpi cost seconds each: the cases that need no
         # more are printed at 150 dpi.
-        cases = [(six, "copies=2", "collate=true", "page-ranges=1-2"),
-                 (six, "copies=2", "collate=false", "page-ranges=2-3,5", "Resolution=150dpi"),
-                 (six, "number-up=6", "mirror=true"), (letter, "fit-to-page=true", "media=A5"),
-                 (six, "ColorModel=Gray", "number-up=2", "Resolution=150dpi"),
-                 (six, "Resolution=600dpi", "number-up=2", "page-ranges=1-2")] + [
-                 (six, "page-ranges=1-2", "orientation-requested=%d" % n, "Resolution=150dpi")
-                 for n in (4, 5, 6)] + [
-                 (letter, "Resolution=150dpi", "ColorModel=Gray", "media=" + paper)
-                 for paper in sorted(papers)]
+        cases = [
+            (six, "copies=2", "collate=true", "page-ranges=1-2"),
+            (six, "copies=2", "collate=false", "page-ranges=2-3,5", "Resolution=150dpi"),
+            (six, "number-up=6", "mirror=true"),
+            (letter, "fit-to-page=true", "media=A5"),
+            (six, "ColorModel=Gray", "number-up=2", "Resolution=150dpi"),
+            (six, "Resolution=600dpi", "number-up=2", "page-ranges=1-2"),
+        ]
+        for n in (4, 5, 6):
+            cases.append(
+                (six, "page-ranges=1-2", "orientation-requested=%d" % n, "Resolution=150dpi")
+            )
+        for paper in sorted(papers):
+            cases.append((letter, "Resolution=150dpi", "ColorModel=Gray", "media=" + paper))
         printer = Listener(len(cases))
         printer.start()
-        run("lpadmin", "-p", native, "-E", "-v", printer.uri, "-P", ppd, check=True)
+        sh("lpadmin -p", native, "-E", "-v", printer.uri, "-P", ppd, check=True)
         self.addCleanup(run, "lpadmin", "-x", native)
         jobs = [lp(self.queue, *case) for case in cases]
         for case in cases:
@@ -419,16 +436,16 @@ class Queue(Printed):
                 self.assertEqual(colour == 0, "ColorModel=Gray" in case, (case, n))
 
     def test_root_shares_no_terminal_and_reads_a_bounded_answer(self):
-        stand_in = os.path.join(self.work, "wine")
+        stand_in = self.path("wine")
         with open(os.open(stand_in, os.O_WRONLY | os.O_CREAT, 0o755), "w") as f:
             f.write(STAND_IN)
         os.chmod(self.work, 0o777)
         ours, theirs = os.openpty()
-        result = subprocess.run(
-            [sys.executable, QUEUE_TOOL, "--list", "--user", USER, "--prefix", PREFIX],
-            env=dict(os.environ, WINE=stand_in), stdin=theirs, stdout=theirs,
-            stderr=subprocess.PIPE, text=True, start_new_session=True, timeout=120,
-            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        command = [sys.executable, QUEUE_TOOL, "--list", "--user", USER, "--prefix", PREFIX]
+        io = dict(stdin=theirs, stdout=theirs, stderr=subprocess.PIPE, text=True, timeout=120)
+        control = lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)  # noqa: E731
+        env = dict(os.environ, WINE=stand_in)
+        result = subprocess.run(command, env=env, start_new_session=True, preexec_fn=control, **io)
         os.close(theirs)
         os.close(ours)
         self.assertIn("answered with more than 16 MiB", result.stderr)
@@ -441,8 +458,10 @@ def ink_mismatch(a, b):
     width, height = min(a.width, b.width), min(a.height, b.height)
     if max(a.width, b.width) - width > 1 or max(a.height, b.height) - height > 1:
         return 1
-    inked = [[min(page.data[3 * (y * page.width + x):3 * (y * page.width + x) + 3]) < 230
-              for y in range(height) for x in range(width)] for page in (a, b)]
+    inked = []
+    for page in (a, b):
+        at = (3 * (y * page.width + x) for y in range(height) for x in range(width))
+        inked.append([min(page.data[i : i + 3]) < 230 for i in at])
     return sum(p != q for p, q in zip(*inked)) / (width * height)
 
 
@@ -452,8 +471,8 @@ def owned_paths(place):
         return [os.path.join(place, name) for name in os.listdir(place)]
     owner = pwd.getpwnam(USER).pw_uid
     folders = [d for d in glob.glob("/dev/shm/tavri-print-*") if os.lstat(d).st_uid == owner]
-    return folders + [os.path.join(d, n) for d in folders if os.path.isdir(d)
-                      for n in os.listdir(d)]
+    inside = [os.path.join(d, n) for d in folders if os.path.isdir(d) for n in os.listdir(d)]
+    return folders + inside
 
 
 class Listener(threading.Thread):
@@ -472,8 +491,9 @@ class Listener(threading.Thread):
             conn, _ = self.server.accept()
             self.peers = self.peers or [
                 (os.stat("/proc/" + pid).st_uid, cmdline(pid), read("/proc/%s/environ" % pid))
-                for pid in os.listdir("/proc") if pid.isdigit()
-                and cmdline(pid).startswith(self.uri + " ")]
+                for pid in os.listdir("/proc")
+                if pid.isdigit() and cmdline(pid).startswith(self.uri + " ")
+            ]
             with conn:
                 self.outputs.append(b"".join(iter(lambda: conn.recv(1 << 16), b"")))
 
@@ -496,16 +516,15 @@ def cmdline(pid):
 def job_windows(job):
     """The shown X windows of the program of CUPS job `job`."""
     pids = program_pids(job)
-    return [window for window in run("xdotool", "search", "--onlyvisible", "--class",
-                                     "tavri-printer-proxy").stdout.split()
-            if run("xdotool", "getwindowpid", window).stdout.strip() in pids]
+    windows = sh("xdotool search --onlyvisible --class tavri-printer-proxy").stdout.split()
+    return [w for w in windows if run("xdotool", "getwindowpid", w).stdout.strip() in pids]
 
 
 def program_pids(job):
     """Processes that the backend started for CUPS job `job`."""
     mark = b"\0TAVRI_CUPS_JOB=%s\0" % job.encode()
-    return [path.split("/")[2] for path in glob.glob("/proc/[0-9]*/environ")
-            if mark in b"\0" + read(path)]
+    environs = glob.glob("/proc/[0-9]*/environ")
+    return [path.split("/")[2] for path in environs if mark in b"\0" + read(path)]
 
 
 if __name__ == "__main__":
