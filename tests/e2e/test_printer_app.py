@@ -21,14 +21,16 @@ import urllib.request
 
 import peer
 import bmp
-from test_cups_backend import (USER, Listener, idle, ink_mismatch, owned_folder, read, run,
-                               wait_until)
+from test_cups_backend import USER, Listener, idle, ink_mismatch, owned_folder, read
+from test_cups_backend import run, sh, wait_until
 
-APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native"),
-                   "tavri-printer-app")
+NATIVE_BUILD_DIR = os.environ.get("PROXY_NATIVE_BUILD_DIR", peer.BUILD_DIR + "-native")
+APP = os.path.join(NATIVE_BUILD_DIR, "tavri-printer-app")
 
 PREFIX = os.environ.get("PROXY_E2E_PREFIX", os.path.join(peer.BUILD_DIR, "e2e-home", ".wine"))
 TESTS = "/usr/share/cups/ipptool"
+PRINT_JOB = TESTS + "/print-job.test"
+JOB_ID = r"job-id \(integer\) = (\d+)"
 CHROMIUM = shutil.which("chromium")
 
 
@@ -41,13 +43,12 @@ def setUpModule():
 
 def pages(document, count, work):
     """A document of `count` A4 pages: a PDF, PWG raster at 150 dpi or a JPEG at 30."""
-    device, dpi = {".pdf": ("pdfwrite", 150), ".pwg": ("pwgraster", 150), ".jpg": ("jpeg", 30)}[
-        document]
+    kinds = {".pdf": ("pdfwrite", 150), ".pwg": ("pwgraster", 150), ".jpg": ("jpeg", 30)}
+    device, dpi = kinds[document]
     path = os.path.join(work, "doc-%d%s" % (count, document))
-    run("gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-r%d" % dpi, "-sPAPERSIZE=a4",
-        "-sDEVICE=" + device, "-sOutputFile=" + path, "-c", *(
-            "/Helvetica 48 selectfont 72 400 moveto (Page %d) show showpage" % n
-            for n in range(1, count + 1)), check=True)
+    gs = "gs -q -dBATCH -dNOPAUSE -dSAFER -r%d -sPAPERSIZE=a4 -sDEVICE=%s" % (dpi, device)
+    page = "/Helvetica 48 selectfont 72 400 moveto (Page %d) show showpage"
+    sh(gs, "-sOutputFile=" + path, "-c", *(page % n for n in range(1, count + 1)), check=True)
     return path
 
 
@@ -57,13 +58,14 @@ def everywhere_suite(work, uri):
     and PostScript."""
     for name in ("ipp-everywhere.test", "ipp-2.0.test", "ipp-1.1.test"):
         shutil.copy(os.path.join(TESTS, name), work)
-    sizes = {"a4": ["-sPAPERSIZE=a4"], "letter": ["-sPAPERSIZE=letter"],
-             "4x6": ["-dDEVICEWIDTHPOINTS=288", "-dDEVICEHEIGHTPOINTS=432", "-dFIXEDMEDIA"]}
+    sizes = {"a4": "-sPAPERSIZE=a4", "letter": "-sPAPERSIZE=letter"}
+    sizes["4x6"] = "-dDEVICEWIDTHPOINTS=288 -dDEVICEHEIGHTPOINTS=432 -dFIXEDMEDIA"
 
     def draw(device, path, size, *args, pages=1):
-        run("gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", *sizes[size], "-sDEVICE=" + device,
-            *args, "-sOutputFile=" + os.path.join(work, path), "-c",
-            "0 0 1 setrgbcolor 36 36 144 144 rectfill showpage " * pages, check=True)
+        gs = "gs -q -dBATCH -dNOPAUSE -dSAFER %s -sDEVICE=%s" % (sizes[size], device)
+        square = "0 0 1 setrgbcolor 36 36 144 144 rectfill showpage " * pages
+        sh(gs, *args, "-sOutputFile=" + os.path.join(work, path), "-c", square, check=True)
+
     for colour, device in (("color", "jpeg"), ("gray", "jpeggray")):
         draw(device, colour + ".jpg", "4x6", "-r30")
     for size in ("a4", "letter"):
@@ -73,18 +75,19 @@ def everywhere_suite(work, uri):
     # the types and resolutions the printer does not claim get empty ones.
     named = pathlib.Path(TESTS, "ipp-everywhere.test").read_text()
     claimed = printer_attributes(uri)
+    raster_types = claimed["pwg-raster-document-type-supported"].split(",")
+    resolutions = claimed["pwg-raster-document-resolution-supported"]
     spaces = {"black-1": (3, 1), "sgray-8": (18, 8), "srgb-8": (19, 8)}
     for path in set(re.findall(r"^\s*FILE (pwg-raster-samples-\S+)", named, re.M)):
         folder, kind, name = path.split("/")
         dpi = folder.rsplit("-", 1)[1]
         os.makedirs(os.path.join(work, folder, kind), exist_ok=True)
         pathlib.Path(work, path).touch()
-        if kind.replace("-", "_") not in claimed["pwg-raster-document-type-supported"].split(
-                ",") or dpi not in claimed["pwg-raster-document-resolution-supported"]:
+        if kind.replace("-", "_") not in raster_types or dpi not in resolutions:
             continue
         size = next(size for size in sizes if size in name)
-        draw("pwgraster", path, size, "-r" + dpi[:-3], "-dcupsColorSpace=%d" % spaces[kind][0],
-             "-dcupsBitsPerColor=%d" % spaces[kind][1], pages=2 if "document" in name else 1)
+        options = "-r%s -dcupsColorSpace=%d -dcupsBitsPerColor=%d" % (dpi[:-3], *spaces[kind])
+        draw("pwgraster", path, size, *options.split(), pages=2 if "document" in name else 1)
     return os.path.join(work, "ipp-everywhere.test")
 
 
@@ -100,27 +103,24 @@ def start_app(test, prefix, rescan_seconds=2, *options, tmp="/tmp", to_folder=Tr
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         host.port = s.getsockname()[1]
-    env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + prefix,
-           "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + peer.PROXY_EXE,
-           "DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + host.out,
-           "XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds,
-           "TMPDIR=" + tmp]
+    env = ["HOME=" + os.path.dirname(PREFIX), "WINEPREFIX=" + prefix]
+    env += ["CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + peer.PROXY_EXE]
+    env += ["DISPLAY=" + os.environ.get("DISPLAY", ":87"), "TAVRI_OUTPUT_DIR=" + host.out]
+    env += ["XDG_STATE_HOME=" + state, "TAVRI_RESCAN_SECONDS=%d" % rescan_seconds, "TMPDIR=" + tmp]
     env = [e for e in env if to_folder or not e.startswith("TAVRI_OUTPUT_DIR=")]
+    settings = ["server-port=%d" % host.port, "log-file=" + host.log, "log-level=debug", *options]
+    command = ["runuser", "-u", USER, "--", "env", *env, APP, "server"]
+    command += [word for setting in settings for word in ("-o", setting)]
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     host.stderr = os.path.join(host.work, "stderr")
     with open(host.stderr, "wb") as stderr:
-        host.app = subprocess.Popen(
-            ["runuser", "-u", USER, "--", "env", *env, APP, "server", "-o",
-             "server-port=%d" % host.port, "-o", "log-file=" + host.log, "-o", "log-level=debug",
-             *[word for option in options for word in ("-o", option)]],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr,
-            start_new_session=True)
+        host.app = subprocess.Popen(command, stderr=stderr, start_new_session=True, **quiet)
     test.addCleanup(stop_app, host.app)
-    listening = [o.split("=", 1)[1] for o in options if o.startswith("listen-hostname=")]
-    host.uri = "ipp://%s:%d/ipp/print/%s" % ((listening or ["localhost"])[0], host.port,
-                                             peer.PRINTER)
-    wait_until(lambda: host.app.poll() is not None or run(
-        "ipptool", "-T", "5", host.uri, "get-printer-attributes.test").returncode == 0, 120,
-        "serving or refused")
+    named = [o.split("=", 1)[1] for o in options if o.startswith("listen-hostname=")]
+    host.uri = "ipp://%s:%d/ipp/print/%s" % ((named or ["localhost"])[0], host.port, peer.PRINTER)
+    ask = "ipptool -T 5 %s get-printer-attributes.test" % host.uri
+    answered = lambda: sh(ask).returncode == 0  # noqa: E731
+    wait_until(lambda: host.app.poll() is not None or answered(), 120, "serving or refused")
     return host
 
 
@@ -129,17 +129,21 @@ def choose_destination(host, choice):
     page = "http://127.0.0.1:%d/%s/destination" % (host.port, peer.PRINTER)
     got = run("runuser", "-u", USER, "--", "curl", "-s", "-D", "-", page).stdout
     assert "The CUPS queue %s, which the Wine printer stands for" % peer.PRINTER in got, got
-    cookie, session = re.search(r"tavri-form=(\w+)", got)[1], re.search(
-        r'"session" value="(\w+)"', got)[1]
-    return run("runuser", "-u", USER, "--", "curl", "-s", "-b", "tavri-form=" + cookie, "-H",
-               "Origin: http://127.0.0.1:%d" % host.port, "--data-urlencode",
-               "session=" + session, *[w for field in choice.split("&")
-                                       for w in ("--data-urlencode", field)], page).stdout
+    cookie = re.search(r"tavri-form=(\w+)", got)[1]
+    session = re.search(r'"session" value="(\w+)"', got)[1]
+    curl = "runuser -u %s -- curl -s -b tavri-form=%s -H" % (USER, cookie)
+    fields = ["session=" + session] + choice.split("&")
+    form = [word for field in fields for word in ("--data-urlencode", field)]
+    return sh(curl, "Origin: http://127.0.0.1:%d" % host.port, *form, page).stdout
 
 
 def printer_attributes(uri):
     out = run("ipptool", "-tv", uri, "get-printer-attributes.test").stdout
     return dict(re.findall(r"^\s*(\S+) \([^)]*\) = (.*)$", out, re.M))
+
+
+def reasons(uri):
+    return printer_attributes(uri)["printer-state-reasons"]
 
 
 def stop_app(app):
@@ -165,16 +169,19 @@ class Browser:
             for fd, number in ((to_browser, 3), (from_browser, 4)):
                 os.dup2(fd, number)
                 os.set_inheritable(number, True)
-        test.addCleanup(stop_app, subprocess.Popen(
-            [CHROMIUM, "--headless", "--remote-debugging-pipe", "--user-data-dir=" + profile],
-            user=owner.pw_uid, group=owner.pw_gid, extra_groups=[], preexec_fn=pipes,
-            close_fds=False, env={"HOME": profile, "PATH": "/usr/bin:/bin"},
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True))
+
+        command = [CHROMIUM, "--headless", "--remote-debugging-pipe", "--user-data-dir=" + profile]
+        as_owner = dict(user=owner.pw_uid, group=owner.pw_gid, extra_groups=[], preexec_fn=pipes)
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        env = {"HOME": profile, "PATH": "/usr/bin:/bin"}
+        browser = subprocess.Popen(command, close_fds=False, env=env, **as_owner, **quiet)
+        test.addCleanup(stop_app, browser)
         os.close(to_browser)
         os.close(from_browser)
-        page = next(t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page")
-        self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
-                                 flatten=True)["sessionId"]
+        targets = self.call("Target.getTargets")["targetInfos"]
+        page = next(t for t in targets if t["type"] == "page")
+        attached = self.call("Target.attachToTarget", targetId=page["targetId"], flatten=True)
+        self.session = attached["sessionId"]
 
     def call(self, method, **params):
         self.next_id += 1
@@ -193,23 +200,24 @@ class Browser:
                 return reply.get("result", {})
 
     def js(self, expression):
-        return self.call("Runtime.evaluate", expression=expression,
-                         returnByValue=True).get("result", {}).get("value")
+        answer = self.call("Runtime.evaluate", expression=expression, returnByValue=True)
+        return answer.get("result", {}).get("value")
 
     def load(self, url):
         self.call("Page.navigate", url=url)
-        wait_until(lambda: self.js("document.readyState == 'complete' && location.href") == url,
-                   30, url)
+        loaded = "document.readyState == 'complete' && location.href"
+        wait_until(lambda: self.js(loaded) == url, 30, url)
         return self.js("document.body.innerText")
 
     def submit(self, form, **fields):
         """Fills in the page's `form` (a selector), presses its submit button
         and waits for the page that brings."""
-        self.js("window.stale = true; { const form = document.querySelector(%s); for (const [n, v]"
-                " of Object.entries(%s)) form.elements[n].value = v; form.querySelector("
-                "'[type=submit]').click() }" % (json.dumps(form), json.dumps(fields)))
-        wait_until(lambda: self.js("!window.stale && document.readyState == 'complete'"), 30,
-                   "%s submitted" % form)
+        fill = "window.stale = true; { const form = document.querySelector(%s); for (const [n, v]"
+        fill += " of Object.entries(%s)) form.elements[n].value = v; form.querySelector("
+        fill += "'[type=submit]').click() }"
+        self.js(fill % (json.dumps(form), json.dumps(fields)))
+        ready = "!window.stale && document.readyState == 'complete'"
+        wait_until(lambda: self.js(ready), 30, "%s submitted" % form)
 
 
 class PrinterApp(unittest.TestCase):
@@ -220,51 +228,52 @@ class PrinterApp(unittest.TestCase):
         """ipptool's verbose answer to one of its tests: by default, the jobs not yet done."""
         return run("ipptool", "-tv", self.uri, test).stdout
 
-    def print_job(self, document, test=TESTS + "/print-job.test"):
+    def print_job(self, document, test=PRINT_JOB):
         out = run("ipptool", "-tv", "-f", document, self.uri, test)
         self.assertEqual(0, out.returncode, out.stdout)
-        return int(re.search(r"job-id \(integer\) = (\d+)", out.stdout).group(1))
+        return int(re.search(JOB_ID, out.stdout)[1])
 
     def delivered(self, job, count):
-        found = wait_until(lambda: glob.glob(os.path.join(self.out, "job-%d-*" % job)), 180,
-                           "job %d delivered" % job)
+        pattern = os.path.join(self.out, "job-%d-*" % job)
+        found = wait_until(lambda: glob.glob(pattern), 180, "job %d delivered" % job)
         self.assertEqual(1, len(found), found)
         self.assertEqual(count, pathlib.Path(found[0]).read_bytes().count(b"\n%%Page: "), found[0])
         return found[0]
 
     def long_job(self):
         """A job of 40 pages, once it prints, and the ipptool that sent it."""
-        printing = subprocess.Popen(["ipptool", "-f", pages(".pwg", 40, self.work), self.uri,
-                                     TESTS + "/print-job.test"], stdout=subprocess.DEVNULL)
-        job = int(wait_until(lambda: re.search(r"job-id \(integer\) = (\d+)", self.jobs()), 120,
-                             "the job queued").group(1))
-        wait_until(lambda: "job-state (enum) = processing" in self.jobs(), 120,
-                   "job %d printing" % job)
+        command = ["ipptool", "-f", pages(".pwg", 40, self.work), self.uri, PRINT_JOB]
+        printing = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+        job = int(wait_until(lambda: re.search(JOB_ID, self.jobs()), 120, "the job queued")[1])
+        processing = "job-state (enum) = processing"
+        wait_until(lambda: processing in self.jobs(), 120, "job %d printing" % job)
         return printing, job
 
     def cancelled(self, printing, job):
-        wait_until(lambda: "job-state (enum) = canceled" in self.jobs("get-completed-jobs.test"),
-                   120, "job %d cancelled" % job)
+        done = "job-state (enum) = canceled"
+        wait_until(
+            lambda: done in self.jobs("get-completed-jobs.test"), 120, "job %d cancelled" % job
+        )
         printing.wait(60)
 
     def test_everywhere_conformance_jobs_cancel_and_a_cups_queue(self):
         jpeg = pages(".jpg", 1, self.work)
         self.delivered(self.print_job(jpeg), 1)
         self.delivered(self.print_job(pages(".pwg", 3, self.work)), 3)
-        with open(TESTS + "/print-job.test") as f, open(self.work + "/copies.test", "w") as to:
+        with open(PRINT_JOB) as f, open(self.work + "/copies.test", "w") as to:
             to.write(f.read().replace("copies 1", "copies 2"))
         self.delivered(self.print_job(pages(".pwg", 3, self.work), to.name), 6)
         self.delivered(self.print_job(pages(".pdf", 4, self.work)), 4)
         # orientation-requested=4: the page turned, its line of text running up the paper.
-        with open(TESTS + "/print-job.test") as f, open(self.work + "/turned.test", "w") as to:
+        with open(PRINT_JOB) as f, open(self.work + "/turned.test", "w") as to:
             to.write(f.read().replace("copies 1", "copies 1\nATTR enum orientation-requested 4"))
         turned = self.delivered(self.print_job(pages(".pdf", 1, self.work), to.name), 1)
-        grey = run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-r20", "-sDEVICE=pgm",
-                   "-sOutputFile=-", turned).stdout.splitlines()
+        gs = "gs -q -dSAFER -dBATCH -dNOPAUSE -r20 -sDEVICE=pgm -sOutputFile=-"
+        grey = sh(gs, turned).stdout.splitlines()
         p2 = " ".join(line for line in grey if line[:1] != "#").split()  # P2 width height 255
         dark, w = [i for i, v in enumerate(p2[4:]) if int(v) < 128], int(p2[1])
-        self.assertGreater(dark[-1] // w - dark[0] // w, max(i % w for i in dark) - min(
-            i % w for i in dark), "the line of text runs up the page")
+        height, across = dark[-1] // w - dark[0] // w, [i % w for i in dark]
+        self.assertGreater(height, max(across) - min(across), "the line of text runs up the page")
 
         # Cancelled while it prints: cancelled, and nothing left behind.
         left = lambda: {*os.listdir("/dev/shm"), *os.listdir(PREFIX + "/drive_c")}  # noqa: E731
@@ -291,22 +300,22 @@ class PrinterApp(unittest.TestCase):
         self.assertEqual(0, made.returncode, made.stderr)
         listener = Listener(5)
         listener.start()
-        ppd = shutil.copy(pathlib.Path(os.environ["CUPS_SERVERROOT"], "ppd", peer.PRINTER + ".ppd"),
-                          self.work)
+        own = pathlib.Path(os.environ["CUPS_SERVERROOT"], "ppd", peer.PRINTER + ".ppd")
+        ppd = shutil.copy(own, self.work)
         run("lpadmin", "-p", native, "-E", "-v", listener.uri, "-P", ppd, check=True)
         self.addCleanup(run, "lpadmin", "-x", native)
-        frame = bmp.make("pdfwrite", self.work + "/frame.pdf", "28 28 539 786 rectstroke showpage",
-                         (595, 842))
+        outline = "28 28 539 786 rectstroke showpage"
+        frame = bmp.make("pdfwrite", self.work + "/frame.pdf", outline, (595, 842))
         one, three = (bmp.make_pdf("%s/%d.pdf" % (self.work, n), n) for n in (1, 3))
-        photo = bmp.make("jpeg", self.work + "/photo.jpg", "0 0 1 setrgbcolor 0 0 1200 800 "
-                         "rectfill 1 0 0 setrgbcolor 0 0 200 800 rectfill showpage", (1200, 800))
-        cases = [[frame], [one, three], [photo], [photo, "-o", "print-scaling=fit"],
-                 [three, "-n", "2", "-o", "collate=false"]]
+        drawn = "0 0 1 setrgbcolor 0 0 1200 800 rectfill 1 0 0 setrgbcolor 0 0 200 800 rectfill"
+        photo = bmp.make("jpeg", self.work + "/photo.jpg", drawn + " showpage", (1200, 800))
+        cases = [[frame], [one, three], [photo], [photo, "-o", "print-scaling=fit"]]
+        cases.append([three, "-n", "2", "-o", "collate=false"])
         for n, case in enumerate(cases):
             for destination in (queue, native):
                 run("lp", "-d", destination, "-t", "case-%d" % n, *case, check=True)
-        wait_until(lambda: len(os.listdir(self.out)) == len(cases) and idle(native), 600,
-                   "every job printed")
+        printed = lambda: len(os.listdir(self.out)) == len(cases) and idle(native)  # noqa: E731
+        wait_until(printed, 600, "every job printed")
         listener.join(10)
         for n, theirs in enumerate(listener.outputs):
             pathlib.Path(self.work, "native.ps").write_bytes(theirs)
@@ -330,9 +339,8 @@ class PrinterApp(unittest.TestCase):
         before = set(glob.glob(folder + "/*"))
         run("cupsreject", peer.PRINTER, check=True)
         self.addCleanup(run, "cupsaccept", peer.PRINTER)
-        run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, TESTS + "/print-job.test")
-        wait_until(lambda: "offline-report" in printer_attributes(host.uri)["printer-state-reasons"], 120,
-                   "the printer offline")
+        run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, PRINT_JOB)
+        wait_until(lambda: "offline-report" in reasons(host.uri), 120, "the printer offline")
         run("cupsaccept", peer.PRINTER, check=True)
         (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
         wait_until(lambda: b"%%EOF" in read(made)[-64:], 30, "the PDF written whole")
@@ -340,7 +348,7 @@ class PrinterApp(unittest.TestCase):
         self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
         self.assertEqual([], os.listdir(host.out))
         self.assertIn(b"Handed on to queue:" + peer.PRINTER.encode(), read(host.log))
-        self.assertEqual("none", printer_attributes(host.uri)["printer-state-reasons"])
+        self.assertEqual("none", reasons(host.uri))
 
         # The owner sends them to the folder instead, on the printer's
         # Destination page: a choice that outlives a restart.
@@ -348,11 +356,11 @@ class PrinterApp(unittest.TestCase):
         (state,) = glob.glob(host.work + "/state/tavri-printer-app/*.state")
         stop_app(host.app)
         again = start_app(self, PREFIX, 0, "state-file=" + state, to_folder=False)
-        printed = run("ipptool", "-tv", "-f", pages(".pdf", 1, self.work), again.uri,
-                      TESTS + "/print-job.test").stdout
-        job = int(re.search(r"job-id \(integer\) = (\d+)", printed)[1])
-        wait_until(lambda: glob.glob("%s/tavri-printed/job-%d-*" % (os.path.dirname(PREFIX), job)),
-                   120, "job %d in the output folder" % job)
+        document = pages(".pdf", 1, self.work)
+        printed = run("ipptool", "-tv", "-f", document, again.uri, PRINT_JOB).stdout
+        job = int(re.search(JOB_ID, printed)[1])
+        pattern = "%s/tavri-printed/job-%d-*" % (os.path.dirname(PREFIX), job)
+        wait_until(lambda: glob.glob(pattern), 120, "job %d in the output folder" % job)
 
     def test_network_destinations_and_loops_refused(self):
         """A socket printer that is off at first: the printer says so, the
@@ -366,18 +374,16 @@ class PrinterApp(unittest.TestCase):
         refused = start_app(self, PREFIX, 0, "destination.Office=ipp://me:secret@h/ipp/print")
         self.assertEqual(1, refused.app.wait(60))
         self.assertIn("names a user or password", read(refused.stderr).decode())
-        host = start_app(self, PREFIX, 0, "destination.%s=socket://localhost:%d" % (
-            peer.PRINTER, port), to_folder=False)
-        run("ipptool", "-f", pages(".pdf", 2, self.work), host.uri, TESTS + "/print-job.test")
-        wait_until(lambda: "offline-report" in printer_attributes(host.uri)["printer-state-reasons"],
-                   120, "the printer offline")
+        destination = "destination.%s=socket://localhost:%d" % (peer.PRINTER, port)
+        host = start_app(self, PREFIX, 0, destination, to_folder=False)
+        run("ipptool", "-f", pages(".pdf", 2, self.work), host.uri, PRINT_JOB)
+        wait_until(lambda: "offline-report" in reasons(host.uri), 120, "the printer offline")
         with socket.create_server(("127.0.0.1", port)) as server:
             server.settimeout(60)
             conn, _ = server.accept()
             with conn:
                 got = b"".join(iter(lambda: conn.recv(1 << 16), b""))
-            wait_until(lambda: "none" == printer_attributes(host.uri)["printer-state-reasons"],
-                       30, "the printer online again")
+            wait_until(lambda: "none" == reasons(host.uri), 30, "the printer online again")
             server.settimeout(1)
             self.assertRaises(socket.timeout, server.accept)
         self.assertTrue(got.startswith((b"%!", b"\x1b%-12345X")), got[:64])
@@ -385,14 +391,14 @@ class PrinterApp(unittest.TestCase):
         self.assertEqual([], os.listdir(host.out))
 
         own = "ipp://[::ffff:127.0.0.1]:%d/ipp/print/%s" % (host.port, peer.PRINTER)
-        self.assertIn("Not saved: %s leads back to a printer application." % own,
-                      choose_destination(host, "to=uri&uri=" + own))
-        cups = "ipp://127.0.0.1:%s/printers/%s" % (os.environ["CUPS_SERVER"].split(":")[1],
-                                                   peer.PRINTER)
+        said = choose_destination(host, "to=uri&uri=" + own)
+        self.assertIn("Not saved: %s leads back to a printer application." % own, said)
+        cups_port = os.environ["CUPS_SERVER"].split(":")[1]
+        cups = "ipp://127.0.0.1:%s/printers/%s" % (cups_port, peer.PRINTER)
         self.assertIn("Changes saved.", choose_destination(host, "to=uri&uri=" + cups))
         folder = os.path.join(os.path.dirname(PREFIX), "PDF")
         before = set(glob.glob(folder + "/*"))
-        run("ipptool", "-f", pages(".pdf", 1, self.work), host.uri, TESTS + "/print-job.test")
+        run("ipptool", "-f", pages(".pdf", 1, self.work), host.uri, PRINT_JOB)
         (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
         self.assertIn(b"Handed on to " + cups.encode(), read(host.log))
 
@@ -407,26 +413,25 @@ class PrinterApp(unittest.TestCase):
         self.assertRegex(browser.load(printer), r"Status\s+Idle")
         printing, job = self.long_job()
         self.assertRegex(browser.load(printer + "jobs"), r"\n%d\t.*\tStarted at" % job)
-        self.assertEqual([], browser.js("[...document.links].filter(a => a.protocol != "
-                                        "location.protocol).map(a => a.href)"), "PAPPL's https")
+        elsewhere = "[...document.links].filter(a => a.protocol != location.protocol)"
+        self.assertEqual([], browser.js(elsewhere + ".map(a => a.href)"), "PAPPL's https")
         browser.submit('form:has([name="job-id"][value="%d"])' % job)
         self.cancelled(printing, job)
 
         # Every paper is offered, the driver's own too (PAPPL leaves out "custom_" ones).
         browser.load(printer + "media")
         offered = browser.js("[...document.forms[0]['ready0-size'].options].map(o => o.value)")
-        self.assertEqual(sorted(printer_attributes(self.uri)["media-supported"].split(",")),
-                         sorted(offered))
+        supported = printer_attributes(self.uri)["media-supported"].split(",")
+        self.assertEqual(sorted(supported), sorted(offered))
         paper = next(m for m in offered if m.startswith(("oe_", "om_")))
         browser.submit("form", **{"ready0-size": paper})
         browser.load(printer + "printing")
         browser.submit("form", **{"print-color-mode": "monochrome", "printer-resolution": "600dpi"})
-        wanted = {"media-default": paper, "print-color-mode-default": "monochrome",
-                  "printer-resolution-default": "600dpi"}
+        wanted = {"media-default": paper, "print-color-mode-default": "monochrome"}
+        wanted["printer-resolution-default"] = "600dpi"
         self.assertLessEqual(wanted.items(), printer_attributes(self.uri).items())
         refused = "import urllib.request as u; u.urlopen(%r)" % (printer + "printing")
-        self.assertIn("403", run("runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c",
-                                 refused).stderr)
+        self.assertIn("403", sh("runuser -u nobody -- /usr/bin/python3 -c", refused).stderr)
 
         (state,) = glob.glob(self.work + "/state/tavri-printer-app/*.state")
         wait_until(lambda: "monochrome" in pathlib.Path(state).read_text(), 30, "defaults saved")
@@ -445,18 +450,18 @@ class PrinterApp(unittest.TestCase):
         """What is served is said at start; another application for the same
         prefix or port, a prefix that does not exist and an output folder
         the owner cannot write are refused, and the first one serves on."""
-        said = "serving the Wine prefix %s; printers: %s; output in %s" % (PREFIX, peer.PRINTER,
-                                                                          self.out)
-        self.assertIn(said, read(self.stderr).decode())
+        said = "serving the Wine prefix %s; printers: %s; output in %s"
+        self.assertIn(said % (PREFIX, peer.PRINTER, self.out), read(self.stderr).decode())
         second, spool = PREFIX + "-second", tempfile.mkdtemp(dir=self.work)
         os.chmod(spool, 0o777)  # a spool folder another user could put jobs into
+        shared = "the spool folder %s is not a folder of this user's alone" % spool
         for prefix, option, said in (
-                (PREFIX, "rescan-interval=0", "another tavri-printer-app serves the Wine prefix"),
-                (second, "server-port=%d" % self.port, "port %d is in use" % self.port),
-                (self.work + "/none", "rescan-interval=0", "the Wine prefix %s/none" % self.work),
-                (second, "output-directory=/", "the output folder / cannot be written"),
-                (second, "spool-directory=" + spool, "the spool folder %s is not a folder of "
-                 "this user's alone" % spool)):
+            (PREFIX, "rescan-interval=0", "another tavri-printer-app serves the Wine prefix"),
+            (second, "server-port=%d" % self.port, "port %d is in use" % self.port),
+            (self.work + "/none", "rescan-interval=0", "the Wine prefix %s/none" % self.work),
+            (second, "output-directory=/", "the output folder / cannot be written"),
+            (second, "spool-directory=" + spool, shared),
+        ):
             refused = start_app(self, prefix, 0, option)
             self.assertEqual(1, refused.app.wait(60), said)
             self.assertIn("tavri-printer-app: " + said, read(refused.stderr).decode())
@@ -471,16 +476,17 @@ class PrinterApp(unittest.TestCase):
         os.killpg(self.app.pid, signal.SIGKILL)
         self.assertTrue(left, "the job's page folder")
         link = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
-        reg = ["runuser", "-u", USER, "--", "env", "WINEPREFIX=" + PREFIX,
-               "HOME=" + os.path.dirname(PREFIX), os.environ.get("WINE", "wine"), "reg"]
+        env = ["WINEPREFIX=" + PREFIX, "HOME=" + os.path.dirname(PREFIX)]
+        reg = ["runuser", "-u", USER, "--", "env", *env, os.environ.get("WINE", "wine"), "reg"]
         run(*reg, "delete", link, "/v", "Tahoma", "/f", check=True)
         log = pathlib.Path(self.work, "big.log")
         log.write_text("I old line\n" * 200000)
         shutil.chown(log, USER)
         (state,) = glob.glob(self.work + "/state/tavri-printer-app/*.state")
-        vars(self).update(vars(start_app(self, PREFIX, 2, "log-file=%s" % log, "state-file=" + state)))
-        self.assertRegex(self.jobs("get-completed-jobs.test"), r"(?s)job-id \(integer\) = %d\n.*"
-                         r"job-state \(enum\) = aborted\n.*aborted-by-system" % job)
+        again = start_app(self, PREFIX, 2, "log-file=%s" % log, "state-file=" + state)
+        vars(self).update(vars(again))
+        aborted = r"(?s)job-id \(integer\) = %d\n.*job-state \(enum\) = aborted\n" % job
+        self.assertRegex(self.jobs("get-completed-jobs.test"), aborted + ".*aborted-by-system")
         self.assertEqual(set(), {p for p in left if os.path.exists(p)})
         self.delivered(self.print_job(pages(".jpg", 1, self.work)), 1)
         self.assertIn("wqy-microhei", run(*reg, "query", link, "/v", "Tahoma").stdout)
@@ -489,10 +495,15 @@ class PrinterApp(unittest.TestCase):
         """Each printer advertised where it can be reached, with its resource."""
         if not shutil.which("avahi-browse") or run("avahi-browse", "-pt", "_ipp._tcp").returncode:
             self.skipTest("no avahi-daemon to ask (scripts/services starts one where installed)")
-        found = wait_until(lambda: [line.split(";") for line in run(
-            "avahi-browse", "-rpt", "_ipp._tcp").stdout.splitlines() if line.startswith("=;") and
-            line.split(";")[8] == str(self.port) and '"rp=ipp/print/%s"' % peer.PRINTER in line]
-            or "Local name collision" in pathlib.Path(self.log).read_text(), 30, "advertised")
+        resource = '"rp=ipp/print/%s"' % peer.PRINTER
+
+        def advertised():
+            lines = sh("avahi-browse -rpt _ipp._tcp").stdout.splitlines()
+            rows = [line.split(";") for line in lines if line.startswith("=;")]
+            rows = [row for row in rows if row[8] == str(self.port) and resource in ";".join(row)]
+            return rows or "Local name collision" in pathlib.Path(self.log).read_text()
+
+        found = wait_until(advertised, 30, "advertised")
         if found is True:  # another checkout's rig, as this user, serves the same printer
             self.skipTest("another application on this machine advertises %s" % peer.PRINTER)
         self.assertEqual({"lo"}, {fields[1] for fields in found}, found)
@@ -505,11 +516,11 @@ class PrinterApp(unittest.TestCase):
         stop_app(self.app)
         host = start_app(self, PREFIX, 0, "listen-hostname=" + address)
         page = "//%s:%d/%s/config" % (address, host.port, peer.PRINTER)
-        self.assertEqual(["301", "401"], [run("curl", "-sk", "-o", "/dev/null", "-w", "%{http_code}",
-                                              scheme + page).stdout for scheme in ("http:", "https:")])
+        curl = "curl -sk -o /dev/null -w %{http_code}"
+        codes = [sh(curl, scheme + page).stdout for scheme in ("http:", "https:")]
+        self.assertEqual(["301", "401"], codes)
         # Printing asks for no password.
-        printed = run("ipptool", "-tv", "-f", pages(".pdf", 1, self.work), host.uri,
-                      TESTS + "/print-job.test")
+        printed = run("ipptool", "-tv", "-f", pages(".pdf", 1, self.work), host.uri, PRINT_JOB)
         self.assertIn("status-code = successful-ok", printed.stdout)
 
 
