@@ -12,7 +12,6 @@ import os
 import pathlib
 import pwd
 import re
-import signal
 import struct
 import subprocess
 import tempfile
@@ -20,11 +19,13 @@ import threading
 import unittest
 
 import peer
-from test_cups_backend import USER, read, run, wait_until
-from test_printer_app import APP, PREFIX, TESTS, pages, printer_attributes, start_app
+from test_cups_backend import USER, python_as, read, run, sh, wait_until
+from test_printer_app import APP, JOB_ID, PREFIX, PRINT_JOB, TESTS, pages, printer_attributes
+from test_printer_app import start_app
 
 OTHER = os.environ.get("PROXY_OTHER_USER", "tavri-e2e-other")
 OWNER = pwd.getpwnam(USER).pw_uid
+FORBIDDEN = "client-error-forbidden"
 
 REQUEST = """{
   OPERATION %s
@@ -61,33 +62,34 @@ def setUpModule():
         raise unittest.SkipTest("no second user %s (scripts/services creates it)" % OTHER)
 
 
-def as_user(user, *command, **options):
-    return run("runuser", "-u", user, "--", *command, **options)
+def as_user(user, line, *more, **options):
+    """`sh` of `line`, then `more`, as `user`."""
+    return sh("runuser -u %s -- %s" % (user, line), *more, **options)
 
 
 def job_text(uri, number):
     """The job's state and message, as its owner sees them."""
-    return " ".join(re.findall(r"job-state(?:-message)? \(\w+\) = (.*)", run(
-        "ipptool", "-tv", "%s/%d" % (uri, number), TESTS + "/get-job-attributes.test").stdout))
+    out = sh("ipptool -tv", "%s/%d" % (uri, number), TESTS + "/get-job-attributes.test").stdout
+    return " ".join(re.findall(r"job-state(?:-message)? \(\w+\) = (.*)", out))
 
 
 class Requests:  # IPP requests to the application at self.uri, as any user
     def request(self, user, operation, job=None, name=None, extra="", document=None):
         """`operation` sent as `user` under `name`: ipptool's account of the answer."""
         path = tempfile.mktemp(".test", dir=self.work)
-        pathlib.Path(path).write_text(REQUEST % (operation, job and "ATTR integer job-id %d" % job
-                                                 or "", extra))
+        job_id = job and "ATTR integer job-id %d" % job or ""
+        pathlib.Path(path).write_text(REQUEST % (operation, job_id, extra))
         os.chmod(path, 0o644)
-        return as_user(user, "ipptool", "-tv", "-d", "name=" + (name or user),
-                       *(["-f", document] if document else []), self.uri, path).stdout
+        named = ["-d", "name=" + (name or user)] + (["-f", document] if document else [])
+        return as_user(user, "ipptool -tv", *named, self.uri, path).stdout
 
     def status(self, *request):
         return re.search(r"status-code = (\S+)", self.request(*request)).group(1)
 
     def held_job(self, user):
-        out = self.request(user, "Print-Job", None, user, "GROUP job-attributes-tag\nATTR keyword "
-                           "job-hold-until indefinite\nFILE $filename", pages(".pdf", 1, self.work))
-        return int(re.search(r"job-id \(integer\) = (\d+)", out).group(1))
+        held = "GROUP job-attributes-tag\nATTR keyword job-hold-until indefinite\nFILE $filename"
+        out = self.request(user, "Print-Job", None, user, held, pages(".pdf", 1, self.work))
+        return int(re.search(JOB_ID, out)[1])
 
     def job_state(self, job):
         return job_text(self.uri, job).split()[0]
@@ -101,47 +103,44 @@ class Attacker(unittest.TestCase, Requests):
         owners, nobodys = self.held_job(USER), self.held_job("nobody")
         for job, name in ((owners, OTHER), (owners, USER), (nobodys, "nobody")):
             for operation in ("Cancel-Job", "Release-Job", "Hold-Job"):
-                self.assertEqual("client-error-forbidden",
-                                 self.status(OTHER, operation, job, name), (job, name))
-        for operation in ("Cancel-Jobs", "Cancel-My-Jobs", "Pause-Printer", "Resume-Printer",
-                          "Hold-New-Jobs", "Release-Held-New-Jobs", "Disable-Printer"):
-            self.assertEqual("client-error-forbidden", self.status(OTHER, operation, None, USER),
-                             operation)
-        colour = "GROUP printer-attributes-tag\nATTR keyword print-color-mode-default monochrome"
-        self.assertEqual("client-error-forbidden",
-                         self.status(OTHER, "Set-Printer-Attributes", None, USER, colour))
+                self.assertEqual(FORBIDDEN, self.status(OTHER, operation, job, name), (job, name))
+        printer_operations = "Cancel-Jobs Cancel-My-Jobs Pause-Printer Resume-Printer Hold-New-Jobs"
+        for operation in (printer_operations + " Release-Held-New-Jobs Disable-Printer").split():
+            self.assertEqual(FORBIDDEN, self.status(OTHER, operation, None, USER), operation)
+        mono = "GROUP printer-attributes-tag\nATTR keyword print-color-mode-default monochrome"
+        self.assertEqual(FORBIDDEN, self.status(OTHER, "Set-Printer-Attributes", None, USER, mono))
         self.assertEqual(["pending-held"] * 2, [self.job_state(owners), self.job_state(nobodys)])
         # Each sender changes its own job, under any name; the owner any job.
         self.assertEqual("successful-ok", self.status("nobody", "Cancel-Job", nobodys, "x"))
         attackers = self.held_job(OTHER)
         self.assertEqual("successful-ok", self.status(USER, "Cancel-Job", attackers, "x"))
         self.assertEqual("successful-ok", self.status(USER, "Cancel-Job", owners))
-        self.assertEqual(["canceled"] * 3, [self.job_state(j) for j in (owners, nobodys,
-                                                                        attackers)])
+        states = [self.job_state(job) for job in (owners, nobodys, attackers)]
+        self.assertEqual(["canceled"] * 3, states)
 
     def post(self, user, cookie, token, origin, action="pause-printer"):
         """The printer page's `action` posted as `user`: whether it was done."""
-        out = as_user(user, "curl", "-s", "-b", "tavri-form=" + cookie, "-H", "Origin: " + origin,
-                      "-d", "session=%s&action=%s" % (token, action),
-                      "http://127.0.0.1:%d/%s/" % (self.port, peer.PRINTER)).stdout
-        return "Invalid form submission." not in out
+        page = "http://127.0.0.1:%d/%s/" % (self.port, peer.PRINTER)
+        sent = ["-b", "tavri-form=" + cookie, "-H", "Origin: " + origin]
+        out = as_user(user, "curl -s", *sent, "-d", "session=%s&action=%s" % (token, action), page)
+        return "Invalid form submission." not in out.stdout
 
     def form(self, user):
         """The printer page as `user` sees it: the cookie it is given, and the form's token."""
-        out = as_user(user, "curl", "-s", "-D", "-",
-                      "http://127.0.0.1:%d/%s/" % (self.port, peer.PRINTER)).stdout
-        return (re.search(r"Set-Cookie: tavri-form=(\w+)", out).group(1),
-                re.search(r'name="session" value="(\w+)"', out).group(1))
+        out = as_user(user, "curl -s -D -", "http://127.0.0.1:%d/%s/" % (self.port, peer.PRINTER))
+        cookie = re.search(r"Set-Cookie: tavri-form=(\w+)", out.stdout)[1]
+        return cookie, re.search(r'name="session" value="(\w+)"', out.stdout)[1]
 
     def test_forms_are_the_owners_and_sent_from_its_pages(self):
         own, foreign = "http://127.0.0.1:%d" % self.port, "http://127.0.0.1:%d" % (self.port + 1)
         owners, attackers = self.form(USER), self.form(OTHER)
         for user, (cookie, token), origin in (
-                (USER, attackers, own),  # the attacker's token, in the owner's browser
-                (USER, (owners[0], attackers[1]), own),
-                (USER, owners, foreign),  # the owner's own, from another site's page
-                (OTHER, owners, own),  # a stolen cookie and token, from another uid
-                (OTHER, attackers, own)):  # the buttons are the owner's
+            (USER, attackers, own),  # the attacker's token, in the owner's browser
+            (USER, (owners[0], attackers[1]), own),
+            (USER, owners, foreign),  # the owner's own, from another site's page
+            (OTHER, owners, own),  # a stolen cookie and token, from another uid
+            (OTHER, attackers, own),  # the buttons are the owner's
+        ):
             for action in ("pause-printer", "set-as-default", "hold-new-jobs"):
                 self.assertFalse(self.post(user, cookie, token, origin, action), (user, origin))
         self.assertEqual("idle", printer_attributes(self.uri)["printer-state"])
@@ -149,17 +148,18 @@ class Attacker(unittest.TestCase, Requests):
         self.assertEqual("stopped", printer_attributes(self.uri)["printer-state"])
 
     def test_the_command_socket_is_the_owners(self):
-        self.assertIn("Running", as_user(USER, "env", "-i", "HOME=/", "WINEPREFIX=" + PREFIX,
-                                         APP, "status").stdout)
+        status = as_user(USER, "env -i HOME=/", "WINEPREFIX=" + PREFIX, APP, "status").stdout
+        self.assertIn("Running", status)
         path = re.search(rb"Listening for connections on '(/.*)'", read(self.log))[1].decode()
         self.assertEqual(0o700, os.stat(os.path.dirname(path)).st_mode & 0o777)
-        connect = "import socket, sys; s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); "\
-                  "s.sendall(b'GET / HTTP/1.1\\r\\nHost: localhost\\r\\n\\r\\n'); print(s.recv(99))"
-        self.assertIn("Permission denied", as_user(OTHER, "python3", "-c", connect, path).stderr)
+        connect = "import socket, sys; s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); "
+        connect += "s.sendall(b'GET / HTTP/1.1\\r\\nHost: localhost\\r\\n\\r\\n'); "
+        connect += "print(s.recv(99))"
+        self.assertIn("Permission denied", as_user(OTHER, "python3 -c", connect, path).stderr)
         # A folder left open: the connection is still refused, by the peer's uid.
         os.chmod(os.path.dirname(path), 0o711)
         try:
-            self.assertNotIn("HTTP", as_user(OTHER, "python3", "-c", connect, path).stdout)
+            self.assertNotIn("HTTP", as_user(OTHER, "python3 -c", connect, path).stdout)
         finally:
             os.chmod(os.path.dirname(path), 0o700)
         refused = b"Refused uid %d on the command socket" % pwd.getpwnam(OTHER).pw_uid
@@ -168,28 +168,27 @@ class Attacker(unittest.TestCase, Requests):
         # A folder another user made first: the server is refused.
         tmp = tempfile.mkdtemp(dir=self.work)
         os.chmod(tmp, 0o1777)
-        as_user(OTHER, "mkdir", "-m", "0777", "%s/tavri-printer-app-%d" % (tmp, OWNER))
+        as_user(OTHER, "mkdir -m 0777", "%s/tavri-printer-app-%d" % (tmp, OWNER))
         refused = start_app(self, PREFIX + "-second", 0, tmp=tmp)
         self.assertEqual(1, refused.app.wait(60))
         self.assertIn("of the command socket is not yours alone", read(refused.stderr).decode())
 
     def test_what_a_job_writes_is_the_owners_alone(self):
-        self.assertIn("warning: other users can list the Wine prefix " + PREFIX,
-                      read(self.stderr).decode())
+        warning = "warning: other users can list the Wine prefix " + PREFIX
+        self.assertIn(warning, read(self.stderr).decode())
         lock = os.path.join(PREFIX, ".tavri-print.lock")
         if os.path.lexists(lock):
             os.remove(lock)
         pathlib.Path(lock).touch(0o644)  # as versions before this one made it
         os.chown(lock, OWNER, -1)
         loot, stop = os.path.join(self.work, "loot"), os.path.join(self.work, "stop")
-        reader = subprocess.Popen(["runuser", "-u", OTHER, "--", "python3", "-c", READER, PREFIX,
-                                   str(OWNER), loot, stop])
+        command = ["runuser", "-u", OTHER, "--", "python3", "-c", READER]
+        reader = subprocess.Popen(command + [PREFIX, str(OWNER), loot, stop])
         self.addCleanup(reader.kill)
-        out = run("ipptool", "-tv", "-f", pages(".pdf", 8, self.work), self.uri,
-                  TESTS + "/print-job.test").stdout
-        job = int(re.search(r"job-id \(integer\) = (\d+)", out).group(1))
+        out = run("ipptool", "-tv", "-f", pages(".pdf", 8, self.work), self.uri, PRINT_JOB).stdout
+        job = int(re.search(JOB_ID, out)[1])
         wait_until(lambda: self.job_state(job) == "processing", 60, "job %d printing" % job)
-        self.assertEqual("client-error-forbidden", self.status(OTHER, "Cancel-Current-Job"))
+        self.assertEqual(FORBIDDEN, self.status(OTHER, "Cancel-Current-Job"))
         wait_until(lambda: glob.glob(os.path.join(self.out, "job-%d-*" % job)), 180, "printed")
         open(stop, "w").close()
         reader.wait(30)
@@ -229,8 +228,8 @@ def raster(count, width, height, striped=False):
     struct.pack_into(">II", header, 276, 300, 300)
     struct.pack_into(">8I", header, 372, width, height, 0, 8, 8, width, 0, 18)
     stripes = bytes(x * 37 % 251 for x in range(width))
-    line = b"".join(bytes([257 - len(run)]) + run for run in (
-        stripes[x:x + 128] for x in range(0, width, 128))) if striped else b"\x80"
+    chunks = (stripes[x : x + 128] for x in range(0, width, 128))
+    line = b"".join(bytes([257 - len(chunk)]) + chunk for chunk in chunks) if striped else b"\x80"
     return b"RaS2" + (bytes(header) + (b"\xff" + line) * ((height + 255) // 256)) * count
 
 
@@ -239,33 +238,34 @@ class Bounds(unittest.TestCase, Requests):
     def setUpClass(cls):
         cls.addCleanup = cls.addClassCleanup
         host = start_app(cls, PREFIX, 0, *LIMITS)
-        vars(host).update(pid=int(run("pgrep", "-s", str(host.app.pid), "-f",
-                                      "tavri-printer-app server").stdout.split()[-1]))
+        pids = sh("pgrep -s %d -f" % host.app.pid, "tavri-printer-app server").stdout.split()
+        vars(host).update(pid=int(pids[-1]))
         for name, value in vars(host).items():
             setattr(cls, name, value)
 
     def send(self, what, document, number=1, stall=""):
         """As the other user: the job's id once answered, unless it stalls."""
-        sender = subprocess.Popen(
-            ["runuser", "-u", OTHER, "--", "/usr/bin/python3", "-c", SENDER, str(self.port),
-             peer.PRINTER, what, str(number), str(stall)],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
-        self.addCleanup(lambda: sender.poll() is None and os.killpg(sender.pid, signal.SIGKILL))
+        args = str(self.port), peer.PRINTER, what, str(number), str(stall)
+        pipes = dict(stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        sender = python_as(self, OTHER, SENDER, *args, **pipes)  # killed at the end
         if not stall:
             return int(sender.communicate(document, 300)[0])
         threading.Thread(target=sender.communicate, args=(document,), daemon=True).start()
 
     def last_job(self):  # the newest job not yet ended
-        return max(map(int, re.findall(r"job-id \(integer\) = (\d+)", run(
-            "ipptool", "-tv", self.uri, TESTS + "/get-jobs.test").stdout)), default=0)
+        out = run("ipptool", "-tv", self.uri, TESTS + "/get-jobs.test").stdout
+        return max(map(int, re.findall(JOB_ID, out)), default=0)
 
     def ended(self, number, state, message, seconds=120):
         """Waits for the job to end, the peak /dev/shm use of the page folders meanwhile."""
+        images = "/dev/shm/tavri-app-%d-*/*" % self.pid
+
         def done():
             with contextlib.suppress(OSError):  # a page removed meanwhile
-                self.shm = max(self.shm, sum(os.stat(page).st_blocks * 512 for page in glob.glob(
-                    "/dev/shm/tavri-app-%d-*/*" % self.pid)))
+                used = sum(os.stat(page).st_blocks * 512 for page in glob.glob(images))
+                self.shm = max(self.shm, used)
             return state in job_text(self.uri, number)
+
         self.shm = 0
         wait_until(done, seconds, "job %d %s" % (number, state))
         self.assertIn(message, job_text(self.uri, number))
@@ -283,9 +283,9 @@ class Bounds(unittest.TestCase, Requests):
         job = self.send("image/pwg-raster", raster(30, 7900, 8400, striped=True))
         self.ended(job, "aborted", "the driver's output grew past 100 MiB")
         self.assertTrue(60 << 20 < self.shm <= 64 << 20, self.shm)  # one page image at a time
-        self.assertEqual([], glob.glob("/dev/shm/tavri-app-%d-*" % self.pid) + glob.glob(
-            "%s/drive_c/tavri-app-%d-*" % (PREFIX, self.pid)) + glob.glob(
-            "%s/job-%d-*" % (self.out, job)))
+        left = glob.glob("/dev/shm/tavri-app-%d-*" % self.pid)
+        left += glob.glob("%s/drive_c/tavri-app-%d-*" % (PREFIX, self.pid))
+        self.assertEqual([], left + glob.glob("%s/job-%d-*" % (self.out, job)))
 
     def test_a_stalled_sender_holds_nothing_and_its_job_ends_at_a_cancel(self):
         page = raster(1, 2480, 3508)
