@@ -19,9 +19,9 @@ JOBS = 20
 def wineservers(prefix):
     """The arguments of the user's Wine servers that serve `prefix`."""
     mark = b"\0WINEPREFIX=%s\0" % prefix.encode()
-    return [read("/proc/%s/cmdline" % pid).split(b"\0")[1:-1]
-            for pid in run("pgrep", "-u", USER, "wineserver").stdout.split()
-            if mark in b"\0" + read("/proc/%s/environ" % pid)]
+    pids = run("pgrep", "-u", USER, "wineserver").stdout.split()
+    ours = [pid for pid in pids if mark in b"\0" + read("/proc/%s/environ" % pid)]
+    return [read("/proc/%s/cmdline" % pid).split(b"\0")[1:-1] for pid in ours]
 
 
 class TwoHosts(unittest.TestCase):
@@ -45,10 +45,10 @@ class TwoHosts(unittest.TestCase):
             run("lp", "-d", name, "-t", "stream-%02d" % n, document, check=True)
         # Every job ended in CUPS, each output delivered first: a job lost shows as a title.
         wait_until(lambda: run("lpstat", "-o", name).stdout == "", 300, "the jobs ended")
-        titles = sorted(re.match(r"job-\d+-(.*)\.ps$", f).group(1)
-                        for host in hosts for f in os.listdir(host.out))
-        errors = [line for host in hosts for line in read(host.log).decode().splitlines()
-                  if line.startswith("E ")]  # why the applications lost a job
+        outputs = [f for host in hosts for f in os.listdir(host.out)]
+        titles = sorted(re.match(r"job-\d+-(.*)\.ps$", f).group(1) for f in outputs)
+        logged = [line for host in hosts for line in read(host.log).decode().splitlines()]
+        errors = [x for x in logged if x.startswith("E ")]  # why the applications lost a job
         self.assertEqual(["stream-%02d" % n for n in range(JOBS)], titles, "\n".join(errors))
         self.assertTrue(all(os.listdir(host.out) for host in hosts), "both hosts printed")
 
