@@ -9,8 +9,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
 def floors():
-    rows = re.findall(r"^\| `src/(\w+)` \| (\d+) \|", (ROOT / "docs/architecture.md").read_text(),
-                      re.M)
+    text = (ROOT / "docs/architecture.md").read_text()
+    rows = re.findall(r"^\| `src/(\w+)` \| (\d+) \|", text, re.M)
     return {room: int(floor) for room, floor in rows}
 
 
@@ -19,9 +19,9 @@ def climbs(floor):
         room = path.parent.name
         for n, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
             target = re.match(r'#include "(\w+)/', line)
-            if target and target[1] != room and (
-                    room not in floor or floor.get(target[1], 99) >= floor[room]):
-                yield "%s:%d: %s includes %s" % (path.relative_to(ROOT), n, room, target[1])
+            other = target and target[1] != room and target[1]
+            if other and (room not in floor or floor.get(other, 99) >= floor[room]):
+                yield "%s:%d: %s includes %s" % (path.relative_to(ROOT), n, room, other)
 
 
 if __name__ == "__main__":
