@@ -26,19 +26,19 @@ from peer import p  # noqa: E402
 
 # The program's own lines at error level, and Wine's exception and heap errors.
 WINE_DEBUG = "-all,err+seh,err+heap,err+printproxy"
-CRASH_LINE = re.compile(r".*(unhandled (exception|page fault)|:err:(seh|heap):|backtrace:"
-                        r"|terminate called|assertion .*failed|stack overflow).*", re.I)
-EXIT_LIMIT = 2.0        # seconds from the server going away to the program's exit
+CRASHES = r"unhandled (exception|page fault)|:err:(seh|heap):|backtrace:|terminate called"
+CRASH_LINE = re.compile(r".*(%s|assertion .*failed|stack overflow).*" % CRASHES, re.I)
+EXIT_LIMIT = 2.0  # seconds from the server going away to the program's exit
 ANSWER_TIMEOUT = 120.0  # no answer for this long while the program runs: a hang
-EXIT_HANG = 15.0        # no exit for this long after the server went away: a hang
+EXIT_HANG = 15.0  # no exit for this long after the server went away: a hang
 # What each answer and notice may carry: the statuses allowed with each text (None: any).
-ALLOWED = {"ok": {b"OK": (0,)}, "notimpl": {b"Action not implemented": (21,)},
-           "page": {b"": (0, 1, 6, 11, 15, 20, 24)}, "failure": {b"": (2, 4, 6, 11, 19)},
-           "start": {b"": (0, 1, 8, 11, 12), b"check request header failed.": (1, 5, 8, 9, 14, 23),
-                     b"Print in progress": (21,)}, "result": None}
+ALLOWED = {"ok": {b"OK": (0,)}, "notimpl": {b"Action not implemented": (21,)}, "result": None}
+ALLOWED["page"], ALLOWED["failure"] = {b"": (0, 1, 6, 11, 15, 20, 24)}, {b"": (2, 4, 6, 11, 19)}
+ALLOWED["start"] = {b"": (0, 1, 8, 11, 12), b"check request header failed.": (1, 5, 8, 9, 14, 23)}
+ALLOWED["start"][b"Print in progress"] = (21,)
 ANSWER_CHECKS = {1: "start", 2: "page", 3: "ok", 6: "ok", 8: "size"}
-NOTICE_CHECKS = {p.JOB_RESULT: "result", p.PROGRAM_HEARTBEAT: "word", p.USER_CANCEL: "word",
-                 p.RECEIVE_FAILED: "failure"}
+NOTICE_CHECKS = {p.JOB_RESULT: "result", p.RECEIVE_FAILED: "failure"}
+NOTICE_CHECKS.update({p.PROGRAM_HEARTBEAT: "word", p.USER_CANCEL: "word"})
 # Shorter bodies are dropped unanswered.
 MINIMUM_BODY = {1: p.RECORD.size, 2: 1, 3: 4, 4: 1, 5: 1, 6: 4, 8: 1, 0x3001: 8, 0x3003: 8}
 UNANSWERED = cases.SESSION_ENDING + (p.SERVER_HEARTBEAT,)
@@ -55,8 +55,8 @@ class Closed(Exception):
 def body_problem(check, body):
     """None when the body is what `check` allows, else what is wrong."""
     if check in ("word", "size"):
-        ok = len(body) == 4 if check == "word" else (
-            len(body) == 8 and p.parse_page_size(body)[0] in (0, 1, 25))
+        ok = len(body) == (4 if check == "word" else 8)
+        ok = ok and (check == "word" or p.parse_page_size(body)[0] in (0, 1, 25))
         return None if ok else "%s body %s" % (check, body.hex())
     status, text = p.parse_text_body(body) or (None, b"")
     if status is None or len(body) != 8 + len(text):
@@ -76,8 +76,8 @@ class Session(peer.Session):
 
     def find(self, category, text):
         self.found += 1
-        self.run.findings.append("%s: session %s (%s): %s (log %s)" % (
-            category, self.index, self.kind, text, self.stderr_path))
+        said = "%s: session %s (%s): %s (log %s)"
+        self.run.findings.append(said % (category, self.index, self.kind, text, self.stderr_path))
         print("hostile_server: FINDING " + self.run.findings[-1], file=sys.stderr, flush=True)
 
     def send(self, data):
@@ -92,8 +92,8 @@ class Session(peer.Session):
         self.next_id = req_id = (self.next_id + 1) & 0xFFFFFFFF
         self.send(p.frame(code, req_id, body))
         if len(body) >= MINIMUM_BODY.get(code, 0) and code not in UNANSWERED:
-            self.pending.append(((p.ANSWER + code) & 0xFFFF, req_id,
-                                 ANSWER_CHECKS.get(code, "notimpl")))
+            check = ANSWER_CHECKS.get(code, "notimpl")
+            self.pending.append(((p.ANSWER + code) & 0xFFFF, req_id, check))
         return req_id
 
     def answer(self, code, body):
@@ -156,9 +156,9 @@ class Session(peer.Session):
         limit = EXIT_HANG + self.allowance
         try:
             code = self.process.wait(timeout=max(limit - (time.monotonic() - self.gone_at), 0))
-            if time.monotonic() - self.gone_at > EXIT_LIMIT + self.allowance:
-                self.find("slow exit", "%.1f s after the server went away"
-                          % (time.monotonic() - self.gone_at))
+            late = time.monotonic() - self.gone_at
+            if late > EXIT_LIMIT + self.allowance:
+                self.find("slow exit", "%.1f s after the server went away" % late)
             if code != 0:  # a signal (negative) as well
                 self.find("crash", p.describe_exit(code))
         except subprocess.TimeoutExpired:
@@ -185,8 +185,8 @@ class Run:
     def session(self, index):
         """Plays one session; a seed and an index replay it."""
         rng = random.Random("%d:%d" % (self.seed, index))
-        kind = rng.choices(list(cases.SCENARIOS),
-                           [weight for weight, _ in cases.SCENARIOS.values()])[0]
+        weights = [weight for weight, _ in cases.SCENARIOS.values()]
+        kind = rng.choices(list(cases.SCENARIOS), weights)[0]
         _, scenario = cases.SCENARIOS[kind]
         try:
             session = Session(self, index, kind, rng)
@@ -220,8 +220,8 @@ def main():
     finally:
         shutil.rmtree(run.pages_dir, ignore_errors=True)
         shutil.rmtree(run.out_dir, ignore_errors=True)
-    print("hostile_server: seed %d, %d sessions, %d findings\n%s" % (
-        args.seed, len(plan), len(run.findings), "\n".join(run.findings)))
+    said = "hostile_server: seed %d, %d sessions, %d findings\n%s"
+    print(said % (args.seed, len(plan), len(run.findings), "\n".join(run.findings)))
     return 1 if run.findings else 0
 
 
