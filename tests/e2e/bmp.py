@@ -18,30 +18,30 @@ def bmp_file(width, height, bits, rows, palette=(), top_down=False, masks=None):
     """A BMP file of `rows` (packed pixels, top first), stored bottom-up unless
     `top_down`; `palette` as (red, green, blue), `masks` as red, green, blue bits."""
     stride = (width * bits + 31) // 32 * 4
-    table = struct.pack("<III", *masks) if masks else b"".join(
-        bytes((blue, green, red, 0)) for red, green, blue in palette)
+    colours = b"".join(bytes((blue, green, red, 0)) for red, green, blue in palette)
+    table = struct.pack("<III", *masks) if masks else colours
     offset = 54 + len(table)  # after the file's and the picture's headers
     pixels = b"".join(row.ljust(stride, b"\0") for row in (rows if top_down else rows[::-1]))
     # Compression 3 (bit fields) or 0 (RGB); 11811 pixels a metre: 300 dpi.
-    return (struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
-            + struct.pack("<IiiHHIIiiII", 40, width, -height if top_down else height, 1, bits,
-                          3 if masks else 0, len(pixels), 11811, 11811, len(palette), 0)
-            + table + pixels)
+    file_header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
+    fields = (40, width, -height if top_down else height, 1, bits, 3 if masks else 0, len(pixels))
+    info = struct.pack("<IiiHHIIiiII", *fields, 11811, 11811, len(palette), 0)
+    return file_header + info + table + pixels
 
 
 def row_bytes(colours, bits, palette):
     """One scan line's packed pixels: 16 bits as 5 a channel, 24 and 32 as
     blue, green, red, or 1, 4 and 8 bits as indexes into `palette`."""
     if bits == 16:
-        return b"".join(struct.pack("<H", (r >> 3) << 10 | (g >> 3) << 5 | b >> 3)
-                        for r, g, b in colours)
+        words = [(r >> 3) << 10 | (g >> 3) << 5 | b >> 3 for r, g, b in colours]
+        return struct.pack("<%dH" % len(words), *words)
     if bits >= 24:
-        return b"".join(bytes((b, g, r, 0)[:bits // 8]) for r, g, b in colours)
+        return b"".join(bytes((b, g, r, 0)[: bits // 8]) for r, g, b in colours)
     cells = [palette.index(c) for c in colours]
     step = 8 // bits
     cells += [0] * (-len(cells) % step)
-    return bytes(sum(v << (8 - bits * (i + 1)) for i, v in enumerate(cells[at:at + step]))
-                 for at in range(0, len(cells), step))
+    groups = (enumerate(cells[at : at + step]) for at in range(0, len(cells), step))
+    return bytes(sum(v << (8 - bits * (i + 1)) for i, v in group) for group in groups)
 
 
 class Page:
@@ -66,28 +66,28 @@ class Page:
         for y in range(self.height):
             key = tuple(block for block in self.blocks if block[1] <= y < block[1] + block[3])
             if key not in built:
-                built[key] = row_bytes([self.colour_at(x, y) for x in range(self.width)],
-                                       bits, palette)
+                colours = [self.colour_at(x, y) for x in range(self.width)]
+                built[key] = row_bytes(colours, bits, palette)
             rows.append(built[key])
+        masks = (0xFF0000, 0xFF00, 0xFF) if masks else None
         with open(path, "wb") as f:
-            f.write(bmp_file(self.width, self.height, bits, rows, palette, top_down,
-                             (0xFF0000, 0xFF00, 0xFF) if masks else None))
+            f.write(bmp_file(self.width, self.height, bits, rows, palette, top_down, masks))
         return path
 
 
 class Image(collections.namedtuple("Image", "width height data")):
     def pixel(self, x, y):
         at = 3 * (y * self.width + x)
-        return tuple(self.data[at:at + 3])
+        return tuple(self.data[at : at + 3])
 
 
 def make(device, path, code, size=None):
     """`code` (PostScript, read from a pipe: any length) rendered by one of
     Ghostscript's devices."""
     size_args = ["-g%dx%d" % size, "-r72", "-dFIXEDMEDIA"] if size else []
-    subprocess.run([GS, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device,
-                    *size_args, "-sOutputFile=" + path, "-"], input=code.encode(),
-                   check=True, stdout=subprocess.DEVNULL, timeout=60)
+    command = [GS, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device, *size_args]
+    options = dict(input=code.encode(), check=True, stdout=subprocess.DEVNULL, timeout=60)
+    subprocess.run(command + ["-sOutputFile=" + path, "-"], **options)
     return path
 
 
@@ -98,19 +98,20 @@ RED_BLOCK = "1 1 1 setrgbcolor clippath fill 1 0 0 setrgbcolor 40 40 320 220 rec
 
 def make_pdf(path, pages):
     """An A4 PDF whose pages differ by colour."""
-    code = "<< /PageSize [595 842] >> setpagedevice " + " ".join(
-        "%g %g %g setrgbcolor 60 560 475 200 rectfill %g %g %g setrgbcolor %d 100 250 380 "
-        "rectfill showpage" % (*COLOURS[n % 4], *COLOURS[(n + 1) % 4], 60 + 40 * n)
-        for n in range(pages))
-    return make("pdfwrite", path, code)
+    page = "%g %g %g setrgbcolor 60 560 475 200 rectfill %g %g %g setrgbcolor %d 100 250 380 "
+    page += "rectfill showpage"
+    drawn = (page % (*COLOURS[n % 4], *COLOURS[(n + 1) % 4], 60 + 40 * n) for n in range(pages))
+    return make("pdfwrite", path, "<< /PageSize [595 842] >> setpagedevice " + " ".join(drawn))
 
 
 def render_postscript(ps_path, dpi, work_dir):
     """Every page of a PostScript file as an Image at `dpi`, in order."""
     with tempfile.TemporaryDirectory(dir=work_dir) as out:
-        subprocess.run([GS, "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw",
-                        "-r%d" % dpi, "-sOutputFile=" + out + "/%04d.ppm", ps_path], check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+        command = [GS, "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw", "-r%d" % dpi]
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+        subprocess.run(
+            command + ["-sOutputFile=" + out + "/%04d.ppm", ps_path], check=True, **quiet
+        )
         pages = [PIL.Image.open(os.path.join(out, name)) for name in sorted(os.listdir(out))]
         return [Image(*page.size, page.convert("RGB").tobytes()) for page in pages]
 
@@ -126,5 +127,5 @@ def mean_difference(a, b):
 
 def share(image, test):
     """The share of an Image's pixels for which test(r, g, b) holds."""
-    return sum(1 for at in range(0, len(image.data), 3) if test(*image.data[at:at + 3])) / (
-        image.width * image.height)
+    count = sum(1 for at in range(0, len(image.data), 3) if test(*image.data[at : at + 3]))
+    return count / (image.width * image.height)
