@@ -10,7 +10,7 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/peer.cpp ${APP_DIR}/wine_job.cpp ${APP_DIR}/delivery.cpp ${APP_DIR}/pdf_plan.cpp
     ${APP_DIR}/job_settings.cpp ${APP_DIR}/app_start.cpp ${APP_DIR}/saved_jobs.cpp
     ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp ${APP_DIR}/raster_pages.cpp
-    ${APP_DIR}/onward.cpp ${APP_DIR}/onward_send.cpp ${APP_DIR}/ghostscript.cpp
+    ${APP_DIR}/onward.cpp ${APP_DIR}/onward_send.cpp ${APP_DIR}/ghostscript.cpp ${APP_DIR}/cups_options.cpp
     ${APP_DIR}/picture_page.cpp ${APP_DIR}/command_options.cpp ${APP_DIR}/wine_registry.cpp
     ${APP_DIR}/capabilities_json.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp
@@ -24,6 +24,12 @@ add_executable(tavri-print ${APP_PURE_SOURCES} ${ENGINE_SOURCES} ${APP_DIR}/prin
 proxy_warnings(tavri-print)
 target_include_directories(tavri-print PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(tavri-print PRIVATE cups jpeg png)
+
+# tavri-cups-worker: a CUPS job as the Wine prefix's owner, on the engine alone.
+add_executable(tavri-cups-worker ${APP_PURE_SOURCES} ${ENGINE_SOURCES} ${APP_DIR}/cups_worker.cpp)
+proxy_warnings(tavri-cups-worker)
+target_include_directories(tavri-cups-worker PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(tavri-cups-worker PRIVATE cups jpeg png)
 
 file(GLOB APP_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/printer_app/*_test.cpp)
 # The program's own BMP check (among the pure sources) judges the pages made here.

@@ -1,5 +1,6 @@
 #include "delivery.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -108,7 +109,8 @@ OnwardResult deliver_onward_output(const std::string &prefix, const std::string 
 }
 
 bool deliver_output(const std::string &prefix, const std::string &name, const std::string &folder,
-                    const std::string &stem, std::string &delivered, std::string &error) {
+                    const std::string &stem, std::string &delivered, std::string &error,
+                    gid_t group) {
     Fd drive_c, source, target;
     if (!open_output(prefix, name, drive_c, source, error))
         return false;
@@ -120,7 +122,10 @@ bool deliver_output(const std::string &prefix, const std::string &name, const st
         return false;
     }
     target.fd = create_unique(folder, stem, ext, delivered);
-    if (target.fd < 0 || !copy_all(source.fd, target.fd) || fsync(target.fd) != 0) {
+    bool shared =
+        group == gid_t(-1) || (target.fd >= 0 && fchown(target.fd, uid_t(-1), group) == 0 &&
+                               fchmod(target.fd, 0640) == 0);
+    if (target.fd < 0 || !shared || !copy_all(source.fd, target.fd) || fsync(target.fd) != 0) {
         error = failure("writing " + delivered);
         if (target.fd >= 0)
             unlink(delivered.c_str());
@@ -128,4 +133,34 @@ bool deliver_output(const std::string &prefix, const std::string &name, const st
     }
     unlinkat(drive_c.fd, name.c_str(), 0);
     return true;
+}
+
+bool deliver_to_fd(const std::string &prefix, const std::string &name, int fd, std::string &error) {
+    Fd drive_c, source;
+    if (!open_output(prefix, name, drive_c, source, error))
+        return false;
+    if (!copy_all(source.fd, fd)) {
+        error = failure("handing on the driver's output");
+        return false;
+    }
+    unlinkat(drive_c.fd, name.c_str(), 0);
+    return true;
+}
+
+uint64_t output_page_count(const std::string &prefix, const std::string &name) {
+    Fd drive_c, source;
+    std::string error;
+    if (!open_output(prefix, name, drive_c, source, error))
+        return 0;
+    uint64_t pages = 0;
+    char buffer[1 << 16];
+    std::string carry = "\n"; // the file's first line begins after a line end too
+    for (ssize_t got; (got = read(source.fd, buffer, sizeof buffer)) > 0;) {
+        std::string text = carry + std::string(buffer, size_t(got));
+        for (size_t at = text.find("\n%%Page:"); at != std::string::npos;
+             at = text.find("\n%%Page:", at + 1))
+            ++pages;
+        carry = text.substr(text.size() - std::min<size_t>(text.size(), 7)); // a match cut in two
+    }
+    return pages;
 }

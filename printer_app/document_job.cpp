@@ -125,7 +125,8 @@ bool make_pdf(DocumentJob &job, JobDocument &d) {
         ghostscript_send(converter, ps_string(d.path) + " run") &&
         ghostscript_wait(converter, keep_going, &job);
     std::string error = converter.error;
-    ghostscript_stop(converter, converter.limits.command_ms); // the PDF is written as it ends
+    // The PDF is written as it ends; one that was stopped is not waited for.
+    ghostscript_stop(converter, fine ? converter.limits.command_ms : 2000);
     if (!fine)
         return bad_document(job, named(d) + " cannot be read: " + error);
     d.path = pdf;

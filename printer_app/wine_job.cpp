@@ -93,6 +93,7 @@ bool lock_prefix(WineJob &job) {
 bool checked(WineJob &job, PeerResult result, const Packet &answer, const std::string &what) {
     if (result == PeerResult::USER_CANCELLED) {
         job.error = "the user cancelled the job in the progress window";
+        job.user_cancelled = true;
         return false;
     }
     if (result != PeerResult::OK) {
@@ -106,6 +107,7 @@ bool checked(WineJob &job, PeerResult result, const Packet &answer, const std::s
         return false;
     }
     if (status != STATUS_OK) {
+        job.status = status, job.failed_request = what;
         job.error = what + " failed with status " + std::to_string(status) +
                     (text.empty() ? "" : ": " + text);
         return false;
@@ -209,6 +211,7 @@ bool wine_job_start(WineJob &job, uint32_t page_count) {
         job.error =
             "the page-size query failed: " +
             (result == PeerResult::OK ? "status " + std::to_string(status) : job.peer.error);
+        job.status = status, job.failed_request = "the page-size query";
         return false;
     }
     return true;

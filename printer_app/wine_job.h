@@ -54,6 +54,9 @@ struct WineJob {
     uint16_t printable_width = 0, printable_height = 0;
     std::deque<std::string> pending; // page files not yet sent, oldest first
     std::string error;
+    uint32_t status = 0;         // of the answer that failed, when it named one
+    std::string failed_request;  // the request that answer was to
+    bool user_cancelled = false; // in the progress window
 };
 
 // The start-print record in network order; false with `error` when a name

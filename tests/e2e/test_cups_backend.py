@@ -77,14 +77,13 @@ def swap(path):  # for a link to the secret; planted where nothing is
     except OSError:
         pass
 while not os.path.exists(stop) and time.time() < end:
-    for name in glob.glob(os.path.join(drive_c, "tavri-cups-*")) + glob.glob(
-            os.path.join(folder, "*")) + glob.glob("/dev/shm/tavri-print-*/*") + [
+    for name in glob.glob(os.path.join(drive_c, "tavri-app-*")) + glob.glob(
+            os.path.join(folder, "*")) + glob.glob("/dev/shm/tavri-*/*") + [
             os.path.join(prefix, ".tavri-print.lock")]:
         if not name.endswith(".swap"):
             swap(name)
     for job in range(1, 60):
         swap(os.path.join(folder, "%d-doc.pdf.ps.part" % job))
-        swap(os.path.join(drive_c, "tavri-cups-%d-%d.prn" % (job, job)))
     for name in glob.glob(os.path.join(folder, "*")) + glob.glob(os.path.join(drive_c, "*.prn")):
         try:
             with open(name, "rb") as f, open(loot, "ab") as out:
@@ -165,7 +164,7 @@ class Queue(Printed):
         return os.path.join(self.work, name)
 
     def delivered(self, job):
-        return glob.glob(os.path.join(self.folder, "%s-*" % job))
+        return glob.glob(os.path.join(self.folder, "job-%s-*" % job))
 
     def test_every_kind_of_document_prints_through_cups_filters(self):
         group = grp.getgrgid(pwd.getpwnam(USER).pw_gid)
@@ -283,25 +282,26 @@ class Queue(Printed):
             got = {k: sorted(map(int, v.split())) for k, v in found}
             self.assertLessEqual(got.items(), ids.items(), pid)
         # The program's parent, the worker, leads a session of the owner's, not root's,
-        # and holds nothing of root's backend, its parent, but the document and two pipes.
+        # and holds nothing of root's backend, its parent, but the document and the
+        # pipe of its messages (its output goes into the folder).
         worker = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % program).decode())[1]
         backend = re.search(r"PPid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
         session = re.search(r"NSsid:\t(\d+)", read("/proc/%s/status" % worker).decode())[1]
         self.assertEqual(os.stat("/proc/" + session).st_uid, owner.pw_uid, "root's session")
         find = "find /proc/%s/fd -type l -printf"
         held = [set(sh(find % pid, "%l\n").stdout.splitlines()) for pid in (worker, backend)]
-        self.assertEqual(len(held[0] & held[1] - {os.devnull}), 3, held)
+        self.assertEqual(len(held[0] & held[1] - {os.devnull}), 2, held)
         time.sleep(1)
         run("cancel", "%s-%s" % (self.queue, job), check=True)
         # CUPS has the job cancelled at once; the worker cleans up after.
-        shm = "find /dev/shm -maxdepth 1 -name tavri-print-* -user " + USER
+        shm = "find /dev/shm -maxdepth 1 -name tavri-* -user " + USER
         ran = lambda: program_pids(job) or not idle(self.queue) or sh(shm).stdout  # noqa: E731
         gone = "job %s and all it ran gone" % job
         wait_until(lambda: not ran() and not os.path.exists("/proc/" + backend), 15, gone)
         # Ended by cupsd's signal, as cupsd expects of a cancelled job's backend.
         self.assertFalse(re.findall(r"\[Job %s\] Backend.*" % job, CUPS_LOG.read_text()))
         self.assertEqual(os.listdir(self.folder), [])
-        self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-%s-*" % job)), [])
+        self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-app-*-cups-%s.prn" % job)), [])
 
     # Cancel (取消) clicked in the progress window at moments from the first
     # page on: every job ends cancelled and nothing comes out.
@@ -342,7 +342,7 @@ class Queue(Printed):
         time.sleep(1)
         open(stop, "w").close()
         attacker.wait(timeout=30)
-        for planted in glob.glob(os.path.join(PREFIX, "drive_c", "tavri-cups-*")):
+        for planted in glob.glob(os.path.join(PREFIX, "drive_c", "tavri-app-*")):
             os.remove(planted)
         self.assertEqual(os.stat(secret), before, "the secret read or changed")
         self.assertEqual(read(secret), payload)
@@ -470,7 +470,7 @@ def owned_paths(place):
     if place != "/dev/shm":
         return [os.path.join(place, name) for name in os.listdir(place)]
     owner = pwd.getpwnam(USER).pw_uid
-    folders = [d for d in glob.glob("/dev/shm/tavri-print-*") if os.lstat(d).st_uid == owner]
+    folders = [d for d in glob.glob("/dev/shm/tavri-*") if os.lstat(d).st_uid == owner]
     inside = [os.path.join(d, n) for d in folders if os.path.isdir(d) for n in os.listdir(d)]
     return folders + inside
 

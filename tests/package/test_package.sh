@@ -58,7 +58,7 @@ done
 # dh_compress gzips documents over 4 kB, so a page may be there as .md or .md.gz
 ls "/usr/share/doc/$NAME/docs/"{environment,security}.md* >/dev/null || fail "docs/ is not installed"
 found=$(cd / && env -u PROXY_EXE -u PROXY_BUILD_DIR /usr/bin/python3 -I -c \
-    'from tavri_print.peer.wine import default_exe; print(default_exe())')
+    'from tavri_print.cups.programs import default_exe; print(default_exe())')
 [[ $found == "$EXE" ]] || fail "the installed library runs $found, not $EXE"
 
 # --- one job through the installed backend ----------------------------------

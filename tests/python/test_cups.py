@@ -1,8 +1,7 @@
 """The CUPS part without cupsd: device URIs, destinations and credentials,
-what crosses from the owner's side to cupsd, job options, and the driver's
+what crosses from the owner's side to cupsd, and the driver's
 report and the PPD made from it."""
 import os
-import signal
 import socket
 import sys
 import tempfile
@@ -13,7 +12,7 @@ from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "client"))
 from tavri_print.cups import backend, capabilities, credentials, cupsd, device_uri  # noqa
-from tavri_print.cups import options, ppd, queue_cli, worker  # noqa
+from tavri_print.cups import ppd, programs, queue_cli  # noqa
 
 REPORT = """printer\tOffice Laser
 driver\tWine PostScript Driver
@@ -102,31 +101,6 @@ class DeviceUri(unittest.TestCase):
 class Boundaries(unittest.TestCase):
     """What crosses from the owner's or a stranger's side is bounded."""
 
-    def test_a_local_display_is_usable_when_its_socket_answers(self):
-        number = 4000 + os.getpid() % 1000
-        os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
-
-        def usable(display=":%d" % number, **env):
-            return worker.display_usable(dict(env, DISPLAY=display))
-
-        self.assertEqual([usable(), usable("remote:0")], [False, True])
-        with socket.socket(socket.AF_UNIX) as server:
-            server.bind("/tmp/.X11-unix/X%d" % number)
-            self.addCleanup(os.remove, server.getsockname())
-            server.listen(1)
-            got = [usable(), usable("unix:%d.0" % number), usable(XAUTHORITY="/nonexistent")]
-            self.assertEqual(got, [True, True, False])
-
-    def test_what_killed_jobs_left_is_swept_and_nothing_else(self):
-        with tempfile.TemporaryDirectory() as tmp, mock.patch.dict(os.environ, TMPDIR=tmp):
-            dead, alive = "tavri-print-999999999-a", "tavri-print-%d-b" % os.getpid()
-            for folder in (dead, alive, "drive_c"):
-                os.makedirs(os.path.join(tmp, folder, "pages"))
-            open(os.path.join(tmp, "drive_c", "tavri-cups-7-999999999.prn"), "w").close()
-            worker.sweep_leftovers(tmp)  # tmp stands for the prefix as well
-            self.assertEqual(sorted(os.listdir(tmp)), ["drive_c", alive])
-            self.assertEqual(os.listdir(os.path.join(tmp, "drive_c")), ["pages"])
-
     def test_every_message_to_cupsd_is_one_line_of_an_allowed_kind(self):
         said, says = os.pipe()
         first = b"INFO: page\x1b[2J 1\nPPD: *DefaultPageSize: Letter\nSTATE: +x\n"
@@ -141,51 +115,24 @@ class Boundaries(unittest.TestCase):
         self.assertEqual(lines[-2:], ["PAGE: total 3", "ERROR: a ATTR: marker-names=x b"])
         self.assertEqual([len(line) for line in lines[3:-2]], [1000, 1007, 1007, 14])
 
-    def test_the_worker_hears_of_a_closed_connection_instead_of_dying(self):
-        def send_to_a_closed_socket(*args):  # CANCEL when it hears, not a death by SIGPIPE
-            ours, theirs = socket.socketpair()
-            theirs.close()
-            self.assertRaises(OSError, ours.sendall, b"x" * 1000000)
-            return cupsd.CANCEL
-
-        self.addCleanup(signal.signal, signal.SIGPIPE, signal.SIG_IGN)
-        signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # as the backend runs
-        run = mock.patch.object(worker, "run", send_to_a_closed_socket)
-        with run, mock.patch.object(backend, "die_with_parent"):
-            args = (mock.Mock(children=[]), None, mock.Mock(), None, os.open(os.devnull, 0), None)
-            self.assertEqual(backend.run_as_owner(*args), 5)
-
 
 class Options(unittest.TestCase):
+    def test_a_checkout_runs_its_own_builds_where_the_package_is_installed_too(self):
+        with tempfile.TemporaryDirectory() as installed:
+            for name in ("tavri-printer-proxy.exe", "tavri-cups-worker"):
+                open(os.path.join(installed, name), "w").close()
+            env = mock.patch.dict(os.environ, PROXY_BUILD_DIR="/b", TAVRI_CUPS_WORKER="")
+            with mock.patch.object(programs, "INSTALLED", installed), env:
+                os.environ.pop("PROXY_EXE", None)
+                built = os.path.join(programs.SOURCE_DIR, "build-native", "tavri-cups-worker")
+                self.assertEqual(programs.default_exe(), "/b/tavri-printer-proxy.exe")
+                self.assertEqual(programs.worker(), built)
+
     def test_the_queue_command_keeps_paths_as_they_were_meant_from_here(self):
         argv = "Office Laser --user u --to /srv --prefix w --exe p.exe --query-exe q.exe"
         args = queue_cli.parse_args(argv.split())
         paths = [os.path.abspath(name) for name in ("w", "p.exe", "q.exe")]
         self.assertEqual([args.prefix, args.exe, args.query_exe], paths)
-
-    def test_options_become_the_settings_that_stay_ours(self):
-        C = options.Choices
-        rows = (
-            ("", C()),
-            (
-                "Duplex=DuplexTumble ColorModel=Gray Resolution=600dpi InputSlot=Bin260",
-                C(3, "grey", 600, 600, 260),
-            ),
-            ("sides=two-sided-long-edge print-color-mode=color print-quality=5", C(2, "color", -4)),
-            ("Resolution=300x600dpi print-color-mode=bi-level", C(None, "mono", 300, 600)),
-            ("Resolution=0dpi InputSlot=Bin99999 sides=sideways Duplex=", C()),
-            ("Resolution=99999dpi InputSlot=Upper 'title=a b", C()),
-            ("Resolution=9600x9600dpi InputSlot=Bin32767", C(None, None, 9600, 9600, 32767)),
-            ("Resolution=9601dpi InputSlot=Bin32768 orientation-requested=4", C()),
-            ("orientation-requested=5", C(turned=True)),
-            ("orientation-requested=6", C(turned=True)),
-            ("media=Custom.100x150mm", C(paper=283 << 16 | 425)),
-            ("PageSize=Custom.8x4in", C(paper=288 << 16 | 576)),
-        )
-        for text, want in rows:
-            self.assertEqual(options.choices(options.parse_options(text)), want, text)
-        want = {"fit-to-page": "false", "collate": "true", "job-name": "a b"}
-        self.assertEqual(options.parse_options("nofit-to-page Collate job-name='a b'"), want)
 
 
 class Driver(unittest.TestCase):

@@ -14,7 +14,6 @@ import tempfile
 import threading
 import time
 import unittest
-from unittest import mock
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "client"))
@@ -184,12 +183,6 @@ class Program(unittest.TestCase):
             self.assertRaises(PrefixBusy, busy._lock_prefix)  # a launched program holds it
             launched.kill()
             self.assertEqual(pathlib.Path(wine_script + ".said").read_text(), "font-link\nx\n")
-
-    def test_a_checkout_runs_its_own_build_where_the_package_is_installed_too(self):
-        with mock.patch.object(wine, "INSTALLED_EXE", sys.executable), mock.patch.dict(
-                os.environ, PROXY_BUILD_DIR="/b"):
-            os.environ.pop("PROXY_EXE", None)
-            self.assertEqual(wine.default_exe(), "/b/tavri-printer-proxy.exe")
 
     def test_a_second_job_waits_for_the_first_then_gives_up_by_name(self):
         with tempfile.TemporaryDirectory() as prefix:

@@ -11,8 +11,9 @@ as CUPS would: a queue through lp, a backend as root only when its mode is
 removes a path the owner can change.
 
 Root imports only what it runs: this module, owner, device_uri,
-credentials and cupsd; the worker, and with it the printing and the
-program, is imported by the child once it is the owner."""
+credentials, programs and cupsd; the child execs the worker
+(tavri-cups-worker, native, on the engine every front end shares) once it
+is the owner, so root never loads the printing."""
 from __future__ import annotations
 
 import os
@@ -22,10 +23,10 @@ import subprocess
 import sys
 import tempfile
 import threading
-from typing import BinaryIO, List, Optional
+from typing import BinaryIO, Dict, List, Optional
 from urllib.parse import urlsplit
 
-from . import credentials, device_uri
+from . import credentials, device_uri, programs
 from .cupsd import (
     CANCEL,
     CHUNK,
@@ -148,16 +149,12 @@ def run_as_owner(
         code = FAILED
         try:
             signal.signal(signal.SIGTERM, signal.SIG_DFL)
-            # A program that ended its session (its Cancel clicked) must be
-            # an error the worker can read, not a signal that kills it.
-            signal.signal(signal.SIGPIPE, signal.SIG_IGN)
-            document_fd = keep_only(document_fd, write_end, says)
+            keep_only(document_fd, write_end if output else None, says)
             os.setsid()
             owner.become()
             die_with_parent(parent)
-            from . import worker  # as the owner: root never loads the printing
-
-            code = worker.run(job, owner, target, document_fd, write_end if output else None)
+            command = [programs.worker(), job.id, job.title, job.options]
+            os.execve(command[0], command, worker_env(job, owner, target))
         except BaseException as error:  # reported, then the child ends
             message("ERROR", "Printing as %s failed: %s" % (owner.name, error))
             if isinstance(error, PermissionError):  # not run as root: a fault of the setup
@@ -187,19 +184,35 @@ def run_as_owner(
     return code
 
 
-def keep_only(document_fd: int, output_fd: int, messages_fd: int) -> int:
-    """In the child: no descriptor of root's but the document, the output
-    pipe and the message pipe, which becomes stderr; stdin and stdout lead
-    nowhere."""
+def keep_only(document_fd: int, output_fd: Optional[int], messages_fd: int) -> None:
+    """In the child: no descriptor of root's but the document (stdin), the
+    output pipe (stdout; nowhere when the output goes into a folder) and the
+    message pipe (stderr)."""
     null = os.open(os.devnull, os.O_RDWR)
-    document_fd = os.dup(document_fd) if document_fd <= 2 else document_fd
-    for fd in (0, 1):
-        os.dup2(null, fd)
-    os.dup2(messages_fd, 2)
-    keep = sorted({0, 1, 2, document_fd, output_fd})
-    for low, high in zip(keep, keep[1:] + [os.sysconf("SC_OPEN_MAX")]):
-        os.closerange(low + 1, high)
-    return document_fd
+    moved = [
+        os.dup(fd) for fd in (document_fd, null if output_fd is None else output_fd, messages_fd)
+    ]
+    for number, fd in enumerate(moved):
+        os.dup2(fd, number)
+    os.closerange(3, os.sysconf("SC_OPEN_MAX"))
+
+
+def worker_env(job: Job, owner: Owner, target: Target) -> Dict[str, str]:
+    """The worker's environment: the owner's, and what the queue's device URI
+    says of the printer, the program and the output."""
+    env = owner.env(job.id, os.environ, target.display, target.xauthority)
+    settings = {
+        "printer": target.printer,
+        "exe": target.exe or programs.default_exe(),
+        "wine": programs.default_wine(),
+        "max_seconds": target.max_seconds,
+        "max_output_mib": target.max_output_mib,
+        "max_page_mib": target.max_page_mib,
+    }
+    if target.to.kind == "folder":
+        settings.update(folder=target.to.where, group=target.group)
+    env.update(("TAVRI_" + name.upper(), value) for name, value in settings.items() if value)
+    return env
 
 
 def forward(said: int) -> None:

@@ -12,7 +12,7 @@ import sys
 import tempfile
 from typing import BinaryIO, Dict, List, Optional
 
-from ..peer.wine import default_exe, default_wine
+from .programs import default_exe, default_wine
 from . import capabilities, credentials, device_uri, ppd
 from .cupsd import one_line
 from .device_uri import Destination, Target

@@ -16,7 +16,8 @@ from . import protocol as p
 from .errors import (AnswerTimeout, ConnectionLost, PrefixBusy, ProgramDidNotConnect,
                      ProtocolError, StatusError, UserCancelled)
 from .loopback import peer_uid
-from .wine import default_exe, default_wine, font_linked
+from ..cups.programs import default_exe, default_wine
+from .wine import font_linked
 
 CANCEL_GRACE = 0.1  # seconds: the program sends a cancel right behind its answer
 

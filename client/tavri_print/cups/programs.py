@@ -1,0 +1,42 @@
+"""Which programs a CUPS job runs: the Windows program, Wine, and the
+worker that prints as the prefix's owner on the engine every front end
+shares."""
+from __future__ import annotations
+
+import os
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+INSTALLED = "/usr/lib/tavri-printer-proxy"
+
+
+def checkout() -> bool:
+    """Whether this module runs from a checkout, whose own builds are the ones to run."""
+    return os.path.exists(os.path.join(SOURCE_DIR, "CMakeLists.txt"))
+
+
+def default_exe() -> str:
+    """$PROXY_EXE; else the packaged program, unless this module runs from a
+    checkout, whose own build is the one to run."""
+    if os.environ.get("PROXY_EXE"):
+        return os.environ["PROXY_EXE"]
+    if not checkout() and os.path.exists(os.path.join(INSTALLED, "tavri-printer-proxy.exe")):
+        return os.path.join(INSTALLED, "tavri-printer-proxy.exe")
+    build = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+    return os.path.join(build, "tavri-printer-proxy.exe")
+
+
+def default_wine() -> str:
+    """$WINE, else Debian's 64-bit loader, else whatever `wine` is: the
+    user's own Wine, prefix and display, never a test rig's."""
+    wine64 = "/usr/lib/wine/wine64"
+    return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
+
+
+def worker() -> str:
+    """$TAVRI_CUPS_WORKER (the rig's launcher sets it), else the packaged
+    worker, or a checkout's native build."""
+    if os.environ.get("TAVRI_CUPS_WORKER"):
+        return os.environ["TAVRI_CUPS_WORKER"]
+    if checkout():
+        return os.path.join(SOURCE_DIR, "build-native", "tavri-cups-worker")
+    return os.path.join(INSTALLED, "tavri-cups-worker")
