@@ -35,8 +35,9 @@ import cups_queue as queue_bench
 from queue_rig import BUILD_DIR, fresh_work, make_queue, rig
 from bmp import make_pdf  # noqa: E402  (on the path queue_rig sets)
 
-APP = os.path.join(os.environ.get("PROXY_NATIVE_BUILD_DIR", BUILD_DIR + "-native"),
-                   "tavri-printer-app")
+APP = os.path.join(
+    os.environ.get("PROXY_NATIVE_BUILD_DIR", BUILD_DIR + "-native"), "tavri-printer-app"
+)
 PRINT_JOB = "/usr/share/cups/ipptool/print-job.test"
 
 
@@ -47,18 +48,41 @@ def start_app(out, prefix=rig.PREFIX):
         port = probe.getsockname()[1]
     owner = pwd.getpwnam(rig.USER)
     os.chown(out, owner.pw_uid, owner.pw_gid)
-    env = ["HOME=" + os.path.dirname(rig.PREFIX), "WINEPREFIX=" + prefix,
-           "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "PROXY_EXE=" + os.environ["PROXY_EXE"],
-           "DISPLAY=" + os.environ.get("DISPLAY", ""), "TAVRI_OUTPUT_DIR=" + out,
-           "XDG_STATE_HOME=" + out]
-    app = subprocess.Popen(["runuser", "-u", rig.USER, "--", "env", *env, APP, "server", "-o",
-                            "server-port=%d" % port], stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           start_new_session=True)
+    env = [
+        "HOME=" + os.path.dirname(rig.PREFIX),
+        "WINEPREFIX=" + prefix,
+        "CUPS_SERVER=" + os.environ["CUPS_SERVER"],
+        "PROXY_EXE=" + os.environ["PROXY_EXE"],
+        "DISPLAY=" + os.environ.get("DISPLAY", ""),
+        "TAVRI_OUTPUT_DIR=" + out,
+        "XDG_STATE_HOME=" + out,
+    ]
+    app = subprocess.Popen(
+        [
+            "runuser",
+            "-u",
+            rig.USER,
+            "--",
+            "env",
+            *env,
+            APP,
+            "server",
+            "-o",
+            "server-port=%d" % port,
+        ],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+        start_new_session=True,
+    )
     uri = "ipp://localhost:%d/ipp/print/%s" % (port, rig.PRINTER)
     deadline = time.monotonic() + 120
-    while subprocess.run(["ipptool", "-T", "5", uri, "get-printer-attributes.test"],
-                         capture_output=True).returncode != 0:
+    while (
+        subprocess.run(
+            ["ipptool", "-T", "5", uri, "get-printer-attributes.test"], capture_output=True
+        ).returncode
+        != 0
+    ):
         if time.monotonic() > deadline or app.poll() is not None:
             raise SystemExit("the app did not serve %s" % uri)
         time.sleep(0.5)
@@ -108,9 +132,14 @@ def measure(pages, repeats, uri, out, printer):
     app_job(pdf, uri, out)  # warm
     timed = [], [], []
     for _ in range(repeats):
-        for runs, job in zip(timed, (lambda: app_job(pdf, uri, out),
-                                     lambda: queue_bench.baseline_job(bmps),
-                                     lambda: queue_bench.native_job(pdf, printer))):
+        for runs, job in zip(
+            timed,
+            (
+                lambda: app_job(pdf, uri, out),
+                lambda: queue_bench.baseline_job(bmps),
+                lambda: queue_bench.native_job(pdf, printer),
+            ),
+        ):
             runs.append(job())
     return [statistics.median(runs) for runs in timed]
 
@@ -119,8 +148,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pages", default="1,10")
     parser.add_argument("--repeats", type=int, default=3)
-    parser.add_argument("--cups", action="store_true",
-                        help="through an everywhere queue, against the root-made queue")
+    parser.add_argument(
+        "--cups",
+        action="store_true",
+        help="through an everywhere queue, against the root-made queue",
+    )
     args = parser.parse_args()
     folder = fresh_work(queue_bench.WORK)
     out = os.path.join(queue_bench.WORK, "app-out")
@@ -132,8 +164,10 @@ def main():
             return compare_queues(args, uri, out, folder)
         printer = queue_bench.native_queue()
         print("medians of %d runs, seconds from submission to delivered" % args.repeats)
-        print("%6s %8s %8s %8s %11s %9s" % ("pages", "app", "baseline", "native", "a/baseline",
-                                           "a/native"))
+        print(
+            "%6s %8s %8s %8s %11s %9s"
+            % ("pages", "app", "baseline", "native", "a/baseline", "a/native")
+        )
         for pages in map(int, args.pages.split(",")):
             a, b, n = measure(pages, args.repeats, uri, out, printer)
             print("%6d %8.2f %8.2f %8.2f %11.2f %9.2f" % (pages, a, b, n, a / b, a / n), flush=True)

@@ -29,8 +29,12 @@ def print_all(pdf, jobs, hosts):
     """Seconds from sending `jobs` copies of the document, spread over the
     hosts, to the last one delivered."""
     start = time.monotonic()
-    senders = [subprocess.Popen(["ipptool", "-f", pdf, hosts[n % len(hosts)][0], PRINT_JOB],
-                                stdout=subprocess.DEVNULL) for n in range(jobs)]
+    senders = [
+        subprocess.Popen(
+            ["ipptool", "-f", pdf, hosts[n % len(hosts)][0], PRINT_JOB], stdout=subprocess.DEVNULL
+        )
+        for n in range(jobs)
+    ]
     outputs = [os.path.join(out, "job-*.ps") for _, out in hosts]
     while sum(len(glob.glob(pattern)) for pattern in outputs) < jobs:
         time.sleep(0.05)
@@ -66,9 +70,11 @@ def main():
             one.append(print_all(pdf, args.jobs, hosts[:1]))
             two.append(print_all(pdf, args.jobs, hosts))
         a, b = statistics.median(one), statistics.median(two)
-        print("%d jobs of %d pages, medians of %d runs: one printer %.1f s, two %.1f s, "
-              "throughput of two against one %.2fx" % (args.jobs, args.pages, args.repeats, a, b,
-                                                      a / b))
+        print(
+            "%d jobs of %d pages, medians of %d runs: one printer %.1f s, two %.1f s, "
+            "throughput of two against one %.2fx"
+            % (args.jobs, args.pages, args.repeats, a, b, a / b)
+        )
     finally:
         for app in apps:
             os.killpg(app.pid, signal.SIGTERM)

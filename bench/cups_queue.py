@@ -33,8 +33,9 @@ PRINTABLE = (2479, 3508, 300)  # the rig's A4 printable area
 
 
 def run(*command):
-    return subprocess.run(command, check=True, capture_output=True, text=True,
-                          stdin=subprocess.DEVNULL)
+    return subprocess.run(
+        command, check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL
+    )
 
 
 def state(queue):
@@ -60,12 +61,35 @@ def baseline_job(pages):
     """Seconds of the program printing the pre-rasterised pages."""
     home = os.path.dirname(rig.PREFIX)
     start = time.monotonic()
-    run("runuser", "-u", rig.USER, "--", "env", "-i", "HOME=" + home, "PATH=/usr/bin:/bin",
-        "WINEPREFIX=" + rig.PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=",
-        "CUPS_SERVER=" + os.environ["CUPS_SERVER"], "DISPLAY=" + os.environ.get("DISPLAY", ""),
-        "/usr/bin/python3", os.path.join(SOURCE_DIR, "tools", "tavri-print"),
-        "--printer", rig.PRINTER, "--exe", os.environ["PROXY_EXE"], "--wine-run",
-        rig.WINE, "--output", "tavri-bench.ps", "--overwrite", "--scale", "as-is", *pages)
+    run(
+        "runuser",
+        "-u",
+        rig.USER,
+        "--",
+        "env",
+        "-i",
+        "HOME=" + home,
+        "PATH=/usr/bin:/bin",
+        "WINEPREFIX=" + rig.PREFIX,
+        "WINEDEBUG=-all",
+        "WINEDLLOVERRIDES=mscoree,mshtml=",
+        "CUPS_SERVER=" + os.environ["CUPS_SERVER"],
+        "DISPLAY=" + os.environ.get("DISPLAY", ""),
+        "/usr/bin/python3",
+        os.path.join(SOURCE_DIR, "tools", "tavri-print"),
+        "--printer",
+        rig.PRINTER,
+        "--exe",
+        os.environ["PROXY_EXE"],
+        "--wine-run",
+        rig.WINE,
+        "--output",
+        "tavri-bench.ps",
+        "--overwrite",
+        "--scale",
+        "as-is",
+        *pages,
+    )
     return time.monotonic() - start
 
 
@@ -96,8 +120,16 @@ def native_queue():
     with open(path, "w") as f:
         f.writelines(ppd)
     # snmp=false: the socket backend would wait 4 s for an SNMP answer.
-    run("lpadmin", "-p", NATIVE, "-E", "-v", "socket://127.0.0.1:%d/?snmp=false" % printer.port,
-        "-P", path)
+    run(
+        "lpadmin",
+        "-p",
+        NATIVE,
+        "-E",
+        "-v",
+        "socket://127.0.0.1:%d/?snmp=false" % printer.port,
+        "-P",
+        path,
+    )
     return printer
 
 
@@ -115,9 +147,20 @@ def rasterise(pdf):
     for old in glob.glob(os.path.join(WORK, "page-*.bmp")):
         os.remove(old)
     pattern = os.path.join(WORK, "page-%03d.bmp")
-    run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=bmp16m", "-r%d" % dpi,
-        "-g%dx%d" % (width, height), "-dFIXEDMEDIA", "-dPDFFitPage", "-sOutputFile=" + pattern,
-        pdf)
+    run(
+        "gs",
+        "-q",
+        "-dSAFER",
+        "-dBATCH",
+        "-dNOPAUSE",
+        "-sDEVICE=bmp16m",
+        "-r%d" % dpi,
+        "-g%dx%d" % (width, height),
+        "-dFIXEDMEDIA",
+        "-dPDFFitPage",
+        "-sOutputFile=" + pattern,
+        pdf,
+    )
     return sorted(glob.glob(os.path.join(WORK, "page-*.bmp")))
 
 
@@ -148,12 +191,16 @@ def main():
     try:
         printer = native_queue()
         print("medians of %d runs, seconds from lp to delivered" % args.repeats)
-        print("%6s %8s %8s %8s %11s %9s %10s" % ("pages", "queue", "baseline", "native",
-                                                 "q/baseline", "q/native", "1st page"))
+        print(
+            "%6s %8s %8s %8s %11s %9s %10s"
+            % ("pages", "queue", "baseline", "native", "q/baseline", "q/native", "1st page")
+        )
         for pages in map(int, args.pages.split(",")):
             q, first, b, n = measure(pages, args.repeats, folder, printer)
-            print("%6d %8.2f %8.2f %8.2f %11.2f %9.2f %10.2f" % (pages, q, b, n, q / b, q / n,
-                                                                 first), flush=True)
+            print(
+                "%6d %8.2f %8.2f %8.2f %11.2f %9.2f %10.2f" % (pages, q, b, n, q / b, q / n, first),
+                flush=True,
+            )
     finally:
         for queue in (QUEUE, NATIVE):
             subprocess.run(["lpadmin", "-x", queue])

@@ -28,8 +28,9 @@ def job_processes(job):
     mark = b"\0TAVRI_CUPS_JOB=%s\0" % job.encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         argv = rig.read("/proc/%s/cmdline" % pid).split(b"\0")
-        if (argv[0].startswith(b"tavri:") and argv[1:2] == [job.encode()]) or \
-                mark in b"\0" + rig.read("/proc/%s/environ" % pid):
+        if (
+            argv[0].startswith(b"tavri:") and argv[1:2] == [job.encode()]
+        ) or mark in b"\0" + rig.read("/proc/%s/environ" % pid):
             yield pid
 
 
@@ -43,33 +44,43 @@ def resident_kib(pid):
 def peak_of(path, raw, folder):
     """(peak MiB, how the job ended) of one job."""
     options = ["-o", "raw"] if raw else []
-    out = subprocess.run(["lp", "-d", QUEUE, *options, path], check=True, capture_output=True,
-                         text=True).stdout
+    out = subprocess.run(
+        ["lp", "-d", QUEUE, *options, path], check=True, capture_output=True, text=True
+    ).stdout
     job, peak = out.split()[3].rsplit("-", 1)[1], 0
     while rig.run("lpstat", "-W", "not-completed", "-o", QUEUE).stdout:
         peak = max(peak, sum(resident_kib(pid) for pid in job_processes(job)))
         time.sleep(0.02)
     delivered = glob.glob(os.path.join(folder, "%s-*" % job))
-    ended = "delivered" if delivered else rig.run("lpstat", "-p", QUEUE).stdout.split(
-        "\n", 1)[-1].strip()[:70]
+    ended = (
+        "delivered"
+        if delivered
+        else rig.run("lpstat", "-p", QUEUE).stdout.split("\n", 1)[-1].strip()[:70]
+    )
     for path in delivered:
         os.remove(path)
     return peak / 1024, ended
 
 
 def inputs():
-    pdfs = [("%d-page PDF" % n, make_pdf(os.path.join(WORK, "%d.pdf" % n), n), False)
-            for n in (1, 10, 100)]
+    pdfs = [
+        ("%d-page PDF" % n, make_pdf(os.path.join(WORK, "%d.pdf" % n), n), False)
+        for n in (1, 10, 100)
+    ]
     bomb = make("pngmono", os.path.join(WORK, "bomb.png"), "showpage", (20000, 20000))
     huge = os.path.join(WORK, "huge-page.ps")
     loop = os.path.join(WORK, "loop.ps")
-    for path, text in ((huge, "%!PS\n<</PageSize [14400 14400]>> setpagedevice showpage\n"),
-                       (loop, "%!PS\n{} loop\n")):
+    for path, text in (
+        (huge, "%!PS\n<</PageSize [14400 14400]>> setpagedevice showpage\n"),
+        (loop, "%!PS\n{} loop\n"),
+    ):
         with open(path, "w") as f:
             f.write(text)
-    return pdfs + [("raw PNG of 20000 x 20000 pixels", bomb, True),
-                   ("raw page of 200 x 200 inches", huge, True),
-                   ("raw looping PostScript", loop, True)]
+    return pdfs + [
+        ("raw PNG of 20000 x 20000 pixels", bomb, True),
+        ("raw page of 200 x 200 inches", huge, True),
+        ("raw looping PostScript", loop, True),
+    ]
 
 
 def main():

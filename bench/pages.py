@@ -25,8 +25,9 @@ import subprocess
 import sys
 import time
 
-SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
-                            os.path.abspath(os.path.join(os.path.dirname(__file__), "..")))
+SOURCE_DIR = os.environ.get(
+    "PROXY_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+)
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 from bmp import bmp_file  # noqa: E402
@@ -37,13 +38,16 @@ PAGE_DIR = os.path.join(BUILD_DIR, "bench-pages")
 SIZES = {"asis": (2480, 3508), "fit": (2600, 3508)}
 SCALE = {"asis": 0, "fit": 1}
 PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
-DRIVE_C = os.path.join(os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix")),
-                       "drive_c")
+DRIVE_C = os.path.join(
+    os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix")), "drive_c"
+)
 
 
 def bench_env():
     env = dict(os.environ)
-    env.update(NO_RPC="1", WINEDEBUG=os.environ.get("BENCH_WINEDEBUG", "-all"), PROXY_BUILD_DIR=BUILD_DIR)
+    env.update(
+        NO_RPC="1", WINEDEBUG=os.environ.get("BENCH_WINEDEBUG", "-all"), PROXY_BUILD_DIR=BUILD_DIR
+    )
     return env
 
 
@@ -52,6 +56,7 @@ def exe(name):
 
 
 # --- pages ----------------------------------------------------------------
+
 
 def page_rows(width, height, number):
     """Scan lines, top to bottom, of a document-like page: white paper, a
@@ -67,11 +72,11 @@ def page_rows(width, height, number):
         elif 500 <= y < 1800 and (y - 500) % 60 < 22:
             indent = 300 + ((y // 60 + number) % 5) * 40
             length = width - indent - 300 - ((y * 7 + number) % 400)
-            row = white[:indent * 3] + b"\x30\x30\x30" * length + white[(indent + length) * 3:]
+            row = white[: indent * 3] + b"\x30\x30\x30" * length + white[(indent + length) * 3 :]
         elif photo_y <= y < photo_y + photo_h:
             v = (y - photo_y) * 255 // photo_h
             line = bytes(c for x in range(photo_w) for c in (x * 255 // photo_w, v, (x + y) & 255))
-            row = white[:photo_x * 3] + line + white[(photo_x + photo_w) * 3:]
+            row = white[: photo_x * 3] + line + white[(photo_x + photo_w) * 3 :]
         else:
             row = white
         rows.append(row)
@@ -96,6 +101,7 @@ def page_files(mode, count):
 
 
 # --- runs -----------------------------------------------------------------
+
 
 def peak_memory_kib(pid):
     """VmHWM of a running process, or None once it is gone."""
@@ -127,9 +133,13 @@ def run_program(mode, paths, program):
     port = listener.getsockname()[1]
     log = open(os.path.join(BUILD_DIR, "logs", "bench-pages-program.stderr"), "wb")
     started = time.monotonic()
-    process = subprocess.Popen([WINE_RUN, program, "x", str(port)],
-                               env=bench_env(), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=log)
+    process = subprocess.Popen(
+        [WINE_RUN, program, "x", str(port)],
+        env=bench_env(),
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=log,
+    )
     listener.settimeout(60)
     conn, _ = listener.accept()
     session = Peer(conn)
@@ -164,9 +174,13 @@ def run_baseline(mode, paths):
     output = "bench-baseline.ps"
     remove(os.path.join(DRIVE_C, output))
     started = time.monotonic()
-    process = subprocess.Popen([WINE_RUN, exe("page_baseline"), PRINTER, "C:\\" + output, mode]
-                               + paths, env=bench_env(), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    process = subprocess.Popen(
+        [WINE_RUN, exe("page_baseline"), PRINTER, "C:\\" + output, mode] + paths,
+        env=bench_env(),
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.DEVNULL,
+    )
     peak = 0
     while process.poll() is None:
         peak = max(peak, peak_memory_kib(process.pid) or 0)
@@ -211,13 +225,17 @@ class Peer:
 
 # --- report ---------------------------------------------------------------
 
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pages", type=int, default=5)
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--modes", default="asis,fit")
-    parser.add_argument("--program", default=exe("tavri-printer-proxy"),
-                        help="the program to measure (another build's, to compare two versions)")
+    parser.add_argument(
+        "--program",
+        default=exe("tavri-printer-proxy"),
+        help="the program to measure (another build's, to compare two versions)",
+    )
     args = parser.parse_args()
     os.makedirs(os.path.join(BUILD_DIR, "logs"), exist_ok=True)
     print("%d pages per job, %d runs each, medians" % (args.pages, args.repeats))
@@ -236,17 +254,21 @@ def main():
             wall, job, peak = medians[name]
             print("%-5s %-9s %9.2f %9.2f %11.1f" % (mode, name, wall, job, peak / 1024))
         p, b = medians["proxy"], medians["baseline"]
-        print("%-5s %-9s %9.2f %9.2f %11.2f" % (mode, "ratio", p[0] / b[0], p[1] / b[1],
-                                                p[2] / b[2]))
+        print(
+            "%-5s %-9s %9.2f %9.2f %11.2f" % (mode, "ratio", p[0] / b[0], p[1] / b[1], p[2] / b[2])
+        )
         # Each run's pair shared the machine's load of its moment: the median
         # of their ratios scatters less than the ratio of the medians.
-        paired = [statistics.median(x[i] / y[i] for x, y in zip(program, baseline))
-                  for i in range(3)]
+        paired = [
+            statistics.median(x[i] / y[i] for x, y in zip(program, baseline)) for i in range(3)
+        ]
         print("%-5s %-9s %9.2f %9.2f %11.2f" % (mode, "pairs", *paired))
         for name, runs in rows:
             start, pages, end = (statistics.median(r[3][i] for r in runs) for i in range(3))
-            print("%-5s %-9s job phases: start %.3f s, pages %.3f s, end %.3f s"
-                  % (mode, name, start, pages, end))
+            print(
+                "%-5s %-9s job phases: start %.3f s, pages %.3f s, end %.3f s"
+                % (mode, name, start, pages, end)
+            )
 
 
 if __name__ == "__main__":

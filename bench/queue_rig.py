@@ -26,6 +26,20 @@ def fresh_work(work):
 
 def make_queue(queue, folder, *options):
     """The queue `queue` on the rig's printer, replaced if it exists."""
-    rig.run(sys.executable, rig.QUEUE_TOOL, queue, rig.PRINTER, "--user", rig.USER, "--prefix",
-            rig.PREFIX, "--to", folder, "--exe", os.environ["PROXY_EXE"], "--replace",
-            *options, check=True)
+    rig.run(
+        sys.executable,
+        rig.QUEUE_TOOL,
+        queue,
+        rig.PRINTER,
+        "--user",
+        rig.USER,
+        "--prefix",
+        rig.PREFIX,
+        "--to",
+        folder,
+        "--exe",
+        os.environ["PROXY_EXE"],
+        "--replace",
+        *options,
+        check=True,
+    )

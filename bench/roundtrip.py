@@ -21,10 +21,11 @@ import subprocess
 import sys
 import time
 
-SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
-                            os.path.abspath(os.path.join(os.path.dirname(__file__), "..")))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
-from tavri_print.peer import protocol as p  # noqa: E402
+SOURCE_DIR = os.environ.get(
+    "PROXY_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+)
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
+import protocol as p  # noqa: E402
 
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
@@ -56,8 +57,13 @@ def listen():
 def launch(name, port, log):
     # The proxy reads the port as the second command-line entry; the
     # baselines take the last argument, so both get "x PORT".
-    return subprocess.Popen([WINE_RUN, exe(name), "x", str(port)], env=bench_env(),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=log)
+    return subprocess.Popen(
+        [WINE_RUN, exe(name), "x", str(port)],
+        env=bench_env(),
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=log,
+    )
 
 
 def accept_while_alive(listener, process, name, log_path):
@@ -69,8 +75,10 @@ def accept_while_alive(listener, process, name, log_path):
             return listener.accept()[0]
         except socket.timeout:
             if process.poll() is not None:
-                sys.exit("%s exited with %d before connecting (stderr: %s)"
-                         % (name, process.returncode, log_path))
+                sys.exit(
+                    "%s exited with %d before connecting (stderr: %s)"
+                    % (name, process.returncode, log_path)
+                )
     process.kill()
     process.wait()
     sys.exit("%s did not connect within %d s (stderr: %s)" % (name, ACCEPT_TIMEOUT, log_path))
@@ -162,10 +170,12 @@ def main():
     args = parser.parse_args()
     check_built(["tavri-printer-proxy", "echo_peer", "connect_only"])
 
-    rates, rate_samples = alternate(lambda n: measure_rate(n, args.requests),
-                                    ["tavri-printer-proxy", "echo_peer"], args.repeats)
-    starts, start_samples = alternate(measure_start, ["tavri-printer-proxy", "connect_only"],
-                                      args.starts)
+    rates, rate_samples = alternate(
+        lambda n: measure_rate(n, args.requests), ["tavri-printer-proxy", "echo_peer"], args.repeats
+    )
+    starts, start_samples = alternate(
+        measure_start, ["tavri-printer-proxy", "connect_only"], args.starts
+    )
     program_rate, echo_rate = rates["tavri-printer-proxy"], rates["echo_peer"]
     program_start, baseline_start = starts["tavri-printer-proxy"], starts["connect_only"]
 
@@ -176,8 +186,10 @@ def main():
     print("session start, process start to accept, %d runs (median):" % args.starts)
     report("program", program_start * 1e3, "ms", start_samples["tavri-printer-proxy"], 1e3)
     report("connect only", baseline_start * 1e3, "ms", start_samples["connect_only"], 1e3)
-    print("  ratio connect-only/program (1.0 = starts as fast): %.2f"
-          % (baseline_start / program_start))
+    print(
+        "  ratio connect-only/program (1.0 = starts as fast): %.2f"
+        % (baseline_start / program_start)
+    )
 
 
 def report(label, median, unit, samples, factor=1.0):

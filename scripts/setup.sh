@@ -10,10 +10,10 @@ PACKAGES=(
     libxrandr2 libxcursor1 libxi6 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
     fonts-wine fonts-liberation g++-mingw-w64-x86-64-posix
     cups cups-client cups-bsd printer-driver-cups-pdf ghostscript
-    xvfb xauth xdotool x11-apps x11-utils imagemagick fonts-wqy-microhei locales python3-pil
+    xvfb xauth xdotool x11-apps x11-utils fonts-wqy-microhei locales python3-pil
     ninja-build cmake googletest clang libclang-rt-14-dev llvm
     debhelper dh-python pybuild-plugin-pyproject python3-all python3-setuptools python3-wheel
-    build-essential dpkg-dev lintian go-md2man pyflakes3 shellcheck
+    build-essential dpkg-dev lintian go-md2man pyflakes3 black shellcheck
     libpappl-dev libavahi-client-dev cups-ipp-utils pkg-config
     chromium dbus avahi-daemon avahi-utils curl
 )

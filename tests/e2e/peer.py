@@ -1,6 +1,7 @@
 """A Linux-side stand-in for the print server for end-to-end tests: it starts
 the program under Wine with "x PORT" and exchanges packets with it through
-the library's codec, which the codec's own unit tests pin byte by byte."""
+the tests' codec (protocol), whose numbers a unit test holds to the
+program's catalogue."""
 import collections
 import os
 import select
@@ -10,14 +11,23 @@ import sys
 import time
 import unittest
 
-SOURCE_DIR = os.environ.get("PROXY_SOURCE_DIR",
-                            os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+SOURCE_DIR = os.environ.get(
+    "PROXY_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+)
 BUILD_DIR = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 PROXY_EXE = os.environ.get("PROXY_EXE", os.path.join(BUILD_DIR, "tavri-printer-proxy.exe"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PRINTER = os.environ.get("PROXY_TEST_PRINTER", "TavriTestPDF")
-sys.path.insert(0, os.path.join(SOURCE_DIR, "client"))
-from tavri_print.peer import protocol as p  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import protocol as p  # noqa: E402
+
+
+def run(*command, **options):
+    """A command's completed run, its output as text, without our stdin."""
+    return subprocess.run(
+        command, capture_output=True, text=True, stdin=subprocess.DEVNULL, **options
+    )
+
 
 # Channel settings that show the program's own lines and nothing of Wine's.
 TRACE = "-all,trace+printproxy,err+printproxy,fixme+printproxy"
@@ -41,14 +51,18 @@ def program_env(wine_debug=ERRORS):
     return dict(os.environ, WINEDEBUG=wine_debug, NO_RPC="1", WINEPREFIX=PREFIX)
 
 
-def record(job_id, output, printer=PRINTER, page_count=1, fields=0, collate=0, copies=0,
-           duplex=0, scale=0, paper_source=0, paper=0, quality=0, y_resolution=0, color=0,
-           data_type=p.DATA_TYPE_BITMAP):
+# The record's numbers between the names and the page count, in order.
+SETTINGS = "fields collate copies duplex scale paper_source paper quality y_resolution".split()
+
+
+def record(job_id, output, printer=PRINTER, page_count=1, color=0, data_type=1, **settings):
     """Any start-print record, also one to be refused (the rig's printer unless
-    `printer` says): names, str or bytes, are cut or NUL-padded to their field."""
+    `printer` says): names, str or bytes, are cut or NUL-padded to their field;
+    SETTINGS not given are 0."""
     printer, output = (n.encode() if isinstance(n, str) else n for n in (printer, output))
-    return p.RECORD.pack(job_id, printer, output, fields, collate, copies, duplex, scale,
-                         paper_source, paper, quality, y_resolution, page_count, color, data_type)
+    values = [settings.pop(name, 0) for name in SETTINGS]
+    assert not settings, "no such setting: %s" % settings
+    return p.RECORD.pack(job_id, printer, output, *values, page_count, color, data_type)
 
 
 class Session:
@@ -61,8 +75,12 @@ class Session:
         os.makedirs(os.path.dirname(self.stderr_path), exist_ok=True)
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen(
-            [WINE_RUN, PROXY_EXE, "x", str(port)], env=env or program_env(),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr_file)
+            [WINE_RUN, PROXY_EXE, "x", str(port)],
+            env=env or program_env(),
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=self.stderr_file,
+        )
         self.reader = p.PacketReader()
         listener.settimeout(accept_timeout)
         try:
@@ -71,10 +89,11 @@ class Session:
             running = self.process.poll() is None
             self.process.kill()
             self.process.wait()
-            tail = self.stderr()[-2000:]
-            raise OSError("%s; the program %s; its output ends: %s" % (
-                error, "still ran" if running else "had exited: %d" % self.process.returncode,
-                tail or "(nothing)")) from error
+            state = "still ran" if running else "had exited: %d" % self.process.returncode
+            tail = self.stderr()[-2000:] or "(nothing)"
+            raise OSError(
+                "%s; the program %s; its output ends: %s" % (error, state, tail)
+            ) from error
         finally:
             listener.close()
 

@@ -22,6 +22,7 @@ import time
 
 import bmp
 import peer
+from peer import run
 from test_program import Printed
 
 QUEUE_TOOL = os.path.join(peer.SOURCE_DIR, "tools", "tavri-cups-queue")
@@ -33,11 +34,6 @@ WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
 os.environ.setdefault("CUPS_SERVER", "127.0.0.1:%s" % os.environ.get("PROXY_CUPS_PORT", "6631"))
 # The rig's cupsd's own folder, where the queue command keeps passwords for its backend.
 os.environ.setdefault("CUPS_SERVERROOT", os.path.join(peer.BUILD_DIR, "cups"))
-
-
-def run(*command, **options):
-    options = dict(capture_output=True, text=True, stdin=subprocess.DEVNULL, **options)
-    return subprocess.run(command, **options)
 
 
 def sh(line, *more, **options):
@@ -301,7 +297,9 @@ class Queue(Printed):
         # Ended by cupsd's signal, as cupsd expects of a cancelled job's backend.
         self.assertFalse(re.findall(r"\[Job %s\] Backend.*" % job, CUPS_LOG.read_text()))
         self.assertEqual(os.listdir(self.folder), [])
-        self.assertEqual(glob.glob(os.path.join(PREFIX, "drive_c", "tavri-app-*-cups-%s.prn" % job)), [])
+        self.assertEqual(
+            glob.glob(os.path.join(PREFIX, "drive_c", "tavri-app-*-cups-%s.prn" % job)), []
+        )
 
     # Cancel (取消) clicked in the progress window at moments from the first
     # page on: every job ends cancelled and nothing comes out.

@@ -329,44 +329,13 @@ class PrinterApp(unittest.TestCase):
         with urllib.request.urlopen("http://localhost:%d/" % self.port, timeout=30) as page:
             self.assertNotIn(queue, page.read().decode(), "a queue to itself is not served")
 
-    def test_a_job_comes_out_of_the_cups_queue_its_wine_printer_stands_for(self):
-        """With no output folder chosen, a job goes on to the CUPS queue that
-        Wine imported the printer from: here cups-pdf, the owner's PDF. While
-        the queue refuses jobs, the printer is offline and the job waits."""
-        stop_app(self.app)
-        host = start_app(self, PREFIX, 0, to_folder=False)
-        folder = os.path.join(os.path.dirname(PREFIX), "PDF")
-        before = set(glob.glob(folder + "/*"))
-        run("cupsreject", peer.PRINTER, check=True)
-        self.addCleanup(run, "cupsaccept", peer.PRINTER)
-        run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, PRINT_JOB)
-        wait_until(lambda: "offline-report" in reasons(host.uri), 120, "the printer offline")
-        run("cupsaccept", peer.PRINTER, check=True)
-        (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
-        wait_until(lambda: b"%%EOF" in read(made)[-64:], 30, "the PDF written whole")
-        self.assertEqual(3, len(re.findall(rb"/Type\s*/Page\b", read(made))))
-        self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
-        self.assertEqual([], os.listdir(host.out))
-        self.assertIn(b"Handed on to queue:" + peer.PRINTER.encode(), read(host.log))
-        self.assertEqual("none", reasons(host.uri))
-
-        # The owner sends them to the folder instead, on the printer's
-        # Destination page: a choice that outlives a restart.
-        self.assertIn("Changes saved.", choose_destination(host, "to=folder"))
-        (state,) = glob.glob(host.work + "/state/tavri-printer-app/*.state")
-        stop_app(host.app)
-        again = start_app(self, PREFIX, 0, "state-file=" + state, to_folder=False)
-        document = pages(".pdf", 1, self.work)
-        printed = run("ipptool", "-tv", "-f", document, again.uri, PRINT_JOB).stdout
-        job = int(re.search(JOB_ID, printed)[1])
-        pattern = "%s/tavri-printed/job-%d-*" % (os.path.dirname(PREFIX), job)
-        wait_until(lambda: glob.glob(pattern), 120, "job %d in the output folder" % job)
-
-    def test_network_destinations_and_loops_refused(self):
-        """A socket printer that is off at first: the printer says so, the
-        job waits and comes out once when it is on. Then the rig's CUPS over
-        ipp://. A destination that leads back, or a password on the command
-        line, is refused."""
+    def test_every_kind_of_destination_and_a_destination_that_is_down(self):
+        """A socket printer that is off at first: the printer says so, the job
+        waits and comes out once when it is on. Then the default, the CUPS
+        queue that Wine imported the printer from (cups-pdf: the owner's PDF),
+        refusing jobs for a while; the rig's CUPS over ipp://; the output
+        folder, a choice that outlives a restart. A destination that leads
+        back, or a password on the command line, is refused."""
         with socket.socket() as s:  # nobody listens there yet
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
@@ -388,7 +357,21 @@ class PrinterApp(unittest.TestCase):
             self.assertRaises(socket.timeout, server.accept)
         self.assertTrue(got.startswith((b"%!", b"\x1b%-12345X")), got[:64])
         self.assertEqual(2, got.count(b"%%Page:"))
-        self.assertEqual([], os.listdir(host.out))
+
+        folder = os.path.join(os.path.dirname(PREFIX), "PDF")
+        before = set(glob.glob(folder + "/*"))
+        self.assertIn("Changes saved.", choose_destination(host, "to="))
+        run("cupsreject", peer.PRINTER, check=True)
+        self.addCleanup(run, "cupsaccept", peer.PRINTER)
+        run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, PRINT_JOB)
+        wait_until(lambda: "offline-report" in reasons(host.uri), 120, "the printer offline")
+        run("cupsaccept", peer.PRINTER, check=True)
+        (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
+        wait_until(lambda: b"%%EOF" in read(made)[-64:], 30, "the PDF written whole")
+        self.assertEqual(3, len(re.findall(rb"/Type\s*/Page\b", read(made))))
+        self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
+        self.assertIn(b"Handed on to queue:" + peer.PRINTER.encode(), read(host.log))
+        self.assertEqual("none", reasons(host.uri))
 
         own = "ipp://[::ffff:127.0.0.1]:%d/ipp/print/%s" % (host.port, peer.PRINTER)
         said = choose_destination(host, "to=uri&uri=" + own)
@@ -396,11 +379,21 @@ class PrinterApp(unittest.TestCase):
         cups_port = os.environ["CUPS_SERVER"].split(":")[1]
         cups = "ipp://127.0.0.1:%s/printers/%s" % (cups_port, peer.PRINTER)
         self.assertIn("Changes saved.", choose_destination(host, "to=uri&uri=" + cups))
-        folder = os.path.join(os.path.dirname(PREFIX), "PDF")
         before = set(glob.glob(folder + "/*"))
         run("ipptool", "-f", pages(".pdf", 1, self.work), host.uri, PRINT_JOB)
-        (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
+        wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
         self.assertIn(b"Handed on to " + cups.encode(), read(host.log))
+        self.assertEqual([], os.listdir(host.out))
+
+        self.assertIn("Changes saved.", choose_destination(host, "to=folder"))
+        (state,) = glob.glob(host.work + "/state/tavri-printer-app/*.state")
+        stop_app(host.app)
+        again = start_app(self, PREFIX, 0, "state-file=" + state, to_folder=False)
+        document = pages(".pdf", 1, self.work)
+        printed = run("ipptool", "-tv", "-f", document, again.uri, PRINT_JOB).stdout
+        job = int(re.search(JOB_ID, printed)[1])
+        pattern = "%s/tavri-printed/job-%d-*" % (os.path.dirname(PREFIX), job)
+        wait_until(lambda: glob.glob(pattern), 120, "job %d in the output folder" % job)
 
     def test_web_interface_in_a_browser(self):
         """The owner sees the printer's state, cancels a job and sets the

@@ -1,5 +1,8 @@
 // tavri-print's command line and what it reads from a prefix: values that
 // cannot work are refused by the option's name, those at the limits pass.
+#include <iterator>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "command_options.h"
@@ -58,28 +61,11 @@ TEST(CommandOptions, ValuesThatCannotWorkAreRefusedByName) {
 
 TEST(CommandOptions, ValuesAtTheLimitsAndByNameAreRead) {
     CommandOptions o;
-    ASSERT_EQ("", parse_command_line({"--output",
-                                      "out\\a.ps",
-                                      "--timeout",
-                                      "86400",
-                                      "--heart",
-                                      "20",
-                                      "--paper=65535x65535",
-                                      "--duplex",
-                                      "Short-Edge",
-                                      "--quality",
-                                      "high",
-                                      "--collate",
-                                      "off",
-                                      "--color",
-                                      "gray",
-                                      "--pages",
-                                      "2,5-",
-                                      "--scale",
-                                      "as-is",
-                                      "x.pdf",
-                                      "y.ps"},
-                                     o));
+    std::istringstream line("--output out\\a.ps --timeout 86400 --heart 20 --paper=65535x65535 "
+                            "--duplex Short-Edge --quality high --collate off --color gray "
+                            "--pages 2,5- --scale as-is x.pdf y.ps");
+    std::vector<std::string> args{std::istream_iterator<std::string>(line), {}};
+    ASSERT_EQ("", parse_command_line(args, o));
     EXPECT_EQ("out\\a.ps", o.output);
     EXPECT_EQ(86400, o.timeout);
     EXPECT_EQ(20, o.heartbeat);
