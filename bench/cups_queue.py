@@ -24,7 +24,7 @@ import subprocess
 import threading
 import time
 
-from queue_rig import BUILD_DIR, SOURCE_DIR, fresh_work, make_queue, rig
+from queue_rig import BUILD_DIR, fresh_work, make_queue, rig
 from bmp import make_pdf  # noqa: E402  (on the path queue_rig sets)
 
 WORK = os.path.join(BUILD_DIR, "bench-cups")
@@ -75,8 +75,9 @@ def baseline_job(pages):
         "WINEDLLOVERRIDES=mscoree,mshtml=",
         "CUPS_SERVER=" + os.environ["CUPS_SERVER"],
         "DISPLAY=" + os.environ.get("DISPLAY", ""),
-        "/usr/bin/python3",
-        os.path.join(SOURCE_DIR, "tools", "tavri-print"),
+        os.path.join(
+            os.environ.get("PROXY_NATIVE_BUILD_DIR", BUILD_DIR + "-native"), "tavri-print"
+        ),
         "--printer",
         rig.PRINTER,
         "--exe",

@@ -310,9 +310,11 @@ bool check_page_format(DocumentJob &job) {
                         job.x_dpi, job.y_dpi, page_pixel_kind(job.colour)};
     BmpLayout layout;
     PageRefusal refusal = plan_page(format, job.limits.max_page_bytes, layout);
-    if (refusal != PageRefusal::NONE)
-        return fail(job, "the printer's page of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels: " + page_refusal_text(refusal));
+    if (refusal != PageRefusal::NONE) // the document's paper on this printer: it can never print
+        return fail(job,
+                    "the printer's page of " + std::to_string(width) + " x " +
+                        std::to_string(height) + " pixels: " + page_refusal_text(refusal),
+                    JobFault::UNPRINTABLE);
     return true;
 }
 

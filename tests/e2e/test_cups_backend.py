@@ -370,6 +370,7 @@ class Queue(Printed):
         bomb = bmp.make("pngmono", self.path("bomb.png"), "showpage", (20000, 20000))
         documents = {"garbage": b"\0garbage" * 99, "broken.bmp": b"BM" + b"\xff" * 99}
         documents["loop.ps"] = b"%!PS\n{} loop\n"
+        documents["huge.ps"] = b"%!PS\n<</PageSize [14400 14400]>> setpagedevice showpage\n"
         for name, data in documents.items():
             pathlib.Path(self.work, name).write_bytes(data)
         two = bmp.make_pdf(self.path("two.pdf"), 2)
