@@ -11,7 +11,7 @@ namespace {
 
 using Apply = std::string (*)(CommandOptions &, const std::string &);
 
-struct OptionSpec {
+struct CommandOption {
     const char *group; // the first option of a group names it
     const char *name;
     const char *metavar; // null: a flag
@@ -148,7 +148,7 @@ const std::map<std::string, PageColour> COLOUR = {
     {"color", PageColour::COLOR}, {"colour", PageColour::COLOR}, {"grey", PageColour::GREY},
     {"gray", PageColour::GREY},   {"mono", PageColour::MONO},    {"monochrome", PageColour::MONO}};
 
-const OptionSpec OPTIONS[] = {
+const CommandOption OPTIONS[] = {
     {"documents", "--pages", "RANGES", "pages to print, e.g. 2-5 or 1,3,7- (default: all)",
      [](CommandOptions &o, const std::string &v) { return parse_page_ranges(v, o.ranges); }},
     {nullptr, "--scale", "{auto,as-is,fit}",
@@ -254,14 +254,14 @@ const OptionSpec OPTIONS[] = {
 };
 
 // The option that `word` names: itself or the one option it abbreviates.
-const OptionSpec *find_option(const std::string &word, std::string &problem) {
-    const OptionSpec *found = nullptr;
+const CommandOption *find_option(const std::string &word, std::string &problem) {
+    const CommandOption *found = nullptr;
     size_t matches = 0;
-    for (const OptionSpec &spec : OPTIONS) {
-        if (word == spec.name)
-            return &spec;
-        if (std::string(spec.name).compare(0, word.size(), word) == 0) {
-            found = &spec;
+    for (const CommandOption &option : OPTIONS) {
+        if (word == option.name)
+            return &option;
+        if (std::string(option.name).compare(0, word.size(), word) == 0) {
+            found = &option;
             ++matches;
         }
     }
@@ -282,19 +282,19 @@ std::string take_option(const std::vector<std::string> &args, size_t &i, Command
         word.resize(equals);
     }
     std::string problem;
-    const OptionSpec *spec = find_option(word, problem);
-    if (!spec)
+    const CommandOption *option = find_option(word, problem);
+    if (!option)
         return problem;
-    std::string name = spec->name;
-    if (!spec->metavar && inline_value)
+    std::string name = option->name;
+    if (!option->metavar && inline_value)
         return "argument " + name + ": ignored explicit argument '" + value + "'";
-    if (spec->metavar && !inline_value) {
+    if (option->metavar && !inline_value) {
         if (i + 1 >= args.size() ||
             (args[i + 1].size() > 1 && args[i + 1][0] == '-' && !integer(args[i + 1])))
             return "argument " + name + ": expected one argument";
         value = args[++i];
     }
-    problem = spec->apply(o, value);
+    problem = option->apply(o, value);
     return problem.empty() ? "" : "argument " + name + ": " + problem;
 }
 
@@ -354,13 +354,13 @@ std::string help_text(const std::string &wine) {
                        "tavri-printer-proxy on a Wine printer.\n\n"
                        "positional arguments:\n  FILE                  documents, in order\n\n"
                        "options:\n  -h, --help            show this help message and exit\n";
-    for (const OptionSpec &spec : OPTIONS) {
-        if (spec.group)
-            text += std::string("\n") + spec.group + ":\n";
-        std::string left = std::string("  ") + spec.name;
-        if (spec.metavar)
-            left += std::string(" ") + spec.metavar;
-        std::string help = spec.help;
+    for (const CommandOption &option : OPTIONS) {
+        if (option.group)
+            text += std::string("\n") + option.group + ":\n";
+        std::string left = std::string("  ") + option.name;
+        if (option.metavar)
+            left += std::string(" ") + option.metavar;
+        std::string help = option.help;
         if (size_t at = help.find("(default WINE)"); at != std::string::npos)
             help.replace(at, 14, "(default " + wine + ")");
         text += left + wrapped(help, left.size());
