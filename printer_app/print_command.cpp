@@ -44,13 +44,6 @@ bool exists(const std::string &path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// $WINE, else Debian's 64-bit loader, else whatever `wine` is: the user's
-// own Wine, prefix and display, never a test rig's.
-std::string default_wine() {
-    const char *wine64 = "/usr/lib/wine/wine64";
-    return env_or("WINE", exists(wine64) ? wine64 : "wine");
-}
-
 // $PROXY_EXE; else the packaged program, unless this command runs from a
 // checkout's build folder, whose own build of the program is the one to run.
 std::string default_exe() {
@@ -67,11 +60,8 @@ std::string default_exe() {
     return env_or("PROXY_BUILD_DIR", source + "/build") + "/tavri-printer-proxy.exe";
 }
 
-std::string home() {
-    return env_or("HOME", "/");
-}
-
-// How the query program runs, for --list, --capabilities and the font link.
+// How the query program runs, for --list, --capabilities and the font link;
+// its prefix is the job's.
 AppConfig query_config(const CommandOptions &o) {
     AppConfig config = config_from_environment();
     config.wine = o.wine_run;
@@ -267,9 +257,10 @@ int print_files(const CommandOptions &o, const std::string &prefix, const std::s
 
 // The checks that refuse a job before it begins, then the job.
 int run(CommandOptions &o) {
-    const std::string prefix = env_or("WINEPREFIX", home() + "/.wine");
+    const AppConfig query = query_config(o);
+    const std::string &prefix = query.prefix;
     if (o.list)
-        return list_printers(query_config(o));
+        return list_printers(query);
     for (const std::string &path : o.files) {
         struct stat info {};
         if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -281,7 +272,7 @@ int run(CommandOptions &o) {
         return refuse("the Wine prefix " + prefix +
                       " has no default printer: name one with --printer");
     if (o.capabilities)
-        return print_capabilities(query_config(o), o.printer);
+        return print_capabilities(query, o.printer);
     std::string output = choose_output(o, prefix);
     if (output.empty())
         return 1;
@@ -289,8 +280,8 @@ int run(CommandOptions &o) {
     std::string error;
     if (!build_start_print(settings_from(o, output), 1, record, error))
         return refuse(error);
-    if (!window_font_linked(prefix) && exists(query_config(o).query_exe))
-        link_window_font(query_config(o), error); // else the labels show as boxes
+    if (!window_font_linked(prefix) && exists(query.query_exe))
+        link_window_font(query, error); // else the labels show as boxes
     catch_signals();
     return print_files(o, prefix, output);
 }
@@ -300,14 +291,17 @@ int run(CommandOptions &o) {
 int main(int argc, char **argv) {
     umask(077); // the pages, the output and the log are the user's alone
     CommandOptions options;
-    options.wine_run = default_wine();
+    // $WINE, else Debian's 64-bit loader, else whatever `wine` is: the
+    // user's own Wine, as the application finds it.
+    const std::string wine = config_from_environment().wine;
+    options.wine_run = wine;
     std::string problem = parse_command_line({argv + 1, argv + argc}, options);
     if (!problem.empty()) {
         fprintf(stderr, "%s%s: error: %s\n", usage_text().c_str(), NAME, problem.c_str());
         return 2;
     }
     if (options.help) {
-        fputs(help_text(default_wine()).c_str(), stdout);
+        fputs(help_text(wine).c_str(), stdout);
         return 0;
     }
     if (options.exe.empty())
