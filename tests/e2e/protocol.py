@@ -71,47 +71,38 @@ class FrameError(ValueError):
 class PacketReader:
     """Whole packets out of a byte stream fed in pieces of any size. A header
     is checked as soon as it is whole, so a bad one, or one promising more
-    than `limit` bytes of body, is refused before its body is waited for;
-    what is held never exceeds one packet and one piece."""
+    than `limit` bytes of body, is refused before its body is waited for."""
 
     def __init__(self, limit: int = MAX_BODY):
         self.limit = limit
         self.data = bytearray()
-        self.start = 0  # consumed bytes at the front, dropped on the next feed
 
     def feed(self, piece: bytes) -> None:
-        if self.start:
-            del self.data[: self.start]
-            self.start = 0
         self.data += piece
-
-    def held(self) -> int:
-        return len(self.data) - self.start
 
     def next(self) -> Optional[Tuple[int, int, bytes]]:
         """(code, req_id, body) of the next whole packet, or None."""
-        if self.held() < HEADER.size:
+        if len(self.data) < HEADER.size:
             return None
-        magic, version, code, req_id, length = HEADER.unpack_from(self.data, self.start)
+        magic, version, code, req_id, length = HEADER.unpack_from(self.data)
         if magic != MAGIC:
             self.refuse("bad magic")
         if version != VERSION:
             self.refuse("bad version %d" % version)
         if length > self.limit:
             self.refuse("body of %d bytes, more than %d" % (length, self.limit))
-        end = self.start + HEADER.size + length + TRAILER_WORD.size
+        end = HEADER.size + length + TRAILER_WORD.size
         if len(self.data) < end:
             return None
         (trailer,) = TRAILER_WORD.unpack_from(self.data, end - TRAILER_WORD.size)
         if trailer != TRAILER:
             self.refuse("bad trailer %08x" % trailer)
-        body = bytes(self.data[self.start + HEADER.size : end - TRAILER_WORD.size])
-        self.start = end
+        body = bytes(self.data[HEADER.size : end - TRAILER_WORD.size])
+        del self.data[:end]
         return code, req_id, body
 
     def refuse(self, what: str) -> NoReturn:
-        head = bytes(self.data[self.start : self.start + HEADER.size])
-        raise FrameError("%s in the packet with header %s" % (what, head.hex()))
+        raise FrameError("%s in the packet with header %s" % (what, self.data[: HEADER.size].hex()))
 
 
 def parse_text_body(body: bytes) -> Optional[Tuple[int, bytes]]:
