@@ -12,7 +12,7 @@ set(APP_PURE_SOURCES
     ${APP_DIR}/form_origin.cpp ${APP_DIR}/job_limits.cpp ${APP_DIR}/raster_pages.cpp
     ${APP_DIR}/onward.cpp ${APP_DIR}/onward_send.cpp ${APP_DIR}/ghostscript.cpp ${APP_DIR}/cups_options.cpp
     ${APP_DIR}/picture_page.cpp ${APP_DIR}/command_options.cpp ${APP_DIR}/wine_registry.cpp
-    ${APP_DIR}/capabilities_json.cpp
+    ${APP_DIR}/capabilities_json.cpp ${APP_DIR}/fd_io.cpp
     ${CMAKE_SOURCE_DIR}/src/net/packet.cpp ${CMAKE_SOURCE_DIR}/src/base/print_request.cpp
     ${CMAKE_SOURCE_DIR}/src/imaging/bmp_file.cpp)
 # The engine of a job of documents, which every front end drives.

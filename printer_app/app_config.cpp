@@ -15,11 +15,6 @@ constexpr const char *INSTALLED_EXE = "/usr/lib/tavri-printer-proxy/tavri-printe
 constexpr const char *DEBIAN_WINE = "/usr/lib/wine/wine64";
 constexpr const char *DEBIAN_WINESERVER = "/usr/lib/wine/wineserver64";
 
-std::string env_or(const char *name, const std::string &fallback) {
-    const char *value = getenv(name);
-    return value && *value ? value : fallback;
-}
-
 std::string home() {
     const char *home = getenv("HOME");
     if (home && *home)
@@ -40,6 +35,11 @@ std::string default_state_file(const std::string &prefix) {
 }
 
 } // namespace
+
+std::string env_or(const char *name, const std::string &fallback) {
+    const char *value = getenv(name);
+    return value && *value ? value : fallback;
+}
 
 AppConfig config_from_environment() {
     AppConfig c;

@@ -34,6 +34,9 @@ struct AppConfig {
 
 AppConfig config_from_environment();
 
+// The environment variable `name`, or `fallback` where it is unset or empty.
+std::string env_or(const char *name, const std::string &fallback);
+
 // Makes the folder that holds `file`, and any missing above it, private to
 // the user; false when it cannot be made.
 bool make_parent_folders(const std::string &file);

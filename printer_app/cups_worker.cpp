@@ -26,6 +26,8 @@
 #include "cups_options.h"
 #include "delivery.h"
 #include "document_job.h"
+#include "fd_io.h"
+#include "job_settings.h"
 #include "page_image.h"
 #include "saved_jobs.h"
 
@@ -63,7 +65,7 @@ struct Worker {
 };
 
 // What the queue's device URI says of `name`, as root passed it on.
-std::string setting(const Worker &, std::string name) {
+std::string setting(std::string name) {
     for (char &c : name)
         c = char(std::toupper(static_cast<unsigned char>(c)));
     const char *value = getenv(("TAVRI_" + name).c_str());
@@ -72,8 +74,8 @@ std::string setting(const Worker &, std::string name) {
 
 // A limit the queue sets, or its default; false for one that is no
 // positive whole number.
-bool read_limit(const Worker &w, const char *name, uint64_t &value) {
-    std::string text = setting(w, name);
+bool read_limit(const char *name, uint64_t &value) {
+    std::string text = setting(name);
     if (text.empty())
         return true;
     char *end = nullptr;
@@ -149,7 +151,7 @@ std::string take_document(const std::string &path, const std::string &label) {
         if (got < 0 && errno == EINTR && !cancelled)
             continue;
         size += got > 0 ? uint64_t(got) : 0;
-        written = got > 0 && size <= MAX_DOCUMENT && write(out, buffer, size_t(got)) == got;
+        written = got > 0 && size <= MAX_DOCUMENT && write_all(out, buffer, size_t(got));
     }
     close(out);
     if (size > MAX_DOCUMENT)
@@ -196,7 +198,7 @@ void on_sigterm(int) {
 JobSettings job_settings(const Worker &w, const CupsJobChoices &c) {
     JobSettings s;
     s.job_id = uint32_t(strtoull(w.job_id.c_str(), nullptr, 10));
-    s.printer = setting(w, "printer");
+    s.printer = setting("printer");
     s.output_name = w.output_name;
     s.copies = 1; // CUPS's filters made the copies as pages
     s.duplex = c.duplex;
@@ -204,8 +206,7 @@ JobSettings job_settings(const Worker &w, const CupsJobChoices &c) {
     s.paper_source = c.paper_source;
     s.quality = c.quality;
     s.y_dpi = c.y_dpi;
-    if (c.colour)
-        s.color = *c.colour == PageColour::COLOR ? JOB_COLOR_COLOR : JOB_COLOR_MONO;
+    s.color = record_colour(c.colour);
     return s;
 }
 
@@ -234,7 +235,7 @@ int deliver(const Worker &w) {
             return fail(CUPS_FAILED, "Printing " + w.label + " failed: " + error);
     } else {
         gid_t group = gid_t(-1);
-        if (std::string name = setting(w, "group"); !name.empty()) {
+        if (std::string name = setting("group"); !name.empty()) {
             const struct group *g = getgrnam(name.c_str());
             if (!g)
                 return fail(CUPS_STOP, "The queue's group " + name + " does not exist");
@@ -259,7 +260,7 @@ bool document_refused(const WineJob &wine) {
 
 // What failed, in the user's terms, and what CUPS should do about it.
 int job_failure(const Worker &w, const DocumentJob &job) {
-    const std::string printer = setting(w, "printer");
+    const std::string printer = setting("printer");
     if (cancelled)
         return message("INFO", "Job cancelled"), CUPS_CANCEL;
     if (!w.over.empty())
@@ -295,7 +296,7 @@ int print_job(Worker &w, DocumentJob &job) {
     if (!done)
         job.fault = JobFault::BAD_DOCUMENT,
         job.error = "it is neither PDF, PostScript nor a picture";
-    message("INFO", "Starting the Wine printer " + setting(w, "printer"));
+    message("INFO", "Starting the Wine printer " + setting("printer"));
     done = done && open_documents(job, {file}) && paper_from_document(job) &&
            print_documents(job) && finish_documents(job);
     std::filesystem::remove_all(folder);
@@ -312,12 +313,11 @@ int main(int argc, char **argv) {
     w.job_id = argv[1], w.title = argv[2], w.options = argv[3];
     w.label = "\"" + (w.title.empty() ? "job " + w.job_id : w.title) + "\"";
     w.prefix = getenv("WINEPREFIX") ?: "";
-    w.folder = setting(w, "folder");
+    w.folder = setting("folder");
     w.output_name = "tavri-app-" + std::to_string(getpid()) + "-cups-" + w.job_id + ".prn";
     uint64_t max_page_mib = 1024, max_output_mib = 4096;
-    if (setting(w, "printer").empty() || !read_limit(w, "max_seconds", w.max_seconds) ||
-        !read_limit(w, "max_output_mib", max_output_mib) ||
-        !read_limit(w, "max_page_mib", max_page_mib))
+    if (setting("printer").empty() || !read_limit("max_seconds", w.max_seconds) ||
+        !read_limit("max_output_mib", max_output_mib) || !read_limit("max_page_mib", max_page_mib))
         return fail(CUPS_STOP, "The queue's settings are not understood");
     w.max_output = max_output_mib * MIB;
 
@@ -329,8 +329,8 @@ int main(int argc, char **argv) {
     DocumentJob job;
     job.host = {&w, must_stop, nullptr, planned, printed, logged};
     job.limits.max_page_bytes = max_page_mib * MIB;
-    job.wine.setup.wine = setting(w, "wine").empty() ? "/usr/lib/wine/wine64" : setting(w, "wine");
-    job.wine.setup.exe = setting(w, "exe");
+    job.wine.setup.wine = setting("wine").empty() ? "/usr/lib/wine/wine64" : setting("wine");
+    job.wine.setup.exe = setting("exe");
     job.wine.setup.prefix = w.prefix;
     std::string fault = setup_fault(w, job.wine.setup);
     if (!fault.empty())

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fd_io.h"
+
 namespace {
 
 struct Fd {
@@ -20,25 +22,6 @@ struct Fd {
 
 std::string failure(const std::string &what) {
     return what + ": " + strerror(errno);
-}
-
-bool copy_all(int from, int to) {
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t got = read(from, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return got == 0;
-        for (ssize_t done = 0; done < got;) {
-            ssize_t put = write(to, buffer + done, size_t(got - done));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return false;
-            done += put;
-        }
-    }
 }
 
 // A new file in `folder` named STEM.EXT, or STEM-N.EXT when that is taken.

@@ -44,3 +44,9 @@ JobSettings map_job_request(const JobRequest &r, const DriverChoices &c) {
         }
     return js;
 }
+
+std::optional<uint32_t> record_colour(std::optional<PageColour> colour) {
+    if (!colour)
+        return std::nullopt;
+    return *colour == PageColour::COLOR ? JOB_COLOR_COLOR : JOB_COLOR_MONO;
+}

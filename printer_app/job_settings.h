@@ -8,6 +8,7 @@
 #include <string>
 
 #include "driver_data.h"
+#include "pdf_plan.h"
 #include "wine_job.h"
 
 // What a job asks for, as the printer system's options say it.
@@ -27,3 +28,7 @@ struct JobRequest {
 // a resolution it offers. What is not set stays the driver's own. Job id,
 // printer and output name are the caller's.
 JobSettings map_job_request(const JobRequest &request, const DriverChoices &choices);
+
+// The start-print record's colour for the pages' colour: colour, else
+// monochrome (grey too); none where none was asked for.
+std::optional<uint32_t> record_colour(std::optional<PageColour> colour);

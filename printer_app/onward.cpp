@@ -12,22 +12,6 @@ bool starts_with_nocase(std::string_view text, std::string_view start) {
     return text.size() >= start.size() && strncasecmp(text.data(), start.data(), start.size()) == 0;
 }
 
-// A URI's parts, as CUPS separates them; false for one it cannot.
-struct UriParts {
-    char scheme[32], user[256], host[256], resource[1024];
-    int port = 0;
-};
-
-bool separate(std::string_view uri, UriParts &parts) {
-    if (uri.size() >= 1024)
-        return false;
-    std::string text(uri);
-    return httpSeparateURI(HTTP_URI_CODING_ALL, text.c_str(), parts.scheme, sizeof parts.scheme,
-                           parts.user, sizeof parts.user, parts.host, sizeof parts.host,
-                           &parts.port, parts.resource,
-                           sizeof parts.resource) >= HTTP_URI_STATUS_OK;
-}
-
 bool network_uri(std::string_view choice) {
     return starts_with_nocase(choice, "socket://") || starts_with_nocase(choice, "ipp://") ||
            starts_with_nocase(choice, "ipps://");
@@ -64,7 +48,7 @@ std::string cups_queue_of(std::string_view resource) {
 
 std::string uri_refusal(const std::string &uri, const OnwardCheck &check) {
     UriParts parts;
-    if (!separate(uri, parts) || !is_this_machine(parts.host))
+    if (!separate_uri(uri, parts) || !is_this_machine(parts.host))
         return "";
     std::string shown = public_destination(uri);
     if (strcasecmp(parts.scheme, "socket") == 0)
@@ -78,6 +62,16 @@ std::string uri_refusal(const std::string &uri, const OnwardCheck &check) {
 }
 
 } // namespace
+
+bool separate_uri(std::string_view uri, UriParts &parts) {
+    if (uri.size() >= 1024)
+        return false;
+    std::string text(uri);
+    return httpSeparateURI(HTTP_URI_CODING_ALL, text.c_str(), parts.scheme, sizeof parts.scheme,
+                           parts.user, sizeof parts.user, parts.host, sizeof parts.host,
+                           &parts.port, parts.resource,
+                           sizeof parts.resource) >= HTTP_URI_STATUS_OK;
+}
 
 std::string queue_of_port(std::string_view port) {
     return port.substr(0, 5) == "CUPS:" ? std::string(port.substr(5)) : "";
@@ -95,7 +89,7 @@ bool valid_choice(std::string_view choice) {
         return true;
     UriParts parts;
     if (network_uri(choice))
-        return plain_text(choice) && separate(choice, parts) && parts.host[0] != '\0';
+        return plain_text(choice) && separate_uri(choice, parts) && parts.host[0] != '\0';
     std::string_view name = choice.substr(choice.substr(0, 6) == "queue:" ? 6 : choice.size());
     return !name.empty() && name.size() < 128 && plain_text(name) &&
            name.find_first_of("/#@\\") == std::string_view::npos;
@@ -103,7 +97,7 @@ bool valid_choice(std::string_view choice) {
 
 bool has_credentials(std::string_view choice) {
     UriParts parts;
-    return network_uri(choice) && separate(choice, parts) && parts.user[0] != '\0';
+    return network_uri(choice) && separate_uri(choice, parts) && parts.user[0] != '\0';
 }
 
 std::string public_destination(std::string_view destination) {

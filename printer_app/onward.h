@@ -27,6 +27,14 @@ std::string destination_for(std::string_view choice, std::string_view port, bool
 // host.
 bool valid_choice(std::string_view choice);
 
+// A URI's parts, as CUPS separates them (HTTP_URI_CODING_ALL); false for
+// one it cannot, or of 1024 bytes or more.
+struct UriParts {
+    char scheme[32]{}, user[256]{}, host[256]{}, resource[1024]{};
+    int port = 0;
+};
+bool separate_uri(std::string_view uri, UriParts &parts);
+
 // Whether a URI carries a user or password: never on a command line, where
 // every user of the machine can read it.
 bool has_credentials(std::string_view choice);

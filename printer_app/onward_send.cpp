@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "fd_io.h"
 #include "onward.h"
 
 namespace {
@@ -28,27 +29,11 @@ struct AddrFreer {
     void operator()(http_addrlist_t *list) const { httpAddrFreeList(list); }
 };
 
-struct Destination {
-    char scheme[32], user[256], host[256], resource[1024];
-    int port = 0;
-};
-
-bool separate(const std::string &uri, Destination &d) {
-    return httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), d.scheme, sizeof d.scheme, d.user,
-                           sizeof d.user, d.host, sizeof d.host, &d.port, d.resource,
-                           sizeof d.resource) >= HTTP_URI_STATUS_OK;
-}
-
 // Copies `fd` to the request's body; false when the peer stops taking it.
 bool write_body(int fd, http_t *http) {
-    char buffer[1 << 16];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0 || cupsWriteRequestData(http, buffer, size_t(got)) != HTTP_STATUS_CONTINUE)
-            return false;
-    }
-    return true;
+    return read_all(fd, [http](const char *data, size_t size) {
+        return cupsWriteRequestData(http, data, size) == HTTP_STATUS_CONTINUE;
+    });
 }
 
 OnwardResult to_queue(int fd, const std::string &queue, const std::string &title) {
@@ -73,19 +58,6 @@ OnwardResult to_queue(int fd, const std::string &queue, const std::string &title
     return result;
 }
 
-bool write_all(int socket, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t sent = send(socket, data, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
-
 // Reads what the printer says back until it closes, or is silent too long.
 void drain(int socket) {
     char buffer[4096];
@@ -96,9 +68,9 @@ void drain(int socket) {
 
 OnwardResult to_socket(int fd, const std::string &uri) {
     OnwardResult result;
-    Destination d;
+    UriParts d;
     std::string shown = public_destination(uri);
-    std::string port = std::to_string(separate(uri, d) && d.port > 0 ? d.port : 9100);
+    std::string port = std::to_string(separate_uri(uri, d) && d.port > 0 ? d.port : 9100);
     std::unique_ptr<http_addrlist_t, AddrFreer> addresses(
         httpAddrGetList(d.host, AF_UNSPEC, port.c_str()));
     int socket = -1;
@@ -106,12 +78,7 @@ OnwardResult to_socket(int fd, const std::string &uri) {
         result.error = shown + " cannot be reached: " + strerror(errno);
         return result;
     }
-    char buffer[1 << 16];
-    result.sent = true;
-    for (ssize_t got; result.sent && (got = read(fd, buffer, sizeof buffer)) != 0;)
-        result.sent =
-            (got < 0 && errno == EINTR) || (got > 0 && write_all(socket, buffer, size_t(got)));
-    result.sent = result.sent && shutdown(socket, SHUT_WR) == 0;
+    result.sent = copy_all(fd, socket, true) && shutdown(socket, SHUT_WR) == 0;
     if (result.sent)
         drain(socket);
     else
@@ -126,7 +93,7 @@ const char *uri_password(const char *, http_t *, const char *, const char *, voi
     return static_cast<const char *>(password);
 }
 
-ipp_t *print_job_request(const Destination &d, const std::string &title, const char *user) {
+ipp_t *print_job_request(const UriParts &d, const std::string &title, const char *user) {
     char printer_uri[1024];
     httpAssembleURI(HTTP_URI_CODING_ALL, printer_uri, sizeof printer_uri, d.scheme, nullptr, d.host,
                     d.port, d.resource);
@@ -141,9 +108,9 @@ ipp_t *print_job_request(const Destination &d, const std::string &title, const c
 
 OnwardResult to_ipp(int fd, const std::string &uri, const std::string &title) {
     OnwardResult result;
-    Destination d;
+    UriParts d;
     std::string shown = public_destination(uri);
-    if (!separate(uri, d)) {
+    if (!separate_uri(uri, d)) {
         result.error = shown + " is no URI", result.refused = true;
         return result;
     }

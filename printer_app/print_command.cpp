@@ -13,6 +13,7 @@
 #include "capabilities_json.h"
 #include "command_options.h"
 #include "document_job.h"
+#include "job_settings.h"
 #include "wine_query.h"
 #include "wine_registry.h"
 
@@ -32,11 +33,6 @@ void say(const std::string &text) {
 int refuse(const std::string &text) {
     say(text);
     return 1;
-}
-
-std::string env_or(const char *name, const std::string &fallback) {
-    const char *value = getenv(name);
-    return value && *value ? value : fallback;
 }
 
 bool exists(const std::string &path) {
@@ -124,8 +120,7 @@ JobSettings settings_from(const CommandOptions &o, const std::string &output) {
     s.collate = o.collate;
     s.quality = o.quality;
     s.y_dpi = o.y_resolution;
-    if (o.color)
-        s.color = *o.color == PageColour::COLOR ? JOB_COLOR_COLOR : JOB_COLOR_MONO;
+    s.color = record_colour(o.color);
     s.scale = o.scale == ScaleChoice::FIT ? 1 : 0; // how BMP pages lie on the page
     s.code_page = o.encoding;
     return s;

@@ -18,6 +18,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include "fd_io.h"
 #include "job_common.h"
 #include "job_limits.h"
 
@@ -46,19 +47,6 @@ int keep_waiting(http_t *, void *context) {
     auto idle = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - r.last_data);
     r.problem = spool_problem(r.limits, r.received, idle.count());
     return r.problem.empty() && !papplJobIsCanceled(r.job);
-}
-
-bool write_all(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 // Copies the request's document into `fd` until it ends, is given up or
