@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "child_process.h"
+#include "fd_io.h"
 
 namespace {
 
@@ -76,17 +77,10 @@ bool ghostscript_start(Ghostscript &gs, const std::vector<std::string> &args,
 bool ghostscript_send(Ghostscript &gs, const std::string &command) {
     std::string text = command + "\n(" + DONE_MARKER + ") = flush\n";
     gs.last_line.clear();
-    for (size_t sent = 0; sent < text.size();) {
-        ssize_t n = send(gs.input, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            gs.error = "Ghostscript ended: " + last_words(gs);
-            return false;
-        }
-        sent += size_t(n);
-    }
-    return true;
+    if (write_all(gs.input, text.data(), text.size(), true))
+        return true;
+    gs.error = "Ghostscript ended: " + last_words(gs);
+    return false;
 }
 
 bool ghostscript_wait(Ghostscript &gs, bool (*idle)(void *), void *context) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "base/byte_order.h"
+#include "fd_io.h"
 #include "loopback.h"
 #include "net/packet.h"
 
@@ -179,17 +180,10 @@ bool peer_accept(Peer &peer) {
 bool peer_send(Peer &peer, uint16_t code, uint32_t req_id, const void *body, uint32_t length) {
     std::vector<unsigned char> wire(PACKET_OVERHEAD + size_t(length));
     frame_packet(wire.data(), code, req_id, body, length);
-    size_t sent = 0;
-    while (sent < wire.size()) {
-        ssize_t n = send(peer.conn, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            peer.error = std::string("sending failed: ") + strerror(errno);
-            peer.ended = true;
-            return false;
-        }
-        sent += size_t(n);
+    if (!write_all(peer.conn, reinterpret_cast<const char *>(wire.data()), wire.size(), true)) {
+        peer.error = std::string("sending failed: ") + strerror(errno);
+        peer.ended = true;
+        return false;
     }
     peer.last_sent_ms = now_ms();
     return true;

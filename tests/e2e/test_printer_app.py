@@ -358,7 +358,7 @@ class PrinterApp(unittest.TestCase):
         self.assertTrue(got.startswith((b"%!", b"\x1b%-12345X")), got[:64])
         self.assertEqual(2, got.count(b"%%Page:"))
 
-        folder = os.path.join(os.path.dirname(PREFIX), "PDF")
+        folder = os.path.join(pwd.getpwnam(USER).pw_dir, "PDF")  # cups-pdf's, in the home
         before = set(glob.glob(folder + "/*"))
         self.assertIn("Changes saved.", choose_destination(host, "to="))
         run("cupsreject", peer.PRINTER, check=True)
