@@ -36,6 +36,8 @@ file(GLOB APP_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/printer_app/*_te
 add_executable(test_printer_app ${APP_TESTS} ${APP_PURE_SOURCES})
 proxy_warnings(test_printer_app)
 target_include_directories(test_printer_app PRIVATE ${APP_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_compile_definitions(test_printer_app PRIVATE
+                           FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures/")
 target_compile_options(test_printer_app PRIVATE ${SANITIZE})
 target_link_options(test_printer_app PRIVATE ${SANITIZE})
 target_link_libraries(test_printer_app PRIVATE gtest gtest_main cups)

@@ -1,5 +1,6 @@
 #include "capabilities_json.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -14,15 +15,45 @@ std::string millimetres(int32_t hundredths) {
     return text;
 }
 
+// Points with at most two decimals, as a JSON number.
+std::string points(double value) {
+    char text[32];
+    snprintf(text, sizeof text, "%.2f", value);
+    std::string out = text;
+    out.erase(out.find_last_not_of('0') + 1);
+    if (out.back() == '.')
+        out.pop_back();
+    return out;
+}
+
 std::string resolution(const DeviceResolution &r) {
     return "{\"x\": " + std::to_string(r.x) + ", \"y\": " + std::to_string(r.y) + "}";
 }
 
-std::string paper_name(const DriverReport &report, int32_t id) {
+const DriverPaper *paper_of(const DriverReport &report, int32_t id) {
     for (const DriverPaper &paper : report.papers)
         if (paper.id == id)
-            return paper.name;
-    return "";
+            return &paper;
+    return nullptr;
+}
+
+// The printable area in points from the paper's lower left corner, as a
+// PPD's *ImageableArea gives it: left, bottom, right, top, within the
+// paper; the whole paper where the driver does not say, or says nonsense.
+std::string printable(const DriverPaper *p, const MediaChoice &m) {
+    double width = m.points >> 16, height = m.points & 0xFFFF;
+    double area[4] = {0, 0, width, height};
+    if (p && p->has_printable_area()) {
+        double x = 72.0 / p->dpi_x, y = 72.0 / p->dpi_y;
+        double found[4] = {std::max(0.0, p->offset_x * x),
+                           std::max(0.0, height - (double(p->offset_y) + p->printable_height) * y),
+                           std::min(width, (double(p->offset_x) + p->printable_width) * x),
+                           std::min(height, height - p->offset_y * y)};
+        if (found[0] < found[2] && found[1] < found[3])
+            std::copy(found, found + 4, area);
+    }
+    return "[" + points(area[0]) + ", " + points(area[1]) + ", " + points(area[2]) + ", " +
+           points(area[3]) + "]";
 }
 
 std::string bin_name(const DriverReport &report, int32_t id) {
@@ -34,14 +65,17 @@ std::string bin_name(const DriverReport &report, int32_t id) {
 
 std::string papers(const DriverReport &report, const DriverChoices &c) {
     std::string out;
-    for (const MediaChoice &m : c.media)
+    for (const MediaChoice &m : c.media) {
+        const DriverPaper *paper = paper_of(report, m.paper_id);
         out += std::string(out.empty() ? "" : ",") + "\n    {\"pwg\": " + json_string(m.pwg_name) +
-               ", \"name\": " + json_string(paper_name(report, m.paper_id)) +
+               ", \"name\": " + json_string(paper ? paper->name : "") +
                ", \"paper\": " + std::to_string(m.paper_id) +
                ", \"width_mm\": " + millimetres(m.width) +
                ", \"length_mm\": " + millimetres(m.length) +
                ", \"width_pt\": " + std::to_string(m.points >> 16) +
-               ", \"length_pt\": " + std::to_string(m.points & 0xFFFF) + "}";
+               ", \"length_pt\": " + std::to_string(m.points & 0xFFFF) +
+               ", \"printable_pt\": " + printable(paper, m) + "}";
+    }
     return "[" + out + "\n  ]";
 }
 

@@ -10,6 +10,6 @@
 // `text` as a JSON string, quotes included.
 std::string json_string(std::string_view text);
 
-// The report: printer, driver, colour, duplex, collate, copies, papers,
-// resolutions, sources and the defaults among them.
+// The report: printer, driver, colour, duplex, collate, copies, papers with
+// their printable areas, resolutions, sources and the defaults among them.
 std::string capabilities_json(const DriverReport &report, const DriverChoices &choices);

@@ -131,15 +131,19 @@ bool run_for_output(const std::vector<std::string> &argv, const EnvironmentChang
         error = std::string("no memory file: ") + strerror(errno);
         return false;
     }
-    pid_t pid = spawn_child(argv, changes, fd, -1, error);
+    int said = bounded_memory_file("tavri-query-errors", 1 << 16);
+    pid_t pid = spawn_child(argv, changes, fd, said, error);
     int status = 0;
     bool ended = pid > 0 && wait_child(pid, timeout_ms, &status);
     if (pid > 0 && !ended) {
         kill_child_group(pid);
         error = argv[0] + " did not end within " + std::to_string(timeout_ms / 1000) + " s";
     } else if (ended && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-        error = argv.back() + " failed: " + describe_wait_status(status);
+        std::string why = last_line_written(said); // the program's own words, when it has any
+        error = why.empty() ? argv.back() + " failed: " + describe_wait_status(status)
+                            : why + " (" + describe_wait_status(status) + ")";
     }
+    close_fd(said);
     struct stat info {};
     if (ended && error.empty() && fstat(fd, &info) != 0)
         error = std::string("the answer cannot be measured: ") + strerror(errno);

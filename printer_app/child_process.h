@@ -29,7 +29,8 @@ void kill_child_group(pid_t pid);
 // a pipe: Wine's services inherit a first program's output and outlive it,
 // so a pipe would not end with the program. False, with `error`, when it
 // cannot run, does not end within timeout_ms, exits with a status other
-// than 0, or writes more than max_bytes.
+// than 0 (`error` then holds its last line on standard error), or writes
+// more than max_bytes.
 bool run_for_output(const std::vector<std::string> &argv, const EnvironmentChanges &changes,
                     int timeout_ms, size_t max_bytes, std::string &output, std::string &error);
 

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "capabilities_json.h"
 #include "cups_queues.h"
 #include "onward.h"
 #include "driver_data.h"
@@ -18,36 +20,23 @@
 
 namespace {
 
-const char *const REPORT = "printer\tOffice\n"
-                           "driver\tHP LaserJet\n"
-                           "color\t1\nduplex\t1\ncopies\t99\ncollate\t1\n"
-                           "resolution\t150\t150\nresolution\t300\t300\nresolution\t600\t600\n"
-                           "resolution\t1200\t1200\nresolution\t2400\t2400\nresolution\t600\t600\n"
-                           "bin\t7\tAutomatically Select\nbin\t4\tManual\nbin\t260\tTray 3\n"
-                           "bin\t261\tTray 4\n"
-                           // A4 at 600 dpi, margins 50 px left/top, 100 px right/bottom
-                           "paper\t9\t2100\t2970\t4960\t7016\t50\t50\t4810\t6866\t600\t600\tA4\n"
-                           "paper\t1\t2159\t2794\t5100\t6600\t0\t0\t5100\t6600\t600\t600\tLetter\n"
-                           "paper\t70\t2101\t2970\t0\t0\t0\t0\t0\t0\t0\t0\tA4 again\n"
-                           "paper\t256\t1\t2970\t0\t0\t0\t0\t0\t0\t0\t0\tUser defined\n"
-                           "default\tpaper\t70\ndefault\tresolution\t1200\t1200\n"
-                           "default\tbin\t4\ndefault\tduplex\t3\ndefault\tcolor\t1\n"
-                           "default\torientation\t1\nend\n";
+// A file of tests/fixtures: the query program's reports, each with the JSON
+// that tavri-print --capabilities makes of it, which the CUPS queue's tests read.
+std::string fixture(const std::string &name) {
+    std::ifstream in(FIXTURES_DIR + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+DriverReport fixture_report(const std::string &name) {
+    DriverReport r;
+    EXPECT_EQ("", parse_driver_report(fixture(name + ".report"), r)) << name;
+    return r;
+}
 
 } // namespace
 
-TEST(QueryReport, DriverReportReadAndBrokenOnesNamed) {
+TEST(QueryReport, BrokenReportsAreRefusedByTheirFault) {
     DriverReport r;
-    ASSERT_EQ("", parse_driver_report(REPORT, r));
-    EXPECT_TRUE(r.color && r.duplex && r.collate);
-    EXPECT_EQ(99, r.copies);
-    ASSERT_EQ(4u, r.papers.size());
-    EXPECT_EQ("A4 again", r.papers[2].name);
-    EXPECT_TRUE(r.papers[0].has_printable_area());
-    EXPECT_FALSE(r.papers[2].has_printable_area());
-    EXPECT_EQ(70, r.defaults.paper.value_or(0));
-    EXPECT_EQ(1200, r.defaults.resolution->y);
-
     const struct {
         const char *text, *error;
     } broken[] = {
@@ -77,48 +66,25 @@ TEST(QueryReport, PrinterListNeedsFourFieldsAndItsLastLineEnd) {
         EXPECT_NE("", parse_printer_list(text, list)) << text;
 }
 
-TEST(DriverData, ChoicesFromAReport) {
-    DriverReport r;
-    ASSERT_EQ("", parse_driver_report(REPORT, r));
+// Office: the second A4 (PWG's A4 too; see JobSettings) goes, the default
+// names it; 600 dpi is the default, 2400 left out. Little: A4 and 300 dpi
+// stand in for what is unusable; without bins, "auto" is the driver's own.
+TEST(DriverData, ReportsGiveExactlyTheirCapabilities) {
+    for (std::string name : {"office", "little"}) {
+        DriverReport r = fixture_report(name);
+        EXPECT_EQ(fixture(name + ".json"), capabilities_json(r, choose_driver_settings(r))) << name;
+    }
+    DriverReport r = fixture_report("office");
+    EXPECT_EQ(4u, r.papers.size());
+    EXPECT_EQ(1200, r.defaults.resolution->y);
+    // Beyond the capabilities: the widest margins (A4's 100 px at 600 dpi, rounded up), or none.
     DriverChoices c = choose_driver_settings(r);
-    EXPECT_EQ("HP LaserJet", c.make_and_model);
-    // Two sizes: the second A4 (a tenth of a millimetre wider, which PWG also
-    // calls A4; the first wins, see JobSettings) and the paper under a point
-    // wide are dropped; the default names the dropped A4.
-    ASSERT_EQ(2u, c.media.size());
-    EXPECT_EQ(0u, c.default_media);
-    // The widest margins of any paper: 100 px at 600 dpi, rounded up.
     EXPECT_EQ(424, c.left_right);
     EXPECT_EQ(424, c.bottom_top);
     EXPECT_FALSE(c.borderless);
-    // The driver's 1200 dpi is offered, but 600 is the default; 2400 is left out.
-    ASSERT_EQ(4u, c.resolutions.size());
-    EXPECT_EQ(150, c.resolutions[0].x);
-    EXPECT_EQ(1200, c.resolutions[3].x);
-    EXPECT_EQ(600, c.default_resolution.x);
-    EXPECT_FALSE(c.color_default); // the driver's default is monochrome
-    EXPECT_EQ(SidesChoice::SHORT_EDGE, c.sides_default);
-    ASSERT_EQ(4u, c.sources.size()); // auto and tray-1: see JobSettings
-    EXPECT_EQ("manual", c.sources[1].keyword);
-    EXPECT_EQ(261, c.sources[3].bin_id);
-    EXPECT_EQ(1u, c.default_source);
-}
-
-TEST(DriverData, AReportOfLittleStillMakesAPrinter) {
-    DriverReport r;
-    ASSERT_EQ("", parse_driver_report("paper\t1\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\tNone\n"
-                                      "resolution\t-3\t-3\nduplex\t1\ndefault\tduplex\t2\nend\n",
-                                      r));
-    r.duplex = false; // a duplex default without duplex is ignored
-    DriverChoices c = choose_driver_settings(r);
-    ASSERT_EQ(1u, c.media.size());
-    EXPECT_EQ("iso_a4_210x297mm", c.media[0].pwg_name);
-    ASSERT_EQ(1u, c.resolutions.size());
-    EXPECT_EQ(300, c.default_resolution.x);
-    EXPECT_EQ(SidesChoice::ONE_SIDED, c.sides_default);
-    ASSERT_EQ(1u, c.sources.size()); // "auto", the driver's own bin: see JobSettings
-    // No margins: borderless, and bordered by the least IPP can state.
-    EXPECT_TRUE(c.borderless);
+    r = fixture_report("little");
+    c = choose_driver_settings(r);
+    EXPECT_TRUE(c.borderless); // bordered by the least IPP can state
     EXPECT_EQ(1, c.left_right);
     EXPECT_EQ(1, c.bottom_top);
     // Only fine resolutions: the driver's default stays the default.
@@ -130,12 +96,9 @@ TEST(DriverData, AReportOfLittleStillMakesAPrinter) {
 }
 
 TEST(JobSettings, TheRequestInTheDriversTerms) {
-    // The report's printer, and one with neither duplex nor colour nor bins.
-    DriverReport r;
-    ASSERT_EQ("", parse_driver_report(REPORT, r));
-    const DriverChoices full = choose_driver_settings(r);
-    ASSERT_EQ("", parse_driver_report("paper\t1\t2159\t2794\t0\t0\t0\t0\t0\t0\t0\t0\tL\nend\n", r));
-    const DriverChoices plain = choose_driver_settings(r);
+    // Office's printer, and little's, with neither duplex nor colour nor bins.
+    const DriverChoices full = choose_driver_settings(fixture_report("office"));
+    const DriverChoices plain = choose_driver_settings(fixture_report("little"));
     using std::nullopt;
     const struct {
         const char *what;
@@ -152,8 +115,8 @@ TEST(JobSettings, TheRequestInTheDriversTerms) {
          {"custom_x", 18, 15000, "auto", SidesChoice::SHORT_EDGE, false, 300, 300}, true,
          1u << 16 | 425u, 7u, 3u, 1u, 300u},
         {"a printer without duplex, colour or bins: the driver's own",
-         {"na_letter_8.5x11in", 0, 0, "auto", SidesChoice::LONG_EDGE, true, 300, 300}, false,
-         612u << 16 | 792u, nullopt, nullopt, nullopt, 300u},
+         {"iso_a4_210x297mm", 0, 0, "auto", SidesChoice::LONG_EDGE, true, 300, 300}, false,
+         595u << 16 | 842u, nullopt, nullopt, nullopt, 300u},
         {"a side under half a point, a source and resolution not offered",
          {"", 17, 29700, "top", SidesChoice::ONE_SIDED, true, 131372, 300}, true,
          nullopt, nullopt, 1u, 2u, nullopt},

@@ -5,4 +5,5 @@ What root runs, and so all that the backend's root process imports:
 (what root and the owner's process share). The child that becomes the
 prefix's owner runs the worker, tavri-cups-worker, on the engine that
 every front end shares. `queue_cli` is the tavri-cups-queue command; it
-makes a queue's PPD (`ppd`) from the driver's report (`capabilities`)."""
+makes a queue's PPD (`ppd`) from what tavri-print, on that engine, says
+the printer offers (`tavri-print --capabilities`)."""

@@ -1,23 +1,25 @@
-"""A PPD for a CUPS queue that prints on a Wine printer, made from what the
-printer's driver reports: its papers with their printable areas, its
-resolutions, duplex, color and input bins, and its defaults. CUPS's own
+"""A PPD for a CUPS queue that prints on a Wine printer, made from its
+capabilities as `tavri-print --capabilities` gives them (a dict of its
+JSON): the papers with their printable areas, the resolutions, duplex,
+color and input bins that the engine offers, and the defaults. CUPS's own
 filters then turn every job into PDF laid out for that paper (`pdftopdf`
 makes the copies, so they are real pages wherever the output goes), and the
 backend prints that PDF on the Wine printer."""
 from __future__ import annotations
 
 import re
-from typing import List, Sequence, Set, Tuple
+from typing import Any, Dict, List, Sequence, Set, Tuple
 
-from .capabilities import Capabilities, Paper
-
+Capabilities = Dict[str, Any]
+Paper = Dict[str, Any]
 Lines = List[str]
 
 HAND_OFF = "application/vnd.cups-pdf application/pdf 0 -"
+# The JSON's sides, the PPD's keyword and label, and the Duplex and Tumble that it sets.
 DUPLEX_CHOICES = (
-    (1, "None", "Off"),
-    (2, "DuplexNoTumble", "Long Edge"),
-    (3, "DuplexTumble", "Short Edge"),
+    ("one-sided", "None", "Off", "false", "false"),
+    ("two-sided-long-edge", "DuplexNoTumble", "Long Edge", "true", "false"),
+    ("two-sided-short-edge", "DuplexTumble", "Short Edge", "true", "true"),
 )
 
 
@@ -54,8 +56,8 @@ def keyword(name: str, taken: Set[str]) -> str:
 
 
 def header(caps: Capabilities, queue: str) -> Lines:
-    driver = quoted(caps.driver or "Wine printer driver")
-    color = "True" if caps.color else "False"
+    printer, driver = caps["printer"], quoted(caps["driver"] or "Wine printer driver")
+    color = "True" if caps["color"] else "False"
     return [
         '*PPD-Adobe: "4.3"',
         '*FormatVersion: "4.3"',
@@ -66,12 +68,12 @@ def header(caps: Capabilities, queue: str) -> Lines:
         '*Manufacturer: "Wine"',
         '*Product: "(%s)"' % driver.replace("(", "").replace(")", ""),
         '*ModelName: "%s"' % driver,
-        '*ShortNickName: "%s"' % quoted("Wine printer %s" % caps.printer)[:31],
-        '*NickName: "%s"' % quoted("Wine printer %s, %s" % (caps.printer, caps.driver)),
+        '*ShortNickName: "%s"' % quoted("Wine printer %s" % printer)[:31],
+        '*NickName: "%s"' % quoted("Wine printer %s, %s" % (printer, caps["driver"])),
         '*PSVersion: "(3010.000) 0"',
         '*LanguageLevel: "3"',
         "*ColorDevice: %s" % color,
-        "*DefaultColorSpace: %s" % ("RGB" if caps.color else "Gray"),
+        "*DefaultColorSpace: %s" % ("RGB" if caps["color"] else "Gray"),
         "*FileSystem: False",
         '*Throughput: "1"',
         "*LandscapeOrientation: Plus90",
@@ -82,13 +84,13 @@ def header(caps: Capabilities, queue: str) -> Lines:
         "*cupsManualCopies: True",
         '*cupsFilter2: "%s"' % HAND_OFF,
         "*%% The driver reports copies %d, collate %s; queue %s."
-        % (caps.copies, "yes" if caps.collate else "no", quoted(queue)),
+        % (caps["copies"], "yes" if caps["collate"] else "no", quoted(queue)),
     ]
 
 
 def paper_keywords(caps: Capabilities) -> List[Tuple[str, Paper]]:
     taken = set()
-    return [(keyword(paper.name, taken), paper) for paper in caps.papers]
+    return [(keyword(paper["name"] or paper["pwg"], taken), paper) for paper in caps["papers"]]
 
 
 def default_choice(choices: Sequence[Tuple[str, object]], wanted: object) -> str:
@@ -112,21 +114,16 @@ def ui(name: str, label: str, default: str, entries: Lines, order: int) -> Lines
 
 
 def page_sizes(caps: Capabilities, papers: List[Tuple[str, Paper]]) -> Lines:
-    default = default_choice([(w, p.id) for w, p in papers], caps.default("paper"))
+    default = default_choice([(w, p["pwg"]) for w, p in papers], caps["defaults"]["paper"])
     sizes, regions, areas, dims = [], [], [], []
     for word, paper in papers:
-        label = quoted(paper.name)
-        code = '"<</PageSize[%s %s]/ImagingBBox null>>setpagedevice"' % (
-            points(paper.width),
-            points(paper.height),
-        )
+        label, size = quoted(paper["name"] or paper["pwg"]), (paper["width_pt"], paper["length_pt"])
+        code = '"<</PageSize[%d %d]/ImagingBBox null>>setpagedevice"' % size
         sizes.append("*PageSize %s/%s: %s" % (word, label, code))
         regions.append("*PageRegion %s/%s: %s" % (word, label, code))
-        areas.append('*ImageableArea %s/%s: "%s"' % (word, label, imageable_area(paper)))
-        dims.append(
-            '*PaperDimension %s/%s: "%s %s"'
-            % (word, label, points(paper.width), points(paper.height))
-        )
+        area = " ".join(points(v) for v in paper["printable_pt"])
+        areas.append('*ImageableArea %s/%s: "%s"' % (word, label, area))
+        dims.append('*PaperDimension %s/%s: "%d %d"' % ((word, label) + size))
     return (
         ui("PageSize", "Media Size", default, sizes, 10)
         + ui("PageRegion", "Page Region", default, regions, 10)
@@ -141,40 +138,26 @@ def points(value: float) -> str:
     return ("%.2f" % value).rstrip("0").rstrip(".")
 
 
-def imageable_area(paper: Paper) -> str:
-    """llx lly urx ury from the paper's bottom-left corner, within the paper."""
-    if not paper.printable:
-        return "0 0 %s %s" % (points(paper.width), points(paper.height))
-    left, top, right, bottom = paper.printable
-    llx, urx = max(0.0, left), min(paper.width, right)
-    lly, ury = max(0.0, paper.height - bottom), min(paper.height, paper.height - top)
-    return " ".join(points(v) for v in (llx, lly, urx, ury))
-
-
 def resolution_keyword(x: int, y: int) -> str:
     return "%ddpi" % x if x == y else "%dx%ddpi" % (x, y)
 
 
 def resolutions(caps: Capabilities) -> Lines:
-    choices = sorted(set(r for r in caps.resolutions if min(r) > 0))
-    if not choices:
-        return []
-    words = [(resolution_keyword(x, y), (x, y)) for x, y in choices]
-    wanted = caps.defaults.get("resolution")
-    default = default_choice(words, tuple(wanted[:2]) if wanted else None)
+    words = [(resolution_keyword(r["x"], r["y"]), r) for r in caps["resolutions"]]
+    default = default_choice(words, caps["defaults"]["resolution"])
     entries = [
         '*Resolution %s/%s: "<</HWResolution[%d %d]>>setpagedevice"'
-        % (word, word.replace("dpi", " DPI"), x, y)
-        for word, (x, y) in words
+        % (word, word.replace("dpi", " DPI"), r["x"], r["y"])
+        for word, r in words
     ]
     return ui("Resolution", "Resolution", default, entries, 20)
 
 
 def color_models(caps: Capabilities) -> Lines:
     """Color and grey on a color printer; a monochrome one offers no choice."""
-    if not caps.color:
+    if not caps["color"]:
         return []
-    default = "Gray" if caps.default("color") == 1 else "RGB"
+    default = "RGB" if caps["defaults"]["color"] else "Gray"
     entries = [
         '*ColorModel Gray/Grayscale: "<</cupsColorSpace 0>>setpagedevice"',
         '*ColorModel RGB/Color: "<</cupsColorSpace 1>>setpagedevice"',
@@ -183,22 +166,22 @@ def color_models(caps: Capabilities) -> Lines:
 
 
 def duplex(caps: Capabilities) -> Lines:
-    if not caps.duplex:
+    if not caps["duplex"]:
         return []
-    default = default_choice([(word, n) for n, word, _ in DUPLEX_CHOICES], caps.default("duplex"))
-    entries = [
-        '*Duplex %s/%s: "<</Duplex %s/Tumble %s>>setpagedevice"'
-        % (word, label, "false" if n == 1 else "true", "true" if n == 3 else "false")
-        for n, word, label in DUPLEX_CHOICES
-    ]
+    words = [(choice[1], choice[0]) for choice in DUPLEX_CHOICES]
+    default = default_choice(words, caps["defaults"]["sides"])
+    setting = '*Duplex %s/%s: "<</Duplex %s/Tumble %s>>setpagedevice"'
+    entries = [setting % choice[1:] for choice in DUPLEX_CHOICES]
     return ui("Duplex", "2-Sided Printing", default, entries, 10)
 
 
 def input_slots(caps: Capabilities) -> Lines:
-    """The driver's bins as Bin<number>: the backend hands the number back."""
-    if not caps.bins:
+    """The driver's bins as Bin<number>: the backend hands the number back.
+    A driver without bins has the source "auto" of bin 0: nothing to choose."""
+    sources = [source for source in caps["sources"] if source["bin"]]
+    if not sources:
         return []
-    words = [("Bin%d" % number, number) for number, _ in caps.bins]
-    default = default_choice(words, caps.default("bin"))
-    entries = ['*InputSlot Bin%d/%s: ""' % (number, quoted(name)) for number, name in caps.bins]
+    words = [("Bin%d" % source["bin"], source["keyword"]) for source in sources]
+    default = default_choice(words, caps["defaults"]["source"])
+    entries = ['*InputSlot Bin%d/%s: ""' % (s["bin"], quoted(s["name"])) for s in sources]
     return ui("InputSlot", "Media Source", default, entries, 10)

@@ -1,6 +1,7 @@
-"""Which programs a CUPS job runs: the Windows program, Wine, and the
-worker that prints as the prefix's owner on the engine every front end
-shares."""
+"""Which programs a CUPS job and the queue command run: the Windows
+program, Wine, the worker that prints as the prefix's owner on the engine
+every front end shares, and tavri-print, which asks that engine what a
+prefix's printers offer."""
 from __future__ import annotations
 
 import os
@@ -40,3 +41,14 @@ def worker() -> str:
     if checkout():
         return os.path.join(SOURCE_DIR, "build-native", "tavri-cups-worker")
     return os.path.join(INSTALLED, "tavri-cups-worker")
+
+
+def tavri_print() -> str:
+    """A checkout's native build, where scripts/test makes it
+    ($PROXY_NATIVE_BUILD_DIR, else $PROXY_BUILD_DIR-native, else
+    build-native), else the packaged command."""
+    if checkout():
+        build = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build")) + "-native"
+        build = os.environ.get("PROXY_NATIVE_BUILD_DIR") or build
+        return os.path.join(os.path.abspath(build), "tavri-print")
+    return "/usr/bin/tavri-print"

@@ -1,10 +1,13 @@
 """tavri-cups-queue: lists the Wine printers of a prefix, and creates the
 CUPS queue that prints on one of them, with a PPD made from what the
-printer's driver reports."""
+printer's driver offers. Both come from tavri-print (`--list`,
+`--capabilities`), run as the prefix's owner: the engine reads the
+driver's report for every front end."""
 from __future__ import annotations
 
 import argparse
 import grp
+import json
 import os
 import re
 import subprocess
@@ -12,23 +15,19 @@ import sys
 import tempfile
 from typing import BinaryIO, Dict, List, Optional
 
-from .programs import default_exe, default_wine
-from . import capabilities, credentials, device_uri, ppd
+from .programs import default_exe, default_wine, tavri_print
+from . import credentials, device_uri, ppd
 from .cupsd import one_line
 from .device_uri import Destination, Target
 from .owner import Owner, OwnerError
 
 NAME = "tavri-cups-queue"
 QUERY_TIMEOUT = 180
-MAX_ANSWER = 16 << 20  # a driver's report is a few KiB
+MAX_ANSWER = 16 << 20  # a printer's capabilities are a few KiB
 
 
 class QueueError(Exception):
     """The queue cannot be made as asked; the text says why."""
-
-
-def query_exe() -> str:
-    return os.path.join(os.path.dirname(default_exe()), "tavri-printer-query.exe")
 
 
 def as_owner(owner: Owner) -> Dict[str, object]:
@@ -47,20 +46,17 @@ def as_owner(owner: Owner) -> Dict[str, object]:
     return {"start_new_session": True}
 
 
-def run_query(
-    owner: Owner,
-    args: List[str],
-    exe: Optional[str] = None,
-    display: str = "",
-    xauthority: str = "",
+def run_as_owner(
+    owner: Owner, command: List[str], what: str, display: str = "", xauthority: str = ""
 ) -> str:
-    """The query program's output, run in the owner's prefix as the owner;
-    an answer of over MAX_ANSWER bytes is refused unread. With the queue's
-    `display` and its authority file: the Wine desktop that a first program starts stays up a moment
+    """The output of `command`, run in the owner's prefix as the owner; an
+    answer of over MAX_ANSWER bytes is refused unread. A failure names
+    `what` failed, and why in the command's last line on standard error
+    (without its own name). With the queue's `display` and its authority
+    file: the Wine desktop that a first program starts stays up a moment
     after it, and a job's progress window opens only on a desktop that has
     a display."""
     env = owner.env("query", os.environ, display, xauthority)
-    command = [default_wine(), exe or query_exe()] + args
     # Files, not pipes: the Wine services that a first program starts inherit
     # its output and outlive it, so a pipe would never reach its end.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -76,19 +72,32 @@ def run_query(
                 **as_owner(owner),
             ).returncode
         except (OSError, subprocess.TimeoutExpired) as error:
-            raise QueueError("cannot ask Wine in %s: %s" % (owner.prefix, error))
+            raise QueueError("%s: %s" % (what, error))
         if code != 0:
-            said = tail(err).splitlines()
-            raise QueueError(
-                "Wine in %s: %s"
-                % (owner.prefix, one_line(said[-1] if said else "the query failed (%d)" % code))
-            )
+            said = (tail(err).splitlines() or ["exit status %d" % code])[-1]
+            said = said.removeprefix(os.path.basename(command[0]) + ": ")
+            raise QueueError("%s: %s" % (what, one_line(said)))
         if os.fstat(out.fileno()).st_size > MAX_ANSWER:
-            raise QueueError(
-                "Wine in %s answered with more than %d MiB" % (owner.prefix, MAX_ANSWER >> 20)
-            )
+            raise QueueError("%s: an answer of more than %d MiB" % (what, MAX_ANSWER >> 20))
         out.seek(0)
         return out.read(MAX_ANSWER).decode("utf-8", "replace")
+
+
+def ask_engine(owner: Owner, args: argparse.Namespace, *asked: str, **display: str) -> str:
+    """tavri-print's answer to `asked` on the owner's prefix, with the
+    queue's program and Wine."""
+    command = [args.tavri_print or tavri_print(), *asked]
+    command += ["--exe", args.exe or default_exe(), "--wine-run", default_wine()]
+    return run_as_owner(owner, command, "tavri-print " + asked[0], **display)
+
+
+def link_window_font(owner: Owner, args: argparse.Namespace, **display: str) -> None:
+    """The progress window's Chinese labels, in the locale that jobs run in
+    (Wine resets the link when the code page changes)."""
+    query = os.path.join(os.path.dirname(args.exe or default_exe()), "tavri-printer-query.exe")
+    run_as_owner(
+        owner, [default_wine(), query, "font-link"], "Wine in %s" % owner.prefix, **display
+    )
 
 
 def tail(file: BinaryIO, size: int = 4096) -> str:
@@ -108,10 +117,11 @@ def check_prefix(owner: Owner) -> None:
 def list_printers(owner: Owner, args: argparse.Namespace) -> int:
     to = device_uri.destination(device_uri.public(args.to)) if args.to else None
     print("Wine printers of %s (prefix %s):" % (owner.name, owner.prefix))
-    for line in run_query(owner, ["printers"], args.query_exe).splitlines():
-        name, driver = (line.split("\t") + ["", ""])[:2]
-        uri = device_uri.make(Target(name, owner.name, to, args.prefix or ""))
-        print("  %s  (%s)\n    %s" % (name, driver, uri))
+    # One a line, "* " marking the default, "  " the others; only a line end
+    # ends a name.
+    for line in ask_engine(owner, args, "--list").split("\n")[:-1]:
+        uri = device_uri.make(Target(line[2:], owner.name, to, args.prefix or ""))
+        print("  %s%s\n    %s" % (line[2:], " (default)" if line[:1] == "*" else "", uri))
     return 0
 
 
@@ -171,10 +181,12 @@ def create_queue(owner: Owner, args: argparse.Namespace) -> int:
     if device_uri.queue_device(args.queue) and not args.replace:
         raise QueueError("the queue %s exists already (--replace changes it)" % args.queue)
     display = {"display": args.display or "", "xauthority": args.xauthority or ""}
-    caps = capabilities.parse(
-        run_query(owner, ["capabilities", args.wine_printer], args.query_exe, **display)
-    )
-    run_query(owner, ["font-link"], args.query_exe, **display)
+    answer = ask_engine(owner, args, "--capabilities", "--printer=" + args.wine_printer, **display)
+    try:
+        caps = json.loads(answer)
+    except ValueError as error:
+        raise QueueError("tavri-print --capabilities answered no JSON: %s" % error)
+    link_window_font(owner, args, **display)
     target = Target(
         args.wine_printer,
         owner.name,
@@ -219,9 +231,9 @@ def create_queue(owner: Owner, args: argparse.Namespace) -> int:
             args.queue,
             args.wine_printer,
             owner.name,
-            len(caps.papers),
-            "colour" if caps.color else "monochrome",
-            "duplex" if caps.duplex else "one-sided",
+            len(caps["papers"]),
+            "colour" if caps["color"] else "monochrome",
+            "duplex" if caps["duplex"] else "one-sided",
         )
     )
     return 0
@@ -260,7 +272,7 @@ def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
         help="the program (default: $PROXY_EXE, else the installed "
         "one, or a checkout's own build)",
     )
-    parser.add_argument("--query-exe", help=argparse.SUPPRESS)
+    parser.add_argument("--tavri-print", help=argparse.SUPPRESS)
     parser.add_argument("--replace", action="store_true", help="change an existing queue")
     parser.add_argument(
         "--group",
@@ -289,7 +301,7 @@ def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
     args = parser.parse_args(argv)
     if not args.list and not (args.queue and args.wine_printer and args.to):
         parser.error("QUEUE, WINE-PRINTER and --to are needed (or --list)")
-    for name in ("prefix", "exe", "query_exe"):
+    for name in ("prefix", "exe", "tavri_print"):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
     return args
@@ -301,7 +313,7 @@ def main(argv: Optional[List[str]] = None) -> int:
         owner = Owner(args.user, args.prefix or "")
         check_prefix(owner)
         return list_printers(owner, args) if args.list else create_queue(owner, args)
-    except (QueueError, OwnerError, capabilities.CapabilitiesError, ValueError) as error:
+    except (QueueError, OwnerError, ValueError) as error:
         print("%s: %s" % (NAME, error), file=sys.stderr)
         return 1
 
