@@ -4,7 +4,11 @@
 //     tavri-cups-worker JOB-ID TITLE OPTIONS
 // and what the device URI says in the environment: TAVRI_PRINTER, TAVRI_EXE,
 // TAVRI_WINE, TAVRI_FOLDER (none: the output goes back to root),
-// TAVRI_GROUP, TAVRI_MAX_SECONDS, TAVRI_MAX_OUTPUT_MIB, TAVRI_MAX_PAGE_MIB.
+// TAVRI_GROUP, TAVRI_MAX_SECONDS, TAVRI_MAX_OUTPUT_MIB, TAVRI_MAX_PAGE_MIB,
+// and TAVRI_QUEUE and TAVRI_DESTINATION (without its password), where root
+// hands the output on: a destination that leads back stops the queue.
+//     tavri-cups-worker --check-destination QUEUE DESTINATION
+// says the same to the queue command, before a queue is made.
 // The document arrives on standard input; the driver's output goes into the
 // folder, else to standard output (a pipe back to root); every line on
 // standard error is one message to cupsd ("INFO: ...", "ERROR: ..."); the
@@ -28,6 +32,7 @@
 #include "document_job.h"
 #include "fd_io.h"
 #include "job_settings.h"
+#include "onward.h"
 #include "page_image.h"
 #include "saved_jobs.h"
 
@@ -103,6 +108,18 @@ bool on_path(const char *program) {
     return false;
 }
 
+// Why the queue's destination would bring its jobs round again; empty when
+// it would not, or when CUPS cannot be asked now.
+std::string loop_refusal(const std::string &queue, const std::string &destination) {
+    if (destination.empty())
+        return "";
+    OnwardCheck check;
+    check.queues_known = cups_queues(check.queues);
+    check.from_queue = queue;
+    std::string why = onward_refusal(destination, check);
+    return why.find("CUPS has no queue") == 0 ? "" : why;
+}
+
 // What keeps every job of the queue from printing until it is mended.
 std::string setup_fault(const Worker &w, const WineSetup &wine) {
     if (!exists(w.prefix + "/system.reg"))
@@ -113,7 +130,8 @@ std::string setup_fault(const Worker &w, const WineSetup &wine) {
         return "Ghostscript (gs) is not installed";
     if (!exists(wine.wine) && !on_path(wine.wine.c_str()))
         return "Wine (" + wine.wine + ") is not installed";
-    return "";
+    std::string loop = loop_refusal(setting("queue"), setting("destination"));
+    return loop.empty() ? "" : "The destination: " + loop;
 }
 
 // Whether the owner can reach the local X server of DISPLAY with the
@@ -308,6 +326,12 @@ int print_job(Worker &w, DocumentJob &job) {
 int main(int argc, char **argv) {
     umask(077); // the document, the pages and the output are the owner's alone
     Worker w;
+    if (argc == 4 && strcmp(argv[1], "--check-destination") == 0) { // the queue command's
+        std::string loop = loop_refusal(argv[2], argv[3]);
+        if (!loop.empty())
+            fprintf(stderr, "tavri-cups-worker: %s\n", loop.c_str());
+        return loop.empty() ? 0 : 1;
+    }
     if (argc < 4)
         return fail(CUPS_STOP, "Usage: tavri-cups-worker JOB-ID TITLE OPTIONS");
     w.job_id = argv[1], w.title = argv[2], w.options = argv[3];

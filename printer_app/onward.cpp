@@ -22,13 +22,38 @@ bool plain_text(std::string_view text) {
                         [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; });
 }
 
+std::string back_to_itself(const OnwardCheck &check, const std::string &name) {
+    if (check.from_queue.empty() || strcasecmp(name.c_str(), check.from_queue.c_str()) != 0)
+        return "";
+    return "the CUPS queue " + name + " leads back to the queue " + check.from_queue;
+}
+
+// For a queue's jobs: the queue, or a member of a class, that is the queue
+// the jobs come from or prints through Wine again.
+std::string wine_again(const OnwardCheck &check, const CupsQueue &queue) {
+    if (check.from_queue.empty())
+        return "";
+    std::vector<std::string> names = queue.members;
+    names.push_back(queue.name);
+    for (const std::string &name : names) {
+        const CupsQueue *member = find_queue(check.queues, name);
+        if (std::string back = back_to_itself(check, name); !back.empty())
+            return back;
+        if (member && starts_with_nocase(member->device_uri, "tavri:"))
+            return "the CUPS queue " + name + " prints through Wine again";
+    }
+    return "";
+}
+
 // A queue of this machine's CUPS, followed to the members of a class.
 std::string queue_refusal(const OnwardCheck &check, const std::string &name) {
-    if (!check.queues_known)
-        return "";
+    if (std::string back = back_to_itself(check, name); !back.empty() || !check.queues_known)
+        return back; // a queue not made yet, too
     const CupsQueue *queue = find_queue(check.queues, name);
     if (!queue)
         return "CUPS has no queue " + name;
+    if (std::string again = wine_again(check, *queue); !again.empty())
+        return again;
     const CupsQueue *back = member_leading_back(check.queues, *queue);
     if (!back)
         return "";
@@ -36,8 +61,14 @@ std::string queue_refusal(const OnwardCheck &check, const std::string &name) {
            (back == queue ? "" : " through its member " + back->name);
 }
 
-// The queue or class of this machine's CUPS that an IPP URI's path names.
-std::string cups_queue_of(std::string_view resource) {
+// The queue or class of this machine's CUPS that a URI's path names: an
+// IPP one's /printers/ or /classes/, an LPD one's queue.
+std::string cups_queue_of(const UriParts &parts) {
+    std::string_view resource = parts.resource;
+    if (strcasecmp(parts.scheme, "lpd") == 0) {
+        resource.remove_prefix(std::min<size_t>(1, resource.size()));
+        return std::string(resource.substr(0, resource.find_first_of("/?")));
+    }
     for (std::string_view folder : {"/printers/", "/classes/"})
         if (resource.substr(0, folder.size()) == folder) {
             std::string_view name = resource.substr(folder.size());
@@ -57,7 +88,7 @@ std::string uri_refusal(const std::string &uri, const OnwardCheck &check) {
                    : "";
     if (leads_to_this_machine(uri))
         return shown + " leads back to a printer application";
-    std::string queue = cups_queue_of(parts.resource);
+    std::string queue = cups_queue_of(parts);
     return queue.empty() ? "" : queue_refusal(check, queue);
 }
 

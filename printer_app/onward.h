@@ -53,10 +53,15 @@ struct OnwardCheck {
     std::vector<CupsQueue> queues;
     bool queues_known = false;
     int own_port = 0;
+    // For a CUPS queue's jobs, the queue they come from: a destination that
+    // reaches it again, or any queue that prints through Wine again (a
+    // tavri: device), by itself or as a member of a class, leads back too.
+    std::string from_queue;
 };
 
 // Why `destination` cannot take jobs for good: it leads back to a printer
-// application of this machine, by any spelling of its address and through
-// a CUPS queue or class of this machine; or it names a queue CUPS lacks.
+// application of this machine (or, for a queue's jobs, to Wine again), by
+// any spelling of its address and through a CUPS queue or class of this
+// machine (ipp, ipps, http, https or lpd); or it names a queue CUPS lacks.
 // Empty when it can, or when it cannot be told now.
 std::string onward_refusal(const std::string &destination, const OnwardCheck &check);

@@ -13,6 +13,7 @@
 
 #include "base/byte_order.h"
 #include "base/print_request.h"
+#include "capabilities_json.h"
 #include "driver_data.h"
 #include "job_settings.h"
 #include "page_image.h"
@@ -155,6 +156,7 @@ void fuzz_start_print(const uint8_t *data, size_t size) {
     CHECK(!c.resolutions.empty() && c.resolutions.size() <= MAX_RESOLUTIONS);
     CHECK(!c.sources.empty() && c.sources.size() <= MAX_SOURCES &&
           c.default_source < c.sources.size());
+    CHECK(capabilities_json(report, c).ends_with("}\n")); // printable areas of any numbers
     for (size_t i = 0; i < c.media.size(); ++i) {
         const MediaChoice &m = c.media[i];
         CHECK(!m.pwg_name.empty() && m.width > 0 && m.length > 0 && (m.points >> 16) &&

@@ -40,7 +40,7 @@ from .cupsd import (
     message,
     output_format,
 )
-from .device_uri import Destination, Target
+from .device_uri import Target
 from .owner import Owner, die_with_parent
 
 USAGE = "Usage: tavri job-id user title copies options [file]"
@@ -74,7 +74,6 @@ def main(argv: List[str]) -> int:
     try:
         target = device_uri.parse(os.environ.get("DEVICE_URI", ""))
         owner = Owner(target.user, target.prefix)
-        refuse_loop(target.to)
     except ValueError as error:
         message("ERROR", "Cannot use this queue's device URI: %s" % error)
         return STOP
@@ -90,14 +89,6 @@ def main(argv: List[str]) -> int:
         signal.signal(signal.SIGTERM, signal.SIG_DFL)
         os.kill(os.getpid(), signal.SIGTERM)
     return code
-
-
-def refuse_loop(dest: Destination) -> None:
-    """A destination that would bring the output back into this queue, or
-    into another Wine printer's queue, would print for ever."""
-    why = device_uri.leads_back(dest, os.environ.get("PRINTER", ""))
-    if why:
-        raise ValueError("the destination " + why)
 
 
 def print_and_hand_on(
@@ -211,6 +202,9 @@ def worker_env(job: Job, owner: Owner, target: Target) -> Dict[str, str]:
     }
     if target.to.kind == "folder":
         settings.update(folder=target.to.where, group=target.group)
+    else:  # checked for a loop back into this queue, or into Wine again
+        destination = device_uri.public(str(target.to))
+        settings.update(queue=os.environ.get("PRINTER", ""), destination=destination)
     env.update(("TAVRI_" + name.upper(), value) for name, value in settings.items() if value)
     return env
 

@@ -9,10 +9,8 @@ file:///path), a CUPS queue (queue:NAME) or another backend's URI
 (socket://..., ipp://..., usb://...)."""
 from __future__ import annotations
 
-import ipaddress
 import os
 import re
-import socket
 import subprocess
 from dataclasses import dataclass
 from typing import Dict, Optional
@@ -34,15 +32,6 @@ SETTINGS = (
 # output while it grows, and one page image.
 LIMITS = {"max_seconds": 3600, "max_output_mib": 4096, "max_page_mib": 1024}
 LIMIT = re.compile(r"[1-9][0-9]{0,8}")  # how a limit is written, in the URI and by the command
-# Where a job sent to this host's own address lands in a queue or class.
-CUPS_PATH = r"/(?:printers|classes)/([^/?]+)/?"
-QUEUE_PATHS = {
-    "ipp": CUPS_PATH,
-    "ipps": CUPS_PATH,
-    "http": CUPS_PATH,
-    "https": CUPS_PATH,
-    "lpd": r"/([^/?]+)/?",
-}
 
 
 @dataclass(frozen=True)
@@ -142,43 +131,6 @@ def destination(to: str) -> Destination:
     )
 
 
-def local_queue(dest: Destination) -> Optional[str]:
-    """The name of a queue or class of this host that `dest` prints to, or
-    None. The host counts as this one by any of its addresses."""
-    if dest.kind == "queue":
-        return dest.where
-    parts = urlsplit(dest.where)
-    pattern = QUEUE_PATHS.get(parts.scheme.lower())
-    if pattern and is_local_host(parts.hostname or "localhost"):
-        match = re.fullmatch(pattern, parts.path)
-        return unquote(match.group(1)) if match else None
-    return None
-
-
-def is_local_host(host: str) -> bool:
-    """True when `host` names an address of this machine: any loopback
-    spelling, a mapped IPv4 address, the host's own name or interfaces."""
-    try:
-        found = socket.getaddrinfo(host, None, type=socket.SOCK_STREAM)
-    except (socket.gaierror, UnicodeError):
-        return False
-    return any(is_local_address(info[4][0]) for info in found)
-
-
-def is_local_address(text: str) -> bool:
-    address = ipaddress.ip_address(text.split("%")[0])
-    address = getattr(address, "ipv4_mapped", None) or address
-    if address.is_loopback or address.is_unspecified:
-        return True
-    family = socket.AF_INET if address.version == 4 else socket.AF_INET6
-    with socket.socket(family, socket.SOCK_DGRAM) as probe:
-        try:  # only an address of one of our interfaces can be bound
-            probe.bind((str(address), 0))
-            return True
-        except OSError:
-            return False
-
-
 def backend_path(scheme: str) -> str:
     """Where the CUPS we run under keeps the backend of `scheme`."""
     return os.path.join(os.environ.get("CUPS_SERVERBIN", "/usr/lib/cups"), "backend", scheme)
@@ -210,20 +162,6 @@ def lpstat(*args: str) -> str:
 def queue_device(queue: str) -> str:
     """The device URI of a queue of the CUPS we talk to; "" when it has none."""
     return lpstat("-v", queue).partition(": ")[2].strip()
-
-
-def leads_back(dest: Destination, queue: str) -> Optional[str]:
-    """Why `dest` would bring a job of `queue` back through Wine, following
-    a class to its members; None when it does not."""
-    target = local_queue(dest)
-    if target is None:
-        return None
-    members = [line.strip() for line in lpstat("-c", target).splitlines()[1:]] or [target]
-    if queue in [target] + members:
-        return "%s leads back to the queue %s" % (public(dest.where), queue)
-    if any(queue_device(name).startswith("tavri:") for name in members):
-        return "%s leads to a queue that prints through Wine again" % public(dest.where)
-    return None
 
 
 def public(uri: str) -> str:

@@ -33,22 +33,22 @@ def default_wine() -> str:
     return os.environ.get("WINE") or (wine64 if os.path.exists(wine64) else "wine")
 
 
-def worker() -> str:
-    """$TAVRI_CUPS_WORKER (the rig's launcher sets it), else the packaged
-    worker, or a checkout's native build."""
-    if os.environ.get("TAVRI_CUPS_WORKER"):
-        return os.environ["TAVRI_CUPS_WORKER"]
-    if checkout():
-        return os.path.join(SOURCE_DIR, "build-native", "tavri-cups-worker")
-    return os.path.join(INSTALLED, "tavri-cups-worker")
-
-
-def tavri_print() -> str:
-    """A checkout's native build, where scripts/test makes it
+def native(name: str, installed: str) -> str:
+    """A checkout's native build of `name`, where scripts/test makes it
     ($PROXY_NATIVE_BUILD_DIR, else $PROXY_BUILD_DIR-native, else
-    build-native), else the packaged command."""
+    build-native), else the packaged one at `installed`."""
     if checkout():
         build = os.environ.get("PROXY_BUILD_DIR", os.path.join(SOURCE_DIR, "build")) + "-native"
         build = os.environ.get("PROXY_NATIVE_BUILD_DIR") or build
-        return os.path.join(os.path.abspath(build), "tavri-print")
-    return "/usr/bin/tavri-print"
+        return os.path.join(os.path.abspath(build), name)
+    return installed
+
+
+def worker() -> str:
+    """$TAVRI_CUPS_WORKER (the rig's launcher sets it for cupsd), else as native() finds it."""
+    worker = os.path.join(INSTALLED, "tavri-cups-worker")
+    return os.environ.get("TAVRI_CUPS_WORKER") or native("tavri-cups-worker", worker)
+
+
+def tavri_print() -> str:
+    return native("tavri-print", "/usr/bin/tavri-print")

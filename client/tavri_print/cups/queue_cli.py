@@ -15,7 +15,7 @@ import sys
 import tempfile
 from typing import BinaryIO, Dict, List, Optional
 
-from .programs import default_exe, default_wine, tavri_print
+from .programs import default_exe, default_wine, tavri_print, worker
 from . import credentials, device_uri, ppd
 from .cupsd import one_line
 from .device_uri import Destination, Target
@@ -127,10 +127,10 @@ def list_printers(owner: Owner, args: argparse.Namespace) -> int:
 
 def check_destination(owner: Owner, queue: str, dest: Destination) -> None:
     """QueueError for a destination that no job could reach, or that would
-    bring a job back here."""
-    why = device_uri.leads_back(dest, queue)
-    if why:
-        raise QueueError("--to %s" % why)
+    bring a job back here (the engine's loop check, which each job repeats)."""
+    if dest.kind != "folder":
+        check = [worker(), "--check-destination", queue, device_uri.public(str(dest))]
+        run_as_owner(owner, check, "--to %s" % device_uri.public(str(dest)))
     if dest.kind == "folder":
         probe = subprocess.run(
             ["test", "-d", dest.where, "-a", "-w", dest.where, "-a", "-x", dest.where],
