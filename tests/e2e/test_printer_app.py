@@ -15,6 +15,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import time
 import types
 import unittest
 import urllib.request
@@ -359,14 +360,19 @@ class PrinterApp(unittest.TestCase):
         self.assertEqual(2, got.count(b"%%Page:"))
 
         folder = os.path.join(pwd.getpwnam(USER).pw_dir, "PDF")  # cups-pdf's, in the home
-        before = set(glob.glob(folder + "/*"))
+        # Written since `start`: a new rig's cupsd numbers its jobs anew, and
+        # cups-pdf names a PDF by its job's number, replacing an old one.
+        made_since = lambda start: [  # noqa: E731
+            path for path in glob.glob(folder + "/*") if os.stat(path).st_mtime >= start
+        ]
+        before = time.time()
         self.assertIn("Changes saved.", choose_destination(host, "to="))
         run("cupsreject", peer.PRINTER, check=True)
         self.addCleanup(run, "cupsaccept", peer.PRINTER)
         run("ipptool", "-f", pages(".pdf", 3, self.work), host.uri, PRINT_JOB)
         wait_until(lambda: "offline-report" in reasons(host.uri), 120, "the printer offline")
         run("cupsaccept", peer.PRINTER, check=True)
-        (made,) = wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
+        (made,) = wait_until(lambda: made_since(before), 180, "cups-pdf's PDF")
         wait_until(lambda: b"%%EOF" in read(made)[-64:], 30, "the PDF written whole")
         self.assertEqual(3, len(re.findall(rb"/Type\s*/Page\b", read(made))))
         self.assertEqual(pwd.getpwnam(USER).pw_uid, os.stat(made).st_uid)
@@ -379,9 +385,9 @@ class PrinterApp(unittest.TestCase):
         cups_port = os.environ["CUPS_SERVER"].split(":")[1]
         cups = "ipp://127.0.0.1:%s/printers/%s" % (cups_port, peer.PRINTER)
         self.assertIn("Changes saved.", choose_destination(host, "to=uri&uri=" + cups))
-        before = set(glob.glob(folder + "/*"))
+        before = time.time()
         run("ipptool", "-f", pages(".pdf", 1, self.work), host.uri, PRINT_JOB)
-        wait_until(lambda: set(glob.glob(folder + "/*")) - before, 180, "cups-pdf's PDF")
+        wait_until(lambda: made_since(before), 180, "cups-pdf's PDF")
         self.assertIn(b"Handed on to " + cups.encode(), read(host.log))
         self.assertEqual([], os.listdir(host.out))
 
