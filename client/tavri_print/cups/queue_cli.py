@@ -128,9 +128,6 @@ def list_printers(owner: Owner, args: argparse.Namespace) -> int:
 def check_destination(owner: Owner, queue: str, dest: Destination) -> None:
     """QueueError for a destination that no job could reach, or that would
     bring a job back here (the engine's loop check, which each job repeats)."""
-    if dest.kind != "folder":
-        check = [worker(), "--check-destination", queue, device_uri.public(str(dest))]
-        run_as_owner(owner, check, "--to %s" % device_uri.public(str(dest)))
     if dest.kind == "folder":
         probe = subprocess.run(
             ["test", "-d", dest.where, "-a", "-w", dest.where, "-a", "-x", dest.where],
@@ -142,11 +139,14 @@ def check_destination(owner: Owner, queue: str, dest: Destination) -> None:
                 "the destination folder %s is no folder that %s can write: "
                 "create it, or give it to %s" % (dest.where, owner.name, owner.name)
             )
-    elif dest.kind == "queue" and not device_uri.queue_device(dest.where):
+        return
+    shown = device_uri.public(str(dest))
+    run_as_owner(owner, [worker(), "--check-destination", queue, shown], "--to " + shown)
+    if dest.kind == "queue" and not device_uri.queue_device(dest.where):
         raise QueueError(
             "--to queue:%s: CUPS has no such queue (lpstat -v lists them)" % dest.where
         )
-    elif dest.kind == "backend" and not os.path.exists(device_uri.backend_path(dest.scheme)):
+    if dest.kind == "backend" and not os.path.exists(device_uri.backend_path(dest.scheme)):
         raise QueueError(
             "--to %s: CUPS has no backend for %s: (lpinfo -v lists them)" % (dest, dest.scheme)
         )
