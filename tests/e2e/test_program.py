@@ -346,6 +346,14 @@ class Command(Printed):
             at = (image.width // 2, image.height // 2)
             self.assertTrue(bmp.close_to(image.pixel(*at), colour, TOLERANCE), path)
         self.assertEqual(images[1].pixel(images[1].width // 2, images[1].height // 10), bmp.WHITE)
+        # As it is, a page of 200 points stays that small in the paper's middle.
+        small = pathlib.Path(self.work, "small.ps")
+        small.write_text("%!PS\n<</PageSize [200 200]>> setpagedevice clippath fill showpage\n")
+        result = peer.run(*command, "--scale", "as-is", "--dpi", "30", str(small), **options)
+        self.addCleanup(os.remove, result.stdout.strip())
+        (image,) = bmp.render_postscript(result.stdout.strip(), 20, self.work)
+        inked = [image.pixel(image.width // n, image.height // 2) != bmp.WHITE for n in (2, 10)]
+        self.assertEqual(inked, [True, False])
         listed = peer.run(*command, "--list", **options)
         self.assertIn("* " + peer.PRINTER, listed.stdout.splitlines(), listed.stderr)
 

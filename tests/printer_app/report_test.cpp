@@ -93,6 +93,14 @@ TEST(DriverData, ReportsGiveExactlyTheirCapabilities) {
     EXPECT_EQ(2400, choose_driver_settings(r).default_resolution.x);
     r.defaults.resolution.reset();
     EXPECT_EQ(1200, choose_driver_settings(r).default_resolution.x);
+    // At the bounds: a default of 600 dpi stays the default, though 500 x 500
+    // has more dots; a paper of 200 inches is still paper.
+    r.resolutions = {{500, 500}, {600, 300}};
+    r.defaults.resolution = DeviceResolution{600, 300};
+    r.papers.push_back({.id = 300, .width = 50800, .height = 50800, .name = "Banner"});
+    c = choose_driver_settings(r);
+    EXPECT_EQ(300, c.default_resolution.y);
+    EXPECT_EQ(300, c.media.back().paper_id);
 }
 
 TEST(JobSettings, TheRequestInTheDriversTerms) {
