@@ -22,6 +22,7 @@ bool plain_text(std::string_view text) {
                         [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; });
 }
 
+// For a queue's jobs: the queue `name` is the one they come from.
 std::string back_to_itself(const OnwardCheck &check, const std::string &name) {
     if (check.from_queue.empty() || strcasecmp(name.c_str(), check.from_queue.c_str()) != 0)
         return "";
