@@ -72,6 +72,17 @@ foreach(name DISPLAY CUPS_SERVER CUPS_SERVERROOT PROXY_CUPS_PORT PROXY_E2E_USER 
     endif()
 endforeach()
 set_tests_properties(${E2E_NAMES} PROPERTIES TIMEOUT 600 ENVIRONMENT "${E2E_ENVIRONMENT}")
+# The native front ends that the end-to-end tests drive (the command, the
+# CUPS worker, the printer application), built where they will look for
+# them: a run of ctest alone, as a mutation run's, has no other step that
+# builds them; after scripts/test's own build it finds nothing to do.
+set(NATIVE_BUILD "\${PROXY_NATIVE_BUILD_DIR:-${CMAKE_BINARY_DIR}-native}")
+add_test(NAME native_front_ends
+         COMMAND bash -c ". scripts/env.sh && . scripts/setup.sh && configure_and_build ${NATIVE_BUILD}"
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+set_tests_properties(native_front_ends PROPERTIES FIXTURES_SETUP native TIMEOUT 1800
+                                                  ENVIRONMENT "PROXY_BUILD_DIR=${CMAKE_BINARY_DIR}")
+set_tests_properties(${E2E_NAMES} PROPERTIES FIXTURES_REQUIRED native)
 
 # Benchmarks are built, not run by ctest: see bench/README.md.
 file(GLOB BENCH_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
