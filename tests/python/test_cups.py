@@ -4,6 +4,7 @@ printer's capabilities (the JSON of tests/fixtures)."""
 import json
 import os
 import pathlib
+import pwd
 import re
 import sys
 import tempfile
@@ -103,6 +104,13 @@ class Options(unittest.TestCase):
                 self.assertEqual(programs.default_exe(), "/b/tavri-printer-proxy.exe")
                 built = [programs.worker(), programs.tavri_print()]
                 self.assertEqual(built, ["/b-native/tavri-cups-worker", "/b-native/tavri-print"])
+
+    def test_the_queue_command_runs_as_root_or_as_the_owner_alone(self):
+        owner = mock.Mock(pw=pwd.getpwnam("nobody"))
+        with mock.patch("os.geteuid", return_value=owner.pw.pw_uid):
+            self.assertEqual(queue_cli.as_owner(owner), {"start_new_session": True})
+        with mock.patch("os.geteuid", return_value=owner.pw.pw_uid + 1):
+            self.assertRaises(queue_cli.QueueError, queue_cli.as_owner, owner)
 
     def test_the_queue_command_keeps_paths_as_they_were_meant_from_here(self):
         argv = "Office Laser --user u --to /srv --prefix w --exe p.exe --tavri-print t"
