@@ -116,10 +116,8 @@ std::string loop_refusal(const std::string &queue, const std::string &destinatio
     OnwardCheck check;
     check.queues_known = cups_queues(check.queues);
     check.from_queue = queue;
-    std::string why = onward_refusal(destination, check);
-    // A queue that CUPS lacks is no loop: the queue command says so in its
-    // own words, and a job finds out when root hands its output on.
-    return why.starts_with("CUPS has no queue") ? "" : why;
+    check.missing_refused = false; // the queue command says so in its own words
+    return onward_refusal(destination, check);
 }
 
 // What keeps every job of the queue from printing until it is mended.

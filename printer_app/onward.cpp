@@ -52,7 +52,7 @@ std::string queue_refusal(const OnwardCheck &check, const std::string &name) {
         return back; // a queue not made yet, too
     const CupsQueue *queue = find_queue(check.queues, name);
     if (!queue)
-        return "CUPS has no queue " + name;
+        return check.missing_refused ? "CUPS has no queue " + name : "";
     if (std::string again = wine_again(check, *queue); !again.empty())
         return again;
     const CupsQueue *back = member_leading_back(check.queues, *queue);

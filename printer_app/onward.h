@@ -57,6 +57,9 @@ struct OnwardCheck {
     // reaches it again, or any queue that prints through Wine again (a
     // tavri: device), by itself or as a member of a class, leads back too.
     std::string from_queue;
+    // Whether a queue that CUPS lacks is refused; a queue's own check asks
+    // only about loops (a job finds out when root hands its output on).
+    bool missing_refused = true;
 };
 
 // Why `destination` cannot take jobs for good: it leads back to a printer

@@ -204,7 +204,7 @@ TEST(CupsQueues, NothingThatLeadsBackIsServed) {
 
     // Where a job may be handed on: by any spelling of this machine, through
     // this machine's CUPS and the members of its classes.
-    OnwardCheck check{queues, true, 8000, ""};
+    OnwardCheck check{queues, true, 8000, "", true};
     struct {
         std::string destination, refusal;
     } const onward[] = {
@@ -231,16 +231,17 @@ TEST(CupsQueues, NothingThatLeadsBackIsServed) {
     EXPECT_EQ("", onward_refusal("queue:Nowhere", OnwardCheck{})); // CUPS did not answer
     // A CUPS queue's jobs: back to itself, by any way there, or into Wine again.
     queues.push_back({"Wine", "tavri:/W?user=a&to=/srv", false, {}});
-    check = {queues, true, 0, "Laser"};
+    check = {queues, true, 0, "Laser", false}; // a missing queue is no loop
     for (const auto &[destination, refusal] : std::vector<std::pair<std::string, std::string>>{
              {"lpd://127.0.0.1/laser", "the CUPS queue laser leads back to the queue Laser"},
              {"ipp://localhost/classes/Pair", "the CUPS queue Laser leads back to the queue Laser"},
              {"queue:Wine", "the CUPS queue Wine prints through Wine again"},
              {"lpd://192.0.2.7/Laser", ""},
-             {"queue:Found", ""}})
+             {"queue:Found", ""},
+             {"queue:Nowhere", ""}})
         EXPECT_EQ(refusal, onward_refusal(destination, check)) << destination;
     EXPECT_EQ("the CUPS queue New leads back to the queue New", // one not made yet
-              onward_refusal("queue:New", OnwardCheck{queues, true, 0, "New"}));
+              onward_refusal("queue:New", OnwardCheck{queues, true, 0, "New", false}));
     char name[256] = "";
     gethostname(name, sizeof name - 1);
     for (std::string uri : std::vector<std::string>{
